@@ -1,0 +1,46 @@
+# The commands a newcomer needs: `make test` (and, later, `make demo`).
+# Each target installs the Debian packages it is missing when run as root, configures
+# CMake into build/ and builds.
+
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
+            lhasa jlha-utils 7zip libarchive-tools unar
+BUILD    := build
+JOBS     ?= $(shell nproc)
+
+.PHONY: all setup configure build test test-asan clean format
+
+all: build
+
+setup:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "Missing Debian packages:$$missing (run as root, or install them)"; exit 1; \
+	  fi; \
+	fi
+
+configure: setup
+	cmake --preset default >/dev/null
+
+build: configure
+	cmake --build --preset default -j $(JOBS)
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+test-asan: setup
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
+
+clean:
+	rm -rf $(BUILD) build-asan

@@ -1,0 +1,20 @@
+// Well-known folders and the search path for helper files.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zembrat::platform {
+
+// $TMPDIR, or /tmp, always with a trailing '/'.
+std::string GetTempPath();
+
+// The folder of the running program, with a trailing '/'.
+std::string ProgramFolder();
+
+// Looks for a file in the program's folder, its ../lib/zembrat/, the current folder, then
+// every folder of PATH; the full path of the first hit.
+std::optional<std::string> SearchPath(std::string_view fileName);
+
+}  // namespace zembrat::platform
