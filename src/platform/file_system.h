@@ -2,8 +2,8 @@
 // current folder, and a directory search by mask that filters by attributes.
 #pragma once
 
-#include <cstdint>
 #include <dirent.h>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -50,7 +50,7 @@ struct FindData {
 // carries any of hidden, system, volume or folder that the attribute mask lacks. "." and
 // ".." are reported like any other folder entry.
 class FileSearch {
-public:
+  public:
     FileSearch(std::string_view pattern, std::uint32_t attributeMask);
     ~FileSearch();
     FileSearch(const FileSearch&) = delete;
@@ -59,7 +59,7 @@ public:
     // Fills the next matching entry; false at the end (or when the folder cannot be read).
     bool Next(FindData& entry);
 
-private:
+  private:
     std::string folder_;
     std::string mask_;
     std::uint32_t attributeMask_;

@@ -22,12 +22,15 @@ std::int64_t UnixSecondsFromFileTime(FileTime time);
 FileTime FileTimeToLocalFileTime(FileTime utc);
 FileTime LocalFileTimeToFileTime(FileTime local);
 
-// Broken-down calendar form, without any time-zone change.
+// Broken-down calendar form, without any time-zone change. Times past the end of year 30827
+// give its last millisecond.
 SystemTime FileTimeToSystemTime(FileTime time);
 // Nothing for an impossible date or time.
 std::optional<FileTime> SystemTimeToFileTime(const SystemTime& time);
 
-// MS-DOS date and time words (2-second resolution), without any time-zone change.
+// MS-DOS date and time words (2-second resolution), without any time-zone change. Words
+// that name no real date or time (month 0, hour 24, ...) give 0; times before 1980 or after
+// 2107, which the words cannot hold, are pinned to the first or last moment they can.
 FileTime DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime);
 void FileTimeToDosDateTime(FileTime time, std::uint16_t& dosDate, std::uint16_t& dosTime);
 

@@ -23,7 +23,7 @@ bool IsWindowMessageRegistered(std::string_view name);
 
 // A window without anything to show: a handle and a procedure that receives messages.
 class HiddenWindow {
-public:
+  public:
     explicit HiddenWindow(WindowProcedure procedure);
     ~HiddenWindow();
     HiddenWindow(const HiddenWindow&) = delete;
@@ -31,7 +31,7 @@ public:
 
     WindowHandle Handle() const { return handle_; }
 
-private:
+  private:
     WindowHandle handle_;
 };
 

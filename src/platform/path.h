@@ -35,8 +35,11 @@ std::string ChangeFileExt(std::string_view path, std::string_view extension,
 
 // True when the last whole character is a delimiter.
 bool HasTrailingDelimiter(std::string_view path, const PathSyntax& syntax = PathSyntax::Host());
+// Adds the delimiter when missing. An empty path (the current folder) stays empty, so that
+// IncludeTrailingDelimiter(folder) + name never turns into a name at the root.
 std::string IncludeTrailingDelimiter(std::string_view path,
                                      const PathSyntax& syntax = PathSyntax::Host());
+// Removes one trailing delimiter; a path that is a delimiter alone (the root) stays.
 std::string ExcludeTrailingDelimiter(std::string_view path,
                                      const PathSyntax& syntax = PathSyntax::Host());
 
@@ -46,7 +49,8 @@ std::string JoinPath(std::string_view folder, std::string_view name,
                      const PathSyntax& syntax = PathSyntax::Host());
 
 // Absolute form of a path (relative ones resolved against the current folder), with "."
-// and ".." parts folded lexically. Host syntax.
+// and ".." parts folded lexically; a trailing delimiter is kept. Host syntax. Empty stays
+// empty.
 std::string ExpandFileName(std::string_view path);
 
 // The path made relative to base: base counts up to its last delimiter; shared leading
