@@ -1,0 +1,240 @@
+#include "drivers/lha32.h"
+
+#include <memory>
+
+#include "archives/archiver_errors.h"
+#include "archives/cmd_opt.h"
+#include "platform/path.h"
+
+namespace zembrat::drivers {
+
+using archives::TCmdOpt;
+
+namespace {
+
+std::unique_ptr<archives::TArchiverDll>& LhaBinding() {
+    static std::unique_ptr<archives::TArchiverDll> binding;
+    return binding;
+}
+
+// The assertion texts keep the unit name and line numbers users have always seen.
+constexpr const char* kJseMissing = "jse オプションが設定されていません。 (LHA32, 258 行)";
+constexpr const char* kJsoMissing = "jso オプションが設定されていません。 (LHA32, 264 行)";
+
+// Mode of the content probe's OpenArchive: look inside self-extracting files as well.
+constexpr std::uint32_t kProbeOpenMode = 0x00800002;
+constexpr int kProbeCheckMode = 16;
+
+}  // namespace
+
+TLha32::TLha32() {
+    LoadLibraryBinding();
+}
+
+void TLha32::LoadLibraryBinding() {
+    auto& binding = LhaBinding();
+    if (binding) {
+        return;  // a binding whose load failed is not retried here; its next call reports it
+    }
+    binding = std::make_unique<archives::TArchiverDll>("LHA 形式書庫", "UNLHA32.DLL", "Unlha");
+    binding->LoadDLL();
+}
+
+void TLha32::FreeLibraryBinding() {
+    LhaBinding().reset();
+}
+
+archives::TArchiverDll* TLha32::Binding() {
+    return LhaBinding().get();
+}
+
+std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_view command,
+                                 const std::string& archive, const TArchiverOptions& options,
+                                 const std::string& folder, FileItems items, bool useListFile) {
+    TCmdOpt builder;
+    builder.Add("-+");  // every line of this driver starts with it
+    if (command == "x" && options.jse == -1) {
+        throw archives::EAssertionFailed(kJseMissing);
+    }
+    if (options.jso == -1) {
+        throw archives::EAssertionFailed(kJsoMissing);
+    }
+    const auto& o = options;
+    for (auto [name, value] : {std::pair{"a", o.a},
+                               {"c", o.c},
+                               {"e", o.e},
+                               {"f", o.f},
+                               {"h", o.h},
+                               {"i", o.i},
+                               {"l", o.l},
+                               {"m", o.m}}) {
+        builder.AddNumber(name, value);
+    }
+    // The library must not ask questions while progress is routed to a window.
+    builder.AddNumber("n", driver.HasOwnerWindow() ? 1 : o.n);
+    for (auto [name, value] :
+         {std::pair{"o", o.o}, {"p", o.p}, {"r", o.r}, {"s", o.s}, {"t", o.t}, {"u", o.u}}) {
+        builder.AddNumber(name, value);
+    }
+    builder.AddFolder("w", o.w);
+    for (auto [name, value] : {std::pair{"x", o.x},
+                               {"y", o.y},
+                               {"z", o.z},
+                               {"jc", o.jc},
+                               {"jd", o.jd},
+                               {"je", o.je},
+                               {"jf", o.jf},
+                               {"jh", o.jh},
+                               {"ji", o.ji},
+                               {"jm", o.jm},
+                               {"jn", o.jn}}) {
+        builder.AddNumber(name, value);
+    }
+    builder.AddQuoted("jo", o.jo);
+    builder.AddQuoted("job", o.job);
+    for (auto [name, value] : {std::pair{"jp", o.jp},
+                               {"jr", o.jr},
+                               {"jsb", o.jsb},
+                               {"jsc", o.jsc},
+                               {"jsd", o.jsd},
+                               {"jse", o.jse},
+                               {"jsf", o.jsf},
+                               {"jsl", o.jsl},
+                               {"jso", o.jso},
+                               {"jss", o.jss},
+                               {"jst", o.jst},
+                               {"jsv", o.jsv},
+                               {"jsz", o.jsz},
+                               {"jw", o.jw}}) {
+        builder.AddNumber(name, value);
+    }
+    const archives::FileItem exclusions{std::cref(o.jx)};
+    builder.AddFiles("jx", FileItems(&exclusions, 1));
+    for (auto [name, value] : {std::pair{"jyc", o.jyc},
+                               {"jyd", o.jyd},
+                               {"jyk", o.jyk},
+                               {"jyn", o.jyn},
+                               {"jyo", o.jyo}}) {
+        builder.AddNumber(name, value);
+    }
+    builder.AddQuoted("jz", o.jz);
+    for (auto [name, value] : {std::pair{"ga", o.ga},
+                               {"gd", o.gd},
+                               {"ge", o.ge},
+                               {"gf", o.gf},
+                               {"gj", o.gj},
+                               {"gm", o.gm},
+                               {"gn", o.gn},
+                               {"go", o.go},
+                               {"gp", o.gp}}) {
+        builder.AddNumber(name, value);
+    }
+    builder.AddQuoted("gr", o.gr);
+    for (auto [name, value] : {std::pair{"gs", o.gs}, {"gu", o.gu}, {"gw", o.gw}}) {
+        builder.AddNumber(name, value);
+    }
+    builder.Add(o.UserOptions);
+    AddArchiveAndFolder(builder, archive, folder);
+    AddFileList(builder, options, items, useListFile);
+    return std::string(command) + builder.Text;
+}
+
+int TLha32::RunCommand(WindowHandle window, const std::string& commandLine, std::string& output) {
+    return Binding()->Command(window, commandLine, output.data(),
+                              static_cast<std::uint32_t>(output.size()));
+}
+
+int TLha32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
+                   const std::string& folder, FileItems items, bool, std::string& output) {
+    CommandLine = BuildCommand(*this, "x", archive, options, folder, items,
+                               options.ResFileUsage.Contains(archives::ruOnUnpack));
+    return RunCommand(window, CommandLine, output);
+}
+
+int TLha32::Pack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
+                 const std::string& folder, FileItems items, bool, std::string& output) {
+    CommandLine = BuildCommand(*this, "u", archive, options, folder, items,
+                               options.ResFileUsage.Contains(archives::ruOnPack));
+    return RunCommand(window, CommandLine, output);
+}
+
+int TLha32::RemoveItem(WindowHandle window, const std::string& archive,
+                       const TArchiverOptions& options, const std::string&, FileItems items, bool,
+                       std::string& output) {
+    CommandLine = BuildCommand(*this, "d", archive, options, "", items,
+                               options.ResFileUsage.Contains(archives::ruOnRemoveItem));
+    return RunCommand(window, CommandLine, output);
+}
+
+int TLha32::Update(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
+                   const std::string& folder, FileItems items, bool, std::string& output) {
+    CommandLine = BuildCommand(*this, "f", archive, options, folder, items,
+                               options.ResFileUsage.Contains(archives::ruOnUpdate));
+    return RunCommand(window, CommandLine, output);
+}
+
+int TLha32::MakeSfx(WindowHandle window, const std::string& archive,
+                    const TArchiverOptions& options, const std::string& folder,
+                    std::string& output) {
+    CommandLine = BuildCommand(*this, "s", archive, options, folder, {}, false);
+    return RunCommand(window, CommandLine, output);
+}
+
+int TLha32::ExtractMem(WindowHandle window, const std::string& archive,
+                       const TArchiverOptions& options, const std::string& member,
+                       unsigned char* buffer, std::uint32_t bufferSize, std::uint32_t* written) {
+    const archives::FileItem memberItem{member};
+    CommandLine = BuildCommand(*this, "", archive, options, "", FileItems(&memberItem, 1), false);
+    return Binding()->ExtractMem(window, CommandLine, buffer, bufferSize, nullptr, nullptr,
+                                 written);
+}
+
+HARC TLha32::OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) {
+    return Binding()->OpenArchive(window, platform::ExpandFileName(archive), mode);
+}
+
+int TLha32::FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
+                      const std::string& wildcard) {
+    return Binding()->FindFirst(archive, wildcard, entry);
+}
+
+int TLha32::FindNext(HARC archive, archives::TArchiveEntryInfo& entry) {
+    return Binding()->FindNext(archive, entry);
+}
+
+int TLha32::CloseArchive(HARC archive) {
+    return Binding()->CloseArchive(archive);
+}
+
+int TLha32::CheckArchive(const std::string& archive, int mode, int furtherMode) {
+    return Binding()->CheckArchive(archive, mode + furtherMode);
+}
+
+bool TLha32::SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) {
+    TArchiver::SetOwnerWindow(window, procedure);
+    return Binding()->SetOwnerWindowEx(window, procedure) != 0;
+}
+
+bool TLha32::KillOwnerWindow(WindowHandle window) {
+    const bool accepted = Binding()->KillOwnerWindowEx(window) != 0;
+    TArchiver::KillOwnerWindow(window);
+    return accepted;
+}
+
+bool IsLhaArchive(const std::string& fileName) {
+    try {
+        TLha32::LoadLibraryBinding();
+        archives::TArchiverDll& binding = *TLha32::Binding();
+        const std::string path = platform::ExpandFileName(fileName);
+        if (binding.CheckArchive(path, kProbeCheckMode) == 0) {
+            return false;
+        }
+        const HARC handle = binding.OpenArchive(0, path, kProbeOpenMode);
+        binding.CloseArchive(handle);
+        return handle != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace zembrat::drivers

@@ -1,0 +1,94 @@
+// Shared pieces of the component tests: a temporary folder, and access to the recording
+// archiver library that the LHA driver loads from the test program's folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "drivers/lha32.h"
+#include "platform/dynamic_library.h"
+#include "platform/system_folders.h"
+#include "recording_library.h"
+
+namespace zembrat::testing {
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zembrat-test-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+    // Writes a file (making its folders) and returns its full path.
+    std::string Write(const std::string& name, const std::string& content = "data") const {
+        const auto file = path_ / name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << content;
+        return file.string();
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// The recording library's test entries, through a loaded module.
+class RecorderAccess {
+  public:
+    explicit RecorderAccess(platform::ModuleHandle module) : module_(module) {}
+
+    std::string Log() const { return Get<RECORDER_LOG>("RecorderLog")(); }
+    void Reset() const { Get<RECORDER_RESET>("RecorderReset")(); }
+    void SetResult(int result, const char* output) const {
+        Get<RECORDER_SET_RESULT>("RecorderSetResult")(result, output);
+    }
+    void SetProgress(int messages) const {
+        Get<RECORDER_SET_PROGRESS>("RecorderSetProgress")(messages);
+    }
+    void SetMembers(int members) const { Get<RECORDER_SET_MEMBERS>("RecorderSetMembers")(members); }
+    void SetArchiveAnswers(int check, int open) const {
+        Get<RECORDER_SET_ARCHIVE_ANSWERS>("RecorderSetArchiveAnswers")(check, open);
+    }
+
+  private:
+    template <class Function>
+    Function Get(const char* name) const {
+        void* address = platform::GetProcAddress(module_, name);
+        if (address == nullptr) {
+            throw std::runtime_error(std::string("recording library lacks ") + name);
+        }
+        return reinterpret_cast<Function>(address);
+    }
+    platform::ModuleHandle module_;
+};
+
+// Libraries are looked for only in the test program's folder, where the recording library
+// stands as libunlha32.so; the LHA binding is loaded afresh for every test.
+class RecordingLibraryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::OverrideLibrarySearch(std::vector<std::string>{platform::ProgramFolder()}, false);
+        drivers::TLha32::FreeLibraryBinding();
+        drivers::TLha32::LoadLibraryBinding();
+        Recorder().Reset();
+    }
+    void TearDown() override {
+        drivers::TLha32::FreeLibraryBinding();
+        platform::RestoreLibrarySearch();
+    }
+    RecorderAccess Recorder() const { return RecorderAccess(drivers::TLha32::Binding()->Handle()); }
+};
+
+}  // namespace zembrat::testing
