@@ -12,7 +12,8 @@ namespace zembrat::platform {
 
 using ModuleHandle = void*;
 
-// "UNLHA32.DLL" -> "libunlha32.so"; a name that already ends in ".so" stays as it is.
+// "UNLHA32.DLL" -> "libunlha32.so"; a host name (ending in ".so", holding ".so." or a '/')
+// stays as it is.
 std::string HostLibraryName(std::string_view windowsName);
 
 // The folders looked in before the normal dlopen search.
@@ -22,11 +23,11 @@ std::vector<std::string> LibrarySearchFolders();
 ModuleHandle LoadLibrary(std::string_view name);
 void FreeLibrary(ModuleHandle module);
 void* GetProcAddress(ModuleHandle module, const char* name);
-// The full path of a loaded library.
+// The full path of a loaded library; the program's own path for nullptr.
 std::string GetModuleFileName(ModuleHandle module);
 
-// For tests: replace the folders looked in, and switch the normal dlopen search on or off.
-// Nothing restores the built-in search.
+// For tests: replace the folders looked in (nullopt keeps the built-in ones), and switch the
+// normal dlopen search on or off, until RestoreLibrarySearch brings the built-in search back.
 void OverrideLibrarySearch(std::optional<std::vector<std::string>> folders, bool systemSearch);
 void RestoreLibrarySearch();
 
