@@ -3,7 +3,8 @@
 # CMake into build/ and builds.
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-            lhasa jlha-utils 7zip libarchive-tools unar
+            lhasa jlha-utils 7zip libarchive-tools unar \
+            qt6-base-dev fonts-ipafont-gothic
 BUILD    := build
 JOBS     ?= $(shell nproc)
 
