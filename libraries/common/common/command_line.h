@@ -1,0 +1,28 @@
+// Command lines as the archiver libraries receive them: tokens separated by blanks, double
+// quotes group blanks into a token and are removed, "@path" names a list file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zembrat::common {
+
+struct Token {
+    std::string text;     // without its quotes
+    bool quoted = false;  // some part of it stood in double quotes
+};
+
+// Splits a command line. Blanks are spaces and tabs (and CR/LF); a double quote toggles
+// grouping and is never part of a token; "" alone gives an empty token.
+std::vector<Token> Tokenize(std::string_view commandLine);
+
+// The names of a list file: one name per line, usually in double quotes, lines ending in
+// CR LF or LF; empty lines are skipped. Nothing when the file cannot be read.
+std::optional<std::vector<std::string>> ReadListFile(const std::string& path);
+
+// Parses the text of a list file (see ReadListFile).
+std::vector<std::string> ParseListFile(std::string_view text);
+
+}  // namespace zembrat::common

@@ -1,0 +1,79 @@
+// Extraction that never writes outside its destination folder: member names are checked
+// and made relative, every folder on the way is checked for symbolic links, and links made
+// by the extraction itself are never followed by a later member.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace zembrat::common {
+
+// A member name as a relative path below the destination ('/' between parts, '\\' read as a
+// delimiter too, "." and empty parts dropped). Nothing, with the reason, for an absolute
+// name, a drive letter, a ".." part or a name that is empty once cleaned.
+std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason);
+
+// The name with every control character (below 0x20, and 0x7F) written as \xNN, so that a
+// name never moves the cursor or rings a bell when it is printed.
+std::string EscapeControlCharacters(std::string_view name);
+
+// True when the link target, read from the folder (relative to the destination) that holds
+// the link, stays inside the destination. Absolute targets never do.
+bool LinkTargetStaysInside(std::string_view linkRelativePath, std::string_view target);
+
+// The destination folder of one extraction.
+class ExtractionTarget {
+  public:
+    explicit ExtractionTarget(std::string destination);
+
+    const std::string& Folder() const { return folder_; }
+
+    // Creates the destination folder itself when it is missing (with its parents).
+    bool CreateFolder(std::string& reason);
+
+    // The full path for a relative name (from SafeRelativePath), after creating its missing
+    // folders. Fails when a folder on the way is a symbolic link made by this extraction,
+    // a link that leads outside the destination, or not a folder; and when the name itself
+    // is an existing folder and a file is wanted (wantFolder false).
+    std::optional<std::string> Prepare(std::string_view relativePath, bool wantFolder,
+                                       std::string& reason);
+
+    // Records a symbolic link this extraction made, so that no later member goes through it.
+    void RememberLink(const std::string& fullPath) { madeLinks_.insert(fullPath); }
+
+  private:
+    bool InsideDestination(const std::string& realPath) const;
+
+    std::string folder_;      // as given, with a trailing '/'
+    std::string realFolder_;  // resolved once the folder exists
+    std::set<std::string> madeLinks_;
+};
+
+// A file created under a temporary name in a folder, renamed to its final name only by
+// Commit(); removed when dropped uncommitted.
+class TemporaryFile {
+  public:
+    // Creates ".zembrat-XXXXXX" in the folder (mode 0600); Valid() tells whether it worked.
+    explicit TemporaryFile(const std::string& folder);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool Valid() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
+
+    // Closes the file (reporting write-back errors) and renames it over finalPath.
+    bool Commit(const std::string& finalPath, std::string& reason);
+    // Closes and removes the file.
+    void Discard();
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+    bool committed_ = false;
+};
+
+}  // namespace zembrat::common

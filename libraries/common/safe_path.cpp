@@ -1,0 +1,277 @@
+#include "common/safe_path.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace zembrat::common {
+
+namespace {
+
+std::vector<std::string_view> SplitParts(std::string_view path) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+            if (i > start) {
+                parts.push_back(path.substr(start, i - start));
+            }
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+bool IsDriveLetter(std::string_view part) {
+    return part.size() >= 2 && part[1] == ':' &&
+           ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'));
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) {
+        return std::nullopt;
+    }
+    return std::string(resolved.get());
+}
+
+}  // namespace
+
+std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason) {
+    if (!memberName.empty() && (memberName.front() == '/' || memberName.front() == '\\')) {
+        reason = "absolute name";
+        return std::nullopt;
+    }
+    std::string relative;
+    const auto parts = SplitParts(memberName);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string_view part = parts[i];
+        if (i == 0 && IsDriveLetter(part)) {
+            reason = "name with a drive letter";
+            return std::nullopt;
+        }
+        if (part == "..") {
+            reason = "name with a \"..\" part";
+            return std::nullopt;
+        }
+        if (part == ".") {
+            continue;
+        }
+        if (!relative.empty()) {
+            relative += '/';
+        }
+        relative += part;
+    }
+    if (relative.empty()) {
+        reason = "empty name";
+        return std::nullopt;
+    }
+    return relative;
+}
+
+std::string EscapeControlCharacters(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool LinkTargetStaysInside(std::string_view linkRelativePath, std::string_view target) {
+    if (target.empty() || target.front() == '/' || target.front() == '\\') {
+        return false;
+    }
+    auto parts = SplitParts(linkRelativePath);
+    if (parts.empty()) {
+        return false;
+    }
+    parts.pop_back();  // the link's own name: the target is read from its folder
+    for (const std::string_view part : SplitParts(target)) {
+        if (part == "..") {
+            if (parts.empty()) {
+                return false;
+            }
+            parts.pop_back();
+        } else if (part != ".") {
+            if (IsDriveLetter(part)) {
+                return false;
+            }
+            parts.push_back(part);
+        }
+    }
+    return true;
+}
+
+ExtractionTarget::ExtractionTarget(std::string destination) : folder_(std::move(destination)) {
+    if (folder_.empty()) {
+        folder_ = "./";
+    }
+    if (folder_.back() != '/') {
+        folder_ += '/';
+    }
+}
+
+bool ExtractionTarget::CreateFolder(std::string& reason) {
+    std::string path;
+    for (std::size_t i = 0; i < folder_.size(); ++i) {
+        path += folder_[i];
+        if (folder_[i] != '/' || path == "/") {
+            continue;
+        }
+        if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+            reason = "cannot create folder " + EscapeControlCharacters(path) + ": " +
+                     std::strerror(errno);
+            return false;
+        }
+    }
+    const auto real = RealPath(folder_);
+    struct stat info {};
+    if (!real || stat(real->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        reason = "the destination is not a folder: " + EscapeControlCharacters(folder_);
+        return false;
+    }
+    realFolder_ = *real;
+    return true;
+}
+
+bool ExtractionTarget::InsideDestination(const std::string& realPath) const {
+    if (realFolder_.empty()) {
+        return false;
+    }
+    if (realPath == realFolder_) {
+        return true;
+    }
+    const std::string prefix = realFolder_ == "/" ? realFolder_ : realFolder_ + "/";
+    return realPath.starts_with(prefix);
+}
+
+std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePath, bool wantFolder,
+                                                     std::string& reason) {
+    if (realFolder_.empty() && !CreateFolder(reason)) {
+        return std::nullopt;
+    }
+    const auto parts = SplitParts(relativePath);
+    std::string path = folder_;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        path += parts[i];
+        const bool last = i + 1 == parts.size();
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                reason = "cannot examine " + EscapeControlCharacters(path);
+                return std::nullopt;
+            }
+            if (!last || wantFolder) {
+                if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+                    reason = "cannot create folder " + EscapeControlCharacters(path) + ": " +
+                             std::strerror(errno);
+                    return std::nullopt;
+                }
+            }
+        } else if (S_ISLNK(info.st_mode)) {
+            // The last part may be a link: a file renamed over it replaces the link itself.
+            if (last && !wantFolder) {
+                break;
+            }
+            if (madeLinks_.contains(path)) {
+                reason = "would be written through a symbolic link extracted before";
+                return std::nullopt;
+            }
+            const auto real = RealPath(path);
+            if (!real || !InsideDestination(*real)) {
+                reason = "would be written through a symbolic link that leads outside";
+                return std::nullopt;
+            }
+            struct stat target {};
+            if (stat(real->c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+                reason = "a symbolic link stands where a folder is needed";
+                return std::nullopt;
+            }
+        } else if (S_ISDIR(info.st_mode)) {
+            if (last && !wantFolder) {
+                reason = "a folder of that name exists";
+                return std::nullopt;
+            }
+        } else if (!last) {
+            reason = "a file stands where a folder is needed";
+            return std::nullopt;
+        } else if (wantFolder) {
+            reason = "a file of that name exists";
+            return std::nullopt;
+        }
+        if (!last) {
+            path += '/';
+        }
+    }
+    return path;
+}
+
+TemporaryFile::TemporaryFile(const std::string& folder) {
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '/') {
+        pattern += '/';
+    }
+    pattern += ".zembrat-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    fd_ = mkstemp(buffer.data());
+    if (fd_ >= 0) {
+        path_ = buffer.data();
+    }
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (!committed_) {
+        Discard();
+    }
+}
+
+bool TemporaryFile::Commit(const std::string& finalPath, std::string& reason) {
+    if (fd_ < 0) {
+        reason = "no temporary file";
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        reason = std::string("cannot write: ") + std::strerror(errno);
+        unlink(path_.c_str());
+        return false;
+    }
+    if (std::rename(path_.c_str(), finalPath.c_str()) != 0) {
+        reason =
+            "cannot rename to " + EscapeControlCharacters(finalPath) + ": " + std::strerror(errno);
+        unlink(path_.c_str());
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+void TemporaryFile::Discard() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    if (!path_.empty() && !committed_) {
+        unlink(path_.c_str());
+        path_.clear();
+    }
+}
+
+}  // namespace zembrat::common

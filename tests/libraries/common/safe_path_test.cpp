@@ -1,0 +1,123 @@
+#include "common/safe_path.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "scratch_folder.h"
+
+namespace zembrat::common {
+namespace {
+
+std::optional<std::string> Safe(std::string_view name) {
+    std::string reason;
+    return SafeRelativePath(name, reason);
+}
+
+TEST(SafeRelativePath, RejectsEveryWayOut) {
+    for (const char* name : {"/etc/passwd", "\\etc\\passwd", "../x", "a/../../x", "a/..",
+                             "..\\..\\x", "C:/x", "c:x", "C:\\Windows\\x", "", ".", "./"}) {
+        EXPECT_FALSE(Safe(name)) << name;
+    }
+}
+
+TEST(SafeRelativePath, CleansHarmlessParts) {
+    EXPECT_EQ(Safe("a/b.txt"), "a/b.txt");
+    EXPECT_EQ(Safe("./a//b/./c"), "a/b/c");
+    EXPECT_EQ(Safe("dir\\sub\\f.txt"), "dir/sub/f.txt");
+    EXPECT_EQ(Safe("..a/b.."), "..a/b..");  // dots inside a name are no parent folder
+}
+
+TEST(Escape, ControlCharactersNeverRaw) {
+    EXPECT_EQ(EscapeControlCharacters("a\x1b[2Jb\n\x7f"), "a\\x1B[2Jb\\x0A\\x7F");
+    EXPECT_EQ(EscapeControlCharacters("\xE6\x97\xA5.txt"), "\xE6\x97\xA5.txt");
+}
+
+TEST(LinkTarget, StaysInsideOnlyWhenItCannotClimbOut) {
+    EXPECT_TRUE(LinkTargetStaysInside("a/link", "b.txt"));
+    EXPECT_TRUE(LinkTargetStaysInside("a/link", "../b.txt"));
+    EXPECT_FALSE(LinkTargetStaysInside("a/link", "../../b.txt"));
+    EXPECT_FALSE(LinkTargetStaysInside("link", "/etc/passwd"));
+    EXPECT_FALSE(LinkTargetStaysInside("link", ".."));
+    EXPECT_FALSE(LinkTargetStaysInside("link", ""));
+}
+
+class ExtractionTargetTest : public ::testing::Test {
+  protected:
+    testing::ScratchFolder scratch_;
+    std::string destination_ = scratch_.Path() + "out/";
+    std::string outside_ = scratch_.Path() + "outside/";
+    ExtractionTarget target_{destination_};
+    std::string reason_;
+
+    void SetUp() override {
+        std::filesystem::create_directories(outside_);
+        ASSERT_TRUE(target_.CreateFolder(reason_)) << reason_;
+    }
+};
+
+TEST_F(ExtractionTargetTest, CreatesMissingFolders) {
+    const auto path = target_.Prepare("a/b/c.txt", false, reason_);
+    ASSERT_TRUE(path) << reason_;
+    EXPECT_EQ(*path, destination_ + "a/b/c.txt");
+    EXPECT_TRUE(std::filesystem::is_directory(destination_ + "a/b"));
+    EXPECT_FALSE(std::filesystem::exists(*path));
+}
+
+TEST_F(ExtractionTargetTest, RefusesAFolderLinkThatLeadsOutside) {
+    ASSERT_EQ(symlink(outside_.c_str(), (destination_ + "escape").c_str()), 0);
+    EXPECT_FALSE(target_.Prepare("escape/x.txt", false, reason_));
+    EXPECT_NE(reason_.find("outside"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(outside_ + "x.txt"));
+}
+
+TEST_F(ExtractionTargetTest, RefusesWritingThroughALinkItMadeItself) {
+    std::filesystem::create_directories(destination_ + "real");
+    const std::string link = destination_ + "inner";
+    ASSERT_EQ(symlink("real", link.c_str()), 0);
+    // A link the user had, pointing inside, may be used ...
+    EXPECT_TRUE(target_.Prepare("inner/x.txt", false, reason_)) << reason_;
+    // ... one this extraction made may not.
+    target_.RememberLink(link);
+    EXPECT_FALSE(target_.Prepare("inner/x.txt", false, reason_));
+    EXPECT_NE(reason_.find("extracted before"), std::string::npos);
+}
+
+TEST_F(ExtractionTargetTest, AFileWhereAFolderIsNeededAndTheReverse) {
+    scratch_.Write("out/file", "x");
+    std::filesystem::create_directories(destination_ + "folder");
+    EXPECT_FALSE(target_.Prepare("file/x.txt", false, reason_));
+    EXPECT_FALSE(target_.Prepare("folder", false, reason_));
+    EXPECT_FALSE(target_.Prepare("file", true, reason_));
+    EXPECT_TRUE(target_.Prepare("folder", true, reason_));
+    // A link as the last part is replaced by the rename, never written through.
+    ASSERT_EQ(symlink((outside_ + "victim").c_str(), (destination_ + "last").c_str()), 0);
+    EXPECT_TRUE(target_.Prepare("last", false, reason_));
+}
+
+TEST(TemporaryFile, RenamedOnlyOnCommitAndRemovedOtherwise) {
+    testing::ScratchFolder scratch;
+    std::string reason;
+    std::string leftover;
+    {
+        TemporaryFile dropped(scratch.Path());
+        ASSERT_TRUE(dropped.Valid());
+        leftover = dropped.Path();
+        ASSERT_EQ(write(dropped.Fd(), "abc", 3), 3);
+        EXPECT_EQ(leftover.rfind(scratch.Path(), 0), 0u);
+    }
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+
+    TemporaryFile kept(scratch.Path());
+    ASSERT_EQ(write(kept.Fd(), "abc", 3), 3);
+    ASSERT_TRUE(kept.Commit(scratch.Path() + "final", reason)) << reason;
+    EXPECT_EQ(std::filesystem::file_size(scratch.Path() + "final"), 3u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+}  // namespace
+}  // namespace zembrat::common
