@@ -1,0 +1,31 @@
+// The one interface every decoder family implements, and the registry of method ids.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "lha/archive.h"
+
+namespace zembrat::lha {
+
+// Reads at most compressedSize bytes from input (which stands at the member's data) and writes
+// exactly originalSize bytes to output, or throws Error (kCorruptData, kTruncated, kIo).
+using DecodeFunction = void (*)(InputStream& input, std::uint64_t compressedSize,
+                                std::uint64_t originalSize, OutputStream& output);
+
+// The decoder for a method id, or nullptr.
+DecodeFunction FindDecoder(std::string_view method);
+
+// Families (one source file each).
+void DecodeStored(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+                  OutputStream& output);
+void DecodeLh4(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh5(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh6(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh7(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+
+}  // namespace zembrat::lha

@@ -1,0 +1,83 @@
+#include "name_codec.h"
+
+#include <cstdint>
+
+#include "byte_order.h"
+
+namespace zembrat::lha {
+namespace {
+
+bool IsShiftJisLead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool IsShiftJisTrail(unsigned char c) {
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+}  // namespace
+
+std::string SeparatorsToSlash(std::string_view stored) {
+    std::string out(stored);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        auto c = static_cast<unsigned char>(out[i]);
+        if (IsShiftJisLead(c) && i + 1 < out.size() &&
+            IsShiftJisTrail(static_cast<unsigned char>(out[i + 1]))) {
+            ++i;
+        } else if (c == '\\' || c == 0xFF) {
+            out[i] = '/';
+        }
+    }
+    return out;
+}
+
+std::string Utf16LeToUtf8(std::span<const std::byte> text) {
+    std::string out;
+    std::size_t units = text.size() / 2;
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t unit = U16(text, i * 2);
+        if (unit == 0xFFFF || unit == '\\') {
+            out.push_back('/');
+            continue;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+            std::uint32_t low = U16(text, (i + 1) * 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
+    }
+    return out;
+}
+
+std::string SlashTo(std::string_view path, char separator) {
+    std::string out(path);
+    for (char& c : out) {
+        if (c == '/') {
+            c = separator;
+        }
+    }
+    return out;
+}
+
+}  // namespace zembrat::lha

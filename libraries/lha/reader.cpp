@@ -1,0 +1,128 @@
+// Reads an archive member by member.
+#include <vector>
+
+#include "decoder.h"
+#include "embedded.h"
+#include "header.h"
+#include "member_streams.h"
+
+namespace zembrat::lha {
+
+struct Reader::State {
+    explicit State(SeekableInput& in) : input(in) {}
+    SeekableInput& input;
+    std::uint64_t start = 0;
+    std::uint64_t nextHeader = 0;
+    std::optional<Member> current;
+    bool ended = false;
+};
+
+namespace {
+
+bool HeaderParsesAt(SeekableInput& input, std::uint64_t offset) {
+    try {
+        return ReadHeader(input, offset).has_value();
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+Reader::Reader(SeekableInput& input, ReaderOptions options)
+    : state_(std::make_unique<State>(input)) {
+    std::uint64_t size = input.Size();
+    if (size == 0) {
+        throw Error(ErrorKind::kFormat, "empty file, no archive");
+    }
+    std::byte first{};
+    input.Seek(0);
+    if (input.Read(std::span(&first, 1)) != 1) {
+        throw Error(ErrorKind::kIo, "cannot read the archive");
+    }
+    if (first == std::byte{0} && size == 1) {
+        return;  // an archive with no members: only the end mark
+    }
+    if (HeaderParsesAt(input, 0)) {
+        return;
+    }
+    if (options.searchEmbedded) {
+        if (auto found = FindEmbeddedArchive(input)) {
+            state_->start = state_->nextHeader = *found;
+            return;
+        }
+    }
+    // Report the reason the first header failed, or that there is none.
+    if (first != std::byte{0}) {
+        ReadHeader(input, 0);
+    }
+    throw Error(ErrorKind::kFormat, "no LHA archive found");
+}
+
+Reader::~Reader() = default;
+
+std::uint64_t Reader::ArchiveStart() const {
+    return state_->start;
+}
+
+std::optional<Member> Reader::Next() {
+    State& s = *state_;
+    if (s.ended) {
+        return std::nullopt;
+    }
+    if (s.current) {
+        s.nextHeader = s.current->dataOffset + s.current->compressedSize;
+    }
+    s.current.reset();
+    auto member = ReadHeader(s.input, s.nextHeader);
+    if (!member) {
+        s.ended = true;
+        return std::nullopt;
+    }
+    s.current = member;
+    return member;
+}
+
+void Reader::Extract(OutputStream& out, const ProgressFn& progress) {
+    State& s = *state_;
+    if (!s.current) {
+        throw std::logic_error("Reader::Extract without a current member");
+    }
+    const Member& m = *s.current;
+    DecodeFunction decode = FindDecoder(m.method);
+    if (decode == nullptr) {
+        throw Error(ErrorKind::kUnsupportedMethod, "unsupported method " + m.method);
+    }
+    s.input.Seek(m.dataOffset);
+    BoundedInput data(s.input, m.compressedSize);
+    CheckedOutput checked(out, m.originalSize, progress);
+    decode(data, m.compressedSize, m.originalSize, checked);
+    if (checked.Count() != m.originalSize) {
+        throw Error(ErrorKind::kCorruptData, "decoded data shorter than the member");
+    }
+    if (m.method != "-lhd-" && checked.Crc() != m.crc) {
+        throw Error(ErrorKind::kCrc, "CRC mismatch in " + m.path);
+    }
+}
+
+void Reader::CopyRaw(OutputStream& out) {
+    State& s = *state_;
+    if (!s.current) {
+        throw std::logic_error("Reader::CopyRaw without a current member");
+    }
+    const Member& m = *s.current;
+    std::uint64_t left = m.dataOffset + m.compressedSize - m.headerOffset;
+    s.input.Seek(m.headerOffset);
+    std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 18)));
+    while (left > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        std::size_t got = s.input.Read(std::span(buffer).first(want));
+        if (got == 0) {
+            throw Error(ErrorKind::kTruncated, "archive ends inside member data");
+        }
+        out.Write(std::span(buffer).first(got));
+        left -= got;
+    }
+}
+
+}  // namespace zembrat::lha

@@ -1,0 +1,174 @@
+// Reads the archives of many LHA tools and compares every member with the manifest.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace zembrat::lha::test {
+namespace {
+
+struct ManifestRow {
+    std::string member, kind;
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+
+std::map<std::string, std::vector<ManifestRow>> LoadManifest(const std::filesystem::path& file) {
+    std::map<std::string, std::vector<ManifestRow>> archives;
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);  // column names
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string archive, size;
+        ManifestRow row;
+        std::getline(fields, archive, '\t');
+        std::getline(fields, row.member, '\t');
+        std::getline(fields, row.kind, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, row.sha256, '\t');
+        row.size = std::stoull(size);
+        archives[archive].push_back(row);
+    }
+    return archives;
+}
+
+// What extracting an archive gave, as a folder tree would hold it (later members replace
+// earlier ones of the same name, folders of members exist implicitly).
+struct Extraction {
+    struct Entry {
+        std::string kind;
+        std::uint64_t size = 0;
+        std::string sha256;
+    };
+    std::map<std::string, Entry> entries;
+    std::set<std::string> unsupported;
+    std::vector<std::string> errors;
+};
+
+// Some tools store MS-DOS names in capitals and the manifest's decoder shows them in small
+// letters; names are compared without regard to case.
+std::string Folded(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+void AddParents(Extraction& result, const std::string& path) {
+    for (std::size_t slash = path.find('/'); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        Extraction::Entry folder;
+        folder.kind = "dir";
+        result.entries.try_emplace(path.substr(0, slash), folder);
+    }
+}
+
+// Counts what is written, for members too large to hash in a unit test.
+class CountingOutput final : public OutputStream {
+  public:
+    void Write(std::span<const std::byte> data) override { count += data.size(); }
+    std::uint64_t count = 0;
+};
+
+Extraction ExtractAll(const std::filesystem::path& archive) {
+    Extraction result;
+    try {
+        FileInput input(archive.string());
+        Reader reader(input);
+        while (auto member = reader.Next()) {
+            std::string key = Folded(member->path);
+            AddParents(result, key);
+            try {
+                // As on disk: a member cannot go below something that is a file.
+                for (std::size_t slash = key.find('/'); slash != std::string::npos;
+                     slash = key.find('/', slash + 1)) {
+                    if (result.entries[key.substr(0, slash)].kind == "file") {
+                        throw Error(ErrorKind::kFormat, "a file stands where a folder should");
+                    }
+                }
+                Extraction::Entry entry;
+                entry.kind = member->IsSymlink() ? "link" : member->IsDirectory() ? "dir" : "file";
+                if (member->originalSize > 0xFFFFFFFFu) {
+                    CountingOutput out;
+                    reader.Extract(out);
+                    entry.size = out.count;
+                    entry.sha256 = "(not hashed)";
+                } else {
+                    HashingOutput out;
+                    reader.Extract(out);
+                    if (entry.kind == "file") {
+                        entry.size = out.Count();
+                        entry.sha256 = out.Digest();
+                    }
+                }
+                result.entries[key] = entry;
+            } catch (const Error& e) {
+                if (e.Kind() == ErrorKind::kUnsupportedMethod) {
+                    result.unsupported.insert(key);
+                }
+                result.errors.push_back(key + ": " + e.what());
+            }
+        }
+    } catch (const Error& e) {
+        result.errors.push_back(std::string("archive: ") + e.what());
+    }
+    return result;
+}
+
+TEST(LhaFixtures, EveryArchiveExtractsAsTheManifestSays) {
+    auto dir = FixturesDir();
+    if (!std::filesystem::exists(dir / "manifest.tsv")) {
+        GTEST_SKIP() << "no LHA fixtures at " << dir;
+    }
+    auto manifest = LoadManifest(dir / "manifest.tsv");
+    ASSERT_GT(manifest.size(), 50u);
+    int checkedFiles = 0;
+    for (const auto& [archive, rows] : manifest) {
+        SCOPED_TRACE(archive);
+        Extraction got = ExtractAll(dir / archive);
+        bool expectError = rows.front().kind == "error";
+        if (expectError) {
+            EXPECT_FALSE(got.errors.empty()) << "a damaged or foreign member went unnoticed";
+            continue;
+        }
+        for (const auto& message : got.errors) {
+            std::string path = message.substr(0, message.find(": "));
+            EXPECT_TRUE(got.unsupported.count(path) > 0) << message;
+        }
+        for (const auto& row : rows) {
+            if (got.unsupported.count(Folded(row.member)) > 0) {
+                continue;
+            }
+            auto found = got.entries.find(Folded(row.member));
+            if (found == got.entries.end()) {
+                ADD_FAILURE() << "missing " << row.member << " "
+                              << ::testing::PrintToString(got.errors);
+                continue;
+            }
+            EXPECT_EQ(found->second.kind, row.kind) << row.member;
+            if (row.kind != "file") {
+                continue;
+            }
+            if (found->second.size > 0xFFFFFFFFu) {
+                // The manifest's decoder ignores the 64-bit size header and keeps the low
+                // 32 bits; the member's own CRC has been checked over all of it.
+                EXPECT_EQ(found->second.size & 0xFFFFFFFFu, row.size) << row.member;
+                continue;
+            }
+            EXPECT_EQ(found->second.size, row.size) << row.member;
+            EXPECT_EQ(found->second.sha256, row.sha256) << row.member;
+            ++checkedFiles;
+        }
+    }
+    EXPECT_GT(checkedFiles, 100);
+}
+
+}  // namespace
+}  // namespace zembrat::lha::test
