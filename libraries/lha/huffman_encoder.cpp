@@ -1,1 +1,101 @@
-// placeholder
+#include "huffman_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+namespace zembrat::lha {
+
+std::vector<std::uint8_t> BuildCodeLengths(std::span<const std::uint32_t> frequencies,
+                                           int maxLength) {
+    std::vector<std::uint8_t> lengths(frequencies.size(), 0);
+    std::vector<std::uint32_t> symbols;
+    for (std::uint32_t s = 0; s < frequencies.size(); ++s) {
+        if (frequencies[s] != 0) {
+            symbols.push_back(s);
+        }
+    }
+    std::size_t n = symbols.size();
+    if (n == 0) {
+        return lengths;
+    }
+    if (n == 1) {
+        lengths[symbols[0]] = 1;
+        return lengths;
+    }
+    // Ascending by frequency; ties by symbol so the result does not depend on the sort.
+    std::sort(symbols.begin(), symbols.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return frequencies[a] != frequencies[b] ? frequencies[a] < frequencies[b] : a < b;
+    });
+    // Two-queue construction: leaves 0..n-1 (sorted), inner nodes n..2n-2 in creation order.
+    std::vector<std::uint64_t> weight(2 * n - 1);
+    std::vector<std::uint32_t> parent(2 * n - 1, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        weight[i] = frequencies[symbols[i]];
+    }
+    std::size_t leaf = 0, inner = n;
+    auto takeSmallest = [&](std::size_t next) {
+        if (leaf < n && (inner >= next || weight[leaf] <= weight[inner])) {
+            return leaf++;
+        }
+        return inner++;
+    };
+    for (std::size_t next = n; next < 2 * n - 1; ++next) {
+        std::size_t a = takeSmallest(next);
+        std::size_t b = takeSmallest(next);
+        weight[next] = weight[a] + weight[b];
+        parent[a] = parent[b] = static_cast<std::uint32_t>(next);
+    }
+    std::vector<std::uint32_t> depth(2 * n - 1, 0);
+    std::vector<std::uint32_t> count(2 * n + 1, 0);
+    std::size_t deepest = 0;
+    for (std::size_t i = 2 * n - 2; i-- > 0;) {
+        depth[i] = depth[parent[i]] + 1;
+        if (i < n) {
+            ++count[depth[i]];
+            deepest = std::max<std::size_t>(deepest, depth[i]);
+        }
+    }
+    // Move the leaves below maxLength up, keeping the code complete: two leaves at the
+    // deepest level become one a level up, and a shorter leaf splits to take the other.
+    for (std::size_t i = deepest; i > static_cast<std::size_t>(maxLength); --i) {
+        while (count[i] > 0) {
+            std::size_t j = i - 2;
+            while (count[j] == 0) {
+                --j;
+            }
+            count[i] -= 2;
+            count[i - 1] += 1;
+            count[j + 1] += 2;
+            count[j] -= 1;
+        }
+    }
+    // The most frequent symbols get the shortest codes.
+    std::size_t at = n;
+    for (int length = 1; length <= maxLength; ++length) {
+        for (std::uint32_t k = 0; k < count[static_cast<std::size_t>(length)]; ++k) {
+            lengths[symbols[--at]] = static_cast<std::uint8_t>(length);
+        }
+    }
+    return lengths;
+}
+
+std::vector<std::uint16_t> CanonicalCodes(std::span<const std::uint8_t> lengths) {
+    std::array<std::uint32_t, 18> count{}, next{};
+    for (std::uint8_t length : lengths) {
+        ++count[length];
+    }
+    count[0] = 0;
+    for (int length = 1; length <= 16; ++length) {
+        next[length + 1] = (next[length] + count[length]) << 1;
+    }
+    std::vector<std::uint16_t> codes(lengths.size(), 0);
+    for (std::size_t s = 0; s < lengths.size(); ++s) {
+        if (lengths[s] != 0) {
+            codes[s] = static_cast<std::uint16_t>(next[lengths[s]]++);
+        }
+    }
+    return codes;
+}
+
+}  // namespace zembrat::lha

@@ -1,1 +1,181 @@
-// placeholder
+#include "match_finder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "lha/archive.h"
+
+namespace zembrat::lha {
+namespace {
+
+constexpr int kHashBits = 16;
+constexpr std::size_t kSlideBytes = 1 << 20;
+constexpr std::size_t kPadding = 16;
+constexpr int kMaxChain = 48;               // candidates tried per position
+constexpr std::uint32_t kGoodLength = 32;   // a match this long shortens the next search
+constexpr std::uint32_t kLazyLength = 64;   // a match this long is taken without a lazy look
+constexpr std::uint32_t kNiceLength = 160;  // a match this long ends the search
+constexpr std::uint32_t kTooFar = 4096;     // 3-byte matches further back do not pay
+
+std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
+    std::uint32_t n = 0;
+    while (n + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) {
+            return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
+        }
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+MatchFinder::MatchFinder(int windowBits)
+    : window_(std::size_t{1} << windowBits),
+      maxDistance_(window_ - 1),
+      buffer_(window_ + kSlideBytes + kPadding, 0),
+      head_(std::size_t{1} << kHashBits, -1),
+      previous_(window_, -1) {}
+
+std::uint32_t MatchFinder::Hash(std::size_t at) const {
+    std::uint32_t v = static_cast<std::uint32_t>(buffer_[at]) |
+                      (static_cast<std::uint32_t>(buffer_[at + 1]) << 8) |
+                      (static_cast<std::uint32_t>(buffer_[at + 2]) << 16);
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+std::int32_t MatchFinder::Insert(std::size_t at) {
+    std::uint32_t h = Hash(at);
+    std::int32_t old = head_[h];
+    previous_[at & (window_ - 1)] = old;
+    head_[h] = static_cast<std::int32_t>(at);
+    return old;
+}
+
+void MatchFinder::Slide() {
+    // Keep at least a window of history; slide by whole windows so chain slots stay put.
+    std::size_t shift = ((position_ - window_) / window_) * window_;
+    if (shift == 0) {
+        return;
+    }
+    std::memmove(buffer_.data(), buffer_.data() + shift, end_ - shift);
+    position_ -= shift;
+    end_ -= shift;
+    auto rebase = [shift](std::int32_t& p) {
+        p = p >= static_cast<std::int32_t>(shift) ? p - static_cast<std::int32_t>(shift) : -1;
+    };
+    std::for_each(head_.begin(), head_.end(), rebase);
+    std::for_each(previous_.begin(), previous_.end(), rebase);
+}
+
+void MatchFinder::Refill(InputStream& input, std::uint64_t& left) {
+    if (left == 0 || end_ - position_ >= kMaxMatch + 1) {
+        return;
+    }
+    std::size_t capacity = buffer_.size() - kPadding;
+    if (end_ == capacity) {
+        Slide();
+    }
+    while (left > 0 && end_ < capacity) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity - end_));
+        std::size_t got =
+            input.Read(std::as_writable_bytes(std::span(buffer_.data() + end_, want)));
+        if (got == 0) {
+            throw Error(ErrorKind::kIo, "input ended before its stated size");
+        }
+        end_ += got;
+        left -= got;
+    }
+}
+
+MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t better,
+                                        std::uint32_t limit) const {
+    Found best;
+    std::uint32_t bestLength = std::max(better, kMinMatch - 1);
+    if (bestLength >= limit) {
+        return best;
+    }
+    int chain = better >= kGoodLength ? kMaxChain / 4 : kMaxChain;
+    const std::uint8_t* here = buffer_.data() + position_;
+    std::int64_t oldest =
+        static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
+    while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
+        const std::uint8_t* there = buffer_.data() + candidate;
+        if (there[bestLength] == here[bestLength] && there[0] == here[0] && there[1] == here[1]) {
+            std::uint32_t length = CommonLength(here, there, limit);
+            if (length > bestLength) {
+                bestLength = length;
+                best = {length, static_cast<std::uint32_t>(position_ -
+                                                           static_cast<std::size_t>(candidate))};
+                if (length >= kNiceLength || length >= limit) {
+                    break;
+                }
+            }
+        }
+        std::int32_t next = previous_[static_cast<std::size_t>(candidate) & (window_ - 1)];
+        if (next >= candidate) {
+            break;  // a slot reused by a newer position: the chain ends here
+        }
+        candidate = next;
+    }
+    return best;
+}
+
+void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink) {
+    std::uint64_t left = size;
+    bool pending = false;  // a literal or match at position_ - 1 waits for the lazy decision
+    Found previous;
+    for (;;) {
+        Refill(input, left);
+        if (position_ >= end_) {
+            break;
+        }
+        std::size_t available = end_ - position_;
+        Found current;
+        if (available >= kMinMatch) {
+            std::int32_t candidate = Insert(position_);
+            if (!(pending && previous.length >= kLazyLength)) {
+                std::uint32_t limit =
+                    static_cast<std::uint32_t>(std::min<std::size_t>(available, kMaxMatch));
+                current = Longest(candidate, pending ? previous.length : 0, limit);
+                if (current.length == kMinMatch && current.distance > kTooFar) {
+                    current = {};
+                }
+            }
+        }
+        if (pending && previous.length >= kMinMatch && current.length <= previous.length) {
+            sink.Match(previous.length, previous.distance);
+            std::size_t matchEnd = position_ - 1 + previous.length;
+            for (std::size_t at = position_ + 1; at < matchEnd; ++at) {
+                if (at + kMinMatch <= end_) {
+                    Insert(at);
+                }
+            }
+            position_ = matchEnd;
+            pending = false;
+            continue;
+        }
+        if (pending) {
+            sink.Literal(buffer_[position_ - 1]);
+        }
+        pending = true;
+        previous = current;
+        ++position_;
+    }
+    if (pending) {
+        if (previous.length >= kMinMatch) {
+            sink.Match(previous.length, previous.distance);
+        } else {
+            sink.Literal(buffer_[position_ - 1]);
+        }
+    }
+}
+
+}  // namespace zembrat::lha
