@@ -1,0 +1,139 @@
+// The batch run: one archive operation per selected file, in list order, with one archive
+// component for the whole batch. It knows nothing of windows: the progress display, the
+// beep and the message box are interfaces, and the settings come from a plain structure,
+// so that the main window and the command-line front end share it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archives/archive_file.h"
+#include "archives/archiver_options.h"
+#include "archives/file_items.h"
+#include "platform/messages.h"
+
+namespace zembrat::app {
+
+enum class BatchAction { kCompress, kDecompress };  // RadioGroup1 items 0 and 1
+enum class ArchiveKind { kLzh, kExe };              // RadioGroup2 items 0 and 1
+
+// What GetCompressFilename makes of a name.
+enum CompressNameKind { kArchiveName = 1, kSelfExtractingName = 2 };
+
+struct BatchSettings {
+    std::vector<std::string> paths;  // the files to handle, in order
+    BatchAction action = BatchAction::kCompress;
+    ArchiveKind kind = ArchiveKind::kLzh;
+    bool overwrite = false;           // "同名ファイルの場合は上書き"
+    bool upperCaseExtension = false;  // "拡張子は大文字"
+    std::string outputFolder;         // as typed; the run adds the trailing delimiter
+    platform::WindowHandle window = 0;
+};
+
+// The progress window as the run drives it.
+class ProgressView {
+  public:
+    virtual ~ProgressView() = default;
+    // Bar to 0, bar maximum to count, label to "残り：" + count.
+    virtual void ProgressInitialize(int count) = 0;
+    virtual void Show() = 0;
+    virtual void SetLabel(const std::string& text) = 0;
+    virtual void StepIt() = 0;
+    virtual void Close() = 0;
+};
+
+// The beep and the plain message box (no icon, one OK button, the application title).
+class UserNotifier {
+  public:
+    virtual ~UserNotifier() = default;
+    virtual void Beep() = 0;
+    virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// What became of one file.
+enum class FileStatus {
+    kDone,             // the library reported success and the output stands
+    kSkippedExisting,  // the output exists and overwriting is off
+    kFailed,           // the library reported a failure, or the output did not appear
+};
+
+struct FileOutcome {
+    std::size_t index = 0;
+    std::string path;        // the selected file
+    std::string outputPath;  // the archive or self-extracting file made; the folder for decompress
+    FileStatus status = FileStatus::kDone;
+    int result = 0;          // the library's result code of the last call made for the file
+    std::string outputText;  // the library's output text of that call
+};
+
+struct BatchHooks {
+    // Lets pending window events through; called before every file, so that the progress
+    // display repaints and its cancel button can act.
+    std::function<void()> pumpEvents;
+    // Called after the batch options are set, before the first file: a front end may add
+    // options (the LHA method switch jm, for example).
+    std::function<void(archives::TArchiverOptions&)> adjustOptions;
+    // Told about every file handled.
+    std::function<void(const FileOutcome&)> onFile;
+    // A run that was not cancelled calls it after the beep, before its message.
+    std::function<void()> onCompleted;
+};
+
+struct BatchResult {
+    int processed = 0;       // every file reached while the run could go on
+    bool cancelled = false;  // Processing was false at the end
+    std::vector<std::string> failed;
+    std::string message;  // the text shown at the end
+};
+
+class TBatchRun {
+  public:
+    TBatchRun(ProgressView& progress, UserNotifier& notifier);
+
+    void SetHooks(BatchHooks hooks) { hooks_ = std::move(hooks); }
+    BatchHooks& Hooks() { return hooks_; }
+
+    // The run. An exception of the component ends it at once (progress closed, no beep, no
+    // message, onCompleted not called) and is passed on to the caller.
+    BatchResult Run(const BatchSettings& settings);
+
+    // True while the run may go on; set by every run, cleared by Cancel. Safe to clear from
+    // a signal handler.
+    bool Processing() const { return processing_.load(); }
+    void SetProcessing(bool processing) { processing_.store(processing); }
+    void Cancel() { processing_.store(false); }
+
+    // The batch configuration of a component: the LHA kind and the batch options.
+    void ArchiveInitialize(archives::TArchiveFile& archive) const;
+
+    // kArchiveName: extension to ".lzh" (".LZH" in upper case); kSelfExtractingName: ".exe"
+    // (".EXE"); any other kind: unchanged. A name without extension gets one appended.
+    static std::string GetCompressFilename(std::string_view fileName, int kind, bool upperCase);
+
+  private:
+    class RunFolders;
+
+    FileOutcome lzhCompress(archives::TArchiveFile& archive, const archives::StringList& fileList,
+                            const std::string& outputArchivePath, RunFolders& folders);
+    FileOutcome exeCompress(archives::TArchiveFile& archive, const archives::StringList& fileList,
+                            const std::string& outputSfxPath, const std::string& archiveName,
+                            RunFolders& folders);
+    FileOutcome Decompress(archives::TArchiveFile& archive, const std::string& path,
+                           const std::string& outputFolder);
+
+    ProgressView& progress_;
+    UserNotifier& notifier_;
+    BatchHooks hooks_;
+    std::atomic<bool> processing_{false};
+    BatchSettings settings_;
+};
+
+// The final message: the count with its text, then the files that failed, if any.
+std::string CompletionMessage(int processed, bool cancelled,
+                              const std::vector<std::string>& failed);
+
+}  // namespace zembrat::app

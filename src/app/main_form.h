@@ -1,0 +1,121 @@
+// The main window: the user picks files, the action, the archive kind, two options and an
+// output folder, and starts the batch run. Its controls are enabled step by step: first
+// file selection only, then the settings and the folder button, then the run button.
+#pragma once
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QWidget>
+
+#include "app/anchors.h"
+#include "app/batch_run.h"
+#include "app/dialogs.h"
+#include "app/radio_group.h"
+
+namespace zembrat::app {
+
+class TSubForm;
+
+// List lines of one fixed height.
+class FixedLineDelegate : public QStyledItemDelegate {
+  public:
+    explicit FixedLineDelegate(int lineHeight) : lineHeight_(lineHeight) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+  private:
+    int lineHeight_;
+};
+
+class TMainForm : public QWidget, private ProgressView, private UserNotifier {
+  public:
+    // The client area the controls' places refer to; the width never changes, the height
+    // only grows.
+    static constexpr QSize kClientSize{342, 329};
+
+    explicit TMainForm(TDialogs& dialogs, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The progress window the runs use (created after the main window).
+    void SetSubForm(TSubForm* subForm);
+
+    // Handlers and operations.
+    void SelectButtonClick();
+    void DirSelectButtonClick();
+    void GoButtonClick();
+    void RadioGroup1Click();
+    void ViewListBoxKeyDown(int key);
+    void DeleteActionExecute();
+    void SetupInitialize();
+    void SetupEnabled();
+    void ListSelectedDelete();
+
+    // True while a run may go on; the progress window's cancel clears it.
+    bool Processing() const { return batch_.Processing(); }
+    void SetProcessing(bool processing) { batch_.SetProcessing(processing); }
+    // True for the length of a run, while the controls are locked.
+    bool Running() const { return running_; }
+    // The batch run, for its hooks (a file observer, extra options).
+    TBatchRun& Batch() { return batch_; }
+    // The parent of every control; disabled while a run locks the window.
+    QWidget& ClientArea() { return clientArea_; }
+
+  private:
+    // Members in parent-before-child order: children are destroyed first.
+    TDialogs& dialogs_;
+    QWidget clientArea_;
+    FixedLineDelegate lineDelegate_{13};
+
+  public:
+    QGroupBox GroupBox1;
+    QListWidget ViewListBox;
+    QListWidget FileListBox;
+    QPushButton SelectButton;
+    QPushButton DeleteButton;
+    TRadioGroup RadioGroup1;
+    TRadioGroup RadioGroup2;
+    QGroupBox GroupBox3;
+    QCheckBox uwaCheck;
+    QCheckBox upCheck;
+    QGroupBox GroupBox2;
+    QLineEdit DirEdit;
+    QPushButton DirSelectButton;
+    QPushButton GoButton;
+    QAction DeleteAction;
+    QMenu ListPopupMenu;  // its one item, popListDelete, is DeleteAction
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void PlaceControls();
+    void ConnectHandlers();
+    void SetFileCaption();
+    void LockControls(bool locked);
+
+    // ProgressView, forwarded to the progress window.
+    void ProgressInitialize(int count) override;
+    void Show() override;
+    void SetLabel(const std::string& text) override;
+    void StepIt() override;
+    void Close() override;
+    // UserNotifier, through the dialogs.
+    void Beep() override;
+    void ShowMessage(const std::string& text) override;
+
+    AnchorSet anchors_;
+    TSubForm* subForm_ = nullptr;
+    TBatchRun batch_;
+    bool running_ = false;
+    bool centred_ = false;
+};
+
+}  // namespace zembrat::app
