@@ -1,0 +1,311 @@
+// x, e, t and ExtractMem: members out of an archive, never outside the destination and never
+// half-written under a final name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "archiver_api.h"
+#include "common/safe_path.h"
+#include "platform/path.h"
+#include "unlha32/archive_source.h"
+#include "unlha32/fd_stream.h"
+#include "unlha32/operations.h"
+#include "unlha32/progress_meter.h"
+
+namespace zembrat::unlha32 {
+
+namespace {
+
+mode_t CurrentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+timespec ToTimespec(std::int64_t nanoseconds) {
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000LL);
+    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1000000000L;
+        time.tv_sec -= 1;
+    }
+    return time;
+}
+
+// Decodes the reader's current member with progress reports every 64 KiB; throws
+// lha::Aborted when the owner window answers 1.
+void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::Member& member,
+                        const std::string& source, const std::string& destination,
+                        Context& context) {
+    EXTRACTINGINFOEX record;
+    FillProgressRecord(member, source, destination, record);
+    ProgressMeter meter(context.progress, record);
+    MeteredOutput metered(out, meter);
+    reader.Extract(metered);
+    meter.Finish();
+}
+
+struct FolderTime {
+    std::string path;
+    std::int64_t nanoseconds;
+};
+
+class Extractor {
+  public:
+    Extractor(const Request& request, Context& context, bool keepFolders)
+        : request_(request),
+          context_(context),
+          keepFolders_(keepFolders),
+          target_(request.folder.empty() ? std::string("./") : request.folder),
+          umask_(CurrentUmask()) {}
+
+    int Run() {
+        ArchiveSource archive(request_.archive, true);
+        std::string reason;
+        if (!target_.CreateFolder(reason)) {
+            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
+        }
+        bool any = false;
+        try {
+            while (auto member = archive.Reader().Next()) {
+                const std::string name = HostName(*member);
+                if (!MatchesAny(name, request_.names) ||
+                    (!request_.options.excludes.empty() &&
+                     MatchesAny(name, request_.options.excludes))) {
+                    continue;
+                }
+                any = true;
+                ExtractOne(archive.Reader(), *member, name);
+            }
+        } catch (const lha::Aborted&) {
+            ApplyFolderTimes();
+            throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        } catch (const lha::Error& error) {
+            ApplyFolderTimes();
+            throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        }
+        ApplyFolderTimes();
+        if (!any && !request_.names.empty()) {
+            outcome_.Note(ARC_ERROR_NO_FILES);
+            context_.output.FirstLine("no member matches the names given");
+        }
+        return outcome_.Code();
+    }
+
+  private:
+    void Problem(int code, const std::string& name, const std::string& what) {
+        outcome_.Note(code);
+        const std::string line = common::EscapeControlCharacters(name) + ": " + what;
+        if (code == ARC_WARNING_SKIPPED || firstProblemWritten_) {
+            context_.output.Line(line);
+        } else {
+            context_.output.FirstLine(line);
+            firstProblemWritten_ = true;
+        }
+    }
+
+    void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
+        std::string reason;
+        auto relative = common::SafeRelativePath(name, reason);
+        if (!relative) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            return;
+        }
+        if (!keepFolders_) {
+            if (member.IsDirectory()) {
+                return;
+            }
+            *relative = platform::ExtractFileName(*relative);
+        }
+        if (member.IsDirectory()) {
+            auto path = target_.Prepare(*relative, true, reason);
+            if (!path) {
+                Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+                return;
+            }
+            chmod(path->c_str(), PermissionBits(member) & ~umask_);
+            folderTimes_.push_back({*path, WriteTimeNanoseconds(member)});
+            context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+            return;
+        }
+        if (member.IsSymlink() && !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
+            return;
+        }
+        auto path = target_.Prepare(*relative, false, reason);
+        if (!path) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            return;
+        }
+        if (Exists(*path) && !request_.options.overwrite) {
+            Problem(ARC_WARNING_SKIPPED, name, "kept the existing file (-m1 overwrites)");
+            return;
+        }
+        if (member.IsSymlink()) {
+            MakeLink(member, name, *path);
+            return;
+        }
+        if (!lha::CanDecode(member.method)) {
+            Problem(ARC_ERROR_UNKNOWN_METHOD, name, "unsupported method " + member.method);
+            return;
+        }
+        common::TemporaryFile temporary(FolderOf(*path));
+        if (!temporary.Valid()) {
+            Problem(ARC_ERROR_CANNOT_WRITE, name,
+                    std::string("cannot create a file: ") + std::strerror(errno));
+            return;
+        }
+        FdOutput out(temporary.Fd());
+        try {
+            DecodeWithProgress(reader, out, member, name, *path, context_);
+        } catch (const lha::Error& error) {
+            // Data errors end this member only; the next header is still where it was.
+            if (error.Kind() == lha::ErrorKind::kFormat ||
+                error.Kind() == lha::ErrorKind::kTruncated) {
+                throw;
+            }
+            Problem(error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
+                    name, error.what());
+            return;
+        }
+        fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
+        const timespec times[2] = {ToTimespec(WriteTimeNanoseconds(member)),
+                                   ToTimespec(WriteTimeNanoseconds(member))};
+        futimens(temporary.Fd(), times);
+        if (!temporary.Commit(*path, reason)) {
+            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+            return;
+        }
+        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+    }
+
+    void MakeLink(const lha::Member& member, const std::string& name, const std::string& path) {
+        // Made under a temporary name and renamed, so that an existing file is replaced whole.
+        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
+        unlink(temporary.c_str());
+        if (symlink(member.linkTarget.c_str(), temporary.c_str()) != 0 ||
+            std::rename(temporary.c_str(), path.c_str()) != 0) {
+            unlink(temporary.c_str());
+            Problem(ARC_ERROR_CANNOT_WRITE, name,
+                    std::string("cannot make the symbolic link: ") + std::strerror(errno));
+            return;
+        }
+        target_.RememberLink(path);
+        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+    }
+
+    void ApplyFolderTimes() {
+        // Last, deepest first: files made inside a folder change its time.
+        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
+            const timespec times[2] = {ToTimespec(it->nanoseconds), ToTimespec(it->nanoseconds)};
+            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
+        folderTimes_.clear();
+    }
+
+    const Request& request_;
+    Context& context_;
+    bool keepFolders_;
+    common::ExtractionTarget target_;
+    mode_t umask_;
+    Outcome outcome_;
+    bool firstProblemWritten_ = false;
+    std::vector<FolderTime> folderTimes_;
+};
+
+}  // namespace
+
+int Extract(const Request& request, Context& context, bool keepFolders) {
+    Extractor extractor(request, context, keepFolders);
+    return extractor.Run();
+}
+
+int Test(const Request& request, Context& context) {
+    ArchiveSource archive(request.archive, true);
+    Outcome outcome;
+    std::size_t tested = 0;
+    try {
+        while (auto member = archive.Reader().Next()) {
+            const std::string name = HostName(*member);
+            if (!MatchesAny(name, request.names) || member->method == "-lhd-") {
+                continue;
+            }
+            ++tested;
+            try {
+                NullOutput sink;
+                DecodeWithProgress(archive.Reader(), sink, *member, name, name, context);
+                context.output.Line("ok " + common::EscapeControlCharacters(name));
+            } catch (const lha::Error& error) {
+                if (error.Kind() == lha::ErrorKind::kFormat ||
+                    error.Kind() == lha::ErrorKind::kTruncated) {
+                    throw;
+                }
+                outcome.Note(ResultFor(error));
+                context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
+                                    error.what());
+            }
+        }
+    } catch (const lha::Aborted&) {
+        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+    } catch (const lha::Error& error) {
+        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+    }
+    if (outcome.Code() != 0) {
+        context.output.FirstLine("the archive has damaged members");
+    } else {
+        context.output.Line(std::to_string(tested) + " members tested, no errors");
+    }
+    return outcome.Code();
+}
+
+int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
+                    Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
+    }
+    ArchiveSource archive(request.archive, true);
+    try {
+        while (auto member = archive.Reader().Next()) {
+            const std::string name = HostName(*member);
+            if (member->method == "-lhd-" || !MatchesAny(name, request.names)) {
+                continue;
+            }
+            if (!lha::CanDecode(member->method)) {
+                throw Failure(ARC_ERROR_UNKNOWN_METHOD, "unsupported method " + member->method);
+            }
+            BoundedOutput out(buffer);
+            DecodeWithProgress(archive.Reader(), out, *member, name, name, context);
+            result.written = static_cast<std::uint32_t>(out.Stored());
+            result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
+            result.attributes = member->msdosAttributes;
+            if (out.Total() > out.Stored()) {
+                throw Failure(ARC_ERROR_BUFFER_TOO_SMALL,
+                              "the buffer holds " + std::to_string(out.Stored()) + " of " +
+                                  std::to_string(out.Total()) + " bytes");
+            }
+            return ARC_OK;
+        }
+    } catch (const lha::Aborted&) {
+        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+    } catch (const lha::Error& error) {
+        throw Failure(ResultFor(error), error.what());
+    }
+    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+}
+
+}  // namespace zembrat::unlha32

@@ -1,0 +1,465 @@
+// a, u, f and d: a new archive is always written under a temporary name beside the old one
+// and renamed over it only when complete, so a failure leaves the old archive as it was.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "archiver_api.h"
+#include "common/name_encoding.h"
+#include "common/safe_path.h"
+#include "platform/file_system.h"
+#include "platform/file_time.h"
+#include "platform/path.h"
+#include "unlha32/archive_source.h"
+#include "unlha32/fd_stream.h"
+#include "unlha32/operations.h"
+#include "unlha32/progress_meter.h"
+
+namespace zembrat::unlha32 {
+
+namespace {
+
+constexpr std::uint64_t kSizeLimit = 0x100000000ull;  // 4 GiB
+
+struct SourceEntry {
+    std::string path;    // where it is on disk
+    std::string stored;  // the host name to store, '/' between folders
+    struct stat info {};
+    std::string linkTarget;
+};
+
+std::string Escaped(const std::string& name) {
+    return common::EscapeControlCharacters(name);
+}
+
+// "." and ".." parts and empty parts dropped; '/' between the rest.
+std::string CleanRelative(std::string_view path) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            const std::string_view part = path.substr(start, i - start);
+            if (!part.empty() && part != "." && part != "..") {
+                if (!out.empty()) {
+                    out += '/';
+                }
+                out += part;
+            }
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+struct FolderCloser {
+    void operator()(DIR* directory) const { closedir(directory); }
+};
+
+bool HasWildcard(std::string_view text) {
+    return text.find_first_of("*?") != std::string_view::npos;
+}
+
+class Collector {
+  public:
+    Collector(const Request& request) : request_(request) {
+        if (!request.folder.empty()) {
+            base_ = platform::IncludeTrailingDelimiter(platform::ExpandFileName(request.folder));
+        }
+    }
+
+    std::vector<SourceEntry> Collect() {
+        for (const std::string& name : request_.names) {
+            CollectName(name);
+        }
+        return std::move(entries_);
+    }
+
+  private:
+    std::string StoredNameFor(const std::string& given, const std::string& path) const {
+        const std::string fileName =
+            platform::ExtractFileName(platform::ExcludeTrailingDelimiter(path));
+        if (request_.options.pathMode == PathMode::kNameOnly) {
+            return fileName;
+        }
+        if (given.empty() || given.front() != '/') {
+            return CleanRelative(given);
+        }
+        const std::string full = platform::ExpandFileName(path);
+        if (!base_.empty() && full.starts_with(base_)) {
+            return CleanRelative(full.substr(base_.size()));
+        }
+        if (request_.options.pathMode == PathMode::kFull) {
+            return CleanRelative(full);
+        }
+        return fileName;
+    }
+
+    void CollectName(const std::string& given) {
+        const std::string path = given.front() == '/' || base_.empty() ? given : base_ + given;
+        struct stat info {};
+        if (lstat(path.c_str(), &info) == 0) {
+            AddPath(path, StoredNameFor(given, path), info);
+            return;
+        }
+        const std::string mask = platform::ExtractFileName(path);
+        if (!HasWildcard(mask)) {
+            throw Failure(ARC_ERROR_CANNOT_READ,
+                          "cannot find " + Escaped(path) + ": " + std::strerror(errno));
+        }
+        const std::string folder = platform::ExtractFilePath(path);
+        const std::string storedFolder =
+            platform::ExtractFilePath(StoredNameFor(given, folder + "x"));
+        const std::size_t before = entries_.size();
+        Search(folder.empty() ? std::string("./") : folder, storedFolder, mask);
+        if (entries_.size() == before) {
+            throw Failure(ARC_ERROR_NO_FILES, "nothing matches " + Escaped(path));
+        }
+    }
+
+    std::vector<std::string> FolderNames(const std::string& folder) {
+        std::vector<std::string> names;
+        std::unique_ptr<DIR, FolderCloser> directory(opendir(folder.c_str()));
+        if (!directory) {
+            throw Failure(ARC_ERROR_CANNOT_READ,
+                          "cannot read folder " + Escaped(folder) + ": " + std::strerror(errno));
+        }
+        while (const dirent* entry = readdir(directory.get())) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.emplace_back(name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void Search(const std::string& folder, const std::string& storedFolder,
+                const std::string& mask) {
+        for (const std::string& name : FolderNames(folder)) {
+            const std::string path = folder + name;
+            struct stat info {};
+            if (lstat(path.c_str(), &info) != 0) {
+                continue;
+            }
+            if (platform::MatchesMask(name, mask)) {
+                AddPath(path, storedFolder + name, info);
+            } else if (request_.options.recursive && S_ISDIR(info.st_mode)) {
+                Search(path + "/", storedFolder + name + "/", mask);
+            }
+        }
+    }
+
+    void AddPath(const std::string& path, const std::string& stored, const struct stat& info) {
+        if (!request_.options.excludes.empty() && MatchesAny(stored, request_.options.excludes)) {
+            return;
+        }
+        SourceEntry entry{platform::ExcludeTrailingDelimiter(path), stored, info, {}};
+        if (entry.path.empty()) {
+            entry.path = "/";
+        }
+        if (S_ISREG(info.st_mode)) {
+            if (static_cast<std::uint64_t>(info.st_size) >= kSizeLimit) {
+                throw Failure(ARC_ERROR_TOO_LARGE,
+                              Escaped(path) + " is 4 GiB or larger, more than an LHA member holds");
+            }
+            entries_.push_back(std::move(entry));
+        } else if (S_ISDIR(info.st_mode)) {
+            if (!stored.empty()) {
+                entries_.push_back(entry);
+            }
+            const std::string folder = platform::IncludeTrailingDelimiter(entry.path);
+            const std::string storedFolder = stored.empty() ? std::string() : stored + "/";
+            for (const std::string& name : FolderNames(folder)) {
+                struct stat child {};
+                if (lstat((folder + name).c_str(), &child) == 0) {
+                    AddPath(folder + name, storedFolder + name, child);
+                }
+            }
+        } else if (S_ISLNK(info.st_mode)) {
+            std::vector<char> target(PATH_MAX + 1);
+            const ssize_t length = readlink(path.c_str(), target.data(), target.size() - 1);
+            if (length < 0) {
+                throw Failure(ARC_ERROR_CANNOT_READ, "cannot read link " + Escaped(path));
+            }
+            entry.linkTarget.assign(target.data(), static_cast<std::size_t>(length));
+            entries_.push_back(std::move(entry));
+        } else {
+            throw Failure(ARC_ERROR_NOT_REGULAR,
+                          Escaped(path) + " is not a regular file or folder; refused");
+        }
+    }
+
+    const Request& request_;
+    std::string base_;
+    std::vector<SourceEntry> entries_;
+};
+
+lha::Member HeaderFor(const SourceEntry& entry) {
+    lha::Member header;
+    const common::StoredName name = common::EncodeStoredName(entry.stored);
+    header.path = name.bytes;
+    header.encoding = name.unicode ? lha::NameEncoding::kUtf8 : lha::NameEncoding::kLegacy;
+    header.osId = 'U';
+    header.unixTime = entry.info.st_mtim.tv_sec;
+    header.windowsWriteTime = platform::FileTimeFromUnix(
+        entry.info.st_mtim.tv_sec, static_cast<std::uint32_t>(entry.info.st_mtim.tv_nsec));
+    header.windowsAccessTime = platform::FileTimeFromUnix(
+        entry.info.st_atim.tv_sec, static_cast<std::uint32_t>(entry.info.st_atim.tv_nsec));
+    header.windowsCreateTime = header.windowsWriteTime;
+    header.unixMode = static_cast<std::uint16_t>(entry.info.st_mode & 0xFFFF);
+    header.unixUid = static_cast<std::uint16_t>(entry.info.st_uid & 0xFFFF);
+    header.unixGid = static_cast<std::uint16_t>(entry.info.st_gid & 0xFFFF);
+    header.msdosAttributes = S_ISDIR(entry.info.st_mode) ? 0x10 : 0x20;
+    if ((entry.info.st_mode & S_IWUSR) == 0) {
+        header.msdosAttributes |= 0x01;
+    }
+    header.linkTarget = entry.linkTarget;
+    if (S_ISDIR(entry.info.st_mode) || S_ISLNK(entry.info.st_mode)) {
+        header.method = "-lhd-";
+    }
+    return header;
+}
+
+void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
+    lha::Member header = HeaderFor(entry);
+    if (S_ISDIR(entry.info.st_mode)) {
+        writer.AddDirectory(header);
+        context.output.Line("added " + Escaped(entry.stored) + "/");
+        return;
+    }
+    if (S_ISLNK(entry.info.st_mode)) {
+        writer.AddSymlink(header);
+        context.output.Line("added " + Escaped(entry.stored));
+        return;
+    }
+    // Opened without following links and without blocking, then checked again, so that a
+    // file swapped for a FIFO or device after the listing is never read.
+    UniqueFd fd(open(entry.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0) {
+        throw Failure(ARC_ERROR_CANNOT_READ,
+                      "cannot open " + Escaped(entry.path) + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw Failure(ARC_ERROR_NOT_REGULAR,
+                      Escaped(entry.path) + " is not a regular file or folder; refused");
+    }
+    if (static_cast<std::uint64_t>(info.st_size) >= kSizeLimit) {
+        throw Failure(ARC_ERROR_TOO_LARGE, Escaped(entry.path) + " is 4 GiB or larger");
+    }
+    fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    header.originalSize = size;
+
+    EXTRACTINGINFOEX record;
+    FillProgressRecord(header, entry.path, entry.stored, record);
+    ProgressMeter meter(context.progress, record);
+    FdInput file(fd.Get());
+    MeteredInput input(file, meter);
+    try {
+        writer.AddFile(header, input, size);
+    } catch (const lha::Error& error) {
+        if (error.Kind() == lha::ErrorKind::kTooLarge) {
+            throw Failure(ARC_ERROR_TOO_LARGE, Escaped(entry.path) + ": " + error.what());
+        }
+        throw Failure(ARC_ERROR_CANNOT_READ, Escaped(entry.path) + ": " + error.what());
+    }
+    meter.Finish();
+    context.output.Line("added " + Escaped(entry.stored));
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Writes the new archive under a temporary name; `fill` adds the members and reports whether
+// anything changed. Nothing changed on an existing archive: the old file stays untouched.
+template <typename Fill>
+int Rewrite(const Request& request, Context& context, Fill fill) {
+    struct stat old {};
+    const bool exists = lstat(request.archive.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        throw Failure(ARC_ERROR_NOT_REGULAR,
+                      "the archive is not a regular file: " + Escaped(request.archive));
+    }
+    std::unique_ptr<ArchiveSource> source;
+    if (exists) {
+        source = std::make_unique<ArchiveSource>(request.archive, false);
+    }
+    std::string folder = platform::ExtractFilePath(request.archive);
+    common::TemporaryFile temporary(folder.empty() ? std::string("./") : folder);
+    if (!temporary.Valid()) {
+        throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file beside " +
+                                                  Escaped(request.archive) + ": " +
+                                                  std::strerror(errno));
+    }
+    FdOutput out(temporary.Fd());
+    std::size_t members = 0;
+    bool changed = false;
+    try {
+        lha::Writer writer(
+            out, lha::WriterOptions{request.options.headerLevel, request.options.method, 'U'});
+        changed = fill(source.get(), writer, members);
+        if (!changed && exists) {
+            context.output.Line("nothing to change");
+            return ARC_OK;
+        }
+        writer.Finish();
+    } catch (const lha::Aborted&) {
+        throw Failure(ARC_ERROR_ABORTED,
+                      "stopped at the owner window's request; archive unchanged");
+    } catch (const lha::Error& error) {
+        const int code =
+            error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error);
+        throw Failure(code, std::string(error.what()) + "; archive unchanged");
+    }
+    if (members == 0) {
+        if (exists && unlink(request.archive.c_str()) != 0) {
+            throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot remove the emptied archive");
+        }
+        context.output.Line("no members left; archive removed");
+        return ARC_OK;
+    }
+    fchmod(temporary.Fd(), exists ? (old.st_mode & 07777) : NewFileMode());
+    if (fsync(temporary.Fd()) != 0) {
+        throw Failure(ARC_ERROR_CANNOT_WRITE, std::string("cannot write: ") + std::strerror(errno));
+    }
+    std::string reason;
+    if (!temporary.Commit(request.archive, reason)) {
+        throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
+    }
+    return ARC_OK;
+}
+
+// A member whose data runs past the end of the archive is damaged: copying the members
+// around it would silently drop it.
+void RequireComplete(ArchiveSource& source, const lha::Member& member) {
+    if (member.dataOffset + member.compressedSize > source.Input().Size()) {
+        throw Failure(ARC_ERROR_BROKEN_ARCHIVE, "damaged archive: " + Escaped(HostName(member)) +
+                                                    " is cut short; archive unchanged");
+    }
+}
+
+// True when the file on disk is newer than the member (LHA times of levels 0 and 1 have a
+// two-second step).
+bool IsNewer(const SourceEntry& entry, const lha::Member& member) {
+    const std::int64_t fileSeconds = entry.info.st_mtim.tv_sec;
+    const std::int64_t memberSeconds = WriteTimeNanoseconds(member) / 1000000000LL;
+    return fileSeconds > memberSeconds + (member.headerLevel < 2 ? 1 : 0);
+}
+
+}  // namespace
+
+int Pack(const Request& request, Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_NO_FILES, "no files named");
+    }
+    const char command = request.command;
+    if (command == 'f' && access(request.archive.c_str(), F_OK) != 0) {
+        throw Failure(ARC_ERROR_NOT_ARCHIVE,
+                      "the archive does not exist: " + Escaped(request.archive));
+    }
+    Collector collector(request);
+    std::vector<SourceEntry> entries = collector.Collect();
+    // One entry per stored name: the last one given wins.
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        byName[entries[i].stored] = i;
+    }
+    std::vector<bool> done(entries.size(), false);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        done[i] = byName[entries[i].stored] != i;
+    }
+    return Rewrite(
+        request, context, [&](ArchiveSource* source, lha::Writer& writer, std::size_t& members) {
+            bool changed = false;
+            if (source) {
+                try {
+                    while (auto member = source->Reader().Next()) {
+                        RequireComplete(*source, *member);
+                        ++members;
+                        const auto found = byName.find(HostName(*member));
+                        if (found == byName.end() || done[found->second]) {
+                            writer.AddRaw(source->Reader());
+                            continue;
+                        }
+                        const SourceEntry& entry = entries[found->second];
+                        done[found->second] = true;
+                        if (command == 'a' || IsNewer(entry, *member)) {
+                            AddEntry(writer, entry, context);
+                            changed = true;
+                        } else {
+                            writer.AddRaw(source->Reader());
+                        }
+                    }
+                } catch (const lha::Error& error) {
+                    if (error.Kind() == lha::ErrorKind::kIo) {
+                        throw;
+                    }
+                    throw Failure(
+                        ARC_ERROR_BROKEN_ARCHIVE,
+                        std::string("damaged archive: ") + error.what() + "; archive unchanged");
+                }
+            }
+            if (command != 'f') {
+                for (std::size_t i = 0; i < entries.size(); ++i) {
+                    if (!done[i]) {
+                        AddEntry(writer, entries[i], context);
+                        ++members;
+                        changed = true;
+                    }
+                }
+            }
+            return changed;
+        });
+}
+
+int Delete(const Request& request, Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_NO_FILES, "no members named");
+    }
+    if (access(request.archive.c_str(), F_OK) != 0) {
+        throw Failure(ARC_ERROR_NOT_ARCHIVE,
+                      "the archive does not exist: " + Escaped(request.archive));
+    }
+    bool removedAny = false;
+    const int code = Rewrite(
+        request, context, [&](ArchiveSource* source, lha::Writer& writer, std::size_t& members) {
+            try {
+                while (auto member = source->Reader().Next()) {
+                    RequireComplete(*source, *member);
+                    const std::string name = HostName(*member);
+                    if (MatchesAny(name, request.names)) {
+                        removedAny = true;
+                        context.output.Line("deleted " + Escaped(name));
+                        continue;
+                    }
+                    writer.AddRaw(source->Reader());
+                    ++members;
+                }
+            } catch (const lha::Error& error) {
+                if (error.Kind() == lha::ErrorKind::kIo) {
+                    throw;
+                }
+                throw Failure(ARC_ERROR_BROKEN_ARCHIVE, std::string("damaged archive: ") +
+                                                            error.what() + "; archive unchanged");
+            }
+            return removedAny;
+        });
+    if (!removedAny) {
+        throw Failure(ARC_ERROR_NO_FILES, "no member matches the names given; archive unchanged");
+    }
+    return code;
+}
+
+}  // namespace zembrat::unlha32

@@ -1,0 +1,55 @@
+#include "unlha32/progress_meter.h"
+
+#include <algorithm>
+
+namespace zembrat::unlha32 {
+
+ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter,
+                             const EXTRACTINGINFOEX& record)
+    : reporter_(reporter), record_(record) {
+    if (reporter_.Active() && reporter_.Send(ARC_PROGRESS_BEGIN, record_)) {
+        throw lha::Aborted();
+    }
+}
+
+void ProgressMeter::Advance(std::size_t bytes) {
+    done_ += bytes;
+    if (!reporter_.Active() || done_ - reported_ < common::kProgressStep) {
+        return;
+    }
+    reported_ = done_;
+    record_.write_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(done_, 0xFFFFFFFFu));
+    if (reporter_.Send(ARC_PROGRESS_UPDATE, record_)) {
+        throw lha::Aborted();
+    }
+}
+
+void ProgressMeter::Finish() {
+    if (!reporter_.Active()) {
+        return;
+    }
+    record_.write_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(done_, 0xFFFFFFFFu));
+    if (reporter_.Send(ARC_PROGRESS_END, record_)) {
+        throw lha::Aborted();
+    }
+}
+
+void MeteredOutput::Write(std::span<const std::byte> data) {
+    while (!data.empty()) {
+        const std::size_t piece = std::min<std::size_t>(data.size(), common::kProgressStep);
+        output_.Write(data.first(piece));
+        meter_.Advance(piece);
+        data = data.subspan(piece);
+    }
+}
+
+std::size_t MeteredInput::Read(std::span<std::byte> buffer) {
+    if (buffer.size() > common::kProgressStep) {
+        buffer = buffer.first(common::kProgressStep);
+    }
+    const std::size_t got = input_.Read(buffer);
+    meter_.Advance(got);
+    return got;
+}
+
+}  // namespace zembrat::unlha32

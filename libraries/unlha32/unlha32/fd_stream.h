@@ -1,0 +1,66 @@
+// Streams over file descriptors the library owns elsewhere (temporary files, source files)
+// and over caller memory.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "lha/stream.h"
+
+namespace zembrat::unlha32 {
+
+class FdOutput final : public lha::SeekableOutput {
+  public:
+    explicit FdOutput(int fd) : fd_(fd) {}
+    void Write(std::span<const std::byte> data) override;
+    void Seek(std::uint64_t offset) override;
+    std::uint64_t Tell() const override { return position_; }
+
+  private:
+    int fd_;
+    std::uint64_t position_ = 0;
+};
+
+class FdInput final : public lha::InputStream {
+  public:
+    explicit FdInput(int fd) : fd_(fd) {}
+    std::size_t Read(std::span<std::byte> buffer) override;
+
+  private:
+    int fd_;
+};
+
+// Writes into a caller's buffer; bytes beyond its end are counted and dropped.
+class BoundedOutput final : public lha::OutputStream {
+  public:
+    explicit BoundedOutput(std::span<std::byte> buffer) : buffer_(buffer) {}
+    void Write(std::span<const std::byte> data) override;
+    std::uint64_t Total() const { return total_; }
+    std::size_t Stored() const { return stored_; }
+
+  private:
+    std::span<std::byte> buffer_;
+    std::size_t stored_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+class NullOutput final : public lha::OutputStream {
+  public:
+    void Write(std::span<const std::byte>) override {}
+};
+
+// An owned descriptor, closed when dropped.
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd();
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+}  // namespace zembrat::unlha32

@@ -1,0 +1,203 @@
+// What packing stores and what extraction gives back.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "unlha32_library.h"
+
+namespace zembrat::unlha32::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+struct Entry {
+    std::string name;
+    std::string method;
+    std::uint32_t size;
+};
+
+std::vector<Entry> Entries(const std::string& archive, std::uint32_t mode = 0) {
+    std::vector<Entry> entries;
+    const HARC handle = Library().openArchive(0, archive.c_str(), mode);
+    EXPECT_NE(handle, 0u) << archive;
+    if (handle == 0) {
+        return entries;
+    }
+    ARCHIVE_ENTRY_RECORD record{};
+    for (int found = Library().findFirst(handle, "*", &record); found == 0;
+         found = Library().findNext(handle, &record)) {
+        entries.push_back({record.file_name, record.method, record.original_size});
+    }
+    Library().closeArchive(handle);
+    return entries;
+}
+
+std::vector<std::string> Names(const std::string& archive) {
+    std::vector<std::string> names;
+    for (const Entry& entry : Entries(archive)) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+class PackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_LIBRARY();
+        scratch_.Write("base/top.txt", "top");
+        scratch_.Write("base/sub/deep.txt", "deep");
+        scratch_.Write("base/sub/skip.bak", "bak");
+        scratch_.Write("elsewhere/far.txt", "far");
+    }
+    Scratch scratch_;
+    std::string archive_ = scratch_.Path() + "t.lzh";
+};
+
+TEST_F(PackTest, StoredNamesFollowTheBaseFolderRule) {
+    const std::string base = scratch_.Path() + "base/";
+    auto result = Library().Run("a \"" + archive_ + "\" \"" + base + "\" top.txt \"" + base +
+                                "sub/deep.txt\" \"" + scratch_.Path() + "elsewhere/far.txt\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    // relative: as given; absolute inside the base: relative to it; outside: the name alone.
+    EXPECT_THAT(Names(archive_), ElementsAre("top.txt", "sub/deep.txt", "far.txt"));
+}
+
+TEST_F(PackTest, SwitchesThatChangeStoredNames) {
+    const std::string base = scratch_.Path() + "base/";
+    ASSERT_EQ(Library().Run("a -x0 \"" + archive_ + "\" \"" + base + "\" sub/deep.txt").code, 0);
+    EXPECT_THAT(Names(archive_), ElementsAre("deep.txt"));
+    std::filesystem::remove(archive_);
+    const std::string far = scratch_.Path() + "elsewhere/far.txt";
+    ASSERT_EQ(Library().Run("a -x2 \"" + archive_ + "\" \"" + far + "\"").code, 0);
+    EXPECT_THAT(Names(archive_), ElementsAre(far.substr(1)));
+}
+
+TEST_F(PackTest, FoldersRecurseWildcardsAndExclusions) {
+    const std::string base = scratch_.Path() + "base/";
+    ASSERT_EQ(Library().Run("a -jx*.bak \"" + archive_ + "\" \"" + base + "\" sub").code, 0);
+    EXPECT_THAT(Names(archive_), ElementsAre("sub", "sub/deep.txt"));
+    std::filesystem::remove(archive_);
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + base + "\" *.txt").code, 0);
+    EXPECT_THAT(Names(archive_), ElementsAre("top.txt"));
+    std::filesystem::remove(archive_);
+    ASSERT_EQ(Library().Run("a -r1 \"" + archive_ + "\" \"" + base + "\" *.txt").code, 0);
+    EXPECT_THAT(Names(archive_), UnorderedElementsAre("top.txt", "sub/deep.txt"));
+    EXPECT_EQ(Library().Run("a \"" + archive_ + "\" \"" + base + "\" *.none").code,
+              ARC_ERROR_NO_FILES);
+}
+
+TEST_F(PackTest, ResponseFileNamesTheFiles) {
+    const std::string list = scratch_.Write("list.txt", "\"top.txt\"\r\n\"sub/deep.txt\"\r\n");
+    ASSERT_EQ(
+        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base/\" @" + list).code, 0);
+    EXPECT_THAT(Names(archive_), ElementsAre("top.txt", "sub/deep.txt"));
+}
+
+TEST_F(PackTest, MethodAndHeaderLevelSwitches) {
+    scratch_.Write("big.txt", Text(200000));
+    const std::map<std::string, std::string> methods = {
+        {"-jm0", "-lh0-"}, {"-jm5", "-lh5-"}, {"-jm6", "-lh6-"}, {"-jm7", "-lh7-"},
+        {"-jm3", "-lh5-"}, {"-jm9", "-lh7-"}, {"", "-lh7-"}};
+    for (const auto& [switchText, method] : methods) {
+        for (const char* level : {"-h0", "-h1", "-h2"}) {
+            std::filesystem::remove(archive_);
+            auto packed = Library().Run("a " + switchText + " " + level + " \"" + archive_ +
+                                        "\" \"" + scratch_.Path() + "\" big.txt");
+            ASSERT_EQ(packed.code, 0) << switchText << level << packed.text;
+            const auto entries = Entries(archive_);
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_EQ(entries[0].method, method) << switchText << level;
+            const std::string out = scratch_.Path() + "out/";
+            std::filesystem::remove_all(out);
+            ASSERT_EQ(Library().Run("x \"" + archive_ + "\" \"" + out + "\"").code, 0);
+            EXPECT_EQ(ReadFile(out + "big.txt"), Text(200000)) << switchText << level;
+        }
+    }
+}
+
+TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE8\xA1\xA8.txt";
+    const std::string accented = "caf\xC3\xA9.txt";
+    std::map<std::string, std::string> files = {{"empty", ""},
+                                                {"one", "x"},
+                                                {"random.bin", RandomBytes(300000, 7)},
+                                                {japanese, "nihongo"},
+                                                {accented, "unicode name"}};
+    for (const auto& [name, content] : files) {
+        scratch_.Write("in/" + name, content);
+    }
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "in/\" *").code, 0);
+    const std::string out = scratch_.Path() + "out/";
+    auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    for (const auto& [name, content] : files) {
+        EXPECT_EQ(ReadFile(out + name), content) << name;
+    }
+}
+
+TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
+    const std::string fifo = scratch_.Path() + "base/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A FIFO would block an open for reading; it must be refused before that.
+    auto result = Library().Run("a \"" + archive_ + "\" \"" + fifo + "\"");
+    EXPECT_EQ(result.code, ARC_ERROR_NOT_REGULAR);
+    EXPECT_THAT(result.text, HasSubstr("pipe"));
+    EXPECT_FALSE(std::filesystem::exists(archive_));
+    // Inside a folder too.
+    EXPECT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base\"").code,
+              ARC_ERROR_NOT_REGULAR);
+    EXPECT_EQ(Library().Run("a \"" + archive_ + "\" /dev/null").code, ARC_ERROR_NOT_REGULAR);
+}
+
+TEST_F(PackTest, FilesOf4GiBAreRefusedNotTruncated) {
+    const std::string huge = scratch_.Path() + "huge.bin";
+    {
+        const int fd = open(huge.c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0x100000000LL), 0);  // sparse: no disk space used
+        close(fd);
+    }
+    auto result = Library().Run("a \"" + archive_ + "\" \"" + huge + "\"");
+    EXPECT_EQ(result.code, ARC_ERROR_TOO_LARGE);
+    EXPECT_THAT(result.text, HasSubstr("4 GiB"));
+    EXPECT_FALSE(std::filesystem::exists(archive_));
+}
+
+TEST_F(PackTest, ExtractMemGivesOneMemberIntoTheBuffer) {
+    scratch_.Write("base/big.bin", RandomBytes(5000, 3));
+    ASSERT_EQ(
+        Library()
+            .Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base/\" top.txt sub big.bin")
+            .code,
+        0);
+    // The component's line: no command letter, starting with a blank.
+    const std::string line = " -+ -jso1  \"" + archive_ + "\" \"sub/deep.txt\" ";
+    std::vector<unsigned char> buffer(100, 0xEE);
+    std::uint32_t written = 99;
+    EXPECT_EQ(Library().extractMem(0, line.c_str(), buffer.data(), 100, nullptr, nullptr, &written),
+              0);
+    EXPECT_EQ(written, 4u);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 4), "deep");
+    EXPECT_EQ(buffer[4], 0xEE);
+
+    const std::string bigLine = " -+ -jso1  \"" + archive_ + "\" \"big.bin\" ";
+    EXPECT_EQ(
+        Library().extractMem(0, bigLine.c_str(), buffer.data(), 100, nullptr, nullptr, &written),
+        ARC_ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(written, 100u);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), RandomBytes(5000, 3).substr(0, 100));
+
+    const std::string missing = " -+ -jso1  \"" + archive_ + "\" \"nothing\" ";
+    EXPECT_EQ(
+        Library().extractMem(0, missing.c_str(), buffer.data(), 100, nullptr, nullptr, &written),
+        ARC_ERROR_NO_FILES);
+}
+
+}  // namespace
+}  // namespace zembrat::unlha32::testing
