@@ -56,6 +56,8 @@ class BlockEncoder final : public TokenSink {
         if (!codes_.empty()) {
             WriteBlock();
         }
+        // The stream ends with the byte holding its last bit: some readers reject any byte
+        // more (while one other reader over-reads at the very end of an archive file even so).
         bits_.Finish();
     }
 

@@ -33,12 +33,14 @@ void SplitPath(const Member& m, std::string& folder, std::string& name) {
         name.clear();
         return;
     }
+    // A link is stored as "path|target", split at its last '/' as Unix writers do (so a
+    // target's folders land in the folder part, where '/' is allowed).
+    if (m.IsSymlink()) {
+        path += "|" + m.linkTarget;
+    }
     std::size_t slash = path.rfind('/');
     folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (m.IsSymlink()) {
-        name += "|" + m.linkTarget;
-    }
 }
 
 void PutBytes(std::vector<std::byte>& out, std::string_view text) {
@@ -97,6 +99,8 @@ void PutWindowsTimes(std::vector<std::byte>& out, const Member& m) {
     PutExtended(out, 0x41, data);
 }
 
+// Level 0 holds the whole path with '\\' separators, as MS-DOS readers expect. (A reader that
+// does not know Shift-JIS splits such a name at a trail byte 0x5C; levels 1 and 2 avoid that.)
 std::string LegacyName(const Member& m) {
     std::string folder, name;
     SplitPath(m, folder, name);
@@ -110,7 +114,13 @@ void CheckSizes(const Member& m) {
 }
 
 std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
-    std::string name = LegacyName(m);
+    // Level 0 holds the whole path with '\\' separators; level 1 the name alone, with the
+    // folder in ext 0x02 as Unix writers do (and as some readers require).
+    std::string folder, leaf;
+    SplitPath(m, folder, leaf);
+    // Readers split a level 1 base name at 0x5C too; such a name goes to ext 0x01 instead.
+    bool nameInExtended = m.headerLevel == 1 && leaf.find('\\') != std::string::npos;
+    std::string name = m.headerLevel == 0 ? LegacyName(m) : nameInExtended ? std::string() : leaf;
     bool unixArea = m.headerLevel == 0 && m.osId == 'U';
     std::size_t baseSize = 24 + name.size() + (m.headerLevel == 1 ? 3 : 0) + (unixArea ? 12 : 0);
     if (name.size() > 255 || baseSize - 2 > 255) {
@@ -123,7 +133,8 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
     PutU32(out, 0);  // compressed size (level 1: plus the extended headers), set below
     PutU32(out, static_cast<std::uint32_t>(m.originalSize));
     PutU32(out, UnixToDosTime(m.unixTime));
-    PutU8(out, m.msdosAttributes);
+    // Level 1 keeps 0x20 here (some readers insist) and carries other attributes in ext 0x40.
+    PutU8(out, m.headerLevel == 1 ? 0x20 : m.msdosAttributes);
     PutU8(out, static_cast<unsigned>(m.headerLevel));
     PutU8(out, static_cast<unsigned>(name.size()));
     PutBytes(out, name);
@@ -140,6 +151,17 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
     if (m.headerLevel == 1) {
         PutU8(out, m.osId);
         PutU16(out, 0);  // first extended header size
+        if (nameInExtended) {
+            PutExtended(out, 0x01, Bytes(leaf));
+        }
+        if (!folder.empty()) {
+            PutExtended(out, 0x02, Bytes(SlashTo(folder, static_cast<char>(0xFF))));
+        }
+        if (m.msdosAttributes != 0x20) {
+            std::vector<std::byte> data;
+            PutU16(data, m.msdosAttributes);
+            PutExtended(out, 0x40, data);
+        }
         PutWindowsTimes(out, m);
         if (m.osId == 'U') {
             PutUnixExtended(out, m, true);

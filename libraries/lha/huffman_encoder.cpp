@@ -47,7 +47,8 @@ std::vector<std::uint8_t> BuildCodeLengths(std::span<const std::uint32_t> freque
         parent[a] = parent[b] = static_cast<std::uint32_t>(next);
     }
     std::vector<std::uint32_t> depth(2 * n - 1, 0);
-    std::vector<std::uint32_t> count(2 * n + 1, 0);
+    std::vector<std::uint32_t> count(
+        std::max<std::size_t>(2 * n, static_cast<std::size_t>(maxLength)) + 2, 0);
     std::size_t deepest = 0;
     for (std::size_t i = 2 * n - 2; i-- > 0;) {
         depth[i] = depth[parent[i]] + 1;
@@ -56,18 +57,37 @@ std::vector<std::uint8_t> BuildCodeLengths(std::span<const std::uint32_t> freque
             deepest = std::max<std::size_t>(deepest, depth[i]);
         }
     }
-    // Move the leaves below maxLength up, keeping the code complete: two leaves at the
-    // deepest level become one a level up, and a shorter leaf splits to take the other.
-    for (std::size_t i = deepest; i > static_cast<std::size_t>(maxLength); --i) {
-        while (count[i] > 0) {
-            std::size_t j = i - 2;
-            while (count[j] == 0) {
-                --j;
+    // Leaves below maxLength move up to it; then, while the code is oversubscribed, the
+    // deepest leaf above maxLength moves one level down; finally leaves move up until the code
+    // is complete again (the classic decoders accept complete codes only).
+    if (deepest > static_cast<std::size_t>(maxLength)) {
+        for (std::size_t i = static_cast<std::size_t>(maxLength) + 1; i <= deepest; ++i) {
+            count[static_cast<std::size_t>(maxLength)] += count[i];
+            count[i] = 0;
+        }
+        const auto top = static_cast<std::size_t>(maxLength);
+        std::uint64_t full = std::uint64_t{1} << top;
+        std::uint64_t kraft = 0;
+        for (std::size_t l = 1; l <= top; ++l) {
+            kraft += static_cast<std::uint64_t>(count[l]) << (top - l);
+        }
+        while (kraft > full) {
+            std::size_t l = top - 1;
+            while (count[l] == 0) {
+                --l;
             }
-            count[i] -= 2;
-            count[i - 1] += 1;
-            count[j + 1] += 2;
-            count[j] -= 1;
+            --count[l];
+            ++count[l + 1];
+            kraft -= std::uint64_t{1} << (top - l - 1);
+        }
+        while (kraft < full) {
+            std::size_t l = top;
+            while (count[l] == 0 || (std::uint64_t{1} << (top - l)) > full - kraft) {
+                --l;
+            }
+            --count[l];
+            ++count[l - 1];
+            kraft += std::uint64_t{1} << (top - l);
         }
     }
     // The most frequent symbols get the shortest codes.

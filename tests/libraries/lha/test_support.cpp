@@ -34,10 +34,10 @@ std::filesystem::path FixturesDir() {
 }
 
 bool HaveCommand(const std::string& name) {
-    return Run("command -v " + Quote(name) + " >/dev/null 2>&1") == 0;
+    return RunCommand("command -v " + Quote(name) + " >/dev/null 2>&1") == 0;
 }
 
-int Run(const std::string& command, std::string* output) {
+int RunCommand(const std::string& command, std::string* output) {
     std::string full = command + " 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(full.c_str(), "r"), ::pclose);
     if (!pipe) {

@@ -44,7 +44,7 @@ class TempDir {
 std::filesystem::path FixturesDir();  // .../fixtures/lha
 bool HaveCommand(const std::string& name);
 // Runs a shell command; returns its exit status, stdout+stderr into output when given.
-int Run(const std::string& command, std::string* output = nullptr);
+int RunCommand(const std::string& command, std::string* output = nullptr);
 std::string Quote(const std::string& text);
 
 std::vector<std::byte> ReadFileBytes(const std::filesystem::path& path);
