@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -10,19 +11,28 @@
 #include <memory>
 #include <vector>
 
+#include "platform/code_page.h"
+
 namespace zembrat::common {
 
 namespace {
 
+// Parts between '/' and '\\'; under Shift-JIS the second byte of a double-byte character
+// (which may be 0x5C) never splits.
 std::vector<std::string_view> SplitParts(std::string_view path) {
+    const platform::CodePage codePage = platform::SystemCodePage();
     std::vector<std::string_view> parts;
     std::size_t start = 0;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
+    std::size_t i = 0;
+    while (i <= path.size()) {
         if (i == path.size() || path[i] == '/' || path[i] == '\\') {
             if (i > start) {
                 parts.push_back(path.substr(start, i - start));
             }
             start = i + 1;
+            ++i;
+        } else {
+            i += std::max<std::size_t>(1, platform::CharacterLength(path, i, codePage));
         }
     }
     return parts;
@@ -190,16 +200,19 @@ std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePa
             }
             if (madeLinks_.contains(path)) {
                 reason = "would be written through a symbolic link extracted before";
+                lastFailureUnsafe_ = true;
                 return std::nullopt;
             }
             const auto real = RealPath(path);
             if (!real || !InsideDestination(*real)) {
                 reason = "would be written through a symbolic link that leads outside";
+                lastFailureUnsafe_ = true;
                 return std::nullopt;
             }
             struct stat target {};
             if (stat(real->c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
                 reason = "a symbolic link stands where a folder is needed";
+                lastFailureUnsafe_ = true;
                 return std::nullopt;
             }
         } else if (S_ISDIR(info.st_mode)) {

@@ -119,6 +119,14 @@ class Extractor {
         }
     }
 
+    void PrepareProblem(const std::string& name, const std::string& reason) {
+        if (target_.LastFailureWasUnsafe()) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+        } else {
+            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+        }
+    }
+
     void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
         std::string reason;
         auto relative = common::SafeRelativePath(name, reason);
@@ -135,7 +143,7 @@ class Extractor {
         if (member.IsDirectory()) {
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
-                Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+                PrepareProblem(name, reason);
                 return;
             }
             chmod(path->c_str(), PermissionBits(member) & ~umask_);
@@ -149,7 +157,7 @@ class Extractor {
         }
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            PrepareProblem(name, reason);
             return;
         }
         if (Exists(*path) && !request_.options.overwrite) {

@@ -40,15 +40,22 @@ class ExtractionTarget {
     std::optional<std::string> Prepare(std::string_view relativePath, bool wantFolder,
                                        std::string& reason);
 
+    // True when the last failed Prepare() refused a way out of the destination (rather than
+    // failing to create a folder or meeting a file of the same name).
+    bool LastFailureWasUnsafe() const { return lastFailureUnsafe_; }
+
     // Records a symbolic link this extraction made, so that no later member goes through it.
     void RememberLink(const std::string& fullPath) { madeLinks_.insert(fullPath); }
 
   private:
     bool InsideDestination(const std::string& realPath) const;
+    std::optional<std::string> Walk(std::string_view relativePath, bool wantFolder,
+                                    std::string& reason);
 
     std::string folder_;      // as given, with a trailing '/'
     std::string realFolder_;  // resolved once the folder exists
     std::set<std::string> madeLinks_;
+    bool lastFailureUnsafe_ = false;
 };
 
 // A file created under a temporary name in a folder, renamed to its final name only by
