@@ -1,7 +1,9 @@
 // Reads a compressed stream most significant bit first, from a bounded number of bytes.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "lha/archive.h"
@@ -39,6 +41,19 @@ class BitReader {
 
   private:
     void Refill() {
+        if (end_ - position_ >= 8) {
+            // Eight bytes at once; the bits of a byte only partly taken are ORed in again,
+            // identically, by the next refill.
+            std::uint64_t word;
+            std::memcpy(&word, buffer_.data() + position_, 8);
+            if constexpr (std::endian::native == std::endian::little) {
+                word = __builtin_bswap64(word);
+            }
+            bits_ |= word >> count_;
+            position_ += static_cast<std::size_t>((63 - count_) >> 3);
+            count_ |= 56;
+            return;
+        }
         while (count_ <= 56) {
             if (position_ == end_) {
                 FillBuffer();
