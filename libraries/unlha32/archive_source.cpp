@@ -80,6 +80,20 @@ void ArchiveSource::Restart() {
 std::string HostName(const lha::Member& member) {
     std::string name = common::DecodeStoredName(
         member.path, member.encoding == lha::NameEncoding::kUtf8, member.osId);
+    // MS-DOS and the systems that shared its file names (OS/2, Atari TOS, and the 'T' tools)
+    // knew only upper-case names; like the Unix LHA tools, such a name is given in lower case.
+    // A name with any lower-case letter was written by a tool that kept case.
+    const bool fromDos =
+        std::string_view("M2aT").find(static_cast<char>(member.osId)) != std::string_view::npos &&
+        member.osId != 0 && member.encoding == lha::NameEncoding::kLegacy;
+    if (fromDos &&
+        std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; })) {
+        for (char& c : name) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+    }
     return name;
 }
 
