@@ -1,5 +1,6 @@
 #include "app/batch_run.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -53,6 +54,12 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, std::stri
     return std::nullopt;
 }
 
+// Puts the new file in place of the old one in one step (the platform's rename refuses to
+// replace, as the Windows one does).
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 FileOutcome Failure(std::string outputPath, int result, std::string text) {
     FileOutcome outcome;
     outcome.outputPath = std::move(outputPath);
@@ -62,16 +69,30 @@ FileOutcome Failure(std::string outputPath, int result, std::string text) {
     return outcome;
 }
 
-// Closes the progress display however the run ends.
+void TellLibraryCall(const BatchHooks& hooks, const TArchiveFile& archive) {
+    if (hooks.onLibraryCall) {
+        hooks.onLibraryCall(archive);
+    }
+}
+
+// Closes the progress display once, however the run ends.
 class ProgressCloser {
   public:
     explicit ProgressCloser(ProgressView& progress) : progress_(progress) {}
-    ~ProgressCloser() { progress_.Close(); }
+    ~ProgressCloser() { Close(); }
     ProgressCloser(const ProgressCloser&) = delete;
     ProgressCloser& operator=(const ProgressCloser&) = delete;
 
+    void Close() {
+        if (!closed_) {
+            closed_ = true;
+            progress_.Close();
+        }
+    }
+
   private:
     ProgressView& progress_;
+    bool closed_ = false;
 };
 
 }  // namespace
@@ -141,6 +162,9 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
     if (hooks_.adjustOptions) {
         hooks_.adjustOptions(archive->Options());
     }
+    if (hooks_.prepareArchive) {
+        hooks_.prepareArchive(*archive);
+    }
     const std::string outputFolder = platform::IncludeTrailingDelimiter(settings_.outputFolder);
     const auto count = settings_.paths.size();
     progress_.ProgressInitialize(static_cast<int>(count));
@@ -186,7 +210,7 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
             }
         }
     }
-    progress_.Close();
+    closer.Close();
     notifier_.Beep();
     result.cancelled = !processing_.load();
     if (!result.cancelled && hooks_.onCompleted) {
@@ -217,8 +241,9 @@ FileOutcome TBatchRun::lzhCompress(TArchiveFile& archive, const StringList& file
     const FileItem list{std::cref(fileList)};
     outcome.result = archive.Pack(settings_.window, nullptr, "", FileItems(&list, 1));
     outcome.outputText = archive.OutputText();
+    TellLibraryCall(hooks_, archive);
     if (outcome.result == 0 && platform::FileExists(staged) &&
-        platform::RenameFile(staged, outputArchivePath)) {
+        ReplaceFile(staged, outputArchivePath)) {
         return outcome;
     }
     platform::DeleteFile(staged);
@@ -252,6 +277,7 @@ FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& file
     const FileItem list{std::cref(fileList)};
     outcome.result = archive.Pack(settings_.window, nullptr, "", FileItems(&list, 1));
     outcome.outputText = archive.OutputText();
+    TellLibraryCall(hooks_, archive);
     if (outcome.result != 0 || !platform::FileExists(temporaryArchivePath)) {
         platform::DeleteFile(temporaryArchivePath);
         outcome.status = FileStatus::kFailed;
@@ -260,9 +286,10 @@ FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& file
     outcome.result = archive.MakeSfx(settings_.window, nullptr,
                                      platform::ExcludeTrailingDelimiter(staging.Path()));
     outcome.outputText = archive.OutputText();
+    TellLibraryCall(hooks_, archive);
     platform::DeleteFile(temporaryArchivePath);
     const auto made = FindIgnoringCase(staging.Path(), platform::ExtractFileName(outputSfxPath));
-    if (outcome.result == 0 && made && platform::RenameFile(*made, outputSfxPath)) {
+    if (outcome.result == 0 && made && ReplaceFile(*made, outputSfxPath)) {
         return outcome;
     }
     if (made) {
@@ -281,6 +308,7 @@ FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path
     outcome.result =
         archive.Unpack(settings_.window, nullptr, outputFolder, FileItems(&noMembers, 1));
     outcome.outputText = archive.OutputText();
+    TellLibraryCall(hooks_, archive);
     if (outcome.result != 0) {
         outcome.status = FileStatus::kFailed;
     }

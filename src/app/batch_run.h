@@ -77,6 +77,13 @@ struct BatchHooks {
     // Called after the batch options are set, before the first file: a front end may add
     // options (the LHA method switch jm, for example).
     std::function<void(archives::TArchiverOptions&)> adjustOptions;
+    // Called once with the run's component, after the options, before the first file: a
+    // front end may set its progress handler there.
+    std::function<void(archives::TArchiveFile&)> prepareArchive;
+    // Told after every operation made for a file (Pack, MakeSfx, Unpack), with the
+    // component, whose CommandLine() and OutputText() are that call's (CommandLine() is empty
+    // when the operation reached no library).
+    std::function<void(const archives::TArchiveFile&)> onLibraryCall;
     // Told about every file handled.
     std::function<void(const FileOutcome&)> onFile;
     // A run that was not cancelled calls it after the beep, before its message.

@@ -1,0 +1,362 @@
+// The main window and the progress window on the offscreen Qt platform, with the dialogs
+// replaced: the states and their enabled controls, the lists, deleting, the action switch,
+// the anchors, and whole runs through the real LHA library started from the window.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+
+#include "app/main_form.h"
+#include "app/sub_form.h"
+#include "app_test_support.h"
+
+namespace zembrat::testing {
+namespace {
+
+using app::TMainForm;
+using app::TSubForm;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Before any QApplication exists, discovery at build time included.
+const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0; }();
+
+// One application object for the whole program, gone before the exit handlers run.
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { application_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[16] = "app_window_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> application_;
+};
+// The test framework owns the environments it is given.
+::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class FakeDialogs : public app::TDialogs {
+  public:
+    std::optional<QStringList> OpenFiles(QWidget*) override { return files; }
+    std::optional<QString> SelectFolder(QWidget*) override { return folder; }
+    void ShowMessage(QWidget*, const QString& text) override {
+        messages.push_back(text.toStdString());
+    }
+    void Beep() override { ++beeps; }
+
+    std::optional<QStringList> files;
+    std::optional<QString> folder;
+    std::vector<std::string> messages;
+    int beeps = 0;
+};
+
+class MainFormTest : public ::testing::Test {
+  protected:
+    MainFormTest() {
+        EXPECT_TRUE(kOffscreen);
+        EXPECT_EQ(QGuiApplication::platformName().toStdString(), "offscreen");
+        form.SetSubForm(&sub);
+    }
+
+    // The names of the enabled controls (and the delete action).
+    std::vector<std::string> Enabled() {
+        std::vector<std::pair<std::string, QWidget*>> controls{
+            {"SelectButton", &form.SelectButton}, {"DeleteButton", &form.DeleteButton},
+            {"RadioGroup1", &form.RadioGroup1},   {"RadioGroup2", &form.RadioGroup2},
+            {"uwaCheck", &form.uwaCheck},         {"upCheck", &form.upCheck},
+            {"DirEdit", &form.DirEdit},           {"DirSelectButton", &form.DirSelectButton},
+            {"GoButton", &form.GoButton}};
+        std::vector<std::string> names;
+        for (const auto& [name, control] : controls) {
+            if (control->isEnabled()) {
+                names.push_back(name);
+            }
+        }
+        if (form.DeleteAction.isEnabled()) {
+            names.push_back("DeleteAction");
+        }
+        return names;
+    }
+
+    std::vector<std::string> Lines(const QListWidget& list) const {
+        std::vector<std::string> lines;
+        for (int i = 0; i < list.count(); ++i) {
+            lines.push_back(list.item(i)->text().toStdString());
+        }
+        return lines;
+    }
+
+    std::vector<int> SelectedRows() const {
+        std::vector<int> rows;
+        for (int i = 0; i < form.ViewListBox.count(); ++i) {
+            if (form.ViewListBox.item(i)->isSelected()) {
+                rows.push_back(i);
+            }
+        }
+        return rows;
+    }
+
+    void Choose(const QStringList& files) {
+        dialogs.files = files;
+        form.SelectButtonClick();
+    }
+    void ChooseFolder(const QString& folder) {
+        dialogs.folder = folder;
+        form.DirSelectButtonClick();
+    }
+
+    FakeDialogs dialogs;
+    TMainForm form{dialogs};
+    TSubForm sub{&form};
+};
+
+const std::vector<std::string> kFilesChosen{"SelectButton", "DeleteButton",    "RadioGroup1",
+                                            "RadioGroup2",  "uwaCheck",        "upCheck",
+                                            "DirEdit",      "DirSelectButton", "DeleteAction"};
+
+TEST_F(MainFormTest, StartsEmptyWithOnlyFileSelection) {
+    EXPECT_EQ(form.windowTitle().toStdString(), "Zembrat");
+    EXPECT_EQ(form.GroupBox1.title().toStdString(), "圧縮・解凍ファイル");
+    EXPECT_THAT(Enabled(), ElementsAre("SelectButton"));
+    EXPECT_EQ(form.RadioGroup1.ItemIndex(), 0);
+    EXPECT_EQ(form.RadioGroup2.ItemIndex(), 0);
+    EXPECT_FALSE(form.uwaCheck.isChecked());
+    EXPECT_FALSE(form.upCheck.isChecked());
+    EXPECT_TRUE(form.FileListBox.isHidden());
+    EXPECT_TRUE(form.DirEdit.isReadOnly());
+    EXPECT_EQ(form.focusWidget(), &form.SelectButton);
+    EXPECT_EQ(form.DeleteButton.text().toStdString(), "削除(&D)");
+    EXPECT_THAT(form.ListPopupMenu.actions(), ElementsAre(&form.DeleteAction));
+}
+
+TEST_F(MainFormTest, HasTheDesignedPlacesFontsAndTabOrder) {
+    EXPECT_EQ(form.size(), QSize(342, 329));
+    EXPECT_EQ(form.minimumWidth(), 342);
+    EXPECT_EQ(form.maximumWidth(), 342);
+    EXPECT_EQ(form.minimumHeight(), 329);
+    EXPECT_EQ(form.GroupBox1.geometry(), QRect(4, 8, 334, 135));
+    EXPECT_EQ(form.SelectButton.geometry(), QRect(266, 109, 60, 22));
+    EXPECT_EQ(form.DeleteButton.geometry(), QRect(206, 117, 60, 22));
+    EXPECT_EQ(form.GroupBox3.geometry(), QRect(151, 200, 186, 49));
+    EXPECT_EQ(form.DirSelectButton.geometry(), QRect(310, 17, 20, 20));
+    EXPECT_EQ(form.GoButton.geometry(), QRect(235, 304, 105, 22));
+    EXPECT_EQ(form.GoButton.focusPolicy(), Qt::NoFocus);
+
+    EXPECT_EQ(form.font().pixelSize(), 12);
+    EXPECT_EQ(form.ViewListBox.font().pixelSize(), 13);
+    EXPECT_EQ(form.font().families().front().toStdString(), "ＭＳ Ｐゴシック");
+    const std::string family = QFontInfo(form.font()).family().toStdString();
+    if (family != "ＭＳ Ｐゴシック") {
+        EXPECT_EQ(family, "IPAPGothic");
+    }
+
+    // The widgets that take focus with the tab key, in chain order.
+    std::vector<QWidget*> chain;
+    QWidget* next = &form.ViewListBox;
+    do {
+        if ((next->focusPolicy() & Qt::TabFocus) != 0 && form.isAncestorOf(next)) {
+            chain.push_back(next);
+        }
+        next = next->nextInFocusChain();
+    } while (next != &form.ViewListBox);
+    EXPECT_THAT(
+        chain, ElementsAre(&form.ViewListBox, &form.FileListBox, &form.SelectButton,
+                           &form.RadioGroup1.Button(0), &form.RadioGroup1.Button(1),
+                           &form.RadioGroup2.Button(0), &form.RadioGroup2.Button(1), &form.uwaCheck,
+                           &form.upCheck, &form.DirEdit, &form.DeleteButton));
+}
+
+TEST_F(MainFormTest, ControlsKeepTheirEdgesWhenTheHeightGrows) {
+    form.show();
+    form.resize(342, 429);
+    EXPECT_EQ(form.GroupBox1.geometry(), QRect(4, 8, 334, 235));
+    EXPECT_EQ(form.ViewListBox.geometry(), QRect(8, 16, 318, 191));
+    EXPECT_EQ(form.SelectButton.geometry(), QRect(266, 209, 60, 22));
+    EXPECT_EQ(form.DeleteButton.geometry(), QRect(206, 217, 60, 22));
+    EXPECT_EQ(form.RadioGroup1.geometry(), QRect(4, 249, 334, 39));
+    EXPECT_EQ(form.GroupBox2.geometry(), QRect(4, 358, 334, 41));
+    EXPECT_EQ(form.DirEdit.geometry(), QRect(4, 17, 305, 20));
+    EXPECT_EQ(form.GoButton.geometry(), QRect(235, 404, 105, 22));
+    EXPECT_EQ(form.uwaCheck.geometry(), QRect(10, 12, 170, 17));
+}
+
+TEST_F(MainFormTest, ChoosingThreeFilesShowsTheirNamesAndEnablesTheSettings) {
+    dialogs.files.reset();
+    form.SelectButtonClick();  // cancelled: nothing changes
+    EXPECT_THAT(Enabled(), ElementsAre("SelectButton"));
+
+    Choose({"/d/one.txt", "/d/two.jpg", "/e/three"});
+    EXPECT_THAT(Lines(form.ViewListBox), ElementsAre("one.txt", "two.jpg", "three"));
+    EXPECT_THAT(Lines(form.FileListBox), ElementsAre("/d/one.txt", "/d/two.jpg", "/e/three"));
+    EXPECT_EQ(form.GroupBox1.title().toStdString(), "圧縮・解凍ファイル（3）");
+    EXPECT_THAT(SelectedRows(), ElementsAre(0));
+    EXPECT_EQ(Enabled(), kFilesChosen);
+}
+
+TEST_F(MainFormTest, TheFolderDialogEnablesTheRunOnlyWhenConfirmed) {
+    Choose({"/d/one.txt"});
+    dialogs.folder.reset();
+    form.DirSelectButtonClick();
+    EXPECT_FALSE(form.GoButton.isEnabled());
+    EXPECT_TRUE(form.DirEdit.text().isEmpty());
+
+    ChooseFolder("/out");
+    EXPECT_EQ(form.DirEdit.text().toStdString(), "/out");
+    EXPECT_TRUE(form.GoButton.isEnabled());
+
+    // Choosing again keeps the folder and the run button, and puts the action back.
+    form.RadioGroup1.Button(1).click();
+    dialogs.folder.reset();
+    form.DirSelectButtonClick();
+    Choose({"/d/two.txt"});
+    EXPECT_TRUE(form.GoButton.isEnabled());
+    EXPECT_EQ(form.DirEdit.text().toStdString(), "/out");
+    EXPECT_EQ(form.RadioGroup1.ItemIndex(), 0);
+}
+
+TEST_F(MainFormTest, TheDeleteKeyRemovesTheSelectedLineFromBothLists) {
+    Choose({"/d/one.txt", "/d/two.jpg", "/e/three"});
+    form.ViewListBox.setCurrentRow(1, QItemSelectionModel::ClearAndSelect);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::ShiftModifier);
+    QApplication::sendEvent(&form.ViewListBox, &press);
+
+    EXPECT_THAT(Lines(form.ViewListBox), ElementsAre("one.txt", "three"));
+    EXPECT_THAT(Lines(form.FileListBox), ElementsAre("/d/one.txt", "/e/three"));
+    EXPECT_EQ(form.GroupBox1.title().toStdString(), "圧縮・解凍ファイル（2）");
+    EXPECT_THAT(SelectedRows(), ElementsAre(0));
+}
+
+TEST_F(MainFormTest, DeletingTheLastLineReturnsToTheEmptyState) {
+    Choose({"/d/one.txt"});
+    ChooseFolder("/out");
+    form.upCheck.setChecked(true);
+    form.RadioGroup2.SetItemIndex(1);
+    form.DeleteButton.click();  // through the delete action
+
+    EXPECT_THAT(Lines(form.ViewListBox), IsEmpty());
+    EXPECT_THAT(Lines(form.FileListBox), IsEmpty());
+    EXPECT_EQ(form.GroupBox1.title().toStdString(), "圧縮・解凍ファイル");
+    EXPECT_TRUE(form.DirEdit.text().isEmpty());
+    EXPECT_THAT(Enabled(), ElementsAre("SelectButton"));
+    EXPECT_FALSE(form.upCheck.isChecked());
+    EXPECT_EQ(form.RadioGroup2.ItemIndex(), 0);
+}
+
+TEST_F(MainFormTest, DecompressDisablesKindAndOptionsWithoutChangingThem) {
+    Choose({"/d/one.txt"});
+    form.RadioGroup2.Button(1).click();
+    form.uwaCheck.setChecked(true);
+    form.RadioGroup1.Button(1).click();
+    EXPECT_FALSE(form.RadioGroup2.isEnabled());
+    EXPECT_FALSE(form.uwaCheck.isEnabled());
+    EXPECT_FALSE(form.upCheck.isEnabled());
+
+    form.RadioGroup1.Button(0).click();
+    EXPECT_TRUE(form.RadioGroup2.isEnabled());
+    EXPECT_TRUE(form.uwaCheck.isEnabled());
+    EXPECT_TRUE(form.upCheck.isEnabled());
+    EXPECT_EQ(form.RadioGroup2.ItemIndex(), 1);
+    EXPECT_TRUE(form.uwaCheck.isChecked());
+    EXPECT_FALSE(form.upCheck.isChecked());
+}
+
+TEST_F(MainFormTest, TheProgressWindowCountsAndItsCancelClearsProcessing) {
+    EXPECT_EQ(sub.windowTitle().toStdString(), "進行状況");
+    EXPECT_EQ(sub.size(), QSize(284, 48));
+    EXPECT_EQ(sub.CancelButton.text().toStdString(), "キャンセル");
+    sub.ProgressInitialize(5);
+    EXPECT_EQ(sub.ProgressBar.value(), 0);
+    EXPECT_EQ(sub.ProgressBar.maximum(), 5);
+    EXPECT_EQ(sub.Label1.text().toStdString(), "残り：5");
+
+    form.SetProcessing(true);
+    sub.Show();
+    EXPECT_TRUE(sub.isVisible());
+    sub.CancelButton.click();
+    EXPECT_FALSE(sub.isVisible());
+    EXPECT_FALSE(form.Processing());
+}
+
+class WindowRunTest : public MainFormTest {
+  protected:
+    void SetUp() override {
+        for (int i = 1; i <= 5; ++i) {
+            paths << QString::fromStdString(
+                input.Write(std::to_string(i) + ".txt", SampleContent(i)));
+        }
+    }
+    TempFolder input;
+    TempFolder output;
+    QStringList paths;
+};
+
+TEST_F(WindowRunTest, ACompletedRunLocksTheWindowThenReturnsItToEmpty) {
+    REQUIRE_LHA_LIBRARY();
+    Choose(paths.mid(0, 3));
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    std::vector<bool> lockedDuringRun;
+    form.Batch().Hooks().onFile = [&](const app::FileOutcome&) {
+        lockedDuringRun.push_back(!form.ClientArea().isEnabled() && form.Running() &&
+                                  sub.isVisible());
+    };
+    form.GoButtonClick();
+
+    EXPECT_THAT(lockedDuringRun, ElementsAre(true, true, true));
+    EXPECT_THAT(dialogs.messages, ElementsAre("3個のファイルを処理しました"));
+    EXPECT_EQ(dialogs.beeps, 1);
+    EXPECT_THAT(FolderNames(output.Path()), ElementsAre("1.lzh", "2.lzh", "3.lzh"));
+    EXPECT_TRUE(form.ClientArea().isEnabled());
+    EXPECT_FALSE(sub.isVisible());
+    EXPECT_THAT(Enabled(), ElementsAre("SelectButton"));
+    EXPECT_THAT(Lines(form.ViewListBox), IsEmpty());
+}
+
+// The cancel button is pressed while the second file is packed; the run sees it when it
+// lets pending events through before the third.
+TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
+    REQUIRE_LHA_LIBRARY();
+    Choose(paths);
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    form.Batch().Hooks().onFile = [&](const app::FileOutcome& outcome) {
+        if (outcome.index == 1) {
+            QTimer::singleShot(0, &sub.CancelButton, &QPushButton::click);
+        }
+    };
+    form.GoButtonClick();
+
+    EXPECT_THAT(dialogs.messages, ElementsAre("処理を中断しました　2個のファイルが処理済みです"));
+    EXPECT_THAT(FolderNames(output.Path()), ElementsAre("1.lzh", "2.lzh"));
+    EXPECT_EQ(form.ViewListBox.count(), 5);  // the selection and settings stay
+    EXPECT_TRUE(form.GoButton.isEnabled());
+    EXPECT_TRUE(form.ClientArea().isEnabled());
+    EXPECT_FALSE(sub.isVisible());
+}
+
+TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
+    TempFolder empty;
+    ScopedLibraryFolder nowhere(empty.Path().string());
+    Choose(paths.mid(0, 2));
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    form.GoButtonClick();
+
+    EXPECT_THAT(dialogs.messages, ElementsAre("LHA 形式書庫 を扱うには UNLHA32.DLL が 必要です。"));
+    EXPECT_EQ(dialogs.beeps, 0);
+    EXPECT_EQ(form.ViewListBox.count(), 2);
+    EXPECT_EQ(Enabled(), [] {
+        auto names = kFilesChosen;
+        names.insert(names.end() - 1, "GoButton");
+        return names;
+    }());
+    EXPECT_FALSE(sub.isVisible());
+    EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
+}
+
+}  // namespace
+}  // namespace zembrat::testing
