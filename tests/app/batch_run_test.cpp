@@ -66,15 +66,6 @@ TEST(GetCompressFilename, ReplacesOrAppendsTheExtensionInTheChosenCase) {
     EXPECT_EQ(TBatchRun::GetCompressFilename("/in/photo.jpg", 3, true), "/in/photo.jpg");
 }
 
-TEST(CompletionMessage, KeepsTheCountTextAndAddsTheFailedFiles) {
-    EXPECT_EQ(app::CompletionMessage(3, false, {}), "3個のファイルを処理しました");
-    EXPECT_EQ(app::CompletionMessage(2, true, {}),
-              "処理を中断しました　2個のファイルが処理済みです");
-    EXPECT_EQ(app::CompletionMessage(2, false, {"/in/a.txt", "/in/b.txt"}),
-              "2個のファイルを処理しました\n\n次のファイルは処理できませんでした：\n/in/a.txt\n/in/"
-              "b.txt");
-}
-
 TEST_F(BatchRunTest, CompressesEveryFileIntoItsOwnArchiveThatLhasaReadsBack) {
     REQUIRE_LHA_LIBRARY();
     REQUIRE_LHASA();
