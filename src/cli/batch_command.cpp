@@ -1,0 +1,171 @@
+#include "batch_command.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "app/batch_run.h"
+#include "display_text.h"
+#include "exit_status.h"
+#include "interrupt.h"
+
+namespace zembrat::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The window's lists hold full paths; so do the run's settings here, so that the library
+// stores the same member names whichever front end started it.
+std::string FullPath(const std::string& path) {
+    std::string full = fs::absolute(fs::path(path)).lexically_normal().string();
+    while (full.size() > 1 && full.back() == '/') {
+        full.pop_back();  // a folder named "dir/" is archived as "dir.lzh"
+    }
+    return full;
+}
+
+std::string ResultCode(int result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(result));
+    return text;
+}
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// The beep and the message box of the window have no place in a terminal: the run's final
+// message is printed by the command once it knows how the run ended.
+class SilentNotifier : public app::UserNotifier {
+  public:
+    void Beep() override {}
+    void ShowMessage(const std::string&) override {}
+};
+
+class BatchReporter {
+  public:
+    BatchReporter(const CliArguments& arguments, Console& console)
+        : arguments_(arguments), console_(console) {}
+
+    void LibraryCall(const archives::TArchiveFile& archive) const {
+        if (!arguments_.verbose || archive.CommandLine().empty()) {
+            return;
+        }
+        // The line exactly as the library got it, alone on its line; then its text.
+        console_.Out(archive.CommandLine() + "\n");
+        const std::string output = archive.OutputText();
+        if (!output.empty()) {
+            console_.Out(EscapeControls(output.substr(0, output.find_last_not_of('\n') + 1)));
+        }
+    }
+
+    void File(const app::FileOutcome& outcome) const {
+        const std::string& given = arguments_.files.at(outcome.index);
+        const bool compress = arguments_.command == Command::kCompress;
+        switch (outcome.status) {
+            case app::FileStatus::kDone:
+                console_.Out((compress ? "作成しました: " : "展開しました: ") +
+                             EscapeControls(compress ? outcome.outputPath : given));
+                break;
+            case app::FileStatus::kSkippedExisting:
+                console_.Out("同名のファイルがあるので飛ばしました (--overwrite で上書き): " +
+                             EscapeControls(outcome.outputPath));
+                break;
+            case app::FileStatus::kFailed:
+                console_.Error("処理できませんでした: " + EscapeControls(given) + " (" +
+                               Reason(outcome) + ")");
+                break;
+        }
+    }
+
+  private:
+    static std::string Reason(const app::FileOutcome& outcome) {
+        std::error_code error;
+        if (!fs::exists(outcome.path, error)) {
+            return "ファイルが見つかりません";
+        }
+        if (outcome.result == ARC_ERROR_ABORTED) {
+            return "中断しました";
+        }
+        if (outcome.result == 0 && outcome.outputText.empty()) {
+            return "出力ファイルができませんでした";
+        }
+        std::string reason = "結果 " + ResultCode(outcome.result);
+        if (!outcome.outputText.empty()) {
+            reason += ": " + EscapeControls(FirstLine(outcome.outputText));
+        }
+        return reason;
+    }
+
+    const CliArguments& arguments_;
+    Console& console_;
+};
+
+}  // namespace
+
+int RunBatchCommand(const CliArguments& arguments, Console& console) {
+    app::BatchSettings settings;
+    settings.action = arguments.command == Command::kCompress ? app::BatchAction::kCompress
+                                                              : app::BatchAction::kDecompress;
+    settings.kind = arguments.selfExtracting ? app::ArchiveKind::kExe : app::ArchiveKind::kLzh;
+    settings.overwrite = arguments.overwrite;
+    settings.upperCaseExtension = arguments.upperCaseExtension;
+    for (const std::string& file : arguments.files) {
+        settings.paths.push_back(FullPath(file));
+    }
+    settings.outputFolder = FullPath(arguments.outputFolder);
+    std::error_code ignored;  // a folder that cannot be made fails every file, with reasons
+    fs::create_directories(settings.outputFolder, ignored);
+
+    ProgressBar& bar = console.Bar();
+    SilentNotifier notifier;
+    app::TBatchRun batch(bar, notifier);
+    const BatchReporter reporter(arguments, console);
+
+    app::BatchHooks hooks;
+    hooks.pumpEvents = [&batch] {
+        if (InterruptSignal() != 0) {
+            batch.Cancel();
+        }
+    };
+    hooks.adjustOptions = [&arguments](archives::TArchiverOptions& options) {
+        if (arguments.method) {
+            options.jm = static_cast<std::int8_t>(*arguments.method);
+        }
+    };
+    hooks.prepareArchive = [&batch, &bar](archives::TArchiveFile& archive) {
+        archive.SetOnProgress([&batch, &bar](archives::TArchiveFile&, int state,
+                                             LPEXTRACTINGINFOEX record, bool& abort) {
+            if (InterruptSignal() != 0) {
+                abort = true;  // the library drops what it was writing and returns
+                batch.Cancel();
+                return;
+            }
+            bar.Report(state, record);
+        });
+    };
+    hooks.onLibraryCall = [&reporter](const archives::TArchiveFile& archive) {
+        reporter.LibraryCall(archive);
+    };
+    hooks.onFile = [&reporter](const app::FileOutcome& outcome) { reporter.File(outcome); };
+    batch.SetHooks(std::move(hooks));
+
+    app::BatchResult result;
+    try {
+        result = batch.Run(settings);
+    } catch (const std::exception& error) {
+        console.Error(error.what());
+        return kExitComponentError;
+    }
+    if (result.cancelled) {
+        console.Error(result.message);
+        const int signalNumber = InterruptSignal();
+        return signalNumber != 0 ? ExitStatusForSignal(signalNumber) : kExitFileFailed;
+    }
+    console.Out(result.message);
+    return result.failed.empty() ? kExitSuccess : kExitFileFailed;
+}
+
+}  // namespace zembrat::cli
