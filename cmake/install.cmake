@@ -1,0 +1,38 @@
+# The installed tree:
+#   bin/zembrat, bin/zembrat-cli                      the programs
+#   lib/zembrat/libunlha32.so, libzembrat_platform.so the libraries they load
+#   lib/zembrat/zembrat-sfx                           the self-extracting stub
+#   share/applications, share/icons, share/man/man1, share/doc/zembrat
+# The platform layer looks for an archiver library (and for the stub) in the program's own
+# folder first and then in its ../lib/zembrat/, so the tree works wherever it is put: the
+# programs find their libraries through a run path relative to themselves, and the
+# libraries find the platform library beside them. No LD_LIBRARY_PATH is needed.
+set(ZEMBRAT_INSTALL_PRIVATE_DIR lib/zembrat)
+
+set(zembrat_programs)
+foreach(program zembrat zembrat-cli)
+    if(TARGET ${program})
+        list(APPEND zembrat_programs ${program})
+    endif()
+endforeach()
+set_target_properties(${zembrat_programs} PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../${ZEMBRAT_INSTALL_PRIVATE_DIR}")
+install(TARGETS ${zembrat_programs} RUNTIME DESTINATION bin)
+
+set_target_properties(zembrat_platform unlha32 PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS zembrat_platform unlha32
+    LIBRARY DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
+    RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
+# The stub carries its own copy of everything it uses: no run path at all.
+install(TARGETS zembrat-sfx RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
+
+set(zembrat_share ${CMAKE_CURRENT_LIST_DIR}/../share)
+install(FILES ${zembrat_share}/applications/zembrat.desktop DESTINATION share/applications)
+install(FILES ${zembrat_share}/icons/zembrat.svg
+    DESTINATION share/icons/hicolor/scalable/apps)
+install(FILES ${zembrat_share}/man/zembrat.1 ${zembrat_share}/man/zembrat-cli.1
+    DESTINATION share/man/man1)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md
+              ${CMAKE_CURRENT_LIST_DIR}/../docs/cli.md
+              ${CMAKE_CURRENT_LIST_DIR}/../docs/architecture.md
+    DESTINATION share/doc/zembrat)

@@ -1,0 +1,183 @@
+#include "cli_test_support.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zembrat::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs in the child after fork (the test programs are single-threaded).
+[[noreturn]] void ExecChild(const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment) {
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    ::unsetenv("LD_LIBRARY_PATH");
+    for (const std::string& entry : environment) {
+        const auto equals = entry.find('=');
+        ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    }
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+int DecodeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const RunOptions& options) {
+    TemporaryFolder capture;
+    const std::string outFile = capture / "out";
+    const std::string errFile = capture / "err";
+    int terminal = -1;
+    int terminalChild = -1;
+    if (options.stderrOnTerminal) {
+        winsize size{};
+        size.ws_col = 100;
+        size.ws_row = 30;
+        if (::openpty(&terminal, &terminalChild, nullptr, nullptr, &size) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = terminalChild >= 0
+                            ? terminalChild
+                            : ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ExecChild(arguments, options.environment);
+    }
+    ProgramRun run;
+    if (terminal >= 0) {
+        ::close(terminalChild);
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+            if (got > 0) {
+                run.err.append(buffer, static_cast<std::size_t>(got));
+            } else if (got < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;  // EIO once the child has closed its side
+            }
+        }
+        ::close(terminal);
+    }
+    run.status = WaitForExit(child);
+    run.out = ReadFile(outFile);
+    if (terminal < 0) {
+        run.err = ReadFile(errFile);
+    }
+    return run;
+}
+
+pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& outFile,
+                   const std::string& errFile, const std::vector<std::string>& environment) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ExecChild(arguments, environment);
+    }
+    return child;
+}
+
+int WaitForExit(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return DecodeStatus(status);
+}
+
+TemporaryFolder::TemporaryFolder() {
+    std::string pattern = (fs::temp_directory_path() / "zembrat-cli-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string SampleText(std::size_t size, unsigned seed) {
+    static constexpr const char* kWords[] = {"archive ", "batch ", "member ", "zembrat ",
+                                             "folder\n", "書庫 ",  "圧縮 "};
+    std::string text;
+    unsigned state = seed * 2654435761u + 1;
+    while (text.size() < size) {
+        state = state * 1103515245u + 12345u;
+        text += kWords[(state >> 16) % std::size(kWords)];
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string SampleBinary(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+std::vector<std::string> FolderContents(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        names.push_back(fs::relative(entry.path(), folder).string());
+    }
+    std::ranges::sort(names);
+    return names;
+}
+
+}  // namespace zembrat::testing
