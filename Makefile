@@ -45,3 +45,18 @@ format:
 
 clean:
 	rm -rf $(BUILD) build-asan
+
+# The main job headless: sample files compressed, listed, tested, run and decompressed
+# again with zembrat-cli, and compared (output in demo-out/).
+.PHONY: demo run install
+demo: build
+	./scripts/demo.sh $(BUILD)
+
+# The window.
+run: build
+	$(BUILD)/bin/zembrat
+
+# Into PREFIX (default /usr/local; DESTDIR is honoured): programs in bin/, the libraries and
+# the self-extracting stub in lib/zembrat/, the desktop entry, icon and man pages in share/.
+install: build
+	cmake --install $(BUILD) --prefix "$${PREFIX:-/usr/local}"
