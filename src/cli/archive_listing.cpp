@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <functional>
 
 #include "archives/archive_file.h"
@@ -40,6 +41,13 @@ std::string LocalTimeText(platform::FileTime utc) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
                   time.day, time.hour, time.minute, time.second);
     return text;
+}
+
+// Why an archive could not be read, as far as the caller can tell.
+std::string Unreadable(const std::string& path, std::string_view otherwise) {
+    std::error_code error;
+    return std::filesystem::exists(path, error) ? std::string(otherwise)
+                                                : "ファイルが見つかりません";
 }
 
 std::string Field(const char* text, std::size_t capacity) {
@@ -100,7 +108,8 @@ bool ListArchive(archives::TArchiver& driver, const std::string& path, Console& 
                  bool first) {
     const OpenedArchive opened(driver, driver.OpenArchive(0, path, ARC_OPEN_EMBEDDED));
     if (opened.Handle() == 0) {
-        console.Error("書庫を開けません: " + EscapeControls(path));
+        console.Error("書庫を開けません: " + EscapeControls(path) + " (" +
+                      Unreadable(path, "書庫でないか、読めません") + ")");
         return false;
     }
     std::string listing = first ? "" : "\n";
@@ -182,7 +191,8 @@ int RunTestCommand(const CliArguments& arguments, Console& console) {
                 return true;
             }
             ++broken;
-            console.Error("異常: " + EscapeControls(path) + " (書庫でないか、壊れています)");
+            console.Error("異常: " + EscapeControls(path) + " (" +
+                          Unreadable(path, "書庫でないか、壊れています") + ")");
             return false;
         });
     if (status == kExitSuccess || status == kExitFileFailed) {

@@ -46,10 +46,32 @@ int DecodeStatus(int status) {
 
 }  // namespace
 
+namespace {
+
+// Forks a child whose standard output goes to outFile and whose standard error goes to
+// errFile, or to errDescriptor when that is given (a terminal).
+pid_t Spawn(const std::vector<std::string>& arguments, const std::string& outFile,
+            const std::string& errFile, int errDescriptor, const RunOptions& options) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = errDescriptor >= 0
+                            ? errDescriptor
+                            : ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ExecChild(arguments, options.environment);
+    }
+    return child;
+}
+
+}  // namespace
+
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const RunOptions& options) {
     TemporaryFolder capture;
-    const std::string outFile = capture / "out";
-    const std::string errFile = capture / "err";
     int terminal = -1;
     int terminalChild = -1;
     if (options.stderrOnTerminal) {
@@ -60,54 +82,29 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const RunOption
             throw std::runtime_error("openpty failed");
         }
     }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0) {
-            ::_exit(126);
-        }
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = terminalChild >= 0
-                            ? terminalChild
-                            : ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ExecChild(arguments, options.environment);
-    }
+    const pid_t child = Spawn(arguments, capture / "out", capture / "err", terminalChild, options);
     ProgramRun run;
     if (terminal >= 0) {
         ::close(terminalChild);
         char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
-            if (got > 0) {
-                run.err.append(buffer, static_cast<std::size_t>(got));
-            } else if (got < 0 && errno == EINTR) {
-                continue;
-            } else {
-                break;  // EIO once the child has closed its side
-            }
+        ssize_t got = 0;
+        // Read until EIO, which comes once the child has closed its side.
+        while ((got = ::read(terminal, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+            run.err.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         }
         ::close(terminal);
     }
     run.status = WaitForExit(child);
-    run.out = ReadFile(outFile);
+    run.out = ReadFile(capture / "out");
     if (terminal < 0) {
-        run.err = ReadFile(errFile);
+        run.err = ReadFile(capture / "err");
     }
     return run;
 }
 
 pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& outFile,
                    const std::string& errFile, const std::vector<std::string>& environment) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ExecChild(arguments, environment);
-    }
-    return child;
+    return Spawn(arguments, outFile, errFile, -1, WithEnvironment(environment));
 }
 
 int WaitForExit(pid_t child) {
