@@ -1,4 +1,5 @@
 // Reads an archive member by member.
+#include <array>
 #include <vector>
 
 #include "decoder.h"
@@ -46,7 +47,14 @@ Reader::Reader(SeekableInput& input, ReaderOptions options)
     if (HeaderParsesAt(input, 0)) {
         return;
     }
-    if (options.searchEmbedded) {
+    // A file that starts like a header is an archive whose first header is damaged: report
+    // that, rather than skip to a later member found by the search.
+    std::array<std::byte, 21> start{};
+    input.Seek(0);
+    bool startsLikeHeader = input.Read(start) == start.size() && start[2] == std::byte{'-'} &&
+                            start[3] == std::byte{'l'} && start[6] == std::byte{'-'} &&
+                            std::to_integer<int>(start[20]) <= 3;
+    if (options.searchEmbedded && !startsLikeHeader) {
         if (auto found = FindEmbeddedArchive(input)) {
             state_->start = state_->nextHeader = *found;
             return;

@@ -197,6 +197,12 @@ TEST(LhaDamaged, HeaderChecksumsAndDataCrcAreChecked) {
     MemoryInput in0(level0);
     EXPECT_THROW(Reader{in0}, Error);
 
+    // With a second member behind it, the damage is still reported (not skipped by the
+    // search for an archive inside a program).
+    Append(level0, Level0Member("-lh0-", "b", hello, hello.size(), Crc16(hello)));
+    MemoryInput in0b(level0);
+    EXPECT_THROW(Reader{in0b}, Error);
+
     auto level2 = Level2Member("-lh0-", {{1, Bytes("b")}}, hello, Crc16(hello));
     auto badCrc = level2;
     badCrc[27] ^= std::byte{1};
