@@ -1,5 +1,6 @@
 // Parses level 0, 1, 2 and 3 headers and their extended headers.
 #include <algorithm>
+#include <limits>
 #include <string_view>
 
 #include "byte_order.h"
@@ -321,6 +322,10 @@ std::optional<Member> ReadHeader(SeekableInput& input, std::uint64_t start) {
             break;
         default:
             Malformed("unknown header level " + std::to_string(level));
+    }
+    // The next header follows the data; a size that wraps around would lead back.
+    if (m.compressedSize > std::numeric_limits<std::uint64_t>::max() - m.dataOffset) {
+        Malformed("member size out of range");
     }
     return m;
 }

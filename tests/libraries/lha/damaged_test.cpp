@@ -264,6 +264,27 @@ TEST(LhaHeaders, ExtendedHeadersOfOtherWritersAreUnderstood) {
     EXPECT_TRUE(ExtractToMemory(reader) == hello);
 }
 
+TEST(LhaDamaged, SizesThatWrapAroundDoNotLeadBack) {
+    // A compressed size that, added to the data offset, wraps around to this very header.
+    auto make = [](std::uint64_t compressed) {
+        std::vector<std::byte> sizes;
+        PutLe(sizes, compressed, 8);
+        PutLe(sizes, 5, 8);
+        return Level2Member("-lh0-", {{1, Bytes("loop")}, {0x42, sizes}}, {}, 0);
+    };
+    std::uint64_t headerSize = make(0).size();
+    auto archive = make(std::uint64_t{0} - headerSize);
+    archive.push_back(std::byte{0});
+    MemoryInput in(archive);
+    EXPECT_THROW(
+        {
+            Reader reader(in, ReaderOptions{false});
+            while (reader.Next()) {
+            }
+        },
+        Error);
+}
+
 TEST(LhaHeaders, LevelZeroSeparatorsAndShiftJisTrailBytes) {
     auto hello = Bytes("hello");
     // "dir\" + a kanji whose second byte is 0x5C + "\x.txt" with 0xFF as one separator.
