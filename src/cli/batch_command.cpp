@@ -57,7 +57,7 @@ class BatchReporter {
         console_.Out(archive.CommandLine() + "\n");
         const std::string output = archive.OutputText();
         if (!output.empty()) {
-            console_.Out(EscapeControls(output.substr(0, output.find_last_not_of('\n') + 1)));
+            console_.Out(EscapeControls(output.substr(0, output.find_last_not_of('\n') + 1), true));
         }
     }
 
@@ -85,6 +85,9 @@ class BatchReporter {
         std::error_code error;
         if (!fs::exists(outcome.path, error)) {
             return "ファイルが見つかりません";
+        }
+        if (fs::is_directory(outcome.path, error)) {
+            return "フォルダです。ファイルを指定してください";
         }
         if (outcome.result == ARC_ERROR_ABORTED) {
             return "中断しました";

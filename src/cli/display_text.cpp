@@ -37,13 +37,13 @@ void ForEachCharacter(std::string_view text, Visit visit) {
 
 }  // namespace
 
-std::string EscapeControls(std::string_view text) {
+std::string EscapeControls(std::string_view text, bool keepLineFeeds) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+        if ((byte < 0x20 && !(keepLineFeeds && c == '\n')) || byte == 0x7F) {
             escaped += "\\x";
             escaped += kHex[byte >> 4];
             escaped += kHex[byte & 0x0F];

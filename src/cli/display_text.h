@@ -9,8 +9,8 @@
 namespace zembrat::cli {
 
 // Control characters (below 0x20, and 0x7F) as \xNN, so that a name never moves the cursor
-// or changes the terminal.
-std::string EscapeControls(std::string_view text);
+// or changes the terminal. Line feeds stay when the text is made of lines.
+std::string EscapeControls(std::string_view text, bool keepLineFeeds = false);
 
 // Columns the text takes in the current locale; a byte that is no character takes one.
 std::size_t DisplayWidth(std::string_view text);

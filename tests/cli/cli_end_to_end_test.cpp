@@ -147,6 +147,23 @@ TEST_F(CliTest, VerbosePrintsTheDriversCommandLinesAlone) {
                   (work_ / "back/") + "\" \n");
 }
 
+TEST_F(CliTest, VerboseKeepsTheLibrarysLinesAndListShowsEveryMember) {
+    const std::string archive = std::string(ZEMBRAT_FIXTURES_DIR) + "/lha/regression/multiple.lzh";
+    if (!fs::exists(archive)) {
+        GTEST_SKIP() << "shared fixture missing: " << archive;
+    }
+    const ProgramRun unpacked = Cli({"-v", "decompress", "-o", Out(), archive});
+    ASSERT_EQ(unpacked.status, 0) << unpacked.err;
+    EXPECT_NE(
+        unpacked.out.find("\" \nextracted file1.txt\nextracted file2-1.txt\nextracted "
+                          "file2-2.txt\nextracted file3.txt\nextracted file4.txt\n展開しました"),
+        std::string::npos)
+        << unpacked.out;
+    const ProgramRun listed = Cli({"list", archive});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find("5 個のファイル"), std::string::npos) << listed.out;
+}
+
 TEST_F(CliTest, MethodOptionChoosesTheLhaMethod) {
     for (const auto& [option, method] : std::vector<std::pair<std::string, std::string>>{
              {"lh0", "-lh0-"}, {"lh5", "-lh5-"}, {"LH6", "-lh6-"}, {"lh7", "-lh7-"}}) {
@@ -195,6 +212,8 @@ TEST_F(CliTest, AFailedFileGivesOneAndTheOthersAreStillHandled) {
         Cli({"compress", "-o", Out("more"), In("absent.txt"), In("notes.txt")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("ファイルが見つかりません"), std::string::npos);
+    EXPECT_NE(Cli({"compress", "-o", Out("more"), In("sub")}).err.find("フォルダです"),
+              std::string::npos);
     EXPECT_EQ(FolderContents(Out("more")), std::vector<std::string>{"notes.lzh"});
 }
 

@@ -53,6 +53,7 @@ TEST_F(TerminalText, WidthCountsDoubleWidthCharactersAndEscapesControls) {
     EXPECT_EQ(DisplayWidth("\xff\xfe"), 2u);         // bytes that are no character
     EXPECT_EQ(PadLeft("圧縮率", 8), "  圧縮率");
     EXPECT_EQ(EscapeControls("a\nb\x1b[2J\x7f"), "a\\x0Ab\\x1B[2J\\x7F");
+    EXPECT_EQ(EscapeControls("ok a\nok b\r\n", true), "ok a\nok b\\x0D\n");
     EXPECT_EQ(FormatBytes(1023), "1023 B");
     EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
     EXPECT_EQ(FormatBytes(5u << 20), "5.0 MiB");
