@@ -234,6 +234,25 @@ std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePa
     return path;
 }
 
+unsigned ProcessUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status)) {
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        }
+        std::fclose(status);
+        if (found) {
+            return mask;
+        }
+    }
+    const mode_t mask = umask(022);
+    umask(mask);
+    return mask;
+}
+
 TemporaryFile::TemporaryFile(const std::string& folder) {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '/') {

@@ -20,12 +20,6 @@ namespace zembrat::unlha32 {
 
 namespace {
 
-mode_t CurrentUmask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
@@ -63,6 +57,7 @@ void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::
 struct FolderTime {
     std::string path;
     std::int64_t nanoseconds;
+    unsigned mode;
 };
 
 class Extractor {
@@ -72,7 +67,7 @@ class Extractor {
           context_(context),
           keepFolders_(keepFolders),
           target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(CurrentUmask()) {}
+          umask_(common::ProcessUmask()) {}
 
     int Run() {
         ArchiveSource archive(request_.archive, true);
@@ -146,8 +141,9 @@ class Extractor {
                 PrepareProblem(name, reason);
                 return;
             }
-            chmod(path->c_str(), PermissionBits(member) & ~umask_);
-            folderTimes_.push_back({*path, WriteTimeNanoseconds(member)});
+            // Permissions too come last: a read-only folder would refuse its own members.
+            folderTimes_.push_back(
+                {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
@@ -222,6 +218,7 @@ class Extractor {
         for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
             const timespec times[2] = {ToTimespec(it->nanoseconds), ToTimespec(it->nanoseconds)};
             utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            chmod(it->path.c_str(), it->mode);
         }
         folderTimes_.clear();
     }
@@ -230,7 +227,7 @@ class Extractor {
     Context& context_;
     bool keepFolders_;
     common::ExtractionTarget target_;
-    mode_t umask_;
+    unsigned umask_;
     Outcome outcome_;
     bool firstProblemWritten_ = false;
     std::vector<FolderTime> folderTimes_;

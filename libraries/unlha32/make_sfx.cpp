@@ -121,9 +121,7 @@ int MakeSelfExtracting(const Request& request, Context& context) {
     } catch (const lha::Error& error) {
         throw Failure(ARC_ERROR_CANNOT_WRITE, error.what());
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(temporary.Fd(), 0777 & ~mask);
+    fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
     std::string reason;
     if (!temporary.Commit(target, reason)) {
         throw Failure(ARC_ERROR_CANNOT_WRITE, reason);

@@ -277,9 +277,7 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
 }
 
 mode_t NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~common::ProcessUmask();
 }
 
 // Writes the new archive under a temporary name; `fill` adds the members and reports whether

@@ -58,6 +58,10 @@ class ExtractionTarget {
     bool lastFailureUnsafe_ = false;
 };
 
+// The process's file-creation mask, read without changing it (umask() can only be read by
+// setting it, which would race with other threads creating files).
+unsigned ProcessUmask();
+
 // A file created under a temporary name in a folder, renamed to its final name only by
 // Commit(); removed when dropped uncommitted.
 class TemporaryFile {

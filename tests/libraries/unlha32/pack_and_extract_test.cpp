@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "common/safe_path.h"
 #include "unlha32_library.h"
 
 namespace zembrat::unlha32::testing {
@@ -139,6 +140,22 @@ TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
     for (const auto& [name, content] : files) {
         EXPECT_EQ(ReadFile(out + name), content) << name;
     }
+}
+
+TEST_F(PackTest, ReadOnlyFoldersGetTheirModeAfterTheirMembers) {
+    scratch_.Write("ro/locked/inside.txt", "inside");
+    ASSERT_EQ(chmod((scratch_.Path() + "ro/locked").c_str(), 0555), 0);
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "ro/\" locked").code,
+              0);
+    ASSERT_EQ(chmod((scratch_.Path() + "ro/locked").c_str(), 0755), 0);
+    const std::string out = scratch_.Path() + "out/";
+    auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(out + "locked/inside.txt"), "inside");
+    struct stat info {};
+    ASSERT_EQ(stat((out + "locked").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0555u & ~common::ProcessUmask());
+    chmod((out + "locked").c_str(), 0755);  // so that the scratch folder can be removed
 }
 
 TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
