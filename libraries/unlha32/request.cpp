@@ -105,8 +105,11 @@ Request ParseCommandLine(std::string_view line, bool commandExpected) {
     if (request.archive.empty()) {
         throw Failure(ARC_ERROR_BAD_COMMAND, "no archive name given");
     }
-    // A token right after the archive that ends in '/' is the base folder or destination.
-    if (i < tokens.size() && !tokens[i].text.empty() && tokens[i].text.back() == '/') {
+    // A token right after the archive that ends in '/' is the base folder or destination;
+    // d and ExtractMem take none, so there it is a member name.
+    const bool takesFolder = request.command != 'd' && request.command != 0;
+    if (takesFolder && i < tokens.size() && !tokens[i].text.empty() &&
+        tokens[i].text.back() == '/') {
         request.folder = tokens[i].text;
         ++i;
     }

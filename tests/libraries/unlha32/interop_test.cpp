@@ -46,6 +46,7 @@ TEST(Interop, PeersReadEveryMethodAndHeaderLevel) {
         {"lhasa", "cd '%D' && lhasa xfq '%A'"},
         {"7zz", "7zz x -y -bso0 -bsp0 '-o%D' '%A'"},
         {"bsdtar", "bsdtar -xf '%A' -C '%D'"},
+        {"unar", "unar -q -f -D -o '%D' '%A'"},
     };
     std::vector<Peer> installed;
     for (const Peer& peer : peers) {
@@ -54,7 +55,7 @@ TEST(Interop, PeersReadEveryMethodAndHeaderLevel) {
         }
     }
     if (installed.empty()) {
-        GTEST_SKIP() << "none of lhasa, 7zz, bsdtar is installed";
+        GTEST_SKIP() << "none of lhasa, 7zz, bsdtar, unar is installed";
     }
     Scratch scratch;
     for (const auto& [name, content] : Files()) {

@@ -49,6 +49,12 @@ TEST(Request, ExtractMemLinesCarryNoCommand) {
     EXPECT_THAT(request.names, ElementsAre("dir/b.txt"));
 }
 
+TEST(Request, DeleteTakesNoFolder) {
+    const Request request = ParseCommandLine("d \"/a.lzh\" \"sub/\" \"x.txt\"", true);
+    EXPECT_EQ(request.folder, "");
+    EXPECT_THAT(request.names, ElementsAre("sub/", "x.txt"));
+}
+
 TEST(Request, MethodLevels) {
     EXPECT_EQ(MethodForLevel(0), "-lh0-");
     EXPECT_EQ(MethodForLevel(1), "-lh5-");
