@@ -369,6 +369,13 @@ int Pack(const Request& request, Context& context) {
     }
     Collector collector(request);
     std::vector<SourceEntry> entries = collector.Collect();
+    // The archive never packs itself (a folder that holds it, or a mask that matches it).
+    struct stat self {};
+    if (stat(request.archive.c_str(), &self) == 0) {
+        std::erase_if(entries, [&](const SourceEntry& entry) {
+            return entry.info.st_dev == self.st_dev && entry.info.st_ino == self.st_ino;
+        });
+    }
     // One entry per stored name: the last one given wins.
     std::map<std::string, std::size_t> byName;
     for (std::size_t i = 0; i < entries.size(); ++i) {

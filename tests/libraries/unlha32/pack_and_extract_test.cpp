@@ -93,6 +93,16 @@ TEST_F(PackTest, FoldersRecurseWildcardsAndExclusions) {
               ARC_ERROR_NO_FILES);
 }
 
+TEST_F(PackTest, TheArchiveNeverPacksItself) {
+    const std::string inside = scratch_.Path() + "base/t.lzh";
+    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Path() + "base/\" top.txt").code,
+              0);
+    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Path() + "base/\" *").code, 0);
+    const auto names = Names(inside);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "t.lzh"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "top.txt"), 1);
+}
+
 TEST_F(PackTest, ResponseFileNamesTheFiles) {
     const std::string list = scratch_.Write("list.txt", "\"top.txt\"\r\n\"sub/deep.txt\"\r\n");
     ASSERT_EQ(
