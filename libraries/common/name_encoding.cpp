@@ -140,7 +140,10 @@ StoredName EncodeStoredName(std::string_view hostName, platform::CodePage host) 
         // Not valid CP932 either: keep the bytes; nothing better is known about them.
         return {std::string(hostName), false};
     }
-    if (auto cp932 = ConvertExactly(hostName, kUtf8, kCp932)) {
+    // Readers take a Unix-made legacy name that is valid UTF-8 as UTF-8, so CP932 bytes that
+    // happen to be valid UTF-8 (half-width kana "\xEF\xBE\x83\xEF\xBD\xBD" -> C3 BD,
+    // which reads as another character) would come back changed: those go Unicode.
+    if (auto cp932 = ConvertExactly(hostName, kUtf8, kCp932); cp932 && !IsValidUtf8(*cp932)) {
         return {std::move(*cp932), false};
     }
     if (IsValidUtf8(hostName)) {
