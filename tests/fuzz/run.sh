@@ -1,0 +1,66 @@
+#!/bin/sh
+# Builds the fuzz targets with clang (libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer)
+# into build-fuzz/ and runs each for the given number of seconds (default 60).
+#   tests/fuzz/run.sh [seconds] [target ...]
+# Corpora grow in build-fuzz/corpus/<target>; crashes and hangs land in
+# build-fuzz/artifacts/<target>/ and fail the run. Every run appends "target seconds
+# executions findings" to build-fuzz/fuzz-stats.tsv. FUZZ_JOBS=2 runs two targets at a time.
+set -eu
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${FUZZ_BUILD:-$root/build-fuzz}
+seconds=${1:-60}
+[ $# -gt 0 ] && shift
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer}
+jobs=${FUZZ_JOBS:-1}
+fixtures=$root/../shared/fixtures/lha
+clangxx=${CLANGXX:-clang++-14}
+
+if ! command -v "$clangxx" >/dev/null; then
+    echo "fuzz: $clangxx is missing (Debian: clang-14 libclang-rt-14-dev)" >&2
+    exit 1
+fi
+cmake -S "$root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$clangxx" >/dev/null
+cmake --build "$build" -j "${JOBS:-2}"
+"$build/make_seeds" "$build/seeds"
+
+run_one() {
+    target=$1
+    corpus=$build/corpus/$target
+    artifacts=$build/artifacts/$target
+    log=$build/logs/$target.log
+    mkdir -p "$corpus" "$artifacts" "$build/logs"
+    extra=""
+    if [ "$target" = archive_fuzzer ] && [ -d "$fixtures" ]; then
+        extra=$fixtures
+    fi
+    dictionary=""
+    if [ -f "$root/tests/fuzz/$target.dict" ]; then
+        dictionary=-dict=$root/tests/fuzz/$target.dict
+    fi
+    status=0
+    # shellcheck disable=SC2086
+    "$build/$target" "$corpus" "$build/seeds/$target" $extra $dictionary \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -artifact_prefix="$artifacts/" -print_final_stats=1 >"$log" 2>&1 || status=$?
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    found=$(find "$artifacts" -type f | wc -l)
+    printf '%s\t%s\t%s\t%s\n' "$target" "$seconds" "${runs:-0}" "$found" >>"$build/fuzz-stats.tsv"
+    echo "fuzz: $target: ${runs:-0} executions in ${seconds}s, $found finding(s) (log: $log)"
+    [ "$status" -eq 0 ] && [ "$found" -eq 0 ]
+}
+
+failed=0
+set -- $targets
+while [ $# -gt 0 ]; do
+    if [ "$jobs" -ge 2 ] && [ $# -ge 2 ]; then
+        run_one "$1" & first=$!
+        run_one "$2" || failed=1
+        wait "$first" || failed=1
+        shift 2
+    else
+        run_one "$1" || failed=1
+        shift
+    fi
+done
+exit $failed
