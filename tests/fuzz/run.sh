@@ -13,7 +13,7 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer}
 jobs=${FUZZ_JOBS:-1}
-fixtures=$root/../shared/fixtures/lha
+fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
 
 if ! command -v "$clangxx" >/dev/null; then
