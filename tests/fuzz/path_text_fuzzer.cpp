@@ -46,7 +46,13 @@ void CheckPaths(std::string_view path, std::string_view other, const platform::P
     Require(ext.size() <= name.size());
     platform::ChangeFileExt(path, ".lzh", syntax);
     const std::string with = platform::IncludeTrailingDelimiter(path, syntax);
-    Require(path.empty() || platform::HasTrailingDelimiter(with, syntax));
+    // A path ending in a lone lead byte is no text of its code page: a delimiter added to it
+    // becomes its second byte. Only whole text is held to the promise.
+    const std::size_t lastStart = platform::LastCharacterStart(path, syntax.codePage);
+    const bool endsWhole =
+        path.empty() ||
+        !platform::IsLeadByte(static_cast<unsigned char>(path[lastStart]), syntax.codePage);
+    Require(!endsWhole || path.empty() || platform::HasTrailingDelimiter(with, syntax));
     platform::ExcludeTrailingDelimiter(with, syntax);
     platform::JoinPath(path, other, syntax);
     platform::ExtractRelativePath(path, other, syntax);
