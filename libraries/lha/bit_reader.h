@@ -39,6 +39,15 @@ class BitReader {
         return value;
     }
 
+    // n is 0..32.
+    std::uint32_t GetLong(int n) {
+        if (n <= 16) {
+            return Get(n);
+        }
+        std::uint32_t high = Get(n - 16);
+        return (high << 16) | Get(16);
+    }
+
   private:
     void Refill() {
         if (end_ - position_ >= 8) {

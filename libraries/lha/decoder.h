@@ -27,5 +27,23 @@ void DecodeLh6(InputStream& input, std::uint64_t compressedSize, std::uint64_t o
                OutputStream& output);
 void DecodeLh7(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
                OutputStream& output);
+void DecodeLhx(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLk7(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh1(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh2(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLh3(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLzs(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodeLz5(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodePm1(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
+void DecodePm2(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output);
 
 }  // namespace zembrat::lha

@@ -1,4 +1,5 @@
-// The static Huffman family: -lh4-, -lh5-, -lh6-, -lh7- (one format, different windows).
+// The static Huffman family: -lh4-, -lh5-, -lh6-, -lh7- (one format, different windows), the
+// 512 KiB -lhx-, and LHARK's -lk7- (longer matches and finer position codes).
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -13,9 +14,9 @@ namespace {
 constexpr int kLiteralCodes = 510;  // 256 literals + match lengths 3..256
 constexpr int kLengthCodes = 19;    // codes of the code-length table
 constexpr int kMinMatch = 3;
-constexpr std::size_t kHistory = 1 << 16;  // enough for every window of the family
+constexpr std::size_t kLharkWindow = 1 << 16;
 constexpr std::size_t kChunk = 1 << 18;
-constexpr std::size_t kMaxMatch = 256;
+constexpr std::size_t kMaxMatch = 1024;  // room past the chunk for one copy
 
 [[noreturn]] void Corrupt(const char* why) {
     throw Error(ErrorKind::kCorruptData, why);
@@ -25,12 +26,16 @@ constexpr std::size_t kMaxMatch = 256;
 // history starts as spaces, as the classic decoders have it.
 class Window {
   public:
-    explicit Window(OutputStream& output)
-        : output_(output), buffer_(kHistory + kChunk + kMaxMatch, ' ') {}
+    Window(OutputStream& output, std::size_t history)
+        : output_(output),
+          history_(history),
+          limit_(history + kChunk),
+          buffer_(history + kChunk + kMaxMatch, ' '),
+          position_(history) {}
 
     void Put(std::uint8_t byte) {
         buffer_[position_++] = byte;
-        if (position_ >= kLimit) {
+        if (position_ >= limit_) {
             Flush();
         }
     }
@@ -51,33 +56,42 @@ class Window {
             }
         }
         position_ += length;
-        if (position_ >= kLimit) {
+        if (position_ >= limit_) {
             Flush();
         }
     }
 
     void Flush() {
-        output_.Write(std::as_bytes(std::span(buffer_.data() + kHistory, position_ - kHistory)));
-        std::memmove(buffer_.data(), buffer_.data() + position_ - kHistory, kHistory);
-        position_ = kHistory;
+        output_.Write(std::as_bytes(std::span(buffer_.data() + history_, position_ - history_)));
+        std::memmove(buffer_.data(), buffer_.data() + position_ - history_, history_);
+        position_ = history_;
     }
 
   private:
-    static constexpr std::size_t kLimit = kHistory + kChunk;
     OutputStream& output_;
+    std::size_t history_;
+    std::size_t limit_;
     std::vector<std::uint8_t> buffer_;
-    std::size_t position_ = kHistory;
+    std::size_t position_;
+};
+
+struct Variant {
+    int dictionaryBits;  // the window is 2^dictionaryBits bytes
+    int positionCodes;
+    int positionBits;  // bits of the position table's count
+    bool lhark;
 };
 
 class Lh5Decoder {
   public:
-    Lh5Decoder(InputStream& input, std::uint64_t compressedSize, int dictionaryBits)
+    Lh5Decoder(InputStream& input, std::uint64_t compressedSize, const Variant& variant)
         : bits_(input, compressedSize),
-          positionCodes_(dictionaryBits <= 13 ? 14 : dictionaryBits + 1),
-          positionBits_(dictionaryBits <= 13 ? 4 : 5) {}
+          variant_(variant),
+          positionCodes_(variant.positionCodes),
+          positionBits_(variant.positionBits) {}
 
     void Run(std::uint64_t originalSize, OutputStream& output) {
-        Window window(output);
+        Window window(output, std::size_t{1} << std::max(variant_.dictionaryBits, 16));
         std::uint64_t left = originalSize;
         while (left > 0) {
             if (blockLeft_ == 0) {
@@ -90,11 +104,17 @@ class Lh5Decoder {
                 --left;
                 continue;
             }
-            std::size_t length = code - 256 + kMinMatch;
+            std::size_t length = variant_.lhark ? LharkLength(code) : code - 256 + kMinMatch;
             unsigned slot = positions_.Decode(bits_);
             std::size_t distance = 1;
-            if (slot > 0) {
-                distance += (std::size_t{1} << (slot - 1)) | bits_.Get(static_cast<int>(slot - 1));
+            if (variant_.lhark) {
+                distance += LharkPosition(slot);
+                if (distance > kLharkWindow) {
+                    Corrupt("match position beyond the window");
+                }
+            } else if (slot > 0) {
+                distance +=
+                    (std::size_t{1} << (slot - 1)) | bits_.GetLong(static_cast<int>(slot - 1));
             }
             length = static_cast<std::size_t>(std::min<std::uint64_t>(length, left));
             window.Copy(distance, length);
@@ -104,6 +124,30 @@ class Lh5Decoder {
     }
 
   private:
+    // LHARK: codes 256..263 copy 3..10 bytes, 264..287 a base and 1..6 extra bits, 288 514.
+    std::size_t LharkLength(unsigned code) {
+        if (code < 264) {
+            return code - 256 + kMinMatch;
+        }
+        if (code < 288) {
+            int extra = static_cast<int>(code - 260) / 4;
+            return ((4 + (code % 4)) << extra) + bits_.Get(extra) + kMinMatch;
+        }
+        if (code == 288) {
+            return 514;
+        }
+        Corrupt("match length code out of range");
+    }
+
+    // LHARK: slots 0..3 are positions themselves, then a base and (slot - 2) / 2 extra bits.
+    std::size_t LharkPosition(unsigned slot) {
+        if (slot < 4) {
+            return slot;
+        }
+        int extra = static_cast<int>(slot - 2) / 2;
+        return (std::size_t{2 + (slot % 2)} << extra) + bits_.Get(extra);
+    }
+
     void ReadBlockHeader() {
         blockLeft_ = bits_.Get(16);
         if (blockLeft_ == 0) {
@@ -130,7 +174,7 @@ class Lh5Decoder {
         if (count > symbols) {
             Corrupt("table larger than its alphabet");
         }
-        std::array<std::uint8_t, 32> lengths{};
+        std::array<std::uint8_t, 64> lengths{};
         int i = 0;
         while (i < count) {
             unsigned length = bits_.Get(3);
@@ -185,6 +229,7 @@ class Lh5Decoder {
     }
 
     BitReader bits_;
+    Variant variant_;
     int positionCodes_;
     int positionBits_;
     std::uint32_t blockLeft_ = 0;
@@ -193,7 +238,9 @@ class Lh5Decoder {
 
 void Decode(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
             OutputStream& output, int dictionaryBits) {
-    Lh5Decoder(input, compressedSize, dictionaryBits).Run(originalSize, output);
+    Variant variant{dictionaryBits, dictionaryBits <= 13 ? 14 : dictionaryBits + 1,
+                    dictionaryBits <= 13 ? 4 : 5, false};
+    Lh5Decoder(input, compressedSize, variant).Run(originalSize, output);
 }
 
 }  // namespace
@@ -213,6 +260,14 @@ void DecodeLh6(InputStream& input, std::uint64_t compressedSize, std::uint64_t o
 void DecodeLh7(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
                OutputStream& output) {
     Decode(input, compressedSize, originalSize, output, 16);
+}
+void DecodeLhx(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output) {
+    Decode(input, compressedSize, originalSize, output, 20);
+}
+void DecodeLk7(InputStream& input, std::uint64_t compressedSize, std::uint64_t originalSize,
+               OutputStream& output) {
+    Lh5Decoder(input, compressedSize, Variant{16, 63, 6, true}).Run(originalSize, output);
 }
 
 }  // namespace zembrat::lha

@@ -21,7 +21,12 @@ constexpr std::array kDecoders = {
     DecoderEntry{"-lh0-", DecodeStored},  DecoderEntry{"-lz4-", DecodeStored},
     DecoderEntry{"-lhd-", DecodeNothing}, DecoderEntry{"-lh4-", DecodeLh4},
     DecoderEntry{"-lh5-", DecodeLh5},     DecoderEntry{"-lh6-", DecodeLh6},
-    DecoderEntry{"-lh7-", DecodeLh7},
+    DecoderEntry{"-lh7-", DecodeLh7},     DecoderEntry{"-lhx-", DecodeLhx},
+    DecoderEntry{"-lk7-", DecodeLk7},     DecoderEntry{"-lh1-", DecodeLh1},
+    DecoderEntry{"-lh2-", DecodeLh2},     DecoderEntry{"-lh3-", DecodeLh3},
+    DecoderEntry{"-lzs-", DecodeLzs},     DecoderEntry{"-lz5-", DecodeLz5},
+    DecoderEntry{"-pm0-", DecodeStored},  DecoderEntry{"-pm1-", DecodePm1},
+    DecoderEntry{"-pm2-", DecodePm2},
 };
 
 }  // namespace

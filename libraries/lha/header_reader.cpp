@@ -323,6 +323,10 @@ std::optional<Member> ReadHeader(SeekableInput& input, std::uint64_t start) {
         default:
             Malformed("unknown header level " + std::to_string(level));
     }
+    // LHARK writes its own method under the -lh7- id; its headers carry the OS id ' '.
+    if (m.method == "-lh7-" && m.osId == ' ') {
+        m.method = "-lk7-";
+    }
     // The next header follows the data; a size that wraps around would lead back.
     if (m.compressedSize > std::numeric_limits<std::uint64_t>::max() - m.dataOffset) {
         Malformed("member size out of range");

@@ -40,7 +40,8 @@ class HuffmanDecoder {
     static constexpr std::uint32_t kSubtable = 0x20;
     static constexpr int kRootBits = 10;
 
-    std::vector<std::uint32_t> table_;  // symbol << 8 | length, or offset << 8 | kSubtable
+    // symbol << 8 | length, or offset << 8 | kSubtable; before Build, every code is invalid.
+    std::vector<std::uint32_t> table_ = std::vector<std::uint32_t>(2, 0);
     int rootBits_ = 1;
     int maxLength_ = 1;
     std::uint32_t subMask_ = 0;
