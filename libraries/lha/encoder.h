@@ -9,15 +9,16 @@
 namespace zembrat::lha {
 
 // Reads exactly size bytes from input (throws Error(kIo) when it ends early) and writes their
-// compressed form to output.
-using EncodeFunction = void (*)(InputStream& input, std::uint64_t size, OutputStream& output);
+// compressed form to output. level: 0 fast, 1 smaller and slower.
+using EncodeFunction = void (*)(InputStream& input, std::uint64_t size, OutputStream& output,
+                                int level);
 
 // The encoder for a method id, or nullptr.
 EncodeFunction FindEncoder(std::string_view method);
 
-void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output);
-void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output);
-void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output);
-void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output);
+void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output, int level);
+void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output, int level);
+void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output, int level);
+void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output, int level);
 
 }  // namespace zembrat::lha

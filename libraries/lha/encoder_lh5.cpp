@@ -30,7 +30,19 @@ class BlockEncoder final : public TokenSink {
           positionFrequency_(static_cast<std::size_t>(positionCodes_), 0) {
         codes_.reserve(kBlockCodes);
         positions_.reserve(kBlockCodes);
+        // Until a block has been priced: literals at 8 bits, lengths and positions a little
+        // dearer as they grow.
+        for (int code = 0; code < kLiteralCodes; ++code) {
+            costs_.code[static_cast<std::size_t>(code)] =
+                code < 256 ? 8
+                           : 7 + static_cast<std::uint32_t>(std::bit_width(unsigned(code - 255)));
+        }
+        for (std::uint32_t slot = 0; slot < costs_.position.size(); ++slot) {
+            costs_.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
+        }
     }
+
+    const CodeCosts& Costs() const { return costs_; }
 
     void Literal(std::uint8_t byte) override {
         codes_.push_back(byte);
@@ -178,6 +190,7 @@ class BlockEncoder final : public TokenSink {
             positionLengths = BuildCodeLengths(positionFrequency_, kMaxCodeLength);
             WriteSmallTable(positionLengths, positionBits_, -1);
         }
+        Price(literalLengths, positionLengths);
         auto literalCodes = CanonicalCodes(literalLengths);
         auto positionCodes = CanonicalCodes(positionLengths);
         std::size_t match = 0;
@@ -199,7 +212,23 @@ class BlockEncoder final : public TokenSink {
         std::fill(positionFrequency_.begin(), positionFrequency_.end(), 0);
     }
 
+    // The next block is parsed with this block's code lengths; unused codes are priced high.
+    void Price(std::span<const std::uint8_t> literalLengths,
+               std::span<const std::uint8_t> positionLengths) {
+        constexpr std::uint32_t kUnused = 16;
+        for (std::size_t code = 0; code < literalLengths.size(); ++code) {
+            costs_.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
+        }
+        for (std::size_t slot = 0; slot < costs_.position.size(); ++slot) {
+            std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
+                                       ? positionLengths[slot]
+                                       : kUnused;
+            costs_.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
+        }
+    }
+
     BitWriter bits_;
+    CodeCosts costs_;
     int positionCodes_;
     int positionBits_;
     std::vector<std::uint16_t> codes_;
@@ -208,22 +237,30 @@ class BlockEncoder final : public TokenSink {
     std::vector<std::uint32_t> positionFrequency_;
 };
 
-void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits) {
+void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits,
+            int level) {
     BlockEncoder blocks(output, dictionaryBits);
-    MatchFinder(dictionaryBits).Parse(input, size, blocks);
+    // Level 0 parses lazily; level 1 prices every path (several times slower, a few per
+    // cent smaller).
+    MatchFinder finder(dictionaryBits, MatchEffort{});
+    if (level > 0) {
+        finder.ParseOptimal(input, size, blocks, blocks.Costs());
+    } else {
+        finder.Parse(input, size, blocks);
+    }
     blocks.Finish();
 }
 
 }  // namespace
 
-void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output) {
-    Encode(input, size, output, 13);
+void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
+    Encode(input, size, output, 13, level);
 }
-void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output) {
-    Encode(input, size, output, 15);
+void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
+    Encode(input, size, output, 15, level);
 }
-void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output) {
-    Encode(input, size, output, 16);
+void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
+    Encode(input, size, output, 16, level);
 }
 
 }  // namespace zembrat::lha

@@ -6,7 +6,7 @@
 
 namespace zembrat::lha {
 
-void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output) {
+void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output, int) {
     std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 18)));
     std::uint64_t left = size;
     while (left > 0) {

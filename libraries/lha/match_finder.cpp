@@ -12,11 +12,7 @@ namespace {
 constexpr int kHashBits = 16;
 constexpr std::size_t kSlideBytes = 1 << 20;
 constexpr std::size_t kPadding = 16;
-constexpr int kMaxChain = 48;               // candidates tried per position
-constexpr std::uint32_t kGoodLength = 32;   // a match this long shortens the next search
-constexpr std::uint32_t kLazyLength = 64;   // a match this long is taken without a lazy look
-constexpr std::uint32_t kNiceLength = 160;  // a match this long ends the search
-constexpr std::uint32_t kTooFar = 4096;     // 3-byte matches further back do not pay
+constexpr std::uint32_t kTooFar = 4096;  // 3-byte matches further back do not pay
 
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
     std::uint32_t n = 0;
@@ -37,8 +33,9 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
 
 }  // namespace
 
-MatchFinder::MatchFinder(int windowBits)
-    : window_(std::size_t{1} << windowBits),
+MatchFinder::MatchFinder(int windowBits, MatchEffort effort)
+    : effort_(effort),
+      window_(std::size_t{1} << windowBits),
       maxDistance_(window_ - 1),
       buffer_(window_ + kSlideBytes + kPadding, 0),
       head_(std::size_t{1} << kHashBits, -1),
@@ -102,7 +99,7 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
     if (bestLength >= limit) {
         return best;
     }
-    int chain = better >= kGoodLength ? kMaxChain / 4 : kMaxChain;
+    int chain = better >= effort_.goodLength ? effort_.maxChain / 4 : effort_.maxChain;
     const std::uint8_t* here = buffer_.data() + position_;
     std::int64_t oldest =
         static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
@@ -114,7 +111,7 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
                 bestLength = length;
                 best = {length, static_cast<std::uint32_t>(position_ -
                                                            static_cast<std::size_t>(candidate))};
-                if (length >= kNiceLength || length >= limit) {
+                if (length >= effort_.niceLength || length >= limit) {
                     break;
                 }
             }
@@ -141,7 +138,7 @@ void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink)
         Found current;
         if (available >= kMinMatch) {
             std::int32_t candidate = Insert(position_);
-            if (!(pending && previous.length >= kLazyLength)) {
+            if (!(pending && previous.length >= effort_.lazyLength)) {
                 std::uint32_t limit =
                     static_cast<std::uint32_t>(std::min<std::size_t>(available, kMaxMatch));
                 current = Longest(candidate, pending ? previous.length : 0, limit);

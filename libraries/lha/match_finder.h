@@ -1,6 +1,7 @@
 // LZ77 parsing with hash chains and lazy matching, reading its input in a sliding buffer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -17,15 +18,33 @@ class TokenSink {
     virtual void Match(std::uint32_t length, std::uint32_t distance) = 0;
 };
 
+// How hard the parser looks for matches.
+struct MatchEffort {
+    int maxChain = 48;               // candidates tried per position
+    std::uint32_t goodLength = 32;   // a match this long shortens the next search
+    std::uint32_t lazyLength = 64;   // a match this long is taken without a lazy look
+    std::uint32_t niceLength = 160;  // a match this long ends the search
+};
+
+// Bit costs of the codes, as the block encoder last priced them (for the optimal parse).
+struct CodeCosts {
+    std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
+    std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
+};
+
 class MatchFinder {
   public:
     static constexpr std::uint32_t kMinMatch = 3;
     static constexpr std::uint32_t kMaxMatch = 256;
 
-    explicit MatchFinder(int windowBits);
+    MatchFinder(int windowBits, MatchEffort effort);
 
     // Parses exactly size bytes of input (throws Error(kIo) when it ends early).
     void Parse(InputStream& input, std::uint64_t size, TokenSink& sink);
+    // The same, choosing the cheapest path through every match found, priced by costs
+    // (which the sink may update between calls).
+    void ParseOptimal(InputStream& input, std::uint64_t size, TokenSink& sink,
+                      const CodeCosts& costs);
 
   private:
     struct Found {
@@ -39,7 +58,12 @@ class MatchFinder {
     // Inserts position at into its chain; returns the previous head of that chain (or -1).
     std::int32_t Insert(std::size_t at);
     Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit) const;
+    // Every match longer than the ones before it along the chain (nearest first); returns
+    // how many were stored.
+    std::size_t AllMatches(std::int32_t candidate, std::uint32_t limit, Found* out,
+                           std::size_t capacity) const;
 
+    MatchEffort effort_;
     std::size_t window_;
     std::size_t maxDistance_;
     std::vector<std::uint8_t> buffer_;

@@ -110,6 +110,9 @@ Writer::Writer(SeekableOutput& output, WriterOptions options)
     if (o.headerLevel < 0 || o.headerLevel > 2) {
         throw Error(ErrorKind::kFormat, "the writer makes header levels 0, 1 and 2");
     }
+    if (o.level < 0 || o.level > 1) {
+        throw Error(ErrorKind::kFormat, "the writer has levels 0 and 1");
+    }
     if (!CanEncode(o.method)) {
         throw Error(ErrorKind::kUnsupportedMethod, "cannot write method " + o.method);
     }
@@ -165,7 +168,7 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
         TrackedInput tracked(data, size, progress, spool ? &*spool : nullptr);
         LimitedOutput limited(s.output, size - 1);
         try {
-            FindEncoder(m.method)(tracked, size, limited);
+            FindEncoder(m.method)(tracked, size, limited, s.options.level);
             m.compressedSize = limited.Count();
             m.crc = tracked.Crc();
         } catch (const NotSmaller&) {
@@ -183,7 +186,7 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
     if (store) {
         m.method = "-lh0-";
         TrackedInput tracked(*storeFrom, size, progress, nullptr);
-        EncodeStored(tracked, size, s.output);
+        EncodeStored(tracked, size, s.output, 0);
         m.compressedSize = size;
         m.crc = tracked.Crc();
     }

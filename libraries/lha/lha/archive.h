@@ -27,11 +27,11 @@ enum class ErrorKind {
 };
 
 class Error : public std::runtime_error {
-public:
+  public:
     Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
     ErrorKind Kind() const { return kind_; }
 
-private:
+  private:
     ErrorKind kind_;
 };
 
@@ -48,11 +48,11 @@ struct Member {
     std::string method = "-lh0-";  // five characters, e.g. "-lh5-", "-lhd-" for folders
     std::uint64_t compressedSize = 0;
     std::uint64_t originalSize = 0;
-    std::uint16_t crc = 0;          // CRC-16 of the original data
-    int headerLevel = 2;            // 0, 1, 2 or 3
-    std::uint8_t osId = 'U';        // 'M' MS-DOS, 'U' Unix, 'w' Windows, ...
+    std::uint16_t crc = 0;    // CRC-16 of the original data
+    int headerLevel = 2;      // 0, 1, 2 or 3
+    std::uint8_t osId = 'U';  // 'M' MS-DOS, 'U' Unix, 'w' Windows, ...
     std::uint8_t msdosAttributes = 0x20;
-    std::int64_t unixTime = 0;      // seconds since 1970 UTC, whatever the header held
+    std::int64_t unixTime = 0;  // seconds since 1970 UTC, whatever the header held
     std::optional<std::uint64_t> windowsCreateTime, windowsWriteTime, windowsAccessTime;
     std::optional<std::uint16_t> unixMode, unixUid, unixGid;
     std::string unixUser, unixGroup;
@@ -70,7 +70,7 @@ struct Member {
 using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
 class Aborted : public std::runtime_error {
-public:
+  public:
     Aborted() : std::runtime_error("aborted") {}
 };
 
@@ -86,7 +86,7 @@ struct ReaderOptions {
 
 // Reads an archive member by member. Memory does not grow with member size.
 class Reader {
-public:
+  public:
     // Throws Error(kFormat) when no archive is found.
     explicit Reader(SeekableInput& input, ReaderOptions options = {});
     ~Reader();
@@ -106,20 +106,21 @@ public:
     // Copies the current member (header and compressed data) unchanged.
     void CopyRaw(OutputStream& out);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
 struct WriterOptions {
-    int headerLevel = 2;            // 0, 1 or 2
-    std::string method = "-lh7-";   // "-lh0-", "-lh5-", "-lh6-" or "-lh7-"
+    int headerLevel = 2;           // 0, 1 or 2
+    std::string method = "-lh7-";  // "-lh0-", "-lh5-", "-lh6-" or "-lh7-"
+    int level = 0;                 // 0: fast; 1: smaller output, slower (see the README)
     std::uint8_t osId = 'U';
 };
 
 // Writes an archive. Needs a seekable output to patch sizes into headers.
 class Writer {
-public:
+  public:
     Writer(SeekableOutput& output, WriterOptions options = {});
     ~Writer();
     Writer(const Writer&) = delete;
@@ -137,7 +138,7 @@ public:
     // Writes the end mark. Nothing is added afterwards.
     void Finish();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -66,12 +66,15 @@ std::vector<Sample> Samples() {
     };
 }
 
-fs::path WriteSampleArchive(const fs::path& where, int level, const std::string& method) {
-    fs::path archive = where / ("sample_" + std::to_string(level) + method + ".lzh");
+fs::path WriteSampleArchive(const fs::path& where, int level, const std::string& method,
+                            int encoderLevel = 0) {
+    fs::path archive = where / ("sample_" + std::to_string(level) + method +
+                                std::to_string(encoderLevel) + ".lzh");
     FileOutput out(archive.string());
     WriterOptions options;
     options.headerLevel = level;
     options.method = method;
+    options.level = encoderLevel;
     Writer writer(out, options);
     Member folder;
     folder.path = "emptydir";
@@ -101,8 +104,11 @@ TEST(LhaInterop, PeersExtractWhatTheWriterWrote) {
         ++peersRun;
         for (int level : {0, 1, 2}) {
             for (const std::string method : {"-lh0-", "-lh5-", "-lh6-", "-lh7-"}) {
-                SCOPED_TRACE(peer.program + " level " + std::to_string(level) + " " + method);
-                fs::path archive = WriteSampleArchive(temp.Path(), level, method);
+                // Header levels 0..2 with the fast parse, and the optimal parse at level 2.
+                int encoderLevel = method != "-lh0-" && level == 2 ? 1 : 0;
+                SCOPED_TRACE(peer.program + " level " + std::to_string(level) + " " + method +
+                             " encoder level " + std::to_string(encoderLevel));
+                fs::path archive = WriteSampleArchive(temp.Path(), level, method, encoderLevel);
                 fs::path out = temp.Path() / ("x_" + peer.program + std::to_string(level) + method);
                 fs::create_directories(out);
                 std::string log;

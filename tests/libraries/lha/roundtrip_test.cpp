@@ -44,11 +44,12 @@ std::vector<Case> Cases() {
 }
 
 std::vector<std::byte> WriteOne(const Member& m, std::span<const std::byte> data, int level,
-                                const std::string& method) {
+                                const std::string& method, int encoderLevel = 0) {
     MemoryOutput out;
     WriterOptions options;
     options.headerLevel = level;
     options.method = method;
+    options.level = encoderLevel;
     Writer writer(out, options);
     MemoryInput in(data);
     writer.AddFile(m, in, data.size());
@@ -57,6 +58,7 @@ std::vector<std::byte> WriteOne(const Member& m, std::span<const std::byte> data
 }
 
 TEST(LhaRoundTrip, EveryMethodAndLevelGivesBackDataAndAttributes) {
+    EXPECT_THROW(WriteOne(Member{}, {}, 2, "-lh7-", 2), Error);  // no encoder level 2
     for (int level : {0, 1, 2}) {
         for (const std::string method : {"-lh0-", "-lh5-", "-lh6-", "-lh7-"}) {
             for (const auto& c : Cases()) {
@@ -67,7 +69,8 @@ TEST(LhaRoundTrip, EveryMethodAndLevelGivesBackDataAndAttributes) {
                 m.unixMode = 0640;
                 m.unixUid = 1001;
                 m.unixGid = 1002;
-                auto archive = WriteOne(m, c.data, level, method);
+                // The optimal parse (encoder level 1) at header level 1.
+                auto archive = WriteOne(m, c.data, level, method, level == 1 ? 1 : 0);
                 MemoryInput in(archive);
                 Reader reader(in);
                 auto got = reader.Next();
