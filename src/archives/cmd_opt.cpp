@@ -125,7 +125,15 @@ void TCmdOpt::AddFile(std::string_view name, const std::string& fileName) {
 int TCmdOpt::AddFiles(std::string_view name, FileItems items) {
     const StringList names = ItemsToList(items);
     for (const auto& fileName : names) {
-        RefuseUnquotableName(Hooked(fileName));
+        const std::string hooked = Hooked(fileName);
+        RefuseUnquotableName(hooked);
+        // The library reads an inline "@name" as a list file, quoted or not; such a name can
+        // only travel in a list file of its own.
+        if (name.empty() && !hooked.empty() && hooked.front() == '@') {
+            throw EArchiver(
+                "\"" + Printable(hooked) +
+                "\" は @ で始まるため、リストファイルなしでは書庫ライブラリに渡せません。");
+        }
     }
     for (const auto& fileName : names) {
         AddFile(name, fileName);

@@ -39,7 +39,9 @@ class TCmdOpt {
     // Nothing for an empty or NoValue folder; else the folder, ending in a delimiter.
     void AddFolder(std::string_view name, std::string_view folder);
     void AddFile(std::string_view name, const std::string& fileName);
-    // AddFile for each string of the items; the count of strings.
+    // AddFile for each string of the items; the count of strings. Throws EArchiver, adding
+    // nothing, for a name the line cannot carry, or (in the plain file list, name empty) one
+    // starting with '@', which the library would read as a list file.
     int AddFiles(std::string_view name, FileItems items);
     // Writes the names into a list file (one quoted name per CR LF line, one write) and adds
     // "@path" quoted; the count of names. Throws EStreamError when the file cannot be
