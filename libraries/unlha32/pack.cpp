@@ -305,8 +305,9 @@ int Rewrite(const Request& request, Context& context, Fill fill) {
     std::size_t members = 0;
     bool changed = false;
     try {
-        lha::Writer writer(
-            out, lha::WriterOptions{request.options.headerLevel, request.options.method, 'U'});
+        lha::Writer writer(out, lha::WriterOptions{.headerLevel = request.options.headerLevel,
+                                                   .method = request.options.method,
+                                                   .osId = 'U'});
         changed = fill(source.get(), writer, members);
         if (!changed && exists) {
             context.output.Line("nothing to change");

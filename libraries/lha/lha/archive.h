@@ -114,8 +114,8 @@ class Reader {
 struct WriterOptions {
     int headerLevel = 2;           // 0, 1 or 2
     std::string method = "-lh7-";  // "-lh0-", "-lh5-", "-lh6-" or "-lh7-"
-    int level = 0;                 // 0: fast; 1: smaller output, slower (see the README)
     std::uint8_t osId = 'U';
+    int level = 0;  // 0: fast; 1: smaller output, slower (see the README)
 };
 
 // Writes an archive. Needs a seekable output to patch sizes into headers.

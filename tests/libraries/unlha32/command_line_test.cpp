@@ -15,21 +15,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-std::vector<std::string> MemberNames(const std::string& archive) {
-    std::vector<std::string> names;
-    const HARC handle = Library().openArchive(0, archive.c_str(), 0);
-    if (handle == 0) {
-        return names;
-    }
-    ARCHIVE_ENTRY_RECORD record{};
-    for (int found = Library().findFirst(handle, "*", &record); found == 0;
-         found = Library().findNext(handle, &record)) {
-        names.emplace_back(record.file_name);
-    }
-    Library().closeArchive(handle);
-    return names;
-}
-
 TEST(UtilityLines, PackExtractAndMakeSelfExtracting) {
     REQUIRE_LIBRARY();
     Scratch scratch;

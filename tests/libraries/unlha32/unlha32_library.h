@@ -82,6 +82,22 @@ inline const Unlha32Library& Library() {
     return library;
 }
 
+// The member names of an archive, listed through the library; empty when it cannot be opened.
+inline std::vector<std::string> MemberNames(const std::string& archive) {
+    std::vector<std::string> names;
+    const HARC handle = Library().openArchive(0, archive.c_str(), 0);
+    if (handle == 0) {
+        return names;
+    }
+    ARCHIVE_ENTRY_RECORD record{};
+    for (int found = Library().findFirst(handle, "*", &record); found == 0;
+         found = Library().findNext(handle, &record)) {
+        names.emplace_back(record.file_name);
+    }
+    Library().closeArchive(handle);
+    return names;
+}
+
 // A fresh folder under /tmp for one test, removed with everything in it afterwards.
 class Scratch {
   public:

@@ -11,21 +11,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::vector<std::string> Names(const std::string& archive) {
-    std::vector<std::string> names;
-    const HARC handle = Library().openArchive(0, archive.c_str(), 0);
-    if (handle == 0) {
-        return names;
-    }
-    ARCHIVE_ENTRY_RECORD record{};
-    for (int found = Library().findFirst(handle, "*", &record); found == 0;
-         found = Library().findNext(handle, &record)) {
-        names.emplace_back(record.file_name);
-    }
-    Library().closeArchive(handle);
-    return names;
-}
-
 void SetTime(const std::string& path, time_t seconds) {
     const utimbuf times{seconds, seconds};
     ASSERT_EQ(utime(path.c_str(), &times), 0);
@@ -76,7 +61,7 @@ TEST_F(UpdateTest, UpdateReplacesOnlyNewerFilesAndAddsNewOnes) {
     SetTime(b_, 1400000000);  // older than the member: kept
     scratch_.Write("src/c.txt", "c");
     ASSERT_EQ(Run("u", "a.txt b.txt c.txt").code, 0);
-    EXPECT_THAT(Names(archive_), ElementsAre("a.txt", "b.txt", "c.txt"));
+    EXPECT_THAT(MemberNames(archive_), ElementsAre("a.txt", "b.txt", "c.txt"));
     EXPECT_EQ(Extracted("a.txt"), "a version 2");
     EXPECT_EQ(Extracted("b.txt"), "b version 1");
     ExpectNoLeftovers();
@@ -87,7 +72,7 @@ TEST_F(UpdateTest, FreshenNeverAddsAndAddAlwaysReplaces) {
     SetTime(a_, 1600000000);
     scratch_.Write("src/c.txt", "c");
     ASSERT_EQ(Run("f", "a.txt c.txt").code, 0);
-    EXPECT_THAT(Names(archive_), ElementsAre("a.txt", "b.txt"));
+    EXPECT_THAT(MemberNames(archive_), ElementsAre("a.txt", "b.txt"));
     EXPECT_EQ(Extracted("a.txt"), "a version 2");
 
     scratch_.Write("src/b.txt", "b version 0");
@@ -104,7 +89,7 @@ TEST_F(UpdateTest, FreshenNeverAddsAndAddAlwaysReplaces) {
 TEST_F(UpdateTest, DeleteRemovesMatchingMembersAndTheEmptiedArchive) {
     auto result = Library().Run("d \"" + archive_ + "\" a.txt");
     ASSERT_EQ(result.code, 0) << result.text;
-    EXPECT_THAT(Names(archive_), ElementsAre("b.txt"));
+    EXPECT_THAT(MemberNames(archive_), ElementsAre("b.txt"));
     EXPECT_EQ(Extracted("b.txt"), "b version 1");
 
     const std::string before = ReadFile(archive_);
