@@ -307,7 +307,8 @@ int Rewrite(const Request& request, Context& context, Fill fill) {
     try {
         lha::Writer writer(out, lha::WriterOptions{.headerLevel = request.options.headerLevel,
                                                    .method = request.options.method,
-                                                   .osId = 'U'});
+                                                   .osId = 'U',
+                                                   .level = request.options.encoderLevel});
         changed = fill(source.get(), writer, members);
         if (!changed && exists) {
             context.output.Line("nothing to change");

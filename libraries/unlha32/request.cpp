@@ -129,7 +129,9 @@ Request ParseCommandLine(std::string_view line, bool commandExpected) {
     }
 
     Options& options = request.options;
-    options.method = MethodForLevel(switches.Number("jm", 7));
+    const std::int64_t method = switches.Number("jm", 7);
+    options.method = MethodForLevel(method);
+    options.encoderLevel = method >= 8 ? 1 : 0;
     const std::int64_t level = switches.Number("h", 2);
     if (level > 2) {
         throw Failure(ARC_ERROR_BAD_COMMAND, "header level " + std::to_string(level) +

@@ -20,6 +20,7 @@ enum class PathMode {
 
 struct Options {
     std::string method = "-lh7-";  // -jm
+    int encoderLevel = 0;          // -jm8 and more: the slower parse that finds smaller output
     int headerLevel = 2;           // -h
     bool overwrite = false;        // -m1 and more
     bool recursive = false;        // -r: wildcards also match in subfolders

@@ -61,7 +61,7 @@ TEST(Interop, PeersReadEveryMethodAndHeaderLevel) {
     for (const auto& [name, content] : Files()) {
         scratch.Write("src/" + name, content);
     }
-    for (const char* method : {"-jm0", "-jm5", "-jm6", "-jm7"}) {
+    for (const char* method : {"-jm0", "-jm5", "-jm6", "-jm7", "-jm9"}) {
         for (const char* level : {"-h0", "-h1", "-h2"}) {
             const std::string archive = scratch.Path() + "t.lzh";
             std::filesystem::remove(archive);
