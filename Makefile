@@ -60,3 +60,8 @@ run: build
 # the self-extracting stub in lib/zembrat/, the desktop entry, icon and man pages in share/.
 install: build
 	cmake --install $(BUILD) --prefix "$${PREFIX:-/usr/local}"
+
+# One table: our codecs beside jlha, gzip, lhasa, 7zz and bsdtar, measured in the same run.
+.PHONY: bench
+bench: build
+	bench/run.sh $(BUILD)
