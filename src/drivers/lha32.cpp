@@ -144,33 +144,38 @@ int TLha32::RunCommand(WindowHandle window, const std::string& commandLine, std:
                               static_cast<std::uint32_t>(output.size()));
 }
 
+int TLha32::RunFileCommand(WindowHandle window, std::string_view command,
+                           const std::string& archive, const TArchiverOptions& options,
+                           const std::string& folder, FileItems items,
+                           archives::TResFileUse listFileUse, std::string& output) {
+    // The driver decides about the list file from the options, whatever the caller asked.
+    CommandLine = BuildCommand(*this, command, archive, options, folder, items,
+                               options.ResFileUsage.Contains(listFileUse));
+    return RunCommand(window, CommandLine, output);
+}
+
 int TLha32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                    const std::string& folder, FileItems items, bool, std::string& output) {
-    CommandLine = BuildCommand(*this, "x", archive, options, folder, items,
-                               options.ResFileUsage.Contains(archives::ruOnUnpack));
-    return RunCommand(window, CommandLine, output);
+    return RunFileCommand(window, "x", archive, options, folder, items, archives::ruOnUnpack,
+                          output);
 }
 
 int TLha32::Pack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                  const std::string& folder, FileItems items, bool, std::string& output) {
-    CommandLine = BuildCommand(*this, "u", archive, options, folder, items,
-                               options.ResFileUsage.Contains(archives::ruOnPack));
-    return RunCommand(window, CommandLine, output);
+    return RunFileCommand(window, "u", archive, options, folder, items, archives::ruOnPack, output);
 }
 
 int TLha32::RemoveItem(WindowHandle window, const std::string& archive,
                        const TArchiverOptions& options, const std::string&, FileItems items, bool,
                        std::string& output) {
-    CommandLine = BuildCommand(*this, "d", archive, options, "", items,
-                               options.ResFileUsage.Contains(archives::ruOnRemoveItem));
-    return RunCommand(window, CommandLine, output);
+    return RunFileCommand(window, "d", archive, options, "", items, archives::ruOnRemoveItem,
+                          output);
 }
 
 int TLha32::Update(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                    const std::string& folder, FileItems items, bool, std::string& output) {
-    CommandLine = BuildCommand(*this, "f", archive, options, folder, items,
-                               options.ResFileUsage.Contains(archives::ruOnUpdate));
-    return RunCommand(window, CommandLine, output);
+    return RunFileCommand(window, "f", archive, options, folder, items, archives::ruOnUpdate,
+                          output);
 }
 
 int TLha32::MakeSfx(WindowHandle window, const std::string& archive,

@@ -62,6 +62,9 @@ class TLha32 : public archives::TArchiver {
 
   private:
     int RunCommand(WindowHandle window, const std::string& commandLine, std::string& output);
+    int RunFileCommand(WindowHandle window, std::string_view command, const std::string& archive,
+                       const TArchiverOptions& options, const std::string& folder, FileItems items,
+                       archives::TResFileUse listFileUse, std::string& output);
 };
 
 // True when the LHA library accepts the file as an archive; never raises.
