@@ -1,7 +1,9 @@
 // The static Huffman family's encoder (-lh5-, -lh6-, -lh7-): LZ77 tokens gathered into blocks
 // of at most 65535 codes, each block with its own code tables.
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <type_traits>
 #include <vector>
 
 #include "bit_writer.h"
@@ -16,6 +18,8 @@ constexpr int kLiteralCodes = 510;
 constexpr int kLengthCodes = 19;
 constexpr int kMaxCodeLength = 16;
 constexpr std::size_t kBlockCodes = 65535;
+constexpr int kSplitDepth = 3;  // blocks down to an eighth of the most
+constexpr std::size_t kMinSplitCodes = 4096;
 
 std::uint32_t PositionSlot(std::uint32_t position) {
     return position == 0 ? 0 : static_cast<std::uint32_t>(std::bit_width(position));
@@ -26,8 +30,7 @@ class BlockEncoder final : public TokenSink {
     BlockEncoder(OutputStream& output, int dictionaryBits)
         : bits_(output),
           positionCodes_(dictionaryBits + 1),
-          positionBits_(dictionaryBits <= 13 ? 4 : 5),
-          positionFrequency_(static_cast<std::size_t>(positionCodes_), 0) {
+          positionBits_(dictionaryBits <= 13 ? 4 : 5) {
         codes_.reserve(kBlockCodes);
         positions_.reserve(kBlockCodes);
         // Until a block has been priced: literals at 8 bits, lengths and positions a little
@@ -46,27 +49,23 @@ class BlockEncoder final : public TokenSink {
 
     void Literal(std::uint8_t byte) override {
         codes_.push_back(byte);
-        ++literalFrequency_[byte];
         if (codes_.size() == kBlockCodes) {
-            WriteBlock();
+            WriteBlocks();
         }
     }
 
     void Match(std::uint32_t length, std::uint32_t distance) override {
         auto code = static_cast<std::uint16_t>(length - MatchFinder::kMinMatch + 256);
         codes_.push_back(code);
-        ++literalFrequency_[code];
-        std::uint32_t position = distance - 1;
-        positions_.push_back(static_cast<std::uint16_t>(position));
-        ++positionFrequency_[PositionSlot(position)];
+        positions_.push_back(static_cast<std::uint16_t>(distance - 1));
         if (codes_.size() == kBlockCodes) {
-            WriteBlock();
+            WriteBlocks();
         }
     }
 
     void Finish() {
         if (!codes_.empty()) {
-            WriteBlock();
+            WriteBlocks();
         }
         // The stream ends with the byte holding its last bit: some readers reject any byte
         // more (while one other reader over-reads at the very end of an archive file even so).
@@ -86,23 +85,72 @@ class BlockEncoder final : public TokenSink {
         return used;
     }
 
+    // Counts the bits a block would take, to choose where blocks end.
+    struct BitCounter {
+        std::uint64_t bits = 0;
+        void Put(std::uint32_t, int n) { bits += static_cast<std::uint64_t>(n); }
+    };
+
+    // One part of the codes gathered so far: codes [begin, end), their matches' positions
+    // from matchBegin.
+    struct Range {
+        std::size_t begin;
+        std::size_t end;
+        std::size_t matchBegin;
+    };
+
+    // Writes the gathered codes as one block, or as two halves (each split again the same
+    // way) when the halves' own tables make them smaller: text and program code, for
+    // instance, want different tables.
+    void WriteBlocks() {
+        Range all{0, codes_.size(), 0};
+        BitCounter counter;
+        WriteBlock(counter, all);
+        WriteSplit(all, kSplitDepth, counter.bits);
+        codes_.clear();
+        positions_.clear();
+    }
+
+    void WriteSplit(Range range, int depth, std::uint64_t wholeBits) {
+        if (depth > 0 && range.end - range.begin >= 2 * kMinSplitCodes) {
+            std::size_t middle = range.begin + (range.end - range.begin) / 2;
+            std::size_t matchMiddle = range.matchBegin;
+            for (std::size_t i = range.begin; i < middle; ++i) {
+                matchMiddle += codes_[i] >= 256 ? 1 : 0;
+            }
+            Range left{range.begin, middle, range.matchBegin};
+            Range right{middle, range.end, matchMiddle};
+            BitCounter leftBits, rightBits;
+            WriteBlock(leftBits, left);
+            WriteBlock(rightBits, right);
+            if (leftBits.bits + rightBits.bits < wholeBits) {
+                WriteSplit(left, depth - 1, leftBits.bits);
+                WriteSplit(right, depth - 1, rightBits.bits);
+                return;
+            }
+        }
+        WriteBlock(bits_, range);
+    }
+
     // Lengths of the code-length and position tables: a count, then 3-bit lengths with
     // 7 and more continued in unary; after the third length of the code-length table a
     // 2-bit run of zero lengths.
-    void WriteSmallTable(std::span<const std::uint8_t> lengths, int countBits, int zeroRunAt) {
+    template <typename Out>
+    static void WriteSmallTable(Out& out, std::span<const std::uint8_t> lengths, int countBits,
+                                int zeroRunAt) {
         std::size_t count = lengths.size();
         while (count > 0 && lengths[count - 1] == 0) {
             --count;
         }
-        bits_.Put(static_cast<std::uint32_t>(count), countBits);
+        out.Put(static_cast<std::uint32_t>(count), countBits);
         std::size_t i = 0;
         while (i < count) {
             unsigned length = lengths[i++];
             if (length <= 6) {
-                bits_.Put(length, 3);
+                out.Put(length, 3);
             } else {
-                bits_.Put(7, 3);
-                bits_.Put(((1u << (length - 7)) - 1) << 1, static_cast<int>(length - 6));
+                out.Put(7, 3);
+                out.Put(((1u << (length - 7)) - 1) << 1, static_cast<int>(length - 6));
             }
             if (static_cast<int>(i) == zeroRunAt) {
                 unsigned zeros = 0;
@@ -110,7 +158,7 @@ class BlockEncoder final : public TokenSink {
                     ++zeros;
                     ++i;
                 }
-                bits_.Put(zeros, 2);
+                out.Put(zeros, 2);
             }
         }
     }
@@ -145,18 +193,30 @@ class BlockEncoder final : public TokenSink {
         }
     }
 
-    void WriteBlock() {
-        bits_.Put(static_cast<std::uint32_t>(codes_.size()), 16);
+    template <typename Out>
+    void WriteBlock(Out& out, Range range) {
+        std::array<std::uint32_t, kLiteralCodes> literalFrequency{};
+        std::vector<std::uint32_t> positionFrequency(static_cast<std::size_t>(positionCodes_), 0);
+        std::size_t match = range.matchBegin;
+        for (std::size_t i = range.begin; i < range.end; ++i) {
+            std::uint16_t code = codes_[i];
+            ++literalFrequency[code];
+            if (code >= 256) {
+                ++positionFrequency[PositionSlot(positions_[match++])];
+            }
+        }
+        constexpr bool kWriting = std::is_same_v<Out, BitWriter>;
+        out.Put(static_cast<std::uint32_t>(range.end - range.begin), 16);
         std::uint32_t onlyLiteral = 0;
         std::vector<std::uint8_t> literalLengths;
-        if (UsedSymbols(literalFrequency_, onlyLiteral) <= 1) {
-            bits_.Put(0, 5);
-            bits_.Put(0, 5);
-            bits_.Put(0, 9);
-            bits_.Put(onlyLiteral, 9);
+        if (UsedSymbols(literalFrequency, onlyLiteral) <= 1) {
+            out.Put(0, 5);
+            out.Put(0, 5);
+            out.Put(0, 9);
+            out.Put(onlyLiteral, 9);
             literalLengths.assign(kLiteralCodes, 0);
         } else {
-            literalLengths = BuildCodeLengths(literalFrequency_, kMaxCodeLength);
+            literalLengths = BuildCodeLengths(literalFrequency, kMaxCodeLength);
             std::size_t count = kLiteralCodes;
             while (count > 0 && literalLengths[count - 1] == 0) {
                 --count;
@@ -167,54 +227,67 @@ class BlockEncoder final : public TokenSink {
             std::uint32_t onlyLength = 0;
             std::vector<std::uint8_t> lengthLengths(kLengthCodes, 0);
             if (UsedSymbols(lengthFrequency, onlyLength) <= 1) {
-                bits_.Put(0, 5);
-                bits_.Put(onlyLength, 5);
+                out.Put(0, 5);
+                out.Put(onlyLength, 5);
             } else {
                 lengthLengths = BuildCodeLengths(lengthFrequency, kMaxCodeLength);
-                WriteSmallTable(lengthLengths, 5, 3);
+                WriteSmallTable(out, lengthLengths, 5, 3);
             }
             auto lengthCodes = CanonicalCodes(lengthLengths);
-            bits_.Put(static_cast<std::uint32_t>(count), 9);
+            out.Put(static_cast<std::uint32_t>(count), 9);
             ForEachLiteralLength(literalLengths, count,
                                  [&](unsigned code, unsigned extra, int extraBits) {
-                                     bits_.Put(lengthCodes[code], lengthLengths[code]);
-                                     bits_.Put(extra, extraBits);
+                                     out.Put(lengthCodes[code], lengthLengths[code]);
+                                     out.Put(extra, extraBits);
                                  });
         }
         std::uint32_t onlyPosition = 0;
         std::vector<std::uint8_t> positionLengths(static_cast<std::size_t>(positionCodes_), 0);
-        if (UsedSymbols(positionFrequency_, onlyPosition) <= 1) {
-            bits_.Put(0, positionBits_);
-            bits_.Put(onlyPosition, positionBits_);
+        if (UsedSymbols(positionFrequency, onlyPosition) <= 1) {
+            out.Put(0, positionBits_);
+            out.Put(onlyPosition, positionBits_);
         } else {
-            positionLengths = BuildCodeLengths(positionFrequency_, kMaxCodeLength);
-            WriteSmallTable(positionLengths, positionBits_, -1);
+            positionLengths = BuildCodeLengths(positionFrequency, kMaxCodeLength);
+            WriteSmallTable(out, positionLengths, positionBits_, -1);
         }
-        Price(literalLengths, positionLengths);
+        if constexpr (!kWriting) {
+            // Counting needs only the frequencies.
+            std::uint64_t bits = 0;
+            for (std::size_t code = 0; code < literalFrequency.size(); ++code) {
+                bits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
+            }
+            for (std::size_t slot = 0; slot < positionFrequency.size(); ++slot) {
+                bits += std::uint64_t{positionFrequency[slot]} *
+                        (positionLengths[slot] + (slot > 1 ? slot - 1 : 0));
+            }
+            out.Put(0, 0);
+            out.bits += bits;
+            return;
+        } else {
+            Price(literalLengths, positionLengths, literalFrequency);
+        }
         auto literalCodes = CanonicalCodes(literalLengths);
         auto positionCodes = CanonicalCodes(positionLengths);
-        std::size_t match = 0;
-        for (std::uint16_t code : codes_) {
-            bits_.Put(literalCodes[code], literalLengths[code]);
+        match = range.matchBegin;
+        for (std::size_t i = range.begin; i < range.end; ++i) {
+            std::uint16_t code = codes_[i];
+            out.Put(literalCodes[code], literalLengths[code]);
             if (code < 256) {
                 continue;
             }
             std::uint32_t position = positions_[match++];
             std::uint32_t slot = PositionSlot(position);
-            bits_.Put(positionCodes[slot], positionLengths[slot]);
+            out.Put(positionCodes[slot], positionLengths[slot]);
             if (slot > 1) {
-                bits_.Put(position, static_cast<int>(slot - 1));
+                out.Put(position, static_cast<int>(slot - 1));
             }
         }
-        codes_.clear();
-        positions_.clear();
-        literalFrequency_.fill(0);
-        std::fill(positionFrequency_.begin(), positionFrequency_.end(), 0);
     }
 
     // The next block is parsed with this block's code lengths; unused codes are priced high.
     void Price(std::span<const std::uint8_t> literalLengths,
-               std::span<const std::uint8_t> positionLengths) {
+               std::span<const std::uint8_t> positionLengths,
+               std::span<const std::uint32_t> literalFrequency) {
         constexpr std::uint32_t kUnused = 16;
         for (std::size_t code = 0; code < literalLengths.size(); ++code) {
             costs_.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
@@ -225,6 +298,15 @@ class BlockEncoder final : public TokenSink {
                                        : kUnused;
             costs_.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
         }
+        std::uint64_t literalBits = 0, literals = 0;
+        for (std::size_t code = 0; code < 256; ++code) {
+            literalBits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
+            literals += literalFrequency[code];
+        }
+        if (literals != 0) {
+            costs_.literalAverage = std::max<std::uint32_t>(
+                16, static_cast<std::uint32_t>(literalBits * 16 / literals));
+        }
     }
 
     BitWriter bits_;
@@ -233,8 +315,6 @@ class BlockEncoder final : public TokenSink {
     int positionBits_;
     std::vector<std::uint16_t> codes_;
     std::vector<std::uint16_t> positions_;
-    std::array<std::uint32_t, kLiteralCodes> literalFrequency_{};
-    std::vector<std::uint32_t> positionFrequency_;
 };
 
 void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits,
@@ -246,7 +326,7 @@ void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int di
     if (level > 0) {
         finder.ParseOptimal(input, size, blocks, blocks.Costs());
     } else {
-        finder.Parse(input, size, blocks);
+        finder.Parse(input, size, blocks, blocks.Costs());
     }
     blocks.Finish();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 #include "lha/archive.h"
 
@@ -12,7 +13,6 @@ namespace {
 constexpr int kHashBits = 16;
 constexpr std::size_t kSlideBytes = 1 << 20;
 constexpr std::size_t kPadding = 16;
-constexpr std::uint32_t kTooFar = 4096;  // 3-byte matches further back do not pay
 
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
     std::uint32_t n = 0;
@@ -92,9 +92,33 @@ void MatchFinder::Refill(InputStream& input, std::uint64_t& left) {
     }
 }
 
+std::int32_t MatchFinder::Gain(Found match, const CodeCosts& costs) {
+    std::uint32_t bits =
+        costs.code[match.length - kMinMatch + 256] +
+        costs.position[static_cast<std::uint32_t>(std::bit_width(match.distance - 1))];
+    return static_cast<std::int32_t>(match.length * costs.literalAverage) -
+           static_cast<std::int32_t>(bits * 16);
+}
+
+bool MatchFinder::WorthMatching(Found match, const CodeCosts& costs, const std::uint8_t* bytes) {
+    constexpr std::uint32_t kShort = 8;  // longer matches always pay
+    if (match.length > kShort) {
+        return true;
+    }
+    std::uint32_t literals = 0;
+    for (std::uint32_t i = 0; i < match.length; ++i) {
+        literals += costs.code[bytes[i]];
+    }
+    std::uint32_t bits =
+        costs.code[match.length - kMinMatch + 256] +
+        costs.position[static_cast<std::uint32_t>(std::bit_width(match.distance - 1))];
+    return bits < literals;
+}
+
 MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t better,
-                                        std::uint32_t limit) const {
+                                        std::uint32_t limit, const CodeCosts& costs) const {
     Found best;
+    std::int32_t bestGain = std::numeric_limits<std::int32_t>::min();
     std::uint32_t bestLength = std::max(better, kMinMatch - 1);
     if (bestLength >= limit) {
         return best;
@@ -108,11 +132,18 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
         if (there[bestLength] == here[bestLength] && there[0] == here[0] && there[1] == here[1]) {
             std::uint32_t length = CommonLength(here, there, limit);
             if (length > bestLength) {
-                bestLength = length;
-                best = {length, static_cast<std::uint32_t>(position_ -
-                                                           static_cast<std::size_t>(candidate))};
-                if (length >= effort_.niceLength || length >= limit) {
-                    break;
+                // Nearer candidates come first: a longer one further back must pay for its
+                // dearer distance.
+                Found found{length, static_cast<std::uint32_t>(
+                                        position_ - static_cast<std::size_t>(candidate))};
+                std::int32_t gain = Gain(found, costs);
+                if (gain > bestGain) {
+                    best = found;
+                    bestGain = gain;
+                    bestLength = length;
+                    if (length >= effort_.niceLength || length >= limit) {
+                        break;
+                    }
                 }
             }
         }
@@ -125,7 +156,8 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
     return best;
 }
 
-void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink) {
+void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink,
+                        const CodeCosts& costs) {
     std::uint64_t left = size;
     bool pending = false;  // a literal or match at position_ - 1 waits for the lazy decision
     Found previous;
@@ -141,13 +173,18 @@ void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink)
             if (!(pending && previous.length >= effort_.lazyLength)) {
                 std::uint32_t limit =
                     static_cast<std::uint32_t>(std::min<std::size_t>(available, kMaxMatch));
-                current = Longest(candidate, pending ? previous.length : 0, limit);
-                if (current.length == kMinMatch && current.distance > kTooFar) {
+                current = Longest(candidate, pending ? previous.length : 0, limit, costs);
+                if (current.length != 0 &&
+                    !WorthMatching(current, costs, buffer_.data() + position_)) {
                     current = {};
                 }
             }
         }
-        if (pending && previous.length >= kMinMatch && current.length <= previous.length) {
+        if (pending && previous.length >= kMinMatch &&
+            (current.length == 0 ||
+             Gain(current, costs) + static_cast<std::int32_t>(costs.literalAverage) -
+                     static_cast<std::int32_t>(16 * costs.code[buffer_[position_ - 1]]) <=
+                 Gain(previous, costs))) {
             sink.Match(previous.length, previous.distance);
             std::size_t matchEnd = position_ - 1 + previous.length;
             for (std::size_t at = position_ + 1; at < matchEnd; ++at) {

@@ -30,6 +30,7 @@ struct MatchEffort {
 struct CodeCosts {
     std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
     std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
+    std::uint32_t literalAverage = 8 * 16;     // mean literal cost, in 1/16 bits
 };
 
 class MatchFinder {
@@ -40,7 +41,8 @@ class MatchFinder {
     MatchFinder(int windowBits, MatchEffort effort);
 
     // Parses exactly size bytes of input (throws Error(kIo) when it ends early).
-    void Parse(InputStream& input, std::uint64_t size, TokenSink& sink);
+    // Matches are weighed by costs (which the sink may update between calls).
+    void Parse(InputStream& input, std::uint64_t size, TokenSink& sink, const CodeCosts& costs);
     // The same, choosing the cheapest path through every match found, priced by costs
     // (which the sink may update between calls).
     void ParseOptimal(InputStream& input, std::uint64_t size, TokenSink& sink,
@@ -57,7 +59,12 @@ class MatchFinder {
     std::uint32_t Hash(std::size_t at) const;
     // Inserts position at into its chain; returns the previous head of that chain (or -1).
     std::int32_t Insert(std::size_t at);
-    Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit) const;
+    Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit,
+                  const CodeCosts& costs) const;
+    // What a match saves over literals at the average literal cost, in 1/16 bits.
+    static std::int32_t Gain(Found match, const CodeCosts& costs);
+    // Whether a short match costs less than its bytes as literals.
+    static bool WorthMatching(Found match, const CodeCosts& costs, const std::uint8_t* bytes);
     // Every match longer than the ones before it along the chain (nearest first); returns
     // how many were stored.
     std::size_t AllMatches(std::int32_t candidate, std::uint32_t limit, Found* out,
