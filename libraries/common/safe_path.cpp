@@ -87,16 +87,25 @@ std::optional<std::string> SafeRelativePath(std::string_view memberName, std::st
 }
 
 std::string EscapeControlCharacters(std::string_view name) {
+    // In UTF-8 text the C1 controls U+0080..U+009F (C2 80..C2 9F) act like ESC sequences on
+    // many terminals (U+009B is CSI), so they are escaped too; under Shift-JIS those bytes
+    // are a half-width kana and a lead byte, and stay.
+    const bool utf8 = platform::SystemCodePage() != platform::kCodePageShiftJis;
     std::string out;
     out.reserve(name.size());
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        char escaped[16];
         if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
             out += escaped;
+        } else if (utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", next);
+            out += escaped;
+            ++i;
         } else {
-            out += c;
+            out += name[i];
         }
     }
     return out;

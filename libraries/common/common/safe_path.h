@@ -15,8 +15,9 @@ namespace zembrat::common {
 // name, a drive letter, a ".." part or a name that is empty once cleaned.
 std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason);
 
-// The name with every control character (below 0x20, and 0x7F) written as \xNN, so that a
-// name never moves the cursor or rings a bell when it is printed.
+// The name with every control character (below 0x20, and 0x7F) written as \xNN, and in UTF-8
+// every C1 control (U+0080..U+009F) as \uNNNN, so that a name never moves the cursor or
+// rings a bell when it is printed.
 std::string EscapeControlCharacters(std::string_view name);
 
 // True when the link target, read from the folder (relative to the destination) that holds
