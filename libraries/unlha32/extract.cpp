@@ -186,6 +186,14 @@ class Extractor {
             Problem(error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
                     name, error.what());
             return;
+        } catch (const Failure& failure) {
+            // A write that failed (a full disk, a file size limit) ends this member only: the
+            // temporary file is dropped and smaller members may still fit.
+            if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
+                throw;
+            }
+            Problem(failure.Code(), name, failure.what());
+            return;
         }
         fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
         const timespec times[2] = {ToTimespec(WriteTimeNanoseconds(member)),
