@@ -33,8 +33,10 @@ void CheckName(const lha::Member& member) {
         common::DecodeStoredName(member.path, member.encoding == lha::NameEncoding::kUtf8,
                                  member.osId, platform::kCodePageUtf8);
     const std::string shown = common::EscapeControlCharacters(host);
-    for (char c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        const auto next = i + 1 < shown.size() ? static_cast<unsigned char>(shown[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) {
             std::abort();  // a control character would reach the terminal
         }
     }

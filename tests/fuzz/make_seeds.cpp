@@ -39,7 +39,7 @@ std::string SampleText(std::size_t size) {
 
 std::vector<std::byte> WriterArchive(int level, const std::string& method, std::size_t size) {
     lha::MemoryOutput output;
-    lha::Writer writer(output, {level, method, 'U'});
+    lha::Writer writer(output, {.headerLevel = level, .method = method, .osId = 'U'});
     lha::Member folder;
     folder.path = "dir";
     writer.AddDirectory(folder);

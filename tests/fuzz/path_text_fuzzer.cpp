@@ -68,8 +68,11 @@ void CheckMemberName(std::string_view name) {
     } else {
         Require(!reason.empty());
     }
-    for (char c : common::EscapeControlCharacters(name)) {
-        Require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    const std::string shown = common::EscapeControlCharacters(name);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        const auto next = i + 1 < shown.size() ? static_cast<unsigned char>(shown[i + 1]) : 0;
+        Require(c >= 0x20 && c != 0x7F && !(c == 0xC2 && next >= 0x80 && next <= 0x9F));
     }
 }
 

@@ -1,0 +1,258 @@
+// Faults while the library works: an output folder it may not write, a full disk while
+// packing and extracting, input files that vanish or change, the process killed in the
+// middle of an update. The old archive survives intact, nothing half-written appears under
+// a final name, and the failure is reported.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "unlha32_library.h"
+
+namespace zembrat::hostile {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using unlha32::testing::Library;
+using unlha32::testing::RandomBytes;
+using unlha32::testing::ReadFile;
+using unlha32::testing::Scratch;
+using unlha32::testing::Text;
+using unlha32::testing::Tree;
+
+// Runs the function in a forked child and returns its exit status (-signal when killed).
+// The child holds the library the parent loaded; it leaves with _exit so that nothing of the
+// parent's test state runs twice.
+int InChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// The library's result squeezed into an exit status (its codes are 0x80xx).
+int ExitCodeOf(int result) {
+    return result == 0 ? 0 : (result & 0xFF) + 1;
+}
+
+bool HasTemporaries(const std::string& folder) {
+    for (const auto& name : Tree(folder)) {
+        if (name.find(".zembrat-") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class FaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override { REQUIRE_LIBRARY(); }
+
+    std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+    Scratch scratch_;
+};
+
+TEST_F(FaultTest, OutputFolderNotWritable) {
+    scratch_.Write("in/a.txt", Text(5000));
+    const std::string archive = scratch_.Path() + "a.lzh";
+    ASSERT_EQ(Library()
+                  .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " a.txt")
+                  .code,
+              0);
+    const std::string locked = scratch_.Path() + "locked/";
+    std::filesystem::create_directories(locked);
+    ::chmod(scratch_.Path().c_str(), 0755);
+    ::chmod(locked.c_str(), 0555);
+    ::chmod(archive.c_str(), 0644);
+    // Root writes anywhere: the attempts run as nobody.
+    const auto asNobody = [](const std::function<int()>& body) {
+        return InChild([&] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+                return 100;
+            }
+            return body();
+        });
+    };
+    EXPECT_EQ(
+        asNobody([&] {
+            return ExitCodeOf(Library().Run("x " + Quoted(archive) + " " + Quoted(locked)).code);
+        }),
+        ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
+    EXPECT_TRUE(Tree(locked).empty());
+    // Packing into a folder that may not be written: the archive is not made.
+    EXPECT_EQ(asNobody([&] {
+                  return ExitCodeOf(Library()
+                                        .Run("a " + Quoted(locked + "new.lzh") + " " +
+                                             Quoted(scratch_.Path() + "in/a.txt"))
+                                        .code);
+              }),
+              ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
+    EXPECT_TRUE(Tree(locked).empty());
+}
+
+TEST_F(FaultTest, DiskFullWhilePackingLeavesTheOldArchive) {
+    scratch_.Write("in/small.txt", "small");
+    const std::string archive = scratch_.Path() + "a.lzh";
+    ASSERT_EQ(
+        Library().Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/small.txt")).code,
+        0);
+    const std::string before = ReadFile(archive);
+    scratch_.Write("in/big.bin", RandomBytes(2 << 20, 7));  // does not compress
+    const int status = InChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        const rlimit limit{512 << 10, 512 << 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return ExitCodeOf(
+            Library()
+                .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/big.bin"))
+                .code);
+    });
+    // Incompressible data is spooled for the stored fallback; either write may fail first.
+    EXPECT_THAT(status, ::testing::AnyOf(ExitCodeOf(ARC_ERROR_CANNOT_WRITE),
+                                         ExitCodeOf(ARC_ERROR_CANNOT_READ)));
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_FALSE(HasTemporaries(scratch_.Path()));
+}
+
+TEST_F(FaultTest, DiskFullWhileExtractingLeavesNoPartialFile) {
+    scratch_.Write("in/first.txt", "first");
+    scratch_.Write("in/big.bin", RandomBytes(2 << 20, 9));
+    scratch_.Write("in/last.txt", "last");
+    const std::string archive = scratch_.Path() + "a.lzh";
+    ASSERT_EQ(Library()
+                  .Run("a -jm0 " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") +
+                       " first.txt big.bin last.txt")
+                  .code,
+              0);
+    const std::string out = scratch_.Path() + "out/";
+    const int status = InChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{512 << 10, 512 << 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return ExitCodeOf(Library().Run("x " + Quoted(archive) + " " + Quoted(out)).code);
+    });
+    EXPECT_EQ(status, ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
+    EXPECT_EQ(ReadFile(out + "first.txt"), "first");
+    EXPECT_EQ(ReadFile(out + "last.txt"), "last");  // the batch of members goes on
+    EXPECT_FALSE(std::filesystem::exists(out + "big.bin"));
+    EXPECT_FALSE(HasTemporaries(out));
+}
+
+// The progress procedure runs on the library's thread, between reads: the test changes the
+// file being packed at that moment.
+std::function<void(const EXTRACTINGINFOEX&, unsigned)> g_onProgress;
+
+int ProgressProcedure(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX record) {
+    if (g_onProgress && record != nullptr) {
+        g_onProgress(*record, state);
+    }
+    return 0;
+}
+
+// A file that vanishes before its turn, or shrinks while it is being read, fails the update
+// and leaves the old archive as it was; one that grows while being read is stored as far as
+// it was measured, with a CRC that fits what was stored.
+TEST_F(FaultTest, InputChangedOrRemovedDuringPacking) {
+    const std::string in = scratch_.Path() + "in/";
+    const std::string archive = scratch_.Path() + "a.lzh";
+    constexpr ARC_HWND kWindow = 0x5151;
+    struct Change {
+        const char* file;
+        const char* during;  // the file being packed when the change happens
+        unsigned state;
+        std::function<void()> act;
+        bool fails;
+    };
+    const std::vector<Change> changes = {
+        {"vanishes.txt", "a.txt", ARC_PROGRESS_BEGIN,
+         [&] { std::filesystem::remove(in + "vanishes.txt"); }, true},
+        {"shrinks.txt", "shrinks.txt", ARC_PROGRESS_UPDATE,
+         [&] { std::filesystem::resize_file(in + "shrinks.txt", 1000); }, true},
+        {"grows.txt", "grows.txt", ARC_PROGRESS_UPDATE,
+         [&] { std::ofstream(in + "grows.txt", std::ios::app) << Text(100000); }, false},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.file);
+        std::filesystem::remove_all(in);
+        std::filesystem::remove(archive);
+        scratch_.Write("in/old.txt", "old");
+        ASSERT_EQ(Library().Run("a " + Quoted(archive) + " " + Quoted(in) + " old.txt").code, 0);
+        const std::string before = ReadFile(archive);
+        scratch_.Write("in/a.txt", Text(300000));
+        scratch_.Write(std::string("in/") + change.file, unlha32::testing::RandomBytes(600000, 3));
+        bool done = false;
+        g_onProgress = [&](const EXTRACTINGINFOEX& record, unsigned state) {
+            if (!done && state == change.state &&
+                std::string(record.source_file_name).ends_with(change.during)) {
+                change.act();
+                done = true;
+            }
+        };
+        Library().setOwnerWindow(kWindow, &ProgressProcedure);
+        const auto result =
+            Library().Run("a " + Quoted(archive) + " " + Quoted(in) + " a.txt " + change.file);
+        Library().killOwnerWindow(kWindow);
+        g_onProgress = nullptr;
+        EXPECT_TRUE(done);
+        if (change.fails) {
+            EXPECT_NE(result.code, 0) << result.text;
+            EXPECT_THAT(result.text, HasSubstr(change.file));
+            EXPECT_EQ(ReadFile(archive), before);
+        } else {
+            EXPECT_EQ(result.code, 0) << result.text;
+        }
+        const auto test = Library().Run("t " + Quoted(archive));
+        EXPECT_EQ(test.code, 0) << test.text;
+        EXPECT_FALSE(HasTemporaries(scratch_.Path()));
+    }
+}
+
+TEST_F(FaultTest, KilledDuringAnUpdateLeavesTheOldArchive) {
+    scratch_.Write("in/old.txt", Text(10000));
+    const std::string archive = scratch_.Path() + "a.lzh";
+    ASSERT_EQ(Library()
+                  .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " old.txt")
+                  .code,
+              0);
+    const std::string before = ReadFile(archive);
+    scratch_.Write("in/big.bin", RandomBytes(48 << 20, 11));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        Library().Run("u -jm7 " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") +
+                      " big.bin");
+        ::_exit(0);
+    }
+    // Kill it once it is writing its new archive.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!HasTemporaries(scratch_.Path()) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the update finished before it could be killed";
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(Library().Run("t " + Quoted(archive)).code, 0);
+    // The next run succeeds beside the orphan the killed one left.
+    EXPECT_EQ(Library()
+                  .Run("u " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " old.txt")
+                  .code,
+              0);
+    EXPECT_EQ(ReadFile(archive), before);
+}
+
+}  // namespace
+}  // namespace zembrat::hostile
