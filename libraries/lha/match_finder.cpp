@@ -11,6 +11,7 @@ namespace zembrat::lha {
 namespace {
 
 constexpr int kHashBits = 16;
+constexpr int kNearHashBits = 14;
 constexpr std::size_t kSlideBytes = 1 << 20;
 constexpr std::size_t kPadding = 16;
 
@@ -39,16 +40,21 @@ MatchFinder::MatchFinder(int windowBits, MatchEffort effort)
       maxDistance_(window_ - 1),
       buffer_(window_ + kSlideBytes + kPadding, 0),
       head_(std::size_t{1} << kHashBits, -1),
+      nearHead_(std::size_t{1} << kNearHashBits, -1),
       previous_(window_, -1) {}
 
 std::uint32_t MatchFinder::Hash(std::size_t at) const {
-    std::uint32_t v = static_cast<std::uint32_t>(buffer_[at]) |
-                      (static_cast<std::uint32_t>(buffer_[at + 1]) << 8) |
-                      (static_cast<std::uint32_t>(buffer_[at + 2]) << 16);
+    std::uint32_t v;
+    std::memcpy(&v, buffer_.data() + at, 4);
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
 std::int32_t MatchFinder::Insert(std::size_t at) {
+    std::uint32_t v;
+    std::memcpy(&v, buffer_.data() + at, 4);
+    std::uint32_t near = ((v & 0xFFFFFFu) * 2246822519u) >> (32 - kNearHashBits);
+    nearest_ = nearHead_[near];
+    nearHead_[near] = static_cast<std::int32_t>(at);
     std::uint32_t h = Hash(at);
     std::int32_t old = head_[h];
     previous_[at & (window_ - 1)] = old;
@@ -69,6 +75,7 @@ void MatchFinder::Slide() {
         p = p >= static_cast<std::int32_t>(shift) ? p - static_cast<std::int32_t>(shift) : -1;
     };
     std::for_each(head_.begin(), head_.end(), rebase);
+    std::for_each(nearHead_.begin(), nearHead_.end(), rebase);
     std::for_each(previous_.begin(), previous_.end(), rebase);
 }
 
@@ -127,6 +134,16 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
     const std::uint8_t* here = buffer_.data() + position_;
     std::int64_t oldest =
         static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
+    // The chains link 4-byte prefixes; the nearest 3-byte match comes from its own table.
+    if (bestLength < kMinMatch && nearest_ >= 0 && nearest_ >= oldest) {
+        std::uint32_t length = CommonLength(here, buffer_.data() + nearest_, limit);
+        if (length >= kMinMatch) {
+            best = {length,
+                    static_cast<std::uint32_t>(position_ - static_cast<std::size_t>(nearest_))};
+            bestGain = Gain(best, costs);
+            bestLength = length;
+        }
+    }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = buffer_.data() + candidate;
         if (there[bestLength] == here[bestLength] && there[0] == here[0] && there[1] == here[1]) {

@@ -57,7 +57,8 @@ class MatchFinder {
     void Refill(InputStream& input, std::uint64_t& left);
     void Slide();
     std::uint32_t Hash(std::size_t at) const;
-    // Inserts position at into its chain; returns the previous head of that chain (or -1).
+    // Inserts position at into its chain (and the 3-byte table); returns the previous head of that
+    // chain (or -1).
     std::int32_t Insert(std::size_t at);
     Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit,
                   const CodeCosts& costs) const;
@@ -75,6 +76,8 @@ class MatchFinder {
     std::size_t maxDistance_;
     std::vector<std::uint8_t> buffer_;
     std::vector<std::int32_t> head_;
+    std::vector<std::int32_t> nearHead_;  // latest position of each 3-byte prefix
+    std::int32_t nearest_ = -1;           // its value before the last Insert
     std::vector<std::int32_t> previous_;
     std::size_t position_ = 0;
     std::size_t end_ = 0;

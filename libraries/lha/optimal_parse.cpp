@@ -52,6 +52,14 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
     const std::uint8_t* here = buffer_.data() + position_;
     std::int64_t oldest =
         static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
+    if (nearest_ >= 0 && nearest_ >= oldest && capacity > 0) {
+        std::uint32_t length = CommonLength(here, buffer_.data() + nearest_, limit);
+        if (length >= kMinMatch) {
+            best = length;
+            out[count++] = {
+                length, static_cast<std::uint32_t>(position_ - static_cast<std::size_t>(nearest_))};
+        }
+    }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = buffer_.data() + candidate;
         if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
