@@ -32,13 +32,15 @@ configure: setup
 build: configure
 	cmake --build --preset default -j $(JOBS)
 
+# Two passes: the normal build, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-asan/); a finding in either fails the run.
 test: build
 	ctest --preset default -j $(JOBS)
+	JOBS=$(JOBS) tests/sanitize.sh
 
+# The sanitizer pass alone.
 test-asan: setup
-	cmake --preset asan >/dev/null
-	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	JOBS=$(JOBS) tests/sanitize.sh
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
@@ -65,3 +67,10 @@ install: build
 .PHONY: bench
 bench: build
 	bench/run.sh $(BUILD)
+
+# Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz:
+	@$(MAKE) --no-print-directory setup PACKAGES="clang-14 libclang-rt-14-dev"
+	tests/fuzz/run.sh $(FUZZ_SECONDS)
