@@ -15,6 +15,12 @@ constexpr int kNearHashBits = 14;
 constexpr std::size_t kSlideBytes = 1 << 20;
 constexpr std::size_t kPadding = 16;
 
+std::uint32_t Load32(const std::uint8_t* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
     std::uint32_t n = 0;
     while (n + 8 <= limit) {
@@ -146,7 +152,9 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
     }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = buffer_.data() + candidate;
-        if (there[bestLength] == here[bestLength] && there[0] == here[0] && there[1] == here[1]) {
+        // The last bytes a longer match needs, and the first four (the chain's hash may collide).
+        std::uint32_t tail = bestLength > 3 ? bestLength - 3 : 0;
+        if (Load32(there + tail) == Load32(here + tail) && Load32(there) == Load32(here)) {
             std::uint32_t length = CommonLength(here, there, limit);
             if (length > bestLength) {
                 // Nearer candidates come first: a longer one further back must pay for its
