@@ -18,7 +18,7 @@ constexpr int kLiteralCodes = 510;
 constexpr int kLengthCodes = 19;
 constexpr int kMaxCodeLength = 16;
 constexpr std::size_t kBlockCodes = 65535;
-constexpr int kSplitDepth = 3;  // blocks down to an eighth of the most
+constexpr int kSplitDepth = 4;  // blocks down to a sixteenth of the most
 constexpr std::size_t kMinSplitCodes = 4096;
 
 std::uint32_t PositionSlot(std::uint32_t position) {
