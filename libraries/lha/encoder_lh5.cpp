@@ -18,8 +18,8 @@ constexpr int kLiteralCodes = 510;
 constexpr int kLengthCodes = 19;
 constexpr int kMaxCodeLength = 16;
 constexpr std::size_t kBlockCodes = 65535;
-constexpr int kSplitDepth = 4;  // blocks down to a sixteenth of the most
-constexpr std::size_t kMinSplitCodes = 4096;
+constexpr std::size_t kSplitCodes = 4096;  // the shortest block a split makes
+constexpr int kMostPositionCodes = 17;
 
 std::uint32_t PositionSlot(std::uint32_t position) {
     return position == 0 ? 0 : static_cast<std::uint32_t>(std::bit_width(position));
@@ -92,44 +92,74 @@ class BlockEncoder final : public TokenSink {
     };
 
     // One part of the codes gathered so far: codes [begin, end), their matches' positions
-    // from matchBegin.
+    // from matchBegin, and how often each code and position slot occurs there.
     struct Range {
-        std::size_t begin;
-        std::size_t end;
-        std::size_t matchBegin;
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        std::size_t matchBegin = 0;
+        std::array<std::uint32_t, kLiteralCodes> literalFrequency{};
+        std::array<std::uint32_t, kMostPositionCodes> positionFrequency{};
     };
 
     // Writes the gathered codes as one block, or as two halves (each split again the same
-    // way) when the halves' own tables make them smaller: text and program code, for
-    // instance, want different tables.
+    // way, down to kSplitCodes) when the halves' own tables make them smaller: text and
+    // program code, for instance, want different tables. The codes are counted once, in
+    // pieces of kSplitCodes that every candidate block is made of.
     void WriteBlocks() {
-        Range all{0, codes_.size(), 0};
+        pieces_.clear();
+        std::size_t match = 0;
+        for (std::size_t begin = 0; begin < codes_.size(); begin += kSplitCodes) {
+            Range& piece = pieces_.emplace_back();
+            piece.begin = begin;
+            piece.end = std::min(codes_.size(), begin + kSplitCodes);
+            piece.matchBegin = match;
+            for (std::size_t i = piece.begin; i < piece.end; ++i) {
+                std::uint16_t code = codes_[i];
+                ++piece.literalFrequency[code];
+                if (code >= 256) {
+                    ++piece.positionFrequency[PositionSlot(positions_[match++])];
+                }
+            }
+        }
+        Range all = Join(0, pieces_.size());
         BitCounter counter;
         WriteBlock(counter, all);
-        WriteSplit(all, kSplitDepth, counter.bits);
+        WriteSplit(0, pieces_.size(), all, counter.bits);
         codes_.clear();
         positions_.clear();
     }
 
-    void WriteSplit(Range range, int depth, std::uint64_t wholeBits) {
-        if (depth > 0 && range.end - range.begin >= 2 * kMinSplitCodes) {
-            std::size_t middle = range.begin + (range.end - range.begin) / 2;
-            std::size_t matchMiddle = range.matchBegin;
-            for (std::size_t i = range.begin; i < middle; ++i) {
-                matchMiddle += codes_[i] >= 256 ? 1 : 0;
+    Range Join(std::size_t first, std::size_t end) const {
+        Range joined = pieces_[first];
+        for (std::size_t k = first + 1; k < end; ++k) {
+            const Range& piece = pieces_[k];
+            joined.end = piece.end;
+            for (std::size_t c = 0; c < joined.literalFrequency.size(); ++c) {
+                joined.literalFrequency[c] += piece.literalFrequency[c];
             }
-            Range left{range.begin, middle, range.matchBegin};
-            Range right{middle, range.end, matchMiddle};
+            for (std::size_t c = 0; c < joined.positionFrequency.size(); ++c) {
+                joined.positionFrequency[c] += piece.positionFrequency[c];
+            }
+        }
+        return joined;
+    }
+
+    void WriteSplit(std::size_t first, std::size_t end, const Range& whole,
+                    std::uint64_t wholeBits) {
+        if (end - first >= 2) {
+            std::size_t middle = first + (end - first) / 2;
+            Range left = Join(first, middle);
+            Range right = Join(middle, end);
             BitCounter leftBits, rightBits;
             WriteBlock(leftBits, left);
             WriteBlock(rightBits, right);
             if (leftBits.bits + rightBits.bits < wholeBits) {
-                WriteSplit(left, depth - 1, leftBits.bits);
-                WriteSplit(right, depth - 1, rightBits.bits);
+                WriteSplit(first, middle, left, leftBits.bits);
+                WriteSplit(middle, end, right, rightBits.bits);
                 return;
             }
         }
-        WriteBlock(bits_, range);
+        WriteBlock(bits_, whole);
     }
 
     // Lengths of the code-length and position tables: a count, then 3-bit lengths with
@@ -194,17 +224,10 @@ class BlockEncoder final : public TokenSink {
     }
 
     template <typename Out>
-    void WriteBlock(Out& out, Range range) {
-        std::array<std::uint32_t, kLiteralCodes> literalFrequency{};
-        std::vector<std::uint32_t> positionFrequency(static_cast<std::size_t>(positionCodes_), 0);
-        std::size_t match = range.matchBegin;
-        for (std::size_t i = range.begin; i < range.end; ++i) {
-            std::uint16_t code = codes_[i];
-            ++literalFrequency[code];
-            if (code >= 256) {
-                ++positionFrequency[PositionSlot(positions_[match++])];
-            }
-        }
+    void WriteBlock(Out& out, const Range& range) {
+        std::span<const std::uint32_t> literalFrequency = range.literalFrequency;
+        auto positionFrequency = std::span<const std::uint32_t>(range.positionFrequency)
+                                     .first(static_cast<std::size_t>(positionCodes_));
         constexpr bool kWriting = std::is_same_v<Out, BitWriter>;
         out.Put(static_cast<std::uint32_t>(range.end - range.begin), 16);
         std::uint32_t onlyLiteral = 0;
@@ -268,7 +291,7 @@ class BlockEncoder final : public TokenSink {
         }
         auto literalCodes = CanonicalCodes(literalLengths);
         auto positionCodes = CanonicalCodes(positionLengths);
-        match = range.matchBegin;
+        std::size_t match = range.matchBegin;
         for (std::size_t i = range.begin; i < range.end; ++i) {
             std::uint16_t code = codes_[i];
             out.Put(literalCodes[code], literalLengths[code]);
@@ -315,6 +338,7 @@ class BlockEncoder final : public TokenSink {
     int positionBits_;
     std::vector<std::uint16_t> codes_;
     std::vector<std::uint16_t> positions_;
+    std::vector<Range> pieces_;
 };
 
 void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits,
