@@ -18,7 +18,7 @@ constexpr int kLiteralCodes = 510;
 constexpr int kLengthCodes = 19;
 constexpr int kMaxCodeLength = 16;
 constexpr std::size_t kBlockCodes = 65535;
-constexpr std::size_t kSplitCodes = 4096;  // the shortest block a split makes
+constexpr std::size_t kSplitCodes = 2048;  // the shortest block a split makes
 constexpr int kMostPositionCodes = 17;
 
 std::uint32_t PositionSlot(std::uint32_t position) {
