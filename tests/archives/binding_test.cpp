@@ -74,26 +74,28 @@ TEST_F(Binding, ListingTakesTimesAndSizesFromTheGettersThatExist) {
     TArchiveEntryInfo entry{};
     const HARC archive = full.OpenArchive(0, "/a.lzh", 0);
     ASSERT_EQ(full.FindFirst(archive, "*", entry), 0);
-    EXPECT_EQ(entry.lastWriteTime, 20'000'000u);
-    EXPECT_EQ(entry.creationTime, 30'000'000u);
-    EXPECT_EQ(entry.lastAccessTime, 40'000'000u);
-    EXPECT_EQ(entry.originalSize, 0x1'0000'0000u);
-    EXPECT_EQ(entry.compressedSize, 0x2'0000'0000u);
+    // The entry record is packed: unary + reads each field by value (a reference to it would
+    // be misaligned).
+    EXPECT_EQ(+entry.lastWriteTime, 20'000'000u);
+    EXPECT_EQ(+entry.creationTime, 30'000'000u);
+    EXPECT_EQ(+entry.lastAccessTime, 40'000'000u);
+    EXPECT_EQ(+entry.originalSize, 0x1'0000'0000u);
+    EXPECT_EQ(+entry.compressedSize, 0x2'0000'0000u);
     ASSERT_EQ(full.FindNext(archive, entry), 0);
     EXPECT_STREQ(entry.record.file_name, "member1.txt");
     entry.originalSize = 77;
     EXPECT_NE(full.FindNext(archive, entry), 0);
-    EXPECT_EQ(entry.originalSize, 77u) << "no member: the extension is left alone";
+    EXPECT_EQ(+entry.originalSize, 77u) << "no member: the extension is left alone";
 
     TArchiverDll partial("LHA 形式書庫", "PARTIAL32.DLL", "Unlha");
     partial.LoadDLL();
     RecorderAccess(partial.Handle()).SetMembers(1);
     ASSERT_EQ(partial.FindFirst(partial.OpenArchive(0, "/a.lzh", 0), "*", entry), 0);
-    EXPECT_EQ(entry.lastWriteTime, dosTime);
-    EXPECT_EQ(entry.creationTime, dosTime);
-    EXPECT_EQ(entry.lastAccessTime, 40'000'000u);
-    EXPECT_EQ(entry.originalSize, 0x1'0000'0000u);
-    EXPECT_EQ(entry.compressedSize, 500u) << "the 32-bit size, zero-extended";
+    EXPECT_EQ(+entry.lastWriteTime, dosTime);
+    EXPECT_EQ(+entry.creationTime, dosTime);
+    EXPECT_EQ(+entry.lastAccessTime, 40'000'000u);
+    EXPECT_EQ(+entry.originalSize, 0x1'0000'0000u);
+    EXPECT_EQ(+entry.compressedSize, 500u) << "the 32-bit size, zero-extended";
 }
 
 }  // namespace
