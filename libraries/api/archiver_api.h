@@ -27,9 +27,9 @@ typedef uintptr_t HARC;
 #define ARC_EXTRACT_MESSAGE_NAME "wm_arcextract"
 
 enum {
-    ARC_PROGRESS_BEGIN = 0,  /* a member is about to be processed */
-    ARC_PROGRESS_UPDATE = 1, /* bytes of the current member were processed */
-    ARC_PROGRESS_END = 2,    /* the current member is done */
+    ARC_PROGRESS_BEGIN = 0,     /* a member is about to be processed */
+    ARC_PROGRESS_UPDATE = 1,    /* bytes of the current member were processed */
+    ARC_PROGRESS_END = 2,       /* the current member is done */
     ARC_PROGRESS_SELECT = 0x805 /* the component's file filter selected a file */
 };
 
@@ -37,36 +37,36 @@ enum {
 
 /* One member of a listing, as FindFirst / FindNext fill it (558 bytes). */
 typedef struct ARCHIVE_ENTRY_RECORD {
-    uint32_t original_size;         /*   0 */
-    uint32_t compressed_size;       /*   4 */
-    uint32_t crc;                   /*   8 */
-    uint32_t flag;                  /*  12 */
-    uint32_t os_type;               /*  16 */
-    uint16_t ratio;                 /*  20: per mille */
-    uint16_t dos_date;              /*  22 */
-    uint16_t dos_time;              /*  24 */
+    uint32_t original_size;           /*   0 */
+    uint32_t compressed_size;         /*   4 */
+    uint32_t crc;                     /*   8 */
+    uint32_t flag;                    /*  12 */
+    uint32_t os_type;                 /*  16 */
+    uint16_t ratio;                   /*  20: per mille */
+    uint16_t dos_date;                /*  22 */
+    uint16_t dos_time;                /*  24 */
     char file_name[ARC_NAME_MAX + 1]; /*  26 */
-    char pad1[3];                   /* 539 */
-    char attribute[8];              /* 542 */
-    char method[8];                 /* 550 */
+    char pad1[3];                     /* 539 */
+    char attribute[8];                /* 542 */
+    char method[8];                   /* 550 */
 } ARCHIVE_ENTRY_RECORD;
 
 /* Progress record sent with the "wm_arcextract" message (1074 bytes). */
 typedef struct EXTRACTINGINFOEX {
-    uint32_t file_size;                     /*    0 */
-    uint32_t write_size;                    /*    4 */
+    uint32_t file_size;                      /*    0 */
+    uint32_t write_size;                     /*    4 */
     char source_file_name[ARC_NAME_MAX + 1]; /*    8 */
-    char pad1[3];                           /*  521 */
+    char pad1[3];                            /*  521 */
     char dest_file_name[ARC_NAME_MAX + 1];   /*  524 */
-    char pad2[3];                           /* 1037 */
-    uint32_t compressed_size;               /* 1040 */
-    uint32_t crc;                           /* 1044 */
-    uint32_t os_type;                       /* 1048 */
-    uint16_t ratio;                         /* 1052 */
-    uint16_t dos_date;                      /* 1054 */
-    uint16_t dos_time;                      /* 1056 */
-    char attribute[8];                      /* 1058 */
-    char method[8];                         /* 1066 */
+    char pad2[3];                            /* 1037 */
+    uint32_t compressed_size;                /* 1040 */
+    uint32_t crc;                            /* 1044 */
+    uint32_t os_type;                        /* 1048 */
+    uint16_t ratio;                          /* 1052 */
+    uint16_t dos_date;                       /* 1054 */
+    uint16_t dos_time;                       /* 1056 */
+    char attribute[8];                       /* 1058 */
+    char method[8];                          /* 1066 */
 } EXTRACTINGINFOEX;
 typedef EXTRACTINGINFOEX* LPEXTRACTINGINFOEX;
 
@@ -90,16 +90,16 @@ enum {
     ARC_ERROR_NOT_REGULAR = 0x800C,    /* a name that is no regular file or folder */
     ARC_ERROR_BUFFER_TOO_SMALL = 0x800D,
     ARC_ERROR_NO_MEMORY = 0x800E,
-    ARC_ERROR_ABORTED = 0x8020,        /* stopped through the progress answer */
+    ARC_ERROR_ABORTED = 0x8020, /* stopped through the progress answer */
     ARC_ERROR_INTERNAL = 0x80FF
 };
 
 /* CheckArchive modes: the low nibble is the depth, flags are added to it. */
 enum {
-    ARC_CHECK_QUICK = 0,       /* the first header is sound */
-    ARC_CHECK_HEADERS = 1,     /* every header is sound */
-    ARC_CHECK_FULL = 3,        /* every member decodes with a correct CRC */
-    ARC_CHECK_EMBEDDED = 16    /* also look for an archive inside a self-extracting program */
+    ARC_CHECK_QUICK = 0,    /* the first header is sound */
+    ARC_CHECK_HEADERS = 1,  /* every header is sound */
+    ARC_CHECK_FULL = 3,     /* every member decodes with a correct CRC */
+    ARC_CHECK_EMBEDDED = 16 /* also look for an archive inside a self-extracting program */
 };
 
 /* OpenArchive mode flag: also look for an archive inside a self-extracting program. */
