@@ -46,7 +46,7 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz
 
 # The main job headless: sample files compressed, listed, tested, run and decompressed
 # again with zembrat-cli, and compared (output in demo-out/).
