@@ -1,5 +1,6 @@
 // Drives the LHA library for bench/run.sh: one member in, one archive out, or the reverse.
-//   lha_bench compress <method> <level> <input> <archive> [bytes]
+//   lha_bench compress <method> <level>[:threads] <input> <archive> [bytes]
+//     threads: 1 parses on one thread; by default as many as the machine has cores
 //     bytes: read the input over and over until this many bytes (for the flat-memory run)
 //   lha_bench extract <archive> <output file>
 #include <charconv>
@@ -44,12 +45,15 @@ std::uint64_t Number(const char* text) {
     return value;
 }
 
-int Compress(const std::string& method, int level, const std::string& inputPath,
+int Compress(const std::string& method, const std::string& level, const std::string& inputPath,
              const std::string& archivePath, std::uint64_t bytes) {
     FileOutput out(archivePath);
     WriterOptions options;
     options.method = method;
-    options.level = level;
+    options.level = static_cast<int>(Number(level.c_str()));
+    if (auto colon = level.find(':'); colon != std::string::npos) {
+        options.threads = static_cast<int>(Number(level.c_str() + colon + 1));
+    }
     Writer writer(out, options);
     Member member;
     member.path = "corpus.bin";
@@ -83,14 +87,14 @@ int main(int argc, char** argv) {
     try {
         std::string command = argc > 1 ? argv[1] : "";
         if (command == "compress" && (argc == 6 || argc == 7)) {
-            return Compress(argv[2], static_cast<int>(Number(argv[3])), argv[4], argv[5],
-                            argc == 7 ? Number(argv[6]) : 0);
+            return Compress(argv[2], argv[3], argv[4], argv[5], argc == 7 ? Number(argv[6]) : 0);
         }
         if (command == "extract" && argc == 4) {
             return Extract(argv[2], argv[3]);
         }
-        std::cerr << "usage: lha_bench compress <method> <level> <input> <archive> [bytes]\n"
-                     "       lha_bench extract <archive> <output>\n";
+        std::cerr
+            << "usage: lha_bench compress <method> <level>[:threads] <input> <archive> [bytes]\n"
+               "       lha_bench extract <archive> <output>\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "lha_bench: " << e.what() << "\n";

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Prints one table from one run: our LHA encoder (lh5, lh6, lh7; level 0 and 1 for lh7) beside
+# Prints one table from one run: our LHA encoder (lh5, lh6, lh7; level 0 and 1 for lh7; on as
+# many threads as the machine has cores, and lh5/lh7 again on one thread) beside
 # jlha and gzip, our lh7 decoder beside lhasa, 7zz and bsdtar, peak memory of each, and our
 # peak memory on a 1 GiB input. Ratios compare figures measured in this same run.
 #   bench/run.sh [build folder, default build]
@@ -45,6 +46,13 @@ for m in 5 6 7; do
         eval "jb=\$jbytes$m js=\$jsecs$m"
         row "ours lh$m level $level" "$(stat -c %s "ours$m$level.lzh")" "$secs" "$kib" "$jb" "$js"
     done
+done
+# The same parse on one thread (the archive is the same; only the time differs).
+for m in 5 7; do
+    run "$bench" compress "-lh$m-" 0:1 corpus.bin "single$m.lzh"
+    cmp -s "single$m.lzh" "ours${m}0.lzh" || { echo "lh$m on one thread differs" >&2; exit 1; }
+    eval "jb=\$jbytes$m js=\$jsecs$m"
+    row "ours lh$m one thread" "$(stat -c %s "single$m.lzh")" "$secs" "$kib" "$jb" "$js"
 done
 for m in 5 6 7; do
     eval "row 'jlha lh$m' \$jbytes$m \$jsecs$m \$jkib$m"

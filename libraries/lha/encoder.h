@@ -8,17 +8,26 @@
 
 namespace zembrat::lha {
 
+struct EncodeSettings {
+    int level = 0;    // 0 fast, 1 smaller and slower
+    int threads = 0;  // 0: as the machine has cores; 1: the calling thread only
+};
+
 // Reads exactly size bytes from input (throws Error(kIo) when it ends early) and writes their
-// compressed form to output. level: 0 fast, 1 smaller and slower.
+// compressed form to output. The output does not depend on threads.
 using EncodeFunction = void (*)(InputStream& input, std::uint64_t size, OutputStream& output,
-                                int level);
+                                const EncodeSettings& settings);
 
 // The encoder for a method id, or nullptr.
 EncodeFunction FindEncoder(std::string_view method);
 
-void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output, int level);
-void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output, int level);
-void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output, int level);
-void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output, int level);
+void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output,
+                  const EncodeSettings& settings);
+void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings);
+void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings);
+void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings);
 
 }  // namespace zembrat::lha

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "bit_writer.h"
+#include "chunked_parse.h"
 #include "encoder.h"
 #include "huffman_encoder.h"
-#include "match_finder.h"
 
 namespace zembrat::lha {
 namespace {
@@ -25,14 +25,14 @@ std::uint32_t PositionSlot(std::uint32_t position) {
     return position == 0 ? 0 : static_cast<std::uint32_t>(std::bit_width(position));
 }
 
-class BlockEncoder final : public TokenSink {
+class BlockEncoder {
   public:
     BlockEncoder(OutputStream& output, int dictionaryBits)
         : bits_(output),
           positionCodes_(dictionaryBits + 1),
           positionBits_(dictionaryBits <= 13 ? 4 : 5) {
-        codes_.reserve(kBlockCodes);
-        positions_.reserve(kBlockCodes);
+        gathered_.codes.reserve(kBlockCodes);
+        gathered_.positions.reserve(kBlockCodes);
         // Until a block has been priced: literals at 8 bits, lengths and positions a little
         // dearer as they grow.
         for (int code = 0; code < kLiteralCodes; ++code) {
@@ -47,19 +47,23 @@ class BlockEncoder final : public TokenSink {
 
     const CodeCosts& Costs() const { return costs_; }
 
-    void Literal(std::uint8_t byte) override {
-        codes_.push_back(byte);
-        if (codes_.size() == kBlockCodes) {
-            WriteBlocks();
-        }
-    }
-
-    void Match(std::uint32_t length, std::uint32_t distance) override {
-        auto code = static_cast<std::uint16_t>(length - MatchFinder::kMinMatch + 256);
-        codes_.push_back(code);
-        positions_.push_back(static_cast<std::uint16_t>(distance - 1));
-        if (codes_.size() == kBlockCodes) {
-            WriteBlocks();
+    // Adds a chunk's codes, writing blocks as they fill.
+    void Append(const TokenList& tokens) {
+        std::size_t match = 0;
+        for (std::size_t i = 0; i < tokens.codes.size();) {
+            std::size_t n = std::min(tokens.codes.size() - i, kBlockCodes - codes_.size());
+            auto first = tokens.codes.begin() + static_cast<std::ptrdiff_t>(i);
+            auto matches = static_cast<std::size_t>(
+                std::count_if(first, first + static_cast<std::ptrdiff_t>(n),
+                              [](std::uint16_t c) { return c >= 256; }));
+            codes_.insert(codes_.end(), first, first + static_cast<std::ptrdiff_t>(n));
+            auto from = tokens.positions.begin() + static_cast<std::ptrdiff_t>(match);
+            positions_.insert(positions_.end(), from, from + static_cast<std::ptrdiff_t>(matches));
+            i += n;
+            match += matches;
+            if (codes_.size() == kBlockCodes) {
+                WriteBlocks();
+            }
         }
     }
 
@@ -336,35 +340,38 @@ class BlockEncoder final : public TokenSink {
     CodeCosts costs_;
     int positionCodes_;
     int positionBits_;
-    std::vector<std::uint16_t> codes_;
-    std::vector<std::uint16_t> positions_;
+    TokenList gathered_;  // codes of the blocks not yet written
+    std::vector<std::uint16_t>& codes_ = gathered_.codes;
+    std::vector<std::uint16_t>& positions_ = gathered_.positions;
     std::vector<Range> pieces_;
 };
 
 void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits,
-            int level) {
+            const EncodeSettings& settings) {
     BlockEncoder blocks(output, dictionaryBits);
     // Level 0 parses lazily; level 1 prices every path (several times slower, a few per
     // cent smaller).
-    MatchFinder finder(dictionaryBits, MatchEffort{});
-    if (level > 0) {
-        finder.ParseOptimal(input, size, blocks, blocks.Costs());
-    } else {
-        finder.Parse(input, size, blocks, blocks.Costs());
-    }
+    ParseInChunks(
+        input, size,
+        ChunkedParse{
+            .windowBits = dictionaryBits, .level = settings.level, .threads = settings.threads},
+        blocks.Costs(), [&blocks](const TokenList& tokens) { blocks.Append(tokens); });
     blocks.Finish();
 }
 
 }  // namespace
 
-void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
-    Encode(input, size, output, 13, level);
+void EncodeLh5(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings) {
+    Encode(input, size, output, 13, settings);
 }
-void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
-    Encode(input, size, output, 15, level);
+void EncodeLh6(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings) {
+    Encode(input, size, output, 15, settings);
 }
-void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output, int level) {
-    Encode(input, size, output, 16, level);
+void EncodeLh7(InputStream& input, std::uint64_t size, OutputStream& output,
+               const EncodeSettings& settings) {
+    Encode(input, size, output, 16, settings);
 }
 
 }  // namespace zembrat::lha

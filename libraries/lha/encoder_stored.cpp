@@ -6,7 +6,8 @@
 
 namespace zembrat::lha {
 
-void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output, int) {
+void EncodeStored(InputStream& input, std::uint64_t size, OutputStream& output,
+                  const EncodeSettings&) {
     std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 18)));
     std::uint64_t left = size;
     while (left > 0) {

@@ -4,22 +4,21 @@
 #include <bit>
 #include <cstring>
 #include <limits>
-
-#include "lha/archive.h"
+#include <stdexcept>
 
 namespace zembrat::lha {
 namespace {
 
 constexpr int kHashBits = 16;
 constexpr int kNearHashBits = 14;
-constexpr std::size_t kSlideBytes = 1 << 20;
-constexpr std::size_t kPadding = 16;
 
 std::uint32_t Load32(const std::uint8_t* at) {
     std::uint32_t v;
     std::memcpy(&v, at, 4);
     return v;
 }
+
+}  // namespace
 
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
     std::uint32_t n = 0;
@@ -38,71 +37,41 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
     return n;
 }
 
-}  // namespace
-
 MatchFinder::MatchFinder(int windowBits, MatchEffort effort)
     : effort_(effort),
       window_(std::size_t{1} << windowBits),
       maxDistance_(window_ - 1),
-      buffer_(window_ + kSlideBytes + kPadding, 0),
       head_(std::size_t{1} << kHashBits, -1),
       nearHead_(std::size_t{1} << kNearHashBits, -1),
       previous_(window_, -1) {}
 
-std::uint32_t MatchFinder::Hash(std::size_t at) const {
-    std::uint32_t v;
-    std::memcpy(&v, buffer_.data() + at, 4);
-    return (v * 2654435761u) >> (32 - kHashBits);
+void MatchFinder::Begin(std::span<const std::uint8_t> data, std::size_t start) {
+    if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
+        start > data.size()) {
+        throw std::length_error("match finder: chunk too large");
+    }
+    data_ = data.data();
+    end_ = data.size();
+    std::fill(head_.begin(), head_.end(), -1);
+    std::fill(nearHead_.begin(), nearHead_.end(), -1);
+    std::fill(previous_.begin(), previous_.end(), -1);
+    for (position_ = start - std::min(start, maxDistance_); position_ < start; ++position_) {
+        if (Insertable(position_)) {
+            Insert(position_);
+        }
+    }
 }
 
 std::int32_t MatchFinder::Insert(std::size_t at) {
-    std::uint32_t v;
-    std::memcpy(&v, buffer_.data() + at, 4);
+    std::uint32_t v = Load32(data_ + at);
     std::uint32_t near = ((v & 0xFFFFFFu) * 2246822519u) >> (32 - kNearHashBits);
     nearest_ = nearHead_[near];
     nearHead_[near] = static_cast<std::int32_t>(at);
-    std::uint32_t h = Hash(at);
+    std::uint32_t h = (v * 2654435761u) >> (32 - kHashBits);
     std::int32_t old = head_[h];
     previous_[at & (window_ - 1)] = old;
     head_[h] = static_cast<std::int32_t>(at);
     return old;
-}
-
-void MatchFinder::Slide() {
-    // Keep at least a window of history; slide by whole windows so chain slots stay put.
-    std::size_t shift = ((position_ - window_) / window_) * window_;
-    if (shift == 0) {
-        return;
-    }
-    std::memmove(buffer_.data(), buffer_.data() + shift, end_ - shift);
-    position_ -= shift;
-    end_ -= shift;
-    auto rebase = [shift](std::int32_t& p) {
-        p = p >= static_cast<std::int32_t>(shift) ? p - static_cast<std::int32_t>(shift) : -1;
-    };
-    std::for_each(head_.begin(), head_.end(), rebase);
-    std::for_each(nearHead_.begin(), nearHead_.end(), rebase);
-    std::for_each(previous_.begin(), previous_.end(), rebase);
-}
-
-void MatchFinder::Refill(InputStream& input, std::uint64_t& left) {
-    if (left == 0 || end_ - position_ >= kMaxMatch + 1) {
-        return;
-    }
-    std::size_t capacity = buffer_.size() - kPadding;
-    if (end_ == capacity) {
-        Slide();
-    }
-    while (left > 0 && end_ < capacity) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity - end_));
-        std::size_t got =
-            input.Read(std::as_writable_bytes(std::span(buffer_.data() + end_, want)));
-        if (got == 0) {
-            throw Error(ErrorKind::kIo, "input ended before its stated size");
-        }
-        end_ += got;
-        left -= got;
-    }
 }
 
 std::int32_t MatchFinder::Gain(Found match, const CodeCosts& costs) {
@@ -137,12 +106,12 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
         return best;
     }
     int chain = better >= effort_.goodLength ? effort_.maxChain / 4 : effort_.maxChain;
-    const std::uint8_t* here = buffer_.data() + position_;
+    const std::uint8_t* here = data_ + position_;
     std::int64_t oldest =
         static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
     // The chains link 4-byte prefixes; the nearest 3-byte match comes from its own table.
     if (bestLength < kMinMatch && nearest_ >= 0 && nearest_ >= oldest) {
-        std::uint32_t length = CommonLength(here, buffer_.data() + nearest_, limit);
+        std::uint32_t length = CommonLength(here, data_ + nearest_, limit);
         if (length >= kMinMatch) {
             best = {length,
                     static_cast<std::uint32_t>(position_ - static_cast<std::size_t>(nearest_))};
@@ -151,7 +120,7 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
         }
     }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
-        const std::uint8_t* there = buffer_.data() + candidate;
+        const std::uint8_t* there = data_ + candidate;
         // The last bytes a longer match needs, and the first four (the chain's hash may collide).
         std::uint32_t tail = bestLength > 3 ? bestLength - 3 : 0;
         if (Load32(there + tail) == Load32(here + tail) && Load32(there) == Load32(here)) {
@@ -181,26 +150,21 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
     return best;
 }
 
-void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink,
+void MatchFinder::Parse(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
                         const CodeCosts& costs) {
-    std::uint64_t left = size;
+    Begin(data, start);
     bool pending = false;  // a literal or match at position_ - 1 waits for the lazy decision
     Found previous;
-    for (;;) {
-        Refill(input, left);
-        if (position_ >= end_) {
-            break;
-        }
+    while (position_ < end_) {
         std::size_t available = end_ - position_;
         Found current;
-        if (available >= kMinMatch) {
+        if (Insertable(position_)) {
             std::int32_t candidate = Insert(position_);
             if (!(pending && previous.length >= effort_.lazyLength)) {
                 std::uint32_t limit =
                     static_cast<std::uint32_t>(std::min<std::size_t>(available, kMaxMatch));
                 current = Longest(candidate, pending ? previous.length : 0, limit, costs);
-                if (current.length != 0 &&
-                    !WorthMatching(current, costs, buffer_.data() + position_)) {
+                if (current.length != 0 && !WorthMatching(current, costs, data_ + position_)) {
                     current = {};
                 }
             }
@@ -208,12 +172,12 @@ void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink,
         if (pending && previous.length >= kMinMatch &&
             (current.length == 0 ||
              Gain(current, costs) + static_cast<std::int32_t>(costs.literalAverage) -
-                     static_cast<std::int32_t>(16 * costs.code[buffer_[position_ - 1]]) <=
+                     static_cast<std::int32_t>(16 * costs.code[data_[position_ - 1]]) <=
                  Gain(previous, costs))) {
             sink.Match(previous.length, previous.distance);
             std::size_t matchEnd = position_ - 1 + previous.length;
             for (std::size_t at = position_ + 1; at < matchEnd; ++at) {
-                if (at + kMinMatch <= end_) {
+                if (Insertable(at)) {
                     Insert(at);
                 }
             }
@@ -222,7 +186,7 @@ void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink,
             continue;
         }
         if (pending) {
-            sink.Literal(buffer_[position_ - 1]);
+            sink.Literal(data_[position_ - 1]);
         }
         pending = true;
         previous = current;
@@ -232,7 +196,7 @@ void MatchFinder::Parse(InputStream& input, std::uint64_t size, TokenSink& sink,
         if (previous.length >= kMinMatch) {
             sink.Match(previous.length, previous.distance);
         } else {
-            sink.Literal(buffer_[position_ - 1]);
+            sink.Literal(data_[position_ - 1]);
         }
     }
 }

@@ -1,11 +1,11 @@
-// LZ77 parsing with hash chains and lazy matching, reading its input in a sliding buffer.
+// LZ77 parsing of one chunk of input held in memory: hash chains, then a lazy or an optimal
+// choice among the matches found.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
-
-#include "lha/stream.h"
 
 namespace zembrat::lha {
 
@@ -26,26 +26,27 @@ struct MatchEffort {
     std::uint32_t niceLength = 160;  // a match this long ends the search
 };
 
-// Bit costs of the codes, as the block encoder last priced them (for the optimal parse).
+// Bit costs of the codes, as the block encoder last priced them.
 struct CodeCosts {
     std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
     std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
     std::uint32_t literalAverage = 8 * 16;     // mean literal cost, in 1/16 bits
 };
 
-class MatchFinder {
+// Cache-line aligned: finders working side by side on two threads must not share a line.
+class alignas(64) MatchFinder {
   public:
     static constexpr std::uint32_t kMinMatch = 3;
     static constexpr std::uint32_t kMaxMatch = 256;
 
     MatchFinder(int windowBits, MatchEffort effort);
 
-    // Parses exactly size bytes of input (throws Error(kIo) when it ends early).
-    // Matches are weighed by costs (which the sink may update between calls).
-    void Parse(InputStream& input, std::uint64_t size, TokenSink& sink, const CodeCosts& costs);
-    // The same, choosing the cheapest path through every match found, priced by costs
-    // (which the sink may update between calls).
-    void ParseOptimal(InputStream& input, std::uint64_t size, TokenSink& sink,
+    // Parses data[start, end) lazily, with data[0, start) as history that matches may reach
+    // back into; no match runs past the end of data. Matches are weighed by costs.
+    void Parse(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
+               const CodeCosts& costs);
+    // The same, taking the cheapest path through every match found, priced by costs.
+    void ParseOptimal(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
                       const CodeCosts& costs);
 
   private:
@@ -54,11 +55,12 @@ class MatchFinder {
         std::uint32_t distance = 0;
     };
 
-    void Refill(InputStream& input, std::uint64_t& left);
-    void Slide();
-    std::uint32_t Hash(std::size_t at) const;
-    // Inserts position at into its chain (and the 3-byte table); returns the previous head of that
-    // chain (or -1).
+    // Empties the tables and inserts the history positions that matches can still reach.
+    void Begin(std::span<const std::uint8_t> data, std::size_t start);
+    // Whether position at has the four bytes a chain's hash needs.
+    bool Insertable(std::size_t at) const { return at + 4 <= end_; }
+    // Inserts position at into its chain (and the 3-byte table); returns the previous head of
+    // that chain (or -1).
     std::int32_t Insert(std::size_t at);
     Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit,
                   const CodeCosts& costs) const;
@@ -74,13 +76,16 @@ class MatchFinder {
     MatchEffort effort_;
     std::size_t window_;
     std::size_t maxDistance_;
-    std::vector<std::uint8_t> buffer_;
     std::vector<std::int32_t> head_;
     std::vector<std::int32_t> nearHead_;  // latest position of each 3-byte prefix
     std::int32_t nearest_ = -1;           // its value before the last Insert
     std::vector<std::int32_t> previous_;
+    const std::uint8_t* data_ = nullptr;
     std::size_t position_ = 0;
     std::size_t end_ = 0;
 };
+
+// Length of the common prefix of a and b, at most limit.
+std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit);
 
 }  // namespace zembrat::lha

@@ -3,11 +3,9 @@
 // every position (shortest paths over a line), then read back from the segment's end.
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <vector>
 
-#include "lha/archive.h"
 #include "match_finder.h"
 
 namespace zembrat::lha {
@@ -16,23 +14,6 @@ namespace {
 constexpr std::size_t kSegment = 4096;
 constexpr std::size_t kMaxFound = 32;
 constexpr std::uint32_t kUnreached = std::numeric_limits<std::uint32_t>::max();
-
-std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
-    std::uint32_t n = 0;
-    while (n + 8 <= limit) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        if (x != y) {
-            return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
-        }
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n]) {
-        ++n;
-    }
-    return n;
-}
 
 std::uint32_t Slot(std::uint32_t position) {
     std::uint32_t slot = 0;
@@ -49,11 +30,11 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
     std::size_t count = 0;
     std::uint32_t best = kMinMatch - 1;
     int chain = effort_.maxChain;
-    const std::uint8_t* here = buffer_.data() + position_;
+    const std::uint8_t* here = data_ + position_;
     std::int64_t oldest =
         static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
     if (nearest_ >= 0 && nearest_ >= oldest && capacity > 0) {
-        std::uint32_t length = CommonLength(here, buffer_.data() + nearest_, limit);
+        std::uint32_t length = CommonLength(here, data_ + nearest_, limit);
         if (length >= kMinMatch) {
             best = length;
             out[count++] = {
@@ -61,7 +42,7 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
         }
     }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
-        const std::uint8_t* there = buffer_.data() + candidate;
+        const std::uint8_t* there = data_ + candidate;
         if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
             std::uint32_t length = CommonLength(here, there, limit);
             if (length > best) {
@@ -87,39 +68,31 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
     return count;
 }
 
-void MatchFinder::ParseOptimal(InputStream& input, std::uint64_t size, TokenSink& sink,
-                               const CodeCosts& costs) {
-    std::uint64_t left = size;
+void MatchFinder::ParseOptimal(std::span<const std::uint8_t> data, std::size_t start,
+                               TokenSink& sink, const CodeCosts& costs) {
+    Begin(data, start);
     std::vector<std::uint32_t> cost(kSegment + 1);
     std::vector<Found> step(kSegment + 1);  // how each position is best reached
-    std::vector<std::uint8_t> bytes(kSegment);
     std::vector<Found> tokens;
     tokens.reserve(kSegment);
     Found found[kMaxFound];
-    for (;;) {
-        Refill(input, left);
-        if (position_ >= end_) {
-            break;
-        }
-        std::uint64_t remaining = left + (end_ - position_);
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kSegment));
+    while (position_ < end_) {
+        std::size_t segmentStart = position_;
+        std::size_t n = std::min(end_ - position_, kSegment);
         std::fill(cost.begin(), cost.begin() + static_cast<std::ptrdiff_t>(n) + 1, kUnreached);
         cost[0] = 0;
         std::size_t forcedUntil = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            Refill(input, left);
-            std::uint8_t byte = buffer_[position_];
-            bytes[i] = byte;
+            std::uint8_t byte = data_[position_];
             if (cost[i] != kUnreached && cost[i] + costs.code[byte] < cost[i + 1]) {
                 cost[i + 1] = cost[i] + costs.code[byte];
                 step[i + 1] = {1, 0};
             }
-            std::size_t available = end_ - position_;
-            if (available >= kMinMatch) {
+            if (Insertable(position_)) {
                 std::int32_t candidate = Insert(position_);
                 if (i >= forcedUntil && cost[i] != kUnreached) {
                     auto limit = static_cast<std::uint32_t>(
-                        std::min<std::size_t>({available, kMaxMatch, n - i}));
+                        std::min<std::size_t>({end_ - position_, kMaxMatch, n - i}));
                     std::size_t count =
                         limit >= kMinMatch ? AllMatches(candidate, limit, found, kMaxFound) : 0;
                     std::uint32_t shorter = kMinMatch;
@@ -157,7 +130,7 @@ void MatchFinder::ParseOptimal(InputStream& input, std::uint64_t size, TokenSink
         std::size_t at = 0;
         for (auto token = tokens.rbegin(); token != tokens.rend(); ++token) {
             if (token->distance == 0) {
-                sink.Literal(bytes[at]);
+                sink.Literal(data_[segmentStart + at]);
             } else {
                 sink.Match(token->length, token->distance);
             }

@@ -168,7 +168,9 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
         TrackedInput tracked(data, size, progress, spool ? &*spool : nullptr);
         LimitedOutput limited(s.output, size - 1);
         try {
-            FindEncoder(m.method)(tracked, size, limited, s.options.level);
+            FindEncoder(m.method)(
+                tracked, size, limited,
+                EncodeSettings{.level = s.options.level, .threads = s.options.threads});
             m.compressedSize = limited.Count();
             m.crc = tracked.Crc();
         } catch (const NotSmaller&) {
@@ -186,7 +188,7 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
     if (store) {
         m.method = "-lh0-";
         TrackedInput tracked(*storeFrom, size, progress, nullptr);
-        EncodeStored(tracked, size, s.output, 0);
+        EncodeStored(tracked, size, s.output, EncodeSettings{});
         m.compressedSize = size;
         m.crc = tracked.Crc();
     }

@@ -115,7 +115,9 @@ struct WriterOptions {
     int headerLevel = 2;           // 0, 1 or 2
     std::string method = "-lh7-";  // "-lh0-", "-lh5-", "-lh6-" or "-lh7-"
     std::uint8_t osId = 'U';
-    int level = 0;  // 0: fast; 1: smaller output, slower (see the README)
+    int level = 0;    // 0: fast; 1: smaller output, slower (see the README)
+    int threads = 0;  // 0: as many as the machine has cores (two are used); 1: this thread only.
+                      // The archive comes out the same either way.
 };
 
 // Writes an archive. Needs a seekable output to patch sizes into headers.

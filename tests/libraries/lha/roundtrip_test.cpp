@@ -44,12 +44,13 @@ std::vector<Case> Cases() {
 }
 
 std::vector<std::byte> WriteOne(const Member& m, std::span<const std::byte> data, int level,
-                                const std::string& method, int encoderLevel = 0) {
+                                const std::string& method, int encoderLevel = 0, int threads = 0) {
     MemoryOutput out;
     WriterOptions options;
     options.headerLevel = level;
     options.method = method;
     options.level = encoderLevel;
+    options.threads = threads;
     Writer writer(out, options);
     MemoryInput in(data);
     writer.AddFile(m, in, data.size());
@@ -93,6 +94,38 @@ TEST(LhaRoundTrip, EveryMethodAndLevelGivesBackDataAndAttributes) {
             }
         }
     }
+}
+
+// Inputs of several 1 MiB chunks are parsed two at a time: matches must still reach back
+// across chunk edges, and the archive must not depend on the number of threads.
+TEST(LhaRoundTrip, ChunksParsedSideBySideGiveTheSameArchive) {
+    auto pattern = RandomBytes(30000, 11);
+    std::vector<std::byte> repeated;
+    while (repeated.size() < 3300000) {
+        repeated.insert(repeated.end(), pattern.begin(), pattern.end());
+    }
+    auto text = TextBytes(2500000, 12);
+    Member m;
+    m.path = "r";
+    for (int encoderLevel : {0, 1}) {
+        for (const std::string method : {"-lh5-", "-lh7-"}) {
+            SCOPED_TRACE(method + " level " + std::to_string(encoderLevel));
+            auto one = WriteOne(m, text, 2, method, encoderLevel, 1);
+            EXPECT_EQ(WriteOne(m, text, 2, method, encoderLevel, 2), one);
+            MemoryInput in(one);
+            Reader reader(in);
+            ASSERT_TRUE(reader.Next());
+            EXPECT_TRUE(ExtractToMemory(reader) == text);
+        }
+    }
+    // A 30000-byte pattern fits lh7's window: only its first copy is sent as literals (were
+    // chunks parsed without the history before them, each would send it again).
+    auto archive = WriteOne(m, repeated, 2, "-lh7-", 0, 2);
+    EXPECT_LT(archive.size(), 2 * pattern.size());
+    MemoryInput in(archive);
+    Reader reader(in);
+    ASSERT_TRUE(reader.Next());
+    EXPECT_TRUE(ExtractToMemory(reader) == repeated);
 }
 
 // An input that can be read once only.

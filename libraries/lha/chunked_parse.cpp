@@ -1,0 +1,87 @@
+#include "chunked_parse.h"
+
+#include <algorithm>
+#include <deque>
+#include <future>
+#include <thread>
+
+#include "lha/archive.h"
+
+namespace zembrat::lha {
+namespace {
+
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// Chunk k waits for chunk k - kLag to be consumed: at most this many chunks are parsed at once.
+constexpr std::size_t kLag = 2;
+
+struct Chunk {
+    std::vector<std::uint8_t> bytes;  // history, then the chunk itself
+    std::size_t start = 0;
+    CodeCosts costs;
+    TokenList tokens;
+    std::future<void> parsed;  // declared last: destroyed first, waiting for its thread
+};
+
+void ReadExactly(InputStream& input, std::span<std::uint8_t> into) {
+    while (!into.empty()) {
+        std::size_t got = input.Read(std::as_writable_bytes(into));
+        if (got == 0) {
+            throw Error(ErrorKind::kIo, "input ended before its stated size");
+        }
+        into = into.subspan(got);
+    }
+}
+
+}  // namespace
+
+void ParseInChunks(InputStream& input, std::uint64_t size, const ChunkedParse& settings,
+                   const CodeCosts& costs, const std::function<void(const TokenList&)>& consume) {
+    int threads = settings.threads > 0 ? settings.threads
+                                       : static_cast<int>(std::thread::hardware_concurrency());
+    // Deferred parses run on this thread when their turn comes; the result is the same.
+    std::launch policy = threads > 1 ? std::launch::async : std::launch::deferred;
+    std::size_t window = std::size_t{1} << settings.windowBits;
+    std::vector<MatchFinder> finders;  // chunk k uses finders[k % kLag], free again by then
+    for (std::size_t k = 0; k < kLag; ++k) {
+        finders.emplace_back(settings.windowBits, MatchEffort{});
+    }
+    std::deque<Chunk> chunks;  // references stay valid as chunks come and go at the ends
+    auto consumeOldest = [&] {
+        chunks.front().parsed.get();
+        consume(chunks.front().tokens);
+        chunks.pop_front();
+    };
+    std::uint64_t left = size;
+    for (std::size_t index = 0; left > 0; ++index) {
+        Chunk next;
+        if (!chunks.empty()) {
+            const std::vector<std::uint8_t>& before = chunks.back().bytes;
+            std::size_t history = std::min(window, before.size());
+            next.bytes.assign(before.end() - static_cast<std::ptrdiff_t>(history), before.end());
+        }
+        next.start = next.bytes.size();
+        auto length = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunkBytes));
+        next.bytes.resize(next.start + length);
+        ReadExactly(input, std::span(next.bytes).subspan(next.start));
+        left -= length;
+        if (chunks.size() == kLag) {
+            consumeOldest();
+        }
+        next.costs = costs;
+        Chunk& chunk = chunks.emplace_back(std::move(next));
+        MatchFinder& finder = finders[index % kLag];
+        bool optimal = settings.level > 0;
+        chunk.parsed = std::async(policy, [&chunk, &finder, optimal] {
+            if (optimal) {
+                finder.ParseOptimal(chunk.bytes, chunk.start, chunk.tokens, chunk.costs);
+            } else {
+                finder.Parse(chunk.bytes, chunk.start, chunk.tokens, chunk.costs);
+            }
+        });
+    }
+    while (!chunks.empty()) {
+        consumeOldest();
+    }
+}
+
+}  // namespace zembrat::lha
