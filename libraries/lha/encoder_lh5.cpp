@@ -21,28 +21,15 @@ constexpr std::size_t kBlockCodes = 65535;
 constexpr std::size_t kSplitCodes = 2048;  // the shortest block a split makes
 constexpr int kMostPositionCodes = 17;
 
-std::uint32_t PositionSlot(std::uint32_t position) {
-    return position == 0 ? 0 : static_cast<std::uint32_t>(std::bit_width(position));
-}
-
 class BlockEncoder {
   public:
     BlockEncoder(OutputStream& output, int dictionaryBits)
         : bits_(output),
+          costs_(CodeCosts::Starting()),
           positionCodes_(dictionaryBits + 1),
           positionBits_(dictionaryBits <= 13 ? 4 : 5) {
         gathered_.codes.reserve(kBlockCodes);
         gathered_.positions.reserve(kBlockCodes);
-        // Until a block has been priced: literals at 8 bits, lengths and positions a little
-        // dearer as they grow.
-        for (int code = 0; code < kLiteralCodes; ++code) {
-            costs_.code[static_cast<std::size_t>(code)] =
-                code < 256 ? 8
-                           : 7 + static_cast<std::uint32_t>(std::bit_width(unsigned(code - 255)));
-        }
-        for (std::uint32_t slot = 0; slot < costs_.position.size(); ++slot) {
-            costs_.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
-        }
     }
 
     const CodeCosts& Costs() const { return costs_; }
@@ -291,7 +278,8 @@ class BlockEncoder {
             out.bits += bits;
             return;
         } else {
-            Price(literalLengths, positionLengths, literalFrequency);
+            // The next block is parsed by this block's code lengths.
+            PriceByLengths(costs_, literalLengths, positionLengths, literalFrequency);
         }
         auto literalCodes = CanonicalCodes(literalLengths);
         auto positionCodes = CanonicalCodes(positionLengths);
@@ -308,31 +296,6 @@ class BlockEncoder {
             if (slot > 1) {
                 out.Put(position, static_cast<int>(slot - 1));
             }
-        }
-    }
-
-    // The next block is parsed with this block's code lengths; unused codes are priced high.
-    void Price(std::span<const std::uint8_t> literalLengths,
-               std::span<const std::uint8_t> positionLengths,
-               std::span<const std::uint32_t> literalFrequency) {
-        constexpr std::uint32_t kUnused = 16;
-        for (std::size_t code = 0; code < literalLengths.size(); ++code) {
-            costs_.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
-        }
-        for (std::size_t slot = 0; slot < costs_.position.size(); ++slot) {
-            std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
-                                       ? positionLengths[slot]
-                                       : kUnused;
-            costs_.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
-        }
-        std::uint64_t literalBits = 0, literals = 0;
-        for (std::size_t code = 0; code < 256; ++code) {
-            literalBits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
-            literals += literalFrequency[code];
-        }
-        if (literals != 0) {
-            costs_.literalAverage = std::max<std::uint32_t>(
-                16, static_cast<std::uint32_t>(literalBits * 16 / literals));
         }
     }
 

@@ -2,10 +2,11 @@
 // choice among the matches found.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "code_costs.h"
 
 namespace zembrat::lha {
 
@@ -26,13 +27,6 @@ struct MatchEffort {
     std::uint32_t niceLength = 160;  // a match this long ends the search
 };
 
-// Bit costs of the codes, as the block encoder last priced them.
-struct CodeCosts {
-    std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
-    std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
-    std::uint32_t literalAverage = 8 * 16;     // mean literal cost, in 1/16 bits
-};
-
 // Cache-line aligned: finders working side by side on two threads must not share a line.
 class alignas(64) MatchFinder {
   public:
@@ -45,7 +39,8 @@ class alignas(64) MatchFinder {
     // back into; no match runs past the end of data. Matches are weighed by costs.
     void Parse(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
                const CodeCosts& costs);
-    // The same, taking the cheapest path through every match found, priced by costs.
+    // The same, taking the cheapest path through every match found: priced first by costs,
+    // then again by what the codes of that path would cost, region by region.
     void ParseOptimal(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
                       const CodeCosts& costs);
 

@@ -1,0 +1,57 @@
+#include "code_costs.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "huffman_encoder.h"
+
+namespace zembrat::lha {
+namespace {
+
+constexpr int kMaxCodeLength = 16;
+
+}  // namespace
+
+CodeCosts CodeCosts::Starting() {
+    CodeCosts costs;
+    for (std::size_t code = 0; code < costs.code.size(); ++code) {
+        costs.code[code] =
+            code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255));
+    }
+    for (std::uint32_t slot = 0; slot < costs.position.size(); ++slot) {
+        costs.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
+    }
+    return costs;
+}
+
+void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
+                    std::span<const std::uint8_t> positionLengths,
+                    std::span<const std::uint32_t> literalFrequency) {
+    constexpr std::uint32_t kUnused = 16;
+    for (std::size_t code = 0; code < literalLengths.size(); ++code) {
+        costs.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
+    }
+    for (std::size_t slot = 0; slot < costs.position.size(); ++slot) {
+        std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
+                                   ? positionLengths[slot]
+                                   : kUnused;
+        costs.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
+    }
+    std::uint64_t literalBits = 0, literals = 0;
+    for (std::size_t code = 0; code < 256; ++code) {
+        literalBits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
+        literals += literalFrequency[code];
+    }
+    if (literals != 0) {
+        costs.literalAverage =
+            std::max<std::uint32_t>(16, static_cast<std::uint32_t>(literalBits * 16 / literals));
+    }
+}
+
+void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
+                   std::span<const std::uint32_t> positionFrequency) {
+    PriceByLengths(costs, BuildCodeLengths(literalFrequency, kMaxCodeLength),
+                   BuildCodeLengths(positionFrequency, kMaxCodeLength), literalFrequency);
+}
+
+}  // namespace zembrat::lha
