@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <future>
+#include <vector>
 
 #include "lha/archive.h"
 
@@ -27,11 +29,13 @@ class BoundedInput final : public InputStream {
     std::uint64_t left_;
 };
 
-// Passes data on while counting it, computing its CRC-16 and reporting progress.
+// Passes data on while counting it, computing its CRC-16 (unless the output after it does) and
+// reporting progress.
 class CheckedOutput final : public OutputStream {
   public:
-    CheckedOutput(OutputStream& output, std::uint64_t total, const ProgressFn& progress)
-        : output_(output), total_(total), progress_(progress) {}
+    CheckedOutput(OutputStream& output, std::uint64_t total, const ProgressFn& progress,
+                  bool computeCrc = true)
+        : output_(output), total_(total), progress_(progress), computeCrc_(computeCrc) {}
     void Write(std::span<const std::byte> data) override {
         if (data.empty()) {
             return;
@@ -39,7 +43,9 @@ class CheckedOutput final : public OutputStream {
         if (data.size() > total_ - std::min(total_, count_)) {
             throw Error(ErrorKind::kCorruptData, "decoded data longer than the member");
         }
-        crc_ = Crc16(data, crc_);
+        if (computeCrc_) {
+            crc_ = Crc16(data, crc_);
+        }
         count_ += data.size();
         output_.Write(data);
         if (progress_ && !progress_(count_, total_)) {
@@ -53,7 +59,31 @@ class CheckedOutput final : public OutputStream {
     OutputStream& output_;
     std::uint64_t total_;
     const ProgressFn& progress_;
+    bool computeCrc_;
     std::uint64_t count_ = 0;
+    std::uint16_t crc_ = 0;
+};
+
+// Computes the CRC-16 of what is written and passes it on, a megabyte at a time, on a thread
+// of its own: the decoder goes on while the last megabyte is checked and written.
+class BackgroundCrcOutput final : public OutputStream {
+  public:
+    explicit BackgroundCrcOutput(OutputStream& output);
+    ~BackgroundCrcOutput() override;  // waits for the thread; errors are Finish()'s to report
+    BackgroundCrcOutput(const BackgroundCrcOutput&) = delete;
+    BackgroundCrcOutput& operator=(const BackgroundCrcOutput&) = delete;
+    void Write(std::span<const std::byte> data) override;
+    // Writes what is left, waits, and reports the first error of the thread.
+    void Finish();
+    std::uint16_t Crc() const { return crc_; }
+
+  private:
+    void Dispatch();
+
+    OutputStream& output_;
+    std::vector<std::byte> filling_;
+    std::vector<std::byte> writing_;
+    std::future<void> pending_;
     std::uint16_t crc_ = 0;
 };
 

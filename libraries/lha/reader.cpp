@@ -1,5 +1,6 @@
 // Reads an archive member by member.
 #include <array>
+#include <thread>
 #include <vector>
 
 #include "decoder.h"
@@ -19,6 +20,8 @@ struct Reader::State {
 };
 
 namespace {
+
+constexpr std::uint64_t kBackgroundBytes = std::uint64_t{4} << 20;
 
 bool HeaderParsesAt(SeekableInput& input, std::uint64_t offset) {
     try {
@@ -103,12 +106,26 @@ void Reader::Extract(OutputStream& out, const ProgressFn& progress) {
     }
     s.input.Seek(m.dataOffset);
     BoundedInput data(s.input, m.compressedSize);
-    CheckedOutput checked(out, m.originalSize, progress);
-    decode(data, m.compressedSize, m.originalSize, checked);
-    if (checked.Count() != m.originalSize) {
+    std::uint16_t crc = 0;
+    std::uint64_t count = 0;
+    if (m.originalSize >= kBackgroundBytes && std::thread::hardware_concurrency() > 1) {
+        // Large members are checked and written on a second thread while decoding goes on.
+        BackgroundCrcOutput background(out);
+        CheckedOutput checked(background, m.originalSize, progress, false);
+        decode(data, m.compressedSize, m.originalSize, checked);
+        background.Finish();
+        crc = background.Crc();
+        count = checked.Count();
+    } else {
+        CheckedOutput checked(out, m.originalSize, progress);
+        decode(data, m.compressedSize, m.originalSize, checked);
+        crc = checked.Crc();
+        count = checked.Count();
+    }
+    if (count != m.originalSize) {
         throw Error(ErrorKind::kCorruptData, "decoded data shorter than the member");
     }
-    if (m.method != "-lhd-" && checked.Crc() != m.crc) {
+    if (m.method != "-lhd-" && crc != m.crc) {
         throw Error(ErrorKind::kCrc, "CRC mismatch in " + m.path);
     }
 }

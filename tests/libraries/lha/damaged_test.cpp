@@ -2,6 +2,7 @@
 // endless loops, and what can be read is read.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "test_support.h"
@@ -16,6 +17,21 @@ std::vector<std::byte> Bytes(std::string_view text) {
 
 void Append(std::vector<std::byte>& out, std::span<const std::byte> more) {
     out.insert(out.end(), more.begin(), more.end());
+}
+
+// The kind of error extracting the reader's first member raises, if any.
+std::optional<ErrorKind> FirstMemberFails(SeekableInput& archive, OutputStream& out) {
+    Reader reader(archive);
+    if (!reader.Next()) {
+        ADD_FAILURE() << "no member";
+        return std::nullopt;
+    }
+    try {
+        reader.Extract(out);
+    } catch (const Error& e) {
+        return e.Kind();
+    }
+    return std::nullopt;
 }
 
 void PutLe(std::vector<std::byte>& out, std::uint64_t value, int bytes) {
@@ -239,15 +255,35 @@ TEST(LhaDamaged, HeaderChecksumsAndDataCrcAreChecked) {
 
     auto badData = Level2Member("-lh0-", {{1, Bytes("c")}}, hello, Crc16(hello) ^ 1);
     MemoryInput in3(badData);
-    Reader reader(in3);
-    ASSERT_TRUE(reader.Next());
     MemoryOutput out;
-    try {
-        reader.Extract(out);
-        ADD_FAILURE() << "a bad data CRC went unnoticed";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Kind(), ErrorKind::kCrc);
-    }
+    EXPECT_EQ(FirstMemberFails(in3, out), ErrorKind::kCrc);
+}
+
+// Large members are checked and written on a second thread: a wrong CRC and a failing output
+// must still reach the caller.
+TEST(LhaDamaged, LargeMembersReportBadCrcAndWriteErrors) {
+    auto data = RandomBytes(5 << 20, 21);
+    auto badData = Level2Member("-lh0-", {{1, Bytes("big")}}, data, Crc16(data) ^ 1);
+    MemoryInput in(badData);
+    MemoryOutput out;
+    EXPECT_EQ(FirstMemberFails(in, out), ErrorKind::kCrc);
+
+    class FullDisk final : public OutputStream {
+      public:
+        void Write(std::span<const std::byte> data) override {
+            written_ += data.size();
+            if (written_ > (2 << 20)) {
+                throw Error(ErrorKind::kIo, "disk full");
+            }
+        }
+
+      private:
+        std::size_t written_ = 0;
+    };
+    auto good = Level2Member("-lh0-", {{1, Bytes("big")}}, data, Crc16(data));
+    MemoryInput goodIn(good);
+    FullDisk full;
+    EXPECT_EQ(FirstMemberFails(goodIn, full), ErrorKind::kIo);
 }
 
 TEST(LhaHeaders, ExtendedHeadersOfOtherWritersAreUnderstood) {
