@@ -61,7 +61,7 @@ std::vector<Sample> Samples() {
         {"one.bin", {std::byte{0x42}}},
         {"random.bin", RandomBytes(1 << 20, 7)},
         {"runs.bin", runs},
-        {"text.txt", TextBytes(300000, 11)},
+        {"text.txt", TextBytes(1300000, 11)},  // past the encoder's first 1 MiB chunk
         {"sub/dir/nested.txt", TextBytes(5000, 12)},
     };
 }
