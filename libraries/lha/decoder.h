@@ -13,6 +13,11 @@ namespace zembrat::lha {
 using DecodeFunction = void (*)(InputStream& input, std::uint64_t compressedSize,
                                 std::uint64_t originalSize, OutputStream& output);
 
+// What every decoder throws when the stream cannot be what it claims.
+[[noreturn]] inline void CorruptData(const char* why) {
+    throw Error(ErrorKind::kCorruptData, why);
+}
+
 // The decoder for a method id, or nullptr.
 DecodeFunction FindDecoder(std::string_view method);
 

@@ -14,10 +14,6 @@ namespace {
 constexpr int kCodes = 286;  // literals, lengths 3..31, and an escape for longer ones
 constexpr int kPositionBlocks = 128;
 
-[[noreturn]] void Corrupt(const char* why) {
-    throw Error(ErrorKind::kCorruptData, why);
-}
-
 // Three leading lengths of 1 cannot form a code: they announce a single symbol instead.
 bool ReadsSingle(const std::array<std::uint8_t, kCodes>& lengths, int read) {
     return read == 3 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1;
@@ -31,7 +27,7 @@ void ReadCodes(BitReader& bits, HuffmanDecoder& codes) {
         if (ReadsSingle(lengths, i + 1)) {
             unsigned only = bits.Get(9);
             if (only >= kCodes) {
-                Corrupt("single code out of range");
+                CorruptData("single code out of range");
             }
             codes.BuildSingle(static_cast<std::uint16_t>(only));
             return;
@@ -68,7 +64,7 @@ void DecodeLh3(InputStream& input, std::uint64_t compressedSize, std::uint64_t o
         if (blockLeft == 0) {
             blockLeft = bits.Get(16);
             if (blockLeft == 0) {
-                Corrupt("empty block");
+                CorruptData("empty block");
             }
             ReadCodes(bits, codes);
             ReadPositions(bits, positions);

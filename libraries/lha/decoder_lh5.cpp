@@ -18,10 +18,6 @@ constexpr std::size_t kLharkWindow = 1 << 16;
 constexpr std::size_t kChunk = 1 << 18;
 constexpr std::size_t kMaxMatch = 1024;  // room past the chunk for one copy
 
-[[noreturn]] void Corrupt(const char* why) {
-    throw Error(ErrorKind::kCorruptData, why);
-}
-
 // Decoded bytes with the history matches copy from; flushed to the output in chunks. The
 // history starts as spaces, as the classic decoders have it.
 class Window {
@@ -110,7 +106,7 @@ class Lh5Decoder {
             if (variant_.lhark) {
                 distance += LharkPosition(slot);
                 if (distance > kLharkWindow) {
-                    Corrupt("match position beyond the window");
+                    CorruptData("match position beyond the window");
                 }
             } else if (slot > 0) {
                 distance +=
@@ -136,7 +132,7 @@ class Lh5Decoder {
         if (code == 288) {
             return 514;
         }
-        Corrupt("match length code out of range");
+        CorruptData("match length code out of range");
     }
 
     // LHARK: slots 0..3 are positions themselves, then a base and (slot - 2) / 2 extra bits.
@@ -151,7 +147,7 @@ class Lh5Decoder {
     void ReadBlockHeader() {
         blockLeft_ = bits_.Get(16);
         if (blockLeft_ == 0) {
-            Corrupt("empty block");
+            CorruptData("empty block");
         }
         ReadSmallTable(lengthCodes_, kLengthCodes, 5, 3);
         ReadLiteralTable();
@@ -166,13 +162,13 @@ class Lh5Decoder {
         if (count == 0) {
             unsigned only = bits_.Get(countBits);
             if (static_cast<int>(only) >= symbols) {
-                Corrupt("single code out of range");
+                CorruptData("single code out of range");
             }
             table.BuildSingle(static_cast<std::uint16_t>(only));
             return;
         }
         if (count > symbols) {
-            Corrupt("table larger than its alphabet");
+            CorruptData("table larger than its alphabet");
         }
         std::array<std::uint8_t, 64> lengths{};
         int i = 0;
@@ -181,7 +177,7 @@ class Lh5Decoder {
             if (length == 7) {
                 while (bits_.Get(1)) {
                     if (++length > 16) {
-                        Corrupt("code length over 16");
+                        CorruptData("code length over 16");
                     }
                 }
             }
@@ -201,13 +197,13 @@ class Lh5Decoder {
         if (count == 0) {
             unsigned only = bits_.Get(9);
             if (only >= kLiteralCodes) {
-                Corrupt("single literal code out of range");
+                CorruptData("single literal code out of range");
             }
             literals_.BuildSingle(static_cast<std::uint16_t>(only));
             return;
         }
         if (count > kLiteralCodes) {
-            Corrupt("literal table larger than its alphabet");
+            CorruptData("literal table larger than its alphabet");
         }
         std::array<std::uint8_t, kLiteralCodes> lengths{};
         int i = 0;
@@ -221,7 +217,7 @@ class Lh5Decoder {
                         : code == 1 ? static_cast<int>(bits_.Get(4)) + 3
                                     : static_cast<int>(bits_.Get(9)) + 20;
             if (i + zeros > count) {
-                Corrupt("zero run past the literal table");
+                CorruptData("zero run past the literal table");
             }
             i += zeros;  // lengths are already 0
         }

@@ -12,17 +12,8 @@
 namespace zembrat::lha {
 namespace {
 
-[[noreturn]] void Corrupt(const char* why) {
-    throw Error(ErrorKind::kCorruptData, why);
-}
-
-struct Range {
-    unsigned base;
-    int bits;
-};
-
 // Rank ranges a..f.
-constexpr std::array<Range, 6> kRankRanges = {
+constexpr std::array<CodeRange, 6> kRankRanges = {
     {{0, 4}, {16, 4}, {32, 5}, {64, 6}, {128, 6}, {192, 6}}};
 
 // The codes of rank ranges, as trees: "(x y)" is a node whose 0 branch is x. Tree 17 never
@@ -64,7 +55,7 @@ constexpr std::array<std::string_view, 32> kRankTrees = {
 
 // Copy distances: ranges 0 and 1 belong to two-byte copies. Early in the output the far
 // ranges are coded with fewer bits, as nothing lies further back.
-constexpr std::array<Range, 6> kDistanceRanges = {
+constexpr std::array<CodeRange, 6> kDistanceRanges = {
     {{0, 6}, {64, 8}, {0, 6}, {64, 9}, {576, 11}, {2624, 13}}};
 
 class Pm1Decoder {
@@ -80,7 +71,7 @@ class Pm1Decoder {
             }
             std::size_t run = RunLength();
             for (std::size_t i = 0; i < run && !window.Done(); ++i) {
-                const Range& r = kRankRanges[RankRange()];
+                const CodeRange& r = kRankRanges[RankRange()];
                 Output(window, history_.Find(r.base + bits_.Get(r.bits)));
             }
             if (run != 216 && !window.Done()) {
@@ -200,7 +191,7 @@ class Pm1Decoder {
         std::size_t length = range < 2 ? 2 : CopyLength();
         std::size_t back = kDistanceRanges[range].base + bits_.Get(DistanceBits(range));
         if (back >= produced_) {
-            Corrupt("copy from before the start");
+            CorruptData("copy from before the start");
         }
         std::size_t from = window.Position() - back - 1;
         for (std::size_t i = 0; i < length && !window.Done(); ++i) {

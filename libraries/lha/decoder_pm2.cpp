@@ -11,18 +11,9 @@
 namespace zembrat::lha {
 namespace {
 
-[[noreturn]] void Corrupt(const char* why) {
-    throw Error(ErrorKind::kCorruptData, why);
-}
-
-struct Range {
-    unsigned base;
-    int bits;
-};
-
-constexpr std::array<Range, 8> kRankRanges = {
+constexpr std::array<CodeRange, 8> kRankRanges = {
     {{0, 3}, {8, 3}, {16, 4}, {32, 5}, {64, 5}, {96, 5}, {128, 6}, {192, 6}}};
-constexpr std::array<Range, 6> kLengthRanges = {
+constexpr std::array<CodeRange, 6> kLengthRanges = {
     {{17, 3}, {25, 3}, {33, 5}, {65, 6}, {129, 7}, {256, 0}}};
 
 class Pm2Decoder {
@@ -37,7 +28,7 @@ class Pm2Decoder {
             }
             unsigned kind = kinds_.Decode(bits_);
             if (kind < 8) {
-                const Range& r = kRankRanges[kind];
+                const CodeRange& r = kRankRanges[kind];
                 Output(window, history_.Find(r.base + bits_.Get(r.bits)));
                 continue;
             }
@@ -46,10 +37,10 @@ class Pm2Decoder {
             if (copy < 15) {
                 length = copy + 2;
             } else if (copy - 15 < kLengthRanges.size()) {
-                const Range& r = kLengthRanges[copy - 15];
+                const CodeRange& r = kLengthRanges[copy - 15];
                 length = r.base + bits_.Get(r.bits);
             } else {
-                Corrupt("command out of range");
+                CorruptData("command out of range");
             }
             std::size_t distance = 1 + Offset(copy);
             std::size_t from = window.Position() - distance;
@@ -121,7 +112,7 @@ class Pm2Decoder {
         needSizes_ = count >= 10 && !(count == 29 && shortest == 0);
         if (shortest == 0) {
             if (count == 0) {
-                Corrupt("empty command code");
+                CorruptData("empty command code");
             }
             kinds_.BuildSingle(static_cast<std::uint16_t>(count - 1));
             return;

@@ -113,6 +113,24 @@ void CheckSizes(const Member& m) {
     }
 }
 
+// The extended headers levels 1 and 2 share: folder, attributes, times and Unix attributes
+// (level 1 carries the Unix time in ext 0x54; level 2 has it in the base header).
+void PutFolderAndAttributes(std::vector<std::byte>& out, const Member& m, const std::string& folder,
+                            bool unixTimeInExtended) {
+    if (!folder.empty()) {
+        PutExtended(out, 0x02, Bytes(SlashTo(folder, static_cast<char>(0xFF))));
+    }
+    if (m.msdosAttributes != 0x20) {
+        std::vector<std::byte> data;
+        PutU16(data, m.msdosAttributes);
+        PutExtended(out, 0x40, data);
+    }
+    PutWindowsTimes(out, m);
+    if (m.osId == 'U') {
+        PutUnixExtended(out, m, unixTimeInExtended);
+    }
+}
+
 std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
     // Level 0 holds the whole path with '\\' separators; level 1 the name alone, with the
     // folder in ext 0x02 as Unix writers do (and as some readers require).
@@ -154,18 +172,7 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
         if (nameInExtended) {
             PutExtended(out, 0x01, Bytes(leaf));
         }
-        if (!folder.empty()) {
-            PutExtended(out, 0x02, Bytes(SlashTo(folder, static_cast<char>(0xFF))));
-        }
-        if (m.msdosAttributes != 0x20) {
-            std::vector<std::byte> data;
-            PutU16(data, m.msdosAttributes);
-            PutExtended(out, 0x40, data);
-        }
-        PutWindowsTimes(out, m);
-        if (m.osId == 'U') {
-            PutUnixExtended(out, m, true);
-        }
+        PutFolderAndAttributes(out, m, folder, true);
         packed += out.size() - baseSize;
     }
     if (packed > kMax32) {
@@ -200,18 +207,7 @@ std::vector<std::byte> EncodeLevel2(const Member& m) {
     PutExtended(out, 0x00, zeroCrc);
     std::size_t crcAt = out.size() - 4;
     PutExtended(out, 0x01, Bytes(name));
-    if (!folder.empty()) {
-        PutExtended(out, 0x02, Bytes(SlashTo(folder, static_cast<char>(0xFF))));
-    }
-    if (m.msdosAttributes != 0x20) {
-        std::vector<std::byte> data;
-        PutU16(data, m.msdosAttributes);
-        PutExtended(out, 0x40, data);
-    }
-    PutWindowsTimes(out, m);
-    if (m.osId == 'U') {
-        PutUnixExtended(out, m, false);
-    }
+    PutFolderAndAttributes(out, m, folder, false);
     // Old readers take a header whose first byte is 0 for the end mark.
     if ((out.size() & 0xFF) == 0) {
         PutU8(out, 0);

@@ -8,6 +8,12 @@
 
 namespace zembrat::lha {
 
+// A range of values: its first, and how many extra bits pick one inside it.
+struct CodeRange {
+    unsigned base;
+    int bits;
+};
+
 class RecencyList {
   public:
     RecencyList() {
