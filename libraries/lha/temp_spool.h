@@ -13,17 +13,20 @@ class TempSpool final : public OutputStream {
   public:
     TempSpool() : file_(std::tmpfile(), &std::fclose) {
         if (!file_) {
-            throw Error(ErrorKind::kIo, "cannot create a temporary file");
+            throw Error(ErrorKind::kCannotWrite, "cannot create a temporary file");
         }
     }
     void Write(std::span<const std::byte> data) override {
         if (std::fwrite(data.data(), 1, data.size(), file_.get()) != data.size()) {
-            throw Error(ErrorKind::kIo, "cannot write a temporary file");
+            throw Error(ErrorKind::kCannotWrite, "cannot write a temporary file");
         }
     }
     // Reads back what was written, from the start.
     void Rewind() {
-        if (std::fflush(file_.get()) != 0 || std::fseek(file_.get(), 0, SEEK_SET) != 0) {
+        if (std::fflush(file_.get()) != 0) {
+            throw Error(ErrorKind::kCannotWrite, "cannot write a temporary file");
+        }
+        if (std::fseek(file_.get(), 0, SEEK_SET) != 0) {
             throw Error(ErrorKind::kIo, "cannot read a temporary file");
         }
     }

@@ -206,6 +206,8 @@ int ResultFor(const lha::Error& error) {
             return ARC_ERROR_TOO_LARGE;
         case lha::ErrorKind::kIo:
             return ARC_ERROR_CANNOT_READ;
+        case lha::ErrorKind::kCannotWrite:
+            return ARC_ERROR_CANNOT_WRITE;
     }
     return ARC_ERROR_INTERNAL;
 }

@@ -267,13 +267,20 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
     try {
         writer.AddFile(header, input, size);
     } catch (const lha::Error& error) {
-        if (error.Kind() == lha::ErrorKind::kTooLarge) {
-            throw Failure(ARC_ERROR_TOO_LARGE, Escaped(entry.path) + ": " + error.what());
-        }
-        throw Failure(ARC_ERROR_CANNOT_READ, Escaped(entry.path) + ": " + error.what());
+        // Too large, or no room for the copy of the input: otherwise the input failed.
+        const int code = error.Kind() == lha::ErrorKind::kTooLarge ||
+                                 error.Kind() == lha::ErrorKind::kCannotWrite
+                             ? ResultFor(error)
+                             : ARC_ERROR_CANNOT_READ;
+        throw Failure(code, Escaped(entry.path) + ": " + error.what());
     }
     meter.Finish();
     context.output.Line("added " + Escaped(entry.stored));
+}
+
+// Whether an error reading the old archive lies in the archive, not in reading or writing.
+bool IsArchiveDamage(const lha::Error& error) {
+    return error.Kind() != lha::ErrorKind::kIo && error.Kind() != lha::ErrorKind::kCannotWrite;
 }
 
 mode_t NewFileMode() {
@@ -410,7 +417,7 @@ int Pack(const Request& request, Context& context) {
                         }
                     }
                 } catch (const lha::Error& error) {
-                    if (error.Kind() == lha::ErrorKind::kIo) {
+                    if (!IsArchiveDamage(error)) {
                         throw;
                     }
                     throw Failure(
@@ -455,7 +462,7 @@ int Delete(const Request& request, Context& context) {
                     ++members;
                 }
             } catch (const lha::Error& error) {
-                if (error.Kind() == lha::ErrorKind::kIo) {
+                if (!IsArchiveDamage(error)) {
                     throw;
                 }
                 throw Failure(ARC_ERROR_BROKEN_ARCHIVE, std::string("damaged archive: ") +

@@ -24,6 +24,7 @@ enum class ErrorKind {
     kCorruptData,        // the compressed stream is invalid
     kTooLarge,           // a size the format or this writer cannot carry
     kIo,                 // reading or writing a stream failed
+    kCannotWrite,        // a temporary copy of the input cannot be written (a full disk)
 };
 
 class Error : public std::runtime_error {
