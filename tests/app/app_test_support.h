@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,6 +21,7 @@
 #include "drivers/lha32.h"
 #include "platform/file_system.h"
 #include "platform/system_folders.h"
+#include "scoped_environment.h"
 
 namespace zembrat::testing {
 
@@ -143,32 +143,6 @@ inline bool HaveLhaLibrary() {
             GTEST_SKIP() << "lhasa (Debian package lhasa) is not installed"; \
         }                                                                    \
     } while (false)
-
-// Sets an environment variable for the length of a scope.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-            hadOld_ = true;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (hadOld_) {
-            ::setenv(name_, old_.c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
 
 // Libraries are looked for only in the given folder (none there: the library is missing)
 // until the object goes; the LHA binding is loaded afresh on both sides.

@@ -142,7 +142,7 @@ TEST_F(BatchRunTest, SelfExtractingOutputRunsAndLeavesTheTemporaryFolderAlone) {
     REQUIRE_LHA_LIBRARY();
     TempFolder temporary;
     const std::string unrelated = temporary.Write("photo.lzh", "somebody else's file");
-    ScopedEnvironment tmpdir("TMPDIR", temporary.Path().string());
+    ScopedEnvironment tmpdir("TMPDIR", temporary.Path().c_str());
     const auto paths = Inputs({"photo.jpg"});
     auto settings = Settings(paths);
     settings.kind = ArchiveKind::kExe;

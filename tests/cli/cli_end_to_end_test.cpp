@@ -45,8 +45,8 @@ class CliTest : public ::testing::Test {
     // The folder for temporary archives, so that leftovers can be seen.
     RunOptions PrivateTemp() const { return WithEnvironment({"TMPDIR=" + tmp_.Path().string()}); }
 
-    TemporaryFolder work_;
-    TemporaryFolder tmp_;
+    TempFolder work_;
+    TempFolder tmp_;
 };
 
 TEST_F(CliTest, CompressListTestDecompressRoundTrip) {

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(InstalledTree, HoldsEverythingAndTheCliWorksFromIt) {
-    TemporaryFolder destination;
+    TempFolder destination;
     const std::string prefix = "/opt/zembrat";
     const ProgramRun install =
         RunProgram({ZEMBRAT_CMAKE_COMMAND, "--install", ZEMBRAT_BUILD_DIR, "--prefix", prefix},
@@ -38,7 +38,7 @@ TEST(InstalledTree, HoldsEverythingAndTheCliWorksFromIt) {
         EXPECT_NE(ldd.out.find(platform), std::string::npos) << ldd.out;
     }
 
-    TemporaryFolder work;
+    TempFolder work;
     WriteFile(work / "in/readme.txt", SampleText(30000, 7));
     WriteFile(work / "in/日本語.bin", SampleBinary(5000, 8));
     const std::string cli = (root / "bin/zembrat-cli").string();

@@ -71,7 +71,7 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& outFil
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const RunOptions& options) {
-    TemporaryFolder capture;
+    TempFolder capture;
     int terminal = -1;
     int terminalChild = -1;
     if (options.stderrOnTerminal) {
@@ -115,19 +115,6 @@ int WaitForExit(pid_t child) {
         }
     }
     return DecodeStatus(status);
-}
-
-TemporaryFolder::TemporaryFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zembrat-cli-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
 }
 
 void WriteFile(const fs::path& path, const std::string& content) {

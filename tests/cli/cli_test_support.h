@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+
 namespace zembrat::testing {
 
 struct ProgramRun {
@@ -44,20 +46,6 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const RunOption
 pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& outFile,
                    const std::string& errFile, const std::vector<std::string>& environment = {});
 int WaitForExit(pid_t child);
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TemporaryFolder {
-  public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
 
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);

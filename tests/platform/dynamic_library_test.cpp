@@ -12,7 +12,7 @@ namespace zembrat::platform {
 namespace {
 
 using testing::LoadedLibrary;
-using testing::TempFolder;
+using zembrat::testing::TempFolder;
 
 // The probe library is built next to the test program as libprobe32.so.
 const char* const kProbe = "PROBE32.DLL";
@@ -23,7 +23,7 @@ class DynamicLibraryTest : public ::testing::Test {
 
     static void PlaceProbeIn(const TempFolder& folder) {
         std::filesystem::copy_file(ProgramFolder() + "libprobe32.so",
-                                   folder.Path() + "libprobe32.so");
+                                   folder.Folder() + "libprobe32.so");
     }
 };
 
@@ -58,21 +58,21 @@ TEST_F(DynamicLibraryTest, FoldersAreTriedInOrder) {
     const TempFolder first;
     const TempFolder second;
     PlaceProbeIn(second);
-    OverrideLibrarySearch(std::vector{first.Path(), second.Path()}, false);
+    OverrideLibrarySearch(std::vector{first.Folder(), second.Folder()}, false);
     {
         const LoadedLibrary probe(LoadLibrary(kProbe));
         ASSERT_NE(probe, nullptr);
-        EXPECT_EQ(GetModuleFileName(probe.get()), second.Path() + "libprobe32.so");
+        EXPECT_EQ(GetModuleFileName(probe.get()), second.Folder() + "libprobe32.so");
     }
     PlaceProbeIn(first);
     const LoadedLibrary probe(LoadLibrary(kProbe));
     ASSERT_NE(probe, nullptr);
-    EXPECT_EQ(GetModuleFileName(probe.get()), first.Path() + "libprobe32.so");
+    EXPECT_EQ(GetModuleFileName(probe.get()), first.Folder() + "libprobe32.so");
 }
 
 TEST_F(DynamicLibraryTest, SystemSearchCanBeSwitchedOff) {
     const TempFolder empty;
-    OverrideLibrarySearch(std::vector{empty.Path()}, false);
+    OverrideLibrarySearch(std::vector{empty.Folder()}, false);
     EXPECT_EQ(LoadLibrary(kProbe), nullptr);
     EXPECT_EQ(LoadLibrary("libm.so.6"), nullptr);
     // A path is loaded as given, whatever the search.

@@ -13,7 +13,7 @@
 namespace zembrat::platform {
 namespace {
 
-using testing::TempFolder;
+using zembrat::testing::TempFolder;
 
 TEST(MatchesMask, IgnoresAsciiCaseAndTreatsStarDotStarAsEveryName) {
     EXPECT_TRUE(MatchesMask("a.TXT", "*.txt", kCodePageUtf8));
@@ -59,11 +59,11 @@ class FileSystemTest : public ::testing::Test {
         ASSERT_EQ(symlink("missing", Path("dangling").c_str()), 0);
     }
 
-    std::string Path(std::string_view name) const { return temp_.Path() + std::string(name); }
+    std::string Path(std::string_view name) const { return temp_.Folder() + std::string(name); }
 
     std::set<std::string> Search(std::string_view mask, std::uint32_t attributes) const {
         std::set<std::string> names;
-        FileSearch search(temp_.Path() + std::string(mask), attributes);
+        FileSearch search(temp_.Folder() + std::string(mask), attributes);
         for (FindData entry; search.Next(entry);) {
             names.insert(entry.name);
         }
@@ -124,7 +124,7 @@ TEST_F(FileSystemTest, SearchReportsSizeTimeAndAttributes) {
 
 TEST_F(FileSystemTest, PatternWithoutFolderSearchesTheCurrentFolder) {
     const std::string saved = GetCurrentDirectory();
-    ASSERT_TRUE(SetCurrentDirectory(temp_.Path()));
+    ASSERT_TRUE(SetCurrentDirectory(temp_.Folder()));
     std::set<std::string> names;
     FileSearch search("*.txt", 0);
     for (FindData entry; search.Next(entry);) {

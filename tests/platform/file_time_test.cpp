@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "temp_folder.h"
+#include "scoped_environment.h"
 
 namespace zembrat::platform {
 namespace {
@@ -66,7 +66,7 @@ TEST(FileTime, LocalTimeUsesTheOffsetInForceAtThatInstant) {
     const FileTime hour = 3600ull * 10'000'000;
     {
         // Central European time, written out so that no zone files are needed.
-        const testing::ScopedEnvironment zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+        const zembrat::testing::ScopedEnvironment zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
         tzset();
         EXPECT_EQ(FileTimeToLocalFileTime(winter), winter + hour);
         EXPECT_EQ(FileTimeToLocalFileTime(summer), summer + 2 * hour);

@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 
 #include "platform/file_system.h"
+#include "scoped_environment.h"
 #include "temp_folder.h"
 
 namespace zembrat::platform {
 namespace {
 
-using testing::ScopedEnvironment;
-using testing::TempFolder;
+using zembrat::testing::ScopedEnvironment;
+using zembrat::testing::TempFolder;
 
 TEST(SystemFolders, TempPathFollowsTmpdir) {
     {
@@ -40,7 +41,7 @@ class SearchPathTest : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = GetCurrentDirectory();
-        ASSERT_TRUE(SetCurrentDirectory(current_.Path()));
+        ASSERT_TRUE(SetCurrentDirectory(current_.Folder()));
     }
     void TearDown() override { ASSERT_TRUE(SetCurrentDirectory(saved_)); }
 
@@ -50,14 +51,14 @@ class SearchPathTest : public ::testing::Test {
 };
 
 TEST_F(SearchPathTest, CurrentFolderComesBeforePath) {
-    const ScopedEnvironment path("PATH", ("/nonexistent::" + onPath_.Path()).c_str());
+    const ScopedEnvironment path("PATH", ("/nonexistent::" + onPath_.Folder()).c_str());
     onPath_.Write("both.bin");
     current_.Write("both.bin");
     onPath_.Write("tool.bin");
-    ASSERT_EQ(mkdir((current_.Path() + "tool.bin").c_str(), 0755), 0);  // folders don't count
+    ASSERT_EQ(mkdir((current_.Folder() + "tool.bin").c_str(), 0755), 0);  // folders don't count
 
-    EXPECT_EQ(SearchPath("both.bin"), current_.Path() + "both.bin");
-    EXPECT_EQ(SearchPath("tool.bin"), onPath_.Path() + "tool.bin");
+    EXPECT_EQ(SearchPath("both.bin"), current_.Folder() + "both.bin");
+    EXPECT_EQ(SearchPath("tool.bin"), onPath_.Folder() + "tool.bin");
     EXPECT_EQ(SearchPath("missing.bin"), std::nullopt);
     EXPECT_EQ(SearchPath(""), std::nullopt);
     // Found in the program's own folder before anywhere else.

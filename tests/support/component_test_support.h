@@ -1,48 +1,20 @@
-// Shared pieces of the component tests: a temporary folder, and access to the recording
+// Shared pieces of the component tests: the temporary folder, and access to the recording
 // archiver library that the LHA driver loads from the test program's folder.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "drivers/lha32.h"
 #include "platform/dynamic_library.h"
 #include "platform/system_folders.h"
 #include "recording_library.h"
+#include "temp_folder.h"
 
 namespace zembrat::testing {
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zembrat-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-    // Writes a file (making its folders) and returns its full path.
-    std::string Write(const std::string& name, const std::string& content = "data") const {
-        const auto file = path_ / name;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << content;
-        return file.string();
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // The recording library's test entries, through a loaded module.
 class RecorderAccess {

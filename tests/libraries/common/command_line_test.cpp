@@ -6,7 +6,7 @@
 #include <array>
 
 #include "common/switches.h"
-#include "scratch_folder.h"
+#include "temp_folder.h"
 
 namespace zembrat::common {
 namespace {
@@ -49,13 +49,13 @@ TEST(ListFile, QuotedNamesWithCrLfOrLfAndBlankLines) {
 }
 
 TEST(ListFile, ReadFromDiskOrNothingWhenMissing) {
-    testing::ScratchFolder folder;
+    testing::TempFolder folder;
     const std::string path =
         folder.Write("list.txt", "\"\xE6\x97\xA5\xE6\x9C\xAC.txt\"\r\n\"x\"\r\n");
     const auto names = ReadListFile(path);
     ASSERT_TRUE(names);
     EXPECT_THAT(*names, ElementsAre("\xE6\x97\xA5\xE6\x9C\xAC.txt", "x"));
-    EXPECT_FALSE(ReadListFile(folder.Path() + "missing.txt"));
+    EXPECT_FALSE(ReadListFile(folder.Folder() + "missing.txt"));
 }
 
 constexpr std::array kKnown = {

@@ -7,7 +7,7 @@
 #include "common/progress.h"
 #include "common/sfx_trailer.h"
 #include "platform/messages.h"
-#include "scratch_folder.h"
+#include "temp_folder.h"
 
 namespace zembrat::common {
 namespace {
@@ -42,7 +42,7 @@ TEST(SfxTrailer, FoundOnlyWhenMarkedAndInside) {
     broken[15] = std::byte{'Y'};
     EXPECT_FALSE(ParseSfxTrailer(broken, 5016));
 
-    testing::ScratchFolder scratch;
+    testing::TempFolder scratch;
     std::string content(100, 'S');
     content += "ARCHIVE";
     content.append(reinterpret_cast<const char*>(MakeSfxTrailer(100).data()), kSfxTrailerSize);

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "scratch_folder.h"
+#include "temp_folder.h"
 
 namespace zembrat::common {
 namespace {
@@ -46,9 +46,9 @@ TEST(LinkTarget, StaysInsideOnlyWhenItCannotClimbOut) {
 
 class ExtractionTargetTest : public ::testing::Test {
   protected:
-    testing::ScratchFolder scratch_;
-    std::string destination_ = scratch_.Path() + "out/";
-    std::string outside_ = scratch_.Path() + "outside/";
+    testing::TempFolder scratch_;
+    std::string destination_ = scratch_.Folder() + "out/";
+    std::string outside_ = scratch_.Folder() + "outside/";
     ExtractionTarget target_{destination_};
     std::string reason_;
 
@@ -98,23 +98,23 @@ TEST_F(ExtractionTargetTest, AFileWhereAFolderIsNeededAndTheReverse) {
 }
 
 TEST(TemporaryFile, RenamedOnlyOnCommitAndRemovedOtherwise) {
-    testing::ScratchFolder scratch;
+    testing::TempFolder scratch;
     std::string reason;
     std::string leftover;
     {
-        TemporaryFile dropped(scratch.Path());
+        TemporaryFile dropped(scratch.Folder());
         ASSERT_TRUE(dropped.Valid());
         leftover = dropped.Path();
         ASSERT_EQ(write(dropped.Fd(), "abc", 3), 3);
-        EXPECT_EQ(leftover.rfind(scratch.Path(), 0), 0u);
+        EXPECT_EQ(leftover.rfind(scratch.Folder(), 0), 0u);
     }
     EXPECT_FALSE(std::filesystem::exists(leftover));
 
-    TemporaryFile kept(scratch.Path());
+    TemporaryFile kept(scratch.Folder());
     ASSERT_EQ(write(kept.Fd(), "abc", 3), 3);
-    ASSERT_TRUE(kept.Commit(scratch.Path() + "final", reason)) << reason;
-    EXPECT_EQ(std::filesystem::file_size(scratch.Path() + "final"), 3u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
+    ASSERT_TRUE(kept.Commit(scratch.Folder() + "final", reason)) << reason;
+    EXPECT_EQ(std::filesystem::file_size(scratch.Folder() + "final"), 3u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Folder()),
                             std::filesystem::directory_iterator()),
               1);
 }

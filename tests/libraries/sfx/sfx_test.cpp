@@ -39,31 +39,32 @@ class SfxTest : public ::testing::Test {
         REQUIRE_LIBRARY();
         scratch_.Write("src/readme.txt", content_);
         scratch_.Write("src/docs/guide.txt", "guide");
-        ASSERT_EQ(Library()
-                      .Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" readme.txt docs")
-                      .code,
-                  0);
+        ASSERT_EQ(
+            Library()
+                .Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" readme.txt docs")
+                .code,
+            0);
         auto made = Library().Run("s -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + archive_ + "\" \"" +
-                                  scratch_.Path() + "\" ");
+                                  scratch_.Folder() + "\" ");
         ASSERT_EQ(made.code, 0) << made.text;
         ASSERT_TRUE(std::filesystem::exists(sfx_));
     }
 
-    Scratch scratch_;
+    TempFolder scratch_;
     std::string content_ = Text(120000);
-    std::string archive_ = scratch_.Path() + "pack.lzh";
-    std::string sfx_ = scratch_.Path() + "pack.exe";
+    std::string archive_ = scratch_.Folder() + "pack.lzh";
+    std::string sfx_ = scratch_.Folder() + "pack.exe";
 };
 
 TEST_F(SfxTest, ExtractsIntoTheCurrentFolderOrTheOneGiven) {
-    const std::string here = scratch_.Path() + "here/";
+    const std::string here = scratch_.Folder() + "here/";
     std::filesystem::create_directories(here);
     auto run = Shell("cd '" + here + "' && ../pack.exe");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_THAT(Tree(here), ElementsAre("docs/", "docs/guide.txt", "readme.txt"));
     EXPECT_EQ(ReadFile(here + "readme.txt"), content_);
 
-    const std::string there = scratch_.Path() + "there/new/";
+    const std::string there = scratch_.Folder() + "there/new/";
     run = Shell("'" + sfx_ + "' '" + there + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(there + "docs/guide.txt"), "guide");
@@ -74,7 +75,7 @@ TEST_F(SfxTest, ExtractsIntoTheCurrentFolderOrTheOneGiven) {
 }
 
 TEST_F(SfxTest, ExistingFilesKeptUnlessForcedAndFailuresReported) {
-    const std::string here = scratch_.Path() + "here/";
+    const std::string here = scratch_.Folder() + "here/";
     scratch_.Write("here/readme.txt", "mine");
     auto run = Shell("'" + sfx_ + "' '" + here + "'");
     EXPECT_NE(run.status, 0);
@@ -95,10 +96,10 @@ TEST_F(SfxTest, DamagedArchiveInsideFailsWithoutLeavingTheFile) {
     std::string bytes = ReadFile(sfx_);
     const std::size_t at = bytes.rfind("readme.txt") + 300;
     bytes[at] = static_cast<char>(bytes[at] ^ 0x20);
-    const std::string broken = scratch_.Path() + "broken.exe";
+    const std::string broken = scratch_.Folder() + "broken.exe";
     std::ofstream(broken, std::ios::binary) << bytes;
     std::filesystem::permissions(broken, std::filesystem::perms::owner_all);
-    const std::string out = scratch_.Path() + "out/";
+    const std::string out = scratch_.Folder() + "out/";
     auto run = Shell("'" + broken + "' '" + out + "'");
     EXPECT_NE(run.status, 0);
     EXPECT_THAT(run.output, HasSubstr("readme.txt"));

@@ -17,24 +17,24 @@ using ::testing::HasSubstr;
 
 TEST(UtilityLines, PackExtractAndMakeSelfExtracting) {
     REQUIRE_LIBRARY();
-    Scratch scratch;
+    TempFolder scratch;
     const std::string content = Text(100000);
     const std::string source = scratch.Write("dir/file.txt", content);
-    std::filesystem::create_directories(scratch.Path() + "out");
-    const std::string archive = scratch.Path() + "out/file.lzh";
+    std::filesystem::create_directories(scratch.Folder() + "out");
+    const std::string archive = scratch.Folder() + "out/file.lzh";
 
     auto packed = Library().Run("u -+ -m2 -n1 -p1 -y1 -jse1 -jso1 -gw2  \"" + archive + "\" \"" +
                                 source + "\" ");
     ASSERT_EQ(packed.code, 0) << packed.text;
     EXPECT_THAT(MemberNames(archive), ElementsAre("file.txt"));
 
-    const std::string out = scratch.Path() + "unpacked/";
+    const std::string out = scratch.Folder() + "unpacked/";
     auto unpacked =
         Library().Run("x -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + archive + "\" \"" + out + "\" ");
     ASSERT_EQ(unpacked.code, 0) << unpacked.text;
     EXPECT_EQ(ReadFile(out + "file.txt"), content);
 
-    const std::string sfxFolder = scratch.Path() + "sfx/";
+    const std::string sfxFolder = scratch.Folder() + "sfx/";
     std::filesystem::create_directories(sfxFolder);
     auto made = Library().Run("s -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + archive + "\" \"" +
                               sfxFolder + "\" ");
@@ -45,8 +45,8 @@ TEST(UtilityLines, PackExtractAndMakeSelfExtracting) {
     EXPECT_TRUE(info.st_mode & S_IXUSR);
 
     // Upper-case extension in, upper-case extension out.
-    std::filesystem::copy_file(archive, scratch.Path() + "out/LOUD.LZH");
-    made = Library().Run("s -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + scratch.Path() +
+    std::filesystem::copy_file(archive, scratch.Folder() + "out/LOUD.LZH");
+    made = Library().Run("s -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + scratch.Folder() +
                          "out/LOUD.LZH\" \"" + sfxFolder + "\" ");
     ASSERT_EQ(made.code, 0) << made.text;
     EXPECT_THAT(Tree(sfxFolder), ElementsAre("LOUD.EXE", "file.exe"));
@@ -54,14 +54,14 @@ TEST(UtilityLines, PackExtractAndMakeSelfExtracting) {
 
 TEST(UtilityLines, ExtractionKeepsFoldersAndExistingFilesOnlyWithoutM) {
     REQUIRE_LIBRARY();
-    Scratch scratch;
+    TempFolder scratch;
     scratch.Write("src/a.txt", "new a");
     scratch.Write("src/sub/b.txt", "new b");
-    const std::string archive = scratch.Path() + "a.lzh";
-    ASSERT_EQ(Library().Run("a \"" + archive + "\" \"" + scratch.Path() + "src/\" a.txt sub").code,
-              0);
+    const std::string archive = scratch.Folder() + "a.lzh";
+    ASSERT_EQ(
+        Library().Run("a \"" + archive + "\" \"" + scratch.Folder() + "src/\" a.txt sub").code, 0);
 
-    const std::string out = scratch.Path() + "out/";
+    const std::string out = scratch.Folder() + "out/";
     scratch.Write("out/a.txt", "old a");
     auto kept = Library().Run("x \"" + archive + "\" \"" + out + "\"");
     EXPECT_EQ(kept.code, ARC_WARNING_SKIPPED);
@@ -74,7 +74,7 @@ TEST(UtilityLines, ExtractionKeepsFoldersAndExistingFilesOnlyWithoutM) {
     EXPECT_EQ(ReadFile(out + "a.txt"), "new a");
 
     // e drops the folders.
-    const std::string flat = scratch.Path() + "flat/";
+    const std::string flat = scratch.Folder() + "flat/";
     ASSERT_EQ(Library().Run("e \"" + archive + "\" \"" + flat + "\"").code, 0);
     EXPECT_THAT(Tree(flat), ElementsAre("a.txt", "b.txt"));
 }
@@ -100,13 +100,14 @@ TEST(OutputBuffer, UnknownSwitchGivesItsReasonAndNeverOverflows) {
 
 TEST(OutputBuffer, MissingArchiveAndListFile) {
     REQUIRE_LIBRARY();
-    Scratch scratch;
-    auto missing = Library().Run("x \"" + scratch.Path() + "none.lzh\"");
+    TempFolder scratch;
+    auto missing = Library().Run("x \"" + scratch.Folder() + "none.lzh\"");
     EXPECT_EQ(missing.code, ARC_ERROR_CANNOT_READ);
     EXPECT_THAT(missing.text, HasSubstr("none.lzh"));
     const std::string notArchive = scratch.Write("text.lzh", "just some text, no archive here");
     EXPECT_EQ(Library().Run("l \"" + notArchive + "\"").code, ARC_ERROR_NOT_ARCHIVE);
-    auto list = Library().Run("a \"" + scratch.Path() + "a.lzh\" @" + scratch.Path() + "nolist");
+    auto list =
+        Library().Run("a \"" + scratch.Folder() + "a.lzh\" @" + scratch.Folder() + "nolist");
     EXPECT_EQ(list.code, ARC_ERROR_CANNOT_READ);
 }
 

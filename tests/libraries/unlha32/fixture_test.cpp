@@ -65,7 +65,7 @@ TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
     if (std::system("command -v sha256sum >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "sha256sum is not installed";
     }
-    Scratch scratch;
+    TempFolder scratch;
     int extracted = 0;
     for (const auto& [archive, rows] : Manifest(folder + "manifest.tsv")) {
         SCOPED_TRACE(archive);
@@ -74,7 +74,7 @@ TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
             // the 32-bit size: too big for a unit test, and the manifest's size is the short one.
             continue;
         }
-        const std::string root = scratch.Path() + std::to_string(extracted) + "/";
+        const std::string root = scratch.Folder() + std::to_string(extracted) + "/";
         const std::string out = root + "out/";
         std::filesystem::create_directories(out);
         auto result = Library().Run("x -m1 \"" + folder + archive + "\" \"" + out + "\"");

@@ -57,19 +57,19 @@ TEST(Interop, PeersReadEveryMethodAndHeaderLevel) {
     if (installed.empty()) {
         GTEST_SKIP() << "none of lhasa, 7zz, bsdtar, unar is installed";
     }
-    Scratch scratch;
+    TempFolder scratch;
     for (const auto& [name, content] : Files()) {
         scratch.Write("src/" + name, content);
     }
     for (const char* method : {"-jm0", "-jm5", "-jm6", "-jm7", "-jm9"}) {
         for (const char* level : {"-h0", "-h1", "-h2"}) {
-            const std::string archive = scratch.Path() + "t.lzh";
+            const std::string archive = scratch.Folder() + "t.lzh";
             std::filesystem::remove(archive);
             auto packed = Library().Run(std::string("a ") + method + " " + level + " \"" + archive +
-                                        "\" \"" + scratch.Path() + "src/\" *");
+                                        "\" \"" + scratch.Folder() + "src/\" *");
             ASSERT_EQ(packed.code, 0) << packed.text;
             for (const Peer& peer : installed) {
-                const std::string out = scratch.Path() + "out/";
+                const std::string out = scratch.Folder() + "out/";
                 std::filesystem::remove_all(out);
                 std::filesystem::create_directories(out);
                 const std::string command = Expand(peer.extract, archive, out) + " >/dev/null 2>&1";

@@ -18,13 +18,13 @@ class ListingTest : public ::testing::Test {
         scratch_.Write("src/docs/readme.txt", Text(70000));
         scratch_.Write("src/image.bin", RandomBytes(1000, 1));
         const utimbuf times{1700000000, 1700000000};  // 2023-11-14 22:13:20 UTC
-        ASSERT_EQ(utime((scratch_.Path() + "src/image.bin").c_str(), &times), 0);
-        auto result = Library().Run("a -jm5 \"" + archive_ + "\" \"" + scratch_.Path() +
+        ASSERT_EQ(utime((scratch_.Folder() + "src/image.bin").c_str(), &times), 0);
+        auto result = Library().Run("a -jm5 \"" + archive_ + "\" \"" + scratch_.Folder() +
                                     "src/\" docs image.bin");
         ASSERT_EQ(result.code, 0) << result.text;
     }
-    Scratch scratch_;
-    std::string archive_ = scratch_.Path() + "t.lzh";
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "t.lzh";
 };
 
 TEST_F(ListingTest, RecordsAndGetters) {
@@ -105,14 +105,14 @@ TEST_F(ListingTest, CheckArchiveOnGoodTruncatedAndDamagedFiles) {
 
     const std::string text = scratch_.Write("text.lzh", "no archive");
     EXPECT_EQ(Library().checkArchive(text.c_str(), ARC_CHECK_QUICK), 0);
-    EXPECT_EQ(Library().checkArchive((scratch_.Path() + "missing").c_str(), ARC_CHECK_QUICK), 0);
+    EXPECT_EQ(Library().checkArchive((scratch_.Folder() + "missing").c_str(), ARC_CHECK_QUICK), 0);
     EXPECT_EQ(Library().openArchive(0, text.c_str(), 0), 0u);
 }
 
 TEST_F(ListingTest, SelfExtractingFilesOnlyWhenAsked) {
-    auto made = Library().Run("s \"" + archive_ + "\" \"" + scratch_.Path() + "\"");
+    auto made = Library().Run("s \"" + archive_ + "\" \"" + scratch_.Folder() + "\"");
     ASSERT_EQ(made.code, 0) << made.text;
-    const std::string sfx = scratch_.Path() + "t.exe";
+    const std::string sfx = scratch_.Folder() + "t.exe";
     EXPECT_EQ(Library().checkArchive(sfx.c_str(), ARC_CHECK_QUICK), 0);
     EXPECT_NE(Library().checkArchive(sfx.c_str(), ARC_CHECK_QUICK | ARC_CHECK_EMBEDDED), 0);
     EXPECT_NE(Library().checkArchive(sfx.c_str(), ARC_CHECK_FULL | ARC_CHECK_EMBEDDED), 0);

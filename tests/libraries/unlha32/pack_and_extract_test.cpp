@@ -56,31 +56,31 @@ class PackTest : public ::testing::Test {
         scratch_.Write("base/sub/skip.bak", "bak");
         scratch_.Write("elsewhere/far.txt", "far");
     }
-    Scratch scratch_;
-    std::string archive_ = scratch_.Path() + "t.lzh";
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "t.lzh";
 };
 
 TEST_F(PackTest, StoredNamesFollowTheBaseFolderRule) {
-    const std::string base = scratch_.Path() + "base/";
+    const std::string base = scratch_.Folder() + "base/";
     auto result = Library().Run("a \"" + archive_ + "\" \"" + base + "\" top.txt \"" + base +
-                                "sub/deep.txt\" \"" + scratch_.Path() + "elsewhere/far.txt\"");
+                                "sub/deep.txt\" \"" + scratch_.Folder() + "elsewhere/far.txt\"");
     ASSERT_EQ(result.code, 0) << result.text;
     // relative: as given; absolute inside the base: relative to it; outside: the name alone.
     EXPECT_THAT(Names(archive_), ElementsAre("top.txt", "sub/deep.txt", "far.txt"));
 }
 
 TEST_F(PackTest, SwitchesThatChangeStoredNames) {
-    const std::string base = scratch_.Path() + "base/";
+    const std::string base = scratch_.Folder() + "base/";
     ASSERT_EQ(Library().Run("a -x0 \"" + archive_ + "\" \"" + base + "\" sub/deep.txt").code, 0);
     EXPECT_THAT(Names(archive_), ElementsAre("deep.txt"));
     std::filesystem::remove(archive_);
-    const std::string far = scratch_.Path() + "elsewhere/far.txt";
+    const std::string far = scratch_.Folder() + "elsewhere/far.txt";
     ASSERT_EQ(Library().Run("a -x2 \"" + archive_ + "\" \"" + far + "\"").code, 0);
     EXPECT_THAT(Names(archive_), ElementsAre(far.substr(1)));
 }
 
 TEST_F(PackTest, FoldersRecurseWildcardsAndExclusions) {
-    const std::string base = scratch_.Path() + "base/";
+    const std::string base = scratch_.Folder() + "base/";
     ASSERT_EQ(Library().Run("a -jx*.bak \"" + archive_ + "\" \"" + base + "\" sub").code, 0);
     EXPECT_THAT(Names(archive_), ElementsAre("sub", "sub/deep.txt"));
     std::filesystem::remove(archive_);
@@ -94,10 +94,10 @@ TEST_F(PackTest, FoldersRecurseWildcardsAndExclusions) {
 }
 
 TEST_F(PackTest, TheArchiveNeverPacksItself) {
-    const std::string inside = scratch_.Path() + "base/t.lzh";
-    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Path() + "base/\" top.txt").code,
+    const std::string inside = scratch_.Folder() + "base/t.lzh";
+    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Folder() + "base/\" top.txt").code,
               0);
-    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Path() + "base/\" *").code, 0);
+    ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Folder() + "base/\" *").code, 0);
     const auto names = Names(inside);
     EXPECT_EQ(std::count(names.begin(), names.end(), "t.lzh"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), "top.txt"), 1);
@@ -106,7 +106,8 @@ TEST_F(PackTest, TheArchiveNeverPacksItself) {
 TEST_F(PackTest, ResponseFileNamesTheFiles) {
     const std::string list = scratch_.Write("list.txt", "\"top.txt\"\r\n\"sub/deep.txt\"\r\n");
     ASSERT_EQ(
-        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base/\" @" + list).code, 0);
+        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "base/\" @" + list).code,
+        0);
     EXPECT_THAT(Names(archive_), ElementsAre("top.txt", "sub/deep.txt"));
 }
 
@@ -119,12 +120,12 @@ TEST_F(PackTest, MethodAndHeaderLevelSwitches) {
         for (const char* level : {"-h0", "-h1", "-h2"}) {
             std::filesystem::remove(archive_);
             auto packed = Library().Run("a " + switchText + " " + level + " \"" + archive_ +
-                                        "\" \"" + scratch_.Path() + "\" big.txt");
+                                        "\" \"" + scratch_.Folder() + "\" big.txt");
             ASSERT_EQ(packed.code, 0) << switchText << level << packed.text;
             const auto entries = Entries(archive_);
             ASSERT_EQ(entries.size(), 1u);
             EXPECT_EQ(entries[0].method, method) << switchText << level;
-            const std::string out = scratch_.Path() + "out/";
+            const std::string out = scratch_.Folder() + "out/";
             std::filesystem::remove_all(out);
             ASSERT_EQ(Library().Run("x \"" + archive_ + "\" \"" + out + "\"").code, 0);
             EXPECT_EQ(ReadFile(out + "big.txt"), Text(200000)) << switchText << level;
@@ -143,8 +144,8 @@ TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
     for (const auto& [name, content] : files) {
         scratch_.Write("in/" + name, content);
     }
-    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "in/\" *").code, 0);
-    const std::string out = scratch_.Path() + "out/";
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "in/\" *").code, 0);
+    const std::string out = scratch_.Folder() + "out/";
     auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
     ASSERT_EQ(result.code, 0) << result.text;
     for (const auto& [name, content] : files) {
@@ -154,11 +155,11 @@ TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
 
 TEST_F(PackTest, ReadOnlyFoldersGetTheirModeAfterTheirMembers) {
     scratch_.Write("ro/locked/inside.txt", "inside");
-    ASSERT_EQ(chmod((scratch_.Path() + "ro/locked").c_str(), 0555), 0);
-    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "ro/\" locked").code,
+    ASSERT_EQ(chmod((scratch_.Folder() + "ro/locked").c_str(), 0555), 0);
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "ro/\" locked").code,
               0);
-    ASSERT_EQ(chmod((scratch_.Path() + "ro/locked").c_str(), 0755), 0);
-    const std::string out = scratch_.Path() + "out/";
+    ASSERT_EQ(chmod((scratch_.Folder() + "ro/locked").c_str(), 0755), 0);
+    const std::string out = scratch_.Folder() + "out/";
     auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
     ASSERT_EQ(result.code, 0) << result.text;
     EXPECT_EQ(ReadFile(out + "locked/inside.txt"), "inside");
@@ -169,7 +170,7 @@ TEST_F(PackTest, ReadOnlyFoldersGetTheirModeAfterTheirMembers) {
 }
 
 TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
-    const std::string fifo = scratch_.Path() + "base/pipe";
+    const std::string fifo = scratch_.Folder() + "base/pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // A FIFO would block an open for reading; it must be refused before that.
     auto result = Library().Run("a \"" + archive_ + "\" \"" + fifo + "\"");
@@ -177,13 +178,13 @@ TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
     EXPECT_THAT(result.text, HasSubstr("pipe"));
     EXPECT_FALSE(std::filesystem::exists(archive_));
     // Inside a folder too.
-    EXPECT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base\"").code,
+    EXPECT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "base\"").code,
               ARC_ERROR_NOT_REGULAR);
     EXPECT_EQ(Library().Run("a \"" + archive_ + "\" /dev/null").code, ARC_ERROR_NOT_REGULAR);
 }
 
 TEST_F(PackTest, FilesOf4GiBAreRefusedNotTruncated) {
-    const std::string huge = scratch_.Path() + "huge.bin";
+    const std::string huge = scratch_.Folder() + "huge.bin";
     {
         const int fd = open(huge.c_str(), O_CREAT | O_WRONLY, 0600);
         ASSERT_GE(fd, 0);
@@ -200,7 +201,7 @@ TEST_F(PackTest, ExtractMemGivesOneMemberIntoTheBuffer) {
     scratch_.Write("base/big.bin", RandomBytes(5000, 3));
     ASSERT_EQ(
         Library()
-            .Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "base/\" top.txt sub big.bin")
+            .Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "base/\" top.txt sub big.bin")
             .code,
         0);
     // The component's line: no command letter, starting with a blank.

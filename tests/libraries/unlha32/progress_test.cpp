@@ -34,13 +34,13 @@ class ProgressTest : public ::testing::Test {
         reports_.push_back({state, *reinterpret_cast<const EXTRACTINGINFOEX*>(record)});
         return static_cast<int>(reports_.size()) - 1 == stopAt_ ? 1 : 0;
     }};
-    Scratch scratch_;
-    std::string archive_ = scratch_.Path() + "t.lzh";
-    std::string destination_ = scratch_.Path() + "out/";
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "t.lzh";
+    std::string destination_ = scratch_.Folder() + "out/";
 };
 
 TEST_F(ProgressTest, BeginUpdatesEveryStepAndEndPerMember) {
-    auto packed = Library().Run("a -jm0 \"" + archive_ + "\" \"" + scratch_.Path() +
+    auto packed = Library().Run("a -jm0 \"" + archive_ + "\" \"" + scratch_.Folder() +
                                 "src/\" big.bin small.txt");
     ASSERT_EQ(packed.code, 0) << packed.text;
     ASSERT_FALSE(reports_.empty());
@@ -76,7 +76,7 @@ TEST_F(ProgressTest, BeginUpdatesEveryStepAndEndPerMember) {
 
 TEST_F(ProgressTest, StoppingAnExtractionLeavesNothingHalfWritten) {
     ASSERT_EQ(Library()
-                  .Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" small.txt big.bin")
+                  .Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" small.txt big.bin")
                   .code,
               0);
     reports_.clear();
@@ -88,21 +88,22 @@ TEST_F(ProgressTest, StoppingAnExtractionLeavesNothingHalfWritten) {
 
 TEST_F(ProgressTest, StoppingAnUpdateKeepsTheOldArchive) {
     ASSERT_EQ(
-        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" small.txt").code, 0);
+        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" small.txt").code,
+        0);
     const std::string before = ReadFile(archive_);
     reports_.clear();
     stopAt_ = 1;
-    auto result = Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" big.bin");
+    auto result = Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" big.bin");
     EXPECT_EQ(result.code, ARC_ERROR_ABORTED);
     EXPECT_EQ(ReadFile(archive_), before);
-    EXPECT_EQ(Tree(scratch_.Path()),
+    EXPECT_EQ(Tree(scratch_.Folder()),
               (std::vector<std::string>{"src/", "src/big.bin", "src/small.txt", "t.lzh"}));
 
     // A new archive stopped is never created.
     reports_.clear();
     stopAt_ = 0;
-    const std::string fresh = scratch_.Path() + "fresh.lzh";
-    EXPECT_EQ(Library().Run("a \"" + fresh + "\" \"" + scratch_.Path() + "src/big.bin\"").code,
+    const std::string fresh = scratch_.Folder() + "fresh.lzh";
+    EXPECT_EQ(Library().Run("a \"" + fresh + "\" \"" + scratch_.Folder() + "src/big.bin\"").code,
               ARC_ERROR_ABORTED);
     EXPECT_FALSE(std::filesystem::exists(fresh));
 }
@@ -110,8 +111,8 @@ TEST_F(ProgressTest, StoppingAnUpdateKeepsTheOldArchive) {
 TEST_F(ProgressTest, NoReportsOnceTheOwnerWindowIsGone) {
     EXPECT_EQ(Library().killOwnerWindow(window_.Handle() + 1000), 0);
     EXPECT_NE(Library().killOwnerWindow(window_.Handle()), 0);
-    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" big.bin").code,
-              0);
+    ASSERT_EQ(
+        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" big.bin").code, 0);
     EXPECT_TRUE(reports_.empty());
 }
 

@@ -72,10 +72,10 @@ class SafetyTest : public ::testing::Test {
         EXPECT_EQ(ReadFile(outside_ + "keep.txt"), "precious");
     }
 
-    Scratch scratch_;
-    std::string archive_ = scratch_.Path() + "hostile.lzh";
-    std::string destination_ = scratch_.Path() + "a/b/dest/";
-    std::string outside_ = scratch_.Path() + "outside/";
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "hostile.lzh";
+    std::string destination_ = scratch_.Folder() + "a/b/dest/";
+    std::string outside_ = scratch_.Folder() + "outside/";
     std::string keep_ = scratch_.Write("outside/keep.txt", "precious");
 };
 
@@ -101,8 +101,8 @@ TEST_F(SafetyTest, NamesThatClimbOutAreRefusedOthersStillExtracted) {
         EXPECT_EQ(name.find("drive"), std::string::npos) << name;
     }
     EXPECT_EQ(ReadFile(destination_ + "ok.txt"), "fine");
-    EXPECT_FALSE(std::filesystem::exists(scratch_.Path() + "a/b/escape.txt"));
-    EXPECT_FALSE(std::filesystem::exists(scratch_.Path() + "escape.txt"));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.Folder() + "a/b/escape.txt"));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.Folder() + "escape.txt"));
     ExpectOutsideUntouched();
 }
 
@@ -154,7 +154,7 @@ TEST_F(SafetyTest, DamagedDataNeverLeftUnderItsFinalName) {
     scratch_.Write("src/good.bin", content);
     scratch_.Write("src/bad.bin", Text(200000));
     ASSERT_EQ(Library()
-                  .Run("a \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" bad.bin good.bin")
+                  .Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" bad.bin good.bin")
                   .code,
               0);
     std::string bytes = ReadFile(archive_);

@@ -9,13 +9,15 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "archiver_api.h"
 #include "platform/dynamic_library.h"
+#include "temp_folder.h"
 
 namespace zembrat::unlha32::testing {
+
+using ::zembrat::testing::TempFolder;
 
 class Unlha32Library {
   public:
@@ -97,34 +99,6 @@ inline std::vector<std::string> MemberNames(const std::string& archive) {
     Library().closeArchive(handle);
     return names;
 }
-
-// A fresh folder under /tmp for one test, removed with everything in it afterwards.
-class Scratch {
-  public:
-    Scratch() {
-        std::string pattern = "/tmp/zembrat-unlha32-XXXXXX";
-        path_ = mkdtemp(pattern.data());
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
-    // The folder with a trailing '/'.
-    std::string Path() const { return path_.string() + "/"; }
-
-    std::string Write(std::string_view name, std::string_view content) const {
-        const std::string file = Path() + std::string(name);
-        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-        return file;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

@@ -29,12 +29,12 @@ class UpdateTest : public ::testing::Test {
     }
 
     Unlha32Library::Result Run(const std::string& command, const std::string& names) {
-        return Library().Run(command + " \"" + archive_ + "\" \"" + scratch_.Path() + "src/\" " +
+        return Library().Run(command + " \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" " +
                              names);
     }
 
     std::string Extracted(const std::string& name) {
-        const std::string out = scratch_.Path() + "check/";
+        const std::string out = scratch_.Folder() + "check/";
         std::filesystem::remove_all(out);
         EXPECT_EQ(Library().Run("x \"" + archive_ + "\" \"" + out + "\"").code, 0);
         return ReadFile(out + name);
@@ -42,15 +42,15 @@ class UpdateTest : public ::testing::Test {
 
     // Nothing but the archive and the sources: no temporary file left behind.
     void ExpectNoLeftovers() {
-        EXPECT_THAT(Tree(scratch_.Path()),
+        EXPECT_THAT(Tree(scratch_.Folder()),
                     ::testing::IsSupersetOf(std::vector<std::string>{"src/", "t.lzh"}));
-        for (const std::string& name : Tree(scratch_.Path())) {
+        for (const std::string& name : Tree(scratch_.Folder())) {
             EXPECT_EQ(name.find(".zembrat-"), std::string::npos) << name;
         }
     }
 
-    Scratch scratch_;
-    std::string archive_ = scratch_.Path() + "t.lzh";
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "t.lzh";
     std::string a_, b_, original_;
 };
 
@@ -101,7 +101,7 @@ TEST_F(UpdateTest, DeleteRemovesMatchingMembersAndTheEmptiedArchive) {
 }
 
 TEST_F(UpdateTest, FailuresLeaveTheOldArchiveIntact) {
-    ASSERT_EQ(mkfifo((scratch_.Path() + "src/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((scratch_.Folder() + "src/pipe").c_str(), 0600), 0);
     scratch_.Write("src/a.txt", "a version 2");
     SetTime(a_, 1600000000);
     EXPECT_EQ(Run("u", "a.txt pipe").code, ARC_ERROR_NOT_REGULAR);
