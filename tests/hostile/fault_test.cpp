@@ -21,12 +21,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-using unlha32::testing::Library;
-using unlha32::testing::RandomBytes;
-using unlha32::testing::ReadFile;
-using unlha32::testing::Scratch;
-using unlha32::testing::Text;
-using unlha32::testing::Tree;
+// The loaded library, the temporary folder and the file helpers.
+using namespace unlha32::testing;
 
 // Runs the function in a forked child and returns its exit status (-signal when killed).
 // The child holds the library the parent loaded; it leaves with _exit so that nothing of the
@@ -61,21 +57,24 @@ class FaultTest : public ::testing::Test {
 
     std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-    Scratch scratch_;
+    // Runs an archiving command on a.lzh with the named files of in/.
+    Unlha32Library::Result Pack(const std::string& command, const std::string& names) {
+        return Library().Run(command + " " + Quoted(archive_) + " " +
+                             Quoted(scratch_.Folder() + "in/") + " " + names);
+    }
+
+    TempFolder scratch_;
+    const std::string archive_ = scratch_.Folder() + "a.lzh";
 };
 
 TEST_F(FaultTest, OutputFolderNotWritable) {
     scratch_.Write("in/a.txt", Text(5000));
-    const std::string archive = scratch_.Path() + "a.lzh";
-    ASSERT_EQ(Library()
-                  .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " a.txt")
-                  .code,
-              0);
-    const std::string locked = scratch_.Path() + "locked/";
+    ASSERT_EQ(Pack("a", "a.txt").code, 0);
+    const std::string locked = scratch_.Folder() + "locked/";
     std::filesystem::create_directories(locked);
-    ::chmod(scratch_.Path().c_str(), 0755);
+    ::chmod(scratch_.Folder().c_str(), 0755);
     ::chmod(locked.c_str(), 0555);
-    ::chmod(archive.c_str(), 0644);
+    ::chmod(archive_.c_str(), 0644);
     // Root writes anywhere: the attempts run as nobody.
     const auto asNobody = [](const std::function<int()>& body) {
         return InChild([&] {
@@ -87,7 +86,7 @@ TEST_F(FaultTest, OutputFolderNotWritable) {
     };
     EXPECT_EQ(
         asNobody([&] {
-            return ExitCodeOf(Library().Run("x " + Quoted(archive) + " " + Quoted(locked)).code);
+            return ExitCodeOf(Library().Run("x " + Quoted(archive_) + " " + Quoted(locked)).code);
         }),
         ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
     EXPECT_TRUE(Tree(locked).empty());
@@ -95,7 +94,7 @@ TEST_F(FaultTest, OutputFolderNotWritable) {
     EXPECT_EQ(asNobody([&] {
                   return ExitCodeOf(Library()
                                         .Run("a " + Quoted(locked + "new.lzh") + " " +
-                                             Quoted(scratch_.Path() + "in/a.txt"))
+                                             Quoted(scratch_.Folder() + "in/a.txt"))
                                         .code);
               }),
               ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
@@ -104,11 +103,11 @@ TEST_F(FaultTest, OutputFolderNotWritable) {
 
 TEST_F(FaultTest, DiskFullWhilePackingLeavesTheOldArchive) {
     scratch_.Write("in/small.txt", "small");
-    const std::string archive = scratch_.Path() + "a.lzh";
-    ASSERT_EQ(
-        Library().Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/small.txt")).code,
-        0);
-    const std::string before = ReadFile(archive);
+    ASSERT_EQ(Library()
+                  .Run("a " + Quoted(archive_) + " " + Quoted(scratch_.Folder() + "in/small.txt"))
+                  .code,
+              0);
+    const std::string before = ReadFile(archive_);
     scratch_.Write("in/big.bin", RandomBytes(2 << 20, 7));  // does not compress
     const int status = InChild([&] {
         ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
@@ -116,32 +115,27 @@ TEST_F(FaultTest, DiskFullWhilePackingLeavesTheOldArchive) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         return ExitCodeOf(
             Library()
-                .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/big.bin"))
+                .Run("a " + Quoted(archive_) + " " + Quoted(scratch_.Folder() + "in/big.bin"))
                 .code);
     });
     // Incompressible data is spooled for the stored fallback; whichever write fails first, it
     // is a write that failed.
     EXPECT_EQ(status, ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
-    EXPECT_EQ(ReadFile(archive), before);
-    EXPECT_FALSE(HasTemporaries(scratch_.Path()));
+    EXPECT_EQ(ReadFile(archive_), before);
+    EXPECT_FALSE(HasTemporaries(scratch_.Folder()));
 }
 
 TEST_F(FaultTest, DiskFullWhileExtractingLeavesNoPartialFile) {
     scratch_.Write("in/first.txt", "first");
     scratch_.Write("in/big.bin", RandomBytes(2 << 20, 9));
     scratch_.Write("in/last.txt", "last");
-    const std::string archive = scratch_.Path() + "a.lzh";
-    ASSERT_EQ(Library()
-                  .Run("a -jm0 " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") +
-                       " first.txt big.bin last.txt")
-                  .code,
-              0);
-    const std::string out = scratch_.Path() + "out/";
+    ASSERT_EQ(Pack("a -jm0", "first.txt big.bin last.txt").code, 0);
+    const std::string out = scratch_.Folder() + "out/";
     const int status = InChild([&] {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{512 << 10, 512 << 10};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        return ExitCodeOf(Library().Run("x " + Quoted(archive) + " " + Quoted(out)).code);
+        return ExitCodeOf(Library().Run("x " + Quoted(archive_) + " " + Quoted(out)).code);
     });
     EXPECT_EQ(status, ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
     EXPECT_EQ(ReadFile(out + "first.txt"), "first");
@@ -165,8 +159,7 @@ int ProgressProcedure(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX rec
 // and leaves the old archive as it was; one that grows while being read is stored as far as
 // it was measured, with a CRC that fits what was stored.
 TEST_F(FaultTest, InputChangedOrRemovedDuringPacking) {
-    const std::string in = scratch_.Path() + "in/";
-    const std::string archive = scratch_.Path() + "a.lzh";
+    const std::string in = scratch_.Folder() + "in/";
     constexpr ARC_HWND kWindow = 0x5151;
     struct Change {
         const char* file;
@@ -186,10 +179,10 @@ TEST_F(FaultTest, InputChangedOrRemovedDuringPacking) {
     for (const Change& change : changes) {
         SCOPED_TRACE(change.file);
         std::filesystem::remove_all(in);
-        std::filesystem::remove(archive);
+        std::filesystem::remove(archive_);
         scratch_.Write("in/old.txt", "old");
-        ASSERT_EQ(Library().Run("a " + Quoted(archive) + " " + Quoted(in) + " old.txt").code, 0);
-        const std::string before = ReadFile(archive);
+        ASSERT_EQ(Pack("a", "old.txt").code, 0);
+        const std::string before = ReadFile(archive_);
         scratch_.Write("in/a.txt", Text(300000));
         scratch_.Write(std::string("in/") + change.file, unlha32::testing::RandomBytes(600000, 3));
         bool done = false;
@@ -201,42 +194,36 @@ TEST_F(FaultTest, InputChangedOrRemovedDuringPacking) {
             }
         };
         Library().setOwnerWindow(kWindow, &ProgressProcedure);
-        const auto result =
-            Library().Run("a " + Quoted(archive) + " " + Quoted(in) + " a.txt " + change.file);
+        const auto result = Pack("a", std::string("a.txt ") + change.file);
         Library().killOwnerWindow(kWindow);
         g_onProgress = nullptr;
         EXPECT_TRUE(done);
         if (change.fails) {
             EXPECT_NE(result.code, 0) << result.text;
             EXPECT_THAT(result.text, HasSubstr(change.file));
-            EXPECT_EQ(ReadFile(archive), before);
+            EXPECT_EQ(ReadFile(archive_), before);
         } else {
             EXPECT_EQ(result.code, 0) << result.text;
         }
-        const auto test = Library().Run("t " + Quoted(archive));
+        const auto test = Library().Run("t " + Quoted(archive_));
         EXPECT_EQ(test.code, 0) << test.text;
-        EXPECT_FALSE(HasTemporaries(scratch_.Path()));
+        EXPECT_FALSE(HasTemporaries(scratch_.Folder()));
     }
 }
 
 TEST_F(FaultTest, KilledDuringAnUpdateLeavesTheOldArchive) {
     scratch_.Write("in/old.txt", Text(10000));
-    const std::string archive = scratch_.Path() + "a.lzh";
-    ASSERT_EQ(Library()
-                  .Run("a " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " old.txt")
-                  .code,
-              0);
-    const std::string before = ReadFile(archive);
+    ASSERT_EQ(Pack("a", "old.txt").code, 0);
+    const std::string before = ReadFile(archive_);
     scratch_.Write("in/big.bin", RandomBytes(48 << 20, 11));
     const pid_t child = ::fork();
     if (child == 0) {
-        Library().Run("u -jm7 " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") +
-                      " big.bin");
+        Pack("u -jm7", "big.bin");
         ::_exit(0);
     }
     // Kill it once it is writing its new archive.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!HasTemporaries(scratch_.Path()) && std::chrono::steady_clock::now() < deadline) {
+    while (!HasTemporaries(scratch_.Folder()) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -244,14 +231,11 @@ TEST_F(FaultTest, KilledDuringAnUpdateLeavesTheOldArchive) {
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the update finished before it could be killed";
-    EXPECT_EQ(ReadFile(archive), before);
-    EXPECT_EQ(Library().Run("t " + Quoted(archive)).code, 0);
+    EXPECT_EQ(ReadFile(archive_), before);
+    EXPECT_EQ(Library().Run("t " + Quoted(archive_)).code, 0);
     // The next run succeeds beside the orphan the killed one left.
-    EXPECT_EQ(Library()
-                  .Run("u " + Quoted(archive) + " " + Quoted(scratch_.Path() + "in/") + " old.txt")
-                  .code,
-              0);
-    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(Pack("u", "old.txt").code, 0);
+    EXPECT_EQ(ReadFile(archive_), before);
 }
 
 }  // namespace

@@ -15,10 +15,8 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using unlha32::testing::Library;
-using unlha32::testing::ReadFile;
-using unlha32::testing::Scratch;
-using unlha32::testing::Tree;
+// The loaded library, the temporary folder and the file helpers.
+using namespace unlha32::testing;
 
 std::string AsText(const Bytes& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -34,8 +32,8 @@ class HostileArchiveTest : public ::testing::Test {
         scratch_.Write("hostile.lzh", AsText(archive));
         std::filesystem::remove_all(destination_);
         const auto started = std::chrono::steady_clock::now();
-        auto result = Library().Run("x " + switches + " \"" + scratch_.Path() + "hostile.lzh\" \"" +
-                                    destination_ + "\"");
+        auto result = Library().Run("x " + switches + " \"" + scratch_.Folder() +
+                                    "hostile.lzh\" \"" + destination_ + "\"");
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         return result;
     }
@@ -43,14 +41,14 @@ class HostileArchiveTest : public ::testing::Test {
     // Nothing but the archive, the destination and the bait beside it.
     void ExpectNothingOutside() {
         std::vector<std::string> outside;
-        for (const auto& name : Tree(scratch_.Path())) {
+        for (const auto& name : Tree(scratch_.Folder())) {
             if (name.rfind("dest/", 0) != 0 && name != "hostile.lzh" && name != "outside/" &&
                 name != "outside/keep.txt") {
                 outside.push_back(name);
             }
         }
         EXPECT_THAT(outside, ::testing::IsEmpty());
-        EXPECT_EQ(ReadFile(scratch_.Path() + "outside/keep.txt"), "precious");
+        EXPECT_EQ(ReadFile(scratch_.Folder() + "outside/keep.txt"), "precious");
     }
 
     // No temporary file of a member left behind in the destination.
@@ -60,8 +58,8 @@ class HostileArchiveTest : public ::testing::Test {
         }
     }
 
-    Scratch scratch_;
-    std::string destination_ = scratch_.Path() + "dest/";
+    TempFolder scratch_;
+    std::string destination_ = scratch_.Folder() + "dest/";
     std::string bait_ = scratch_.Write("outside/keep.txt", "precious");
 };
 
@@ -92,14 +90,14 @@ TEST_F(HostileArchiveTest, NamesThatLeaveAreRefusedAndTheRestExtracted) {
 // refusing such names would refuse sound archives.
 TEST_F(HostileArchiveTest, AbsoluteNamesLandInsideTheDestination) {
     const std::vector<CraftedMember> members = {
-        StoredFile("/" + scratch_.Path().substr(1) + "outside/keep.txt", "overwritten"),
+        StoredFile("/" + scratch_.Folder().substr(1) + "outside/keep.txt", "overwritten"),
         StoredFile("\\abs0.txt", "x", 0),
         StoredFile("/abs1.txt", "x", 1),
         StoredFile("ok.txt", "ok"),
     };
     const auto result = Extract(CraftArchive(members));
     EXPECT_EQ(result.code, 0) << result.text;
-    EXPECT_EQ(ReadFile(destination_ + scratch_.Path().substr(1) + "outside/keep.txt"),
+    EXPECT_EQ(ReadFile(destination_ + scratch_.Folder().substr(1) + "outside/keep.txt"),
               "overwritten");
     EXPECT_EQ(ReadFile(destination_ + "abs0.txt"), "x");
     EXPECT_EQ(ReadFile(destination_ + "abs1.txt"), "x");
@@ -107,7 +105,7 @@ TEST_F(HostileArchiveTest, AbsoluteNamesLandInsideTheDestination) {
 }
 
 TEST_F(HostileArchiveTest, LinksNeverCarryAMemberOutside) {
-    const std::string outside = scratch_.Path() + "outside";
+    const std::string outside = scratch_.Folder() + "outside";
     for (int level : {0, 1, 2}) {
         SCOPED_TRACE(level);
         const std::vector<CraftedMember> members = {
@@ -149,7 +147,7 @@ TEST_F(HostileArchiveTest, ControlCharactersAndEscapesNeverReachTheOutputRaw) {
     EXPECT_THAT(result.text, HasSubstr("\\x1B"));
     EXPECT_THAT(result.text, Not(HasSubstr("\xC2\x9B")));  // CSI, the one-byte ESC [
     // Listing prints names as well.
-    const auto listing = Library().Run("v \"" + scratch_.Path() + "hostile.lzh\"");
+    const auto listing = Library().Run("v \"" + scratch_.Folder() + "hostile.lzh\"");
     EXPECT_THAT(listing.text, Not(HasSubstr("\x1b")));
     EXPECT_THAT(listing.text, Not(HasSubstr("\a")));
 }
@@ -255,7 +253,7 @@ TEST_F(HostileArchiveTest, SizeBombsFailFastWithoutFillingTheDisk) {
         EXPECT_FALSE(std::filesystem::exists(destination_ + bomb.name));
         ExpectNoTemporaries();
         // Testing and listing the bomb are bounded too.
-        EXPECT_NE(Library().Run("t \"" + scratch_.Path() + "hostile.lzh\"").code, 0);
+        EXPECT_NE(Library().Run("t \"" + scratch_.Folder() + "hostile.lzh\"").code, 0);
     }
 }
 

@@ -2,14 +2,17 @@
 // made by another LHA program are read by the reader. Each peer is skipped when not installed.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
+#include "temp_folder.h"
 #include "test_support.h"
 
 namespace zembrat::lha::test {
 namespace {
 
 namespace fs = std::filesystem;
+using zembrat::testing::TempFolder;
 
 struct Peer {
     std::string program;
@@ -93,8 +96,26 @@ fs::path WriteSampleArchive(const fs::path& where, int level, const std::string&
     return archive;
 }
 
+// Writes an archive of the given header level holding what add puts into it.
+void WriteArchive(const fs::path& archive, int level, const std::function<void(Writer&)>& add) {
+    FileOutput out(archive.string());
+    WriterOptions options;
+    options.headerLevel = level;
+    Writer writer(out, options);
+    add(writer);
+    writer.Finish();
+    out.Close();
+}
+
+// Extracts the archive with lhasa into the folder out, made first; lhasa's exit status, and
+// what it printed into log.
+int ExtractWithLhasa(const fs::path& archive, const fs::path& out, std::string& log) {
+    fs::create_directories(out);
+    return RunCommand(Fill("lhasa xqfw={d} {a}", archive, out), &log);
+}
+
 TEST(LhaInterop, PeersExtractWhatTheWriterWrote) {
-    TempDir temp;
+    TempFolder temp;
     int peersRun = 0;
     for (const auto& peer : Peers()) {
         if (!HaveCommand(peer.program)) {
@@ -148,25 +169,19 @@ TEST(LhaInterop, ShiftJisNamesSurviveEveryLevel) {
     if (!HaveCommand("lhasa")) {
         GTEST_SKIP() << "lhasa is not installed";
     }
-    TempDir temp;
+    TempFolder temp;
     const std::string folder = "\x93\xfa\x96\x7b";    // two kanji
     const std::string name = "\x95\x5c\x83\x5c.txt";  // two characters ending in 0x5C
     auto content = TextBytes(3000, 3);
     for (int level : {0, 1, 2}) {
         SCOPED_TRACE("level " + std::to_string(level));
         fs::path archive = temp.Path() / ("sjis" + std::to_string(level) + ".lzh");
-        {
-            FileOutput out(archive.string());
-            WriterOptions options;
-            options.headerLevel = level;
-            Writer writer(out, options);
+        WriteArchive(archive, level, [&](Writer& writer) {
             Member m;
             m.path = folder + "/" + name;
             MemoryInput data(content);
             writer.AddFile(m, data, content.size());
-            writer.Finish();
-            out.Close();
-        }
+        });
         {
             FileInput in(archive.string());
             Reader reader(in);
@@ -177,13 +192,9 @@ TEST(LhaInterop, ShiftJisNamesSurviveEveryLevel) {
         if (level == 0) {
             continue;  // lhasa splits level 0 names at every 0x5C byte: nothing to compare
         }
-        fs::path out = temp.Path() / ("x" + std::to_string(level));
-        fs::create_directories(out);
+        const fs::path out = temp.Path() / ("x" + std::to_string(level));
         std::string log;
-        EXPECT_EQ(
-            RunCommand("lhasa xqfw=" + Quote(out.string()) + " " + Quote(archive.string()), &log),
-            0)
-            << log;
+        EXPECT_EQ(ExtractWithLhasa(archive, out, log), 0) << log;
         EXPECT_TRUE(ReadFileBytes(out / folder / name) == content) << log;
     }
 }
@@ -192,28 +203,18 @@ TEST(LhaInterop, LhasaRestoresSymbolicLinks) {
     if (!HaveCommand("lhasa")) {
         GTEST_SKIP() << "lhasa is not installed";
     }
-    TempDir temp;
+    TempFolder temp;
     for (int level : {0, 1, 2}) {
         fs::path archive = temp.Path() / ("link" + std::to_string(level) + ".lzh");
-        {
-            FileOutput out(archive.string());
-            WriterOptions options;
-            options.headerLevel = level;
-            Writer writer(out, options);
+        WriteArchive(archive, level, [](Writer& writer) {
             Member link;
             link.path = "dir/link";
             link.linkTarget = "../target.txt";
             writer.AddSymlink(link);
-            writer.Finish();
-            out.Close();
-        }
-        fs::path out = temp.Path() / ("x" + std::to_string(level));
-        fs::create_directories(out);
+        });
+        const fs::path out = temp.Path() / ("x" + std::to_string(level));
         std::string log;
-        EXPECT_EQ(
-            RunCommand("lhasa xqfw=" + Quote(out.string()) + " " + Quote(archive.string()), &log),
-            0)
-            << log;
+        EXPECT_EQ(ExtractWithLhasa(archive, out, log), 0) << log;
         ASSERT_TRUE(fs::is_symlink(out / "dir" / "link")) << "level " << level << log;
         EXPECT_EQ(fs::read_symlink(out / "dir" / "link").string(), "../target.txt");
     }
@@ -223,7 +224,7 @@ TEST(LhaInterop, ReaderReadsWhatJlhaWrote) {
     if (!HaveCommand("jlha")) {
         GTEST_SKIP() << "jlha is not installed";
     }
-    TempDir temp;
+    TempFolder temp;
     std::map<std::string, std::vector<std::byte>> inputs = {
         {"text.txt", TextBytes(200000, 21)},
         {"random.bin", RandomBytes(70000, 22)},

@@ -16,19 +16,6 @@ std::string Sha256Of(std::span<const std::byte> data) {
     return hash.HexDigest();
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lha_test_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 std::filesystem::path FixturesDir() {
     return std::filesystem::path(ZEMBRAT_FIXTURES_DIR) / "lha";
 }

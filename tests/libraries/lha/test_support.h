@@ -1,4 +1,4 @@
-// Helpers shared by the LHA tests: hashing sinks, temporary folders, peer programs, data.
+// Helpers shared by the LHA tests: hashing sinks, peer programs, data.
 #pragma once
 
 #include <cstdint>
@@ -27,19 +27,6 @@ class HashingOutput final : public OutputStream {
 };
 
 std::string Sha256Of(std::span<const std::byte> data);
-
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 std::filesystem::path FixturesDir();  // .../fixtures/lha
 bool HaveCommand(const std::string& name);
