@@ -103,6 +103,13 @@ class MainFormTest : public ::testing::Test {
         return rows;
     }
 
+    // Each control where it is expected, by its place in the parent.
+    static void ExpectPlaces(const std::vector<std::pair<const QWidget*, QRect>>& places) {
+        for (std::size_t row = 0; row < places.size(); ++row) {
+            EXPECT_EQ(places[row].first->geometry(), places[row].second) << "row " << row + 1;
+        }
+    }
+
     void Choose(const QStringList& files) {
         dialogs.files = files;
         form.SelectButtonClick();
@@ -141,12 +148,12 @@ TEST_F(MainFormTest, HasTheDesignedPlacesFontsAndTabOrder) {
     EXPECT_EQ(form.minimumWidth(), 342);
     EXPECT_EQ(form.maximumWidth(), 342);
     EXPECT_EQ(form.minimumHeight(), 329);
-    EXPECT_EQ(form.GroupBox1.geometry(), QRect(4, 8, 334, 135));
-    EXPECT_EQ(form.SelectButton.geometry(), QRect(266, 109, 60, 22));
-    EXPECT_EQ(form.DeleteButton.geometry(), QRect(206, 117, 60, 22));
-    EXPECT_EQ(form.GroupBox3.geometry(), QRect(151, 200, 186, 49));
-    EXPECT_EQ(form.DirSelectButton.geometry(), QRect(310, 17, 20, 20));
-    EXPECT_EQ(form.GoButton.geometry(), QRect(235, 304, 105, 22));
+    ExpectPlaces({{&form.GroupBox1, QRect(4, 8, 334, 135)},
+                  {&form.SelectButton, QRect(266, 109, 60, 22)},
+                  {&form.DeleteButton, QRect(206, 117, 60, 22)},
+                  {&form.GroupBox3, QRect(151, 200, 186, 49)},
+                  {&form.DirSelectButton, QRect(310, 17, 20, 20)},
+                  {&form.GoButton, QRect(235, 304, 105, 22)}});
     EXPECT_EQ(form.GoButton.focusPolicy(), Qt::NoFocus);
 
     EXPECT_EQ(form.font().pixelSize(), 12);
@@ -176,15 +183,15 @@ TEST_F(MainFormTest, HasTheDesignedPlacesFontsAndTabOrder) {
 TEST_F(MainFormTest, ControlsKeepTheirEdgesWhenTheHeightGrows) {
     form.show();
     form.resize(342, 429);
-    EXPECT_EQ(form.GroupBox1.geometry(), QRect(4, 8, 334, 235));
-    EXPECT_EQ(form.ViewListBox.geometry(), QRect(8, 16, 318, 191));
-    EXPECT_EQ(form.SelectButton.geometry(), QRect(266, 209, 60, 22));
-    EXPECT_EQ(form.DeleteButton.geometry(), QRect(206, 217, 60, 22));
-    EXPECT_EQ(form.RadioGroup1.geometry(), QRect(4, 249, 334, 39));
-    EXPECT_EQ(form.GroupBox2.geometry(), QRect(4, 358, 334, 41));
-    EXPECT_EQ(form.DirEdit.geometry(), QRect(4, 17, 305, 20));
-    EXPECT_EQ(form.GoButton.geometry(), QRect(235, 404, 105, 22));
-    EXPECT_EQ(form.uwaCheck.geometry(), QRect(10, 12, 170, 17));
+    ExpectPlaces({{&form.GroupBox1, QRect(4, 8, 334, 235)},
+                  {&form.ViewListBox, QRect(8, 16, 318, 191)},
+                  {&form.SelectButton, QRect(266, 209, 60, 22)},
+                  {&form.DeleteButton, QRect(206, 217, 60, 22)},
+                  {&form.RadioGroup1, QRect(4, 249, 334, 39)},
+                  {&form.GroupBox2, QRect(4, 358, 334, 41)},
+                  {&form.DirEdit, QRect(4, 17, 305, 20)},
+                  {&form.GoButton, QRect(235, 404, 105, 22)},
+                  {&form.uwaCheck, QRect(10, 12, 170, 17)}});
 }
 
 TEST_F(MainFormTest, ChoosingThreeFilesShowsTheirNamesAndEnablesTheSettings) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <initializer_list>
 
 #include "crafted_archive.h"
 #include "unlha32_library.h"
@@ -160,47 +162,28 @@ TEST_F(HostileArchiveTest, LyingHeadersStopTheExtractionCleanly) {
         const char* what;
         Bytes tail;
     };
-    std::vector<Case> cases;
-    auto withPatch = [](CraftedMember member, auto patch) {
+    // "bad.txt" under a header of the level, the bytes from the offset on overwritten.
+    const auto bad = [](int level, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
+        const CraftedMember member = StoredFile("bad.txt", "bad", level);
         Bytes header = CraftHeader(member);
-        patch(header);
+        for (const std::uint8_t byte : bytes) {
+            header.at(at++) = std::byte{byte};
+        }
         for (char c : member.data) {
             header.push_back(static_cast<std::byte>(c));
         }
         return header;
     };
     // Level 2: the extended headers start at 24 (the CRC header's size), then at 29.
-    cases.push_back({"extended header of size 1 (points back into itself)",
-                     withPatch(StoredFile("bad.txt", "bad"), [](Bytes& h) {
-                         h[29] = std::byte{1};
-                         h[30] = std::byte{0};
-                     })});
-    cases.push_back(
-        {"extended header of size 2", withPatch(StoredFile("bad.txt", "bad"), [](Bytes& h) {
-             h[24] = std::byte{2};
-             h[25] = std::byte{0};
-         })});
-    cases.push_back(
-        {"extended header past the end", withPatch(StoredFile("bad.txt", "bad"), [](Bytes& h) {
-             h[29] = std::byte{0xFF};
-             h[30] = std::byte{0xFF};
-         })});
-    cases.push_back(
-        {"level 2 header size 255", withPatch(StoredFile("bad.txt", "bad"), [](Bytes& h) {
-             h[0] = std::byte{255};
-             h[1] = std::byte{0};
-         })});
-    cases.push_back(
-        {"level 0 header size 255",
-         withPatch(StoredFile("bad.txt", "bad", 0), [](Bytes& h) { h[0] = std::byte{255}; })});
-    cases.push_back(
-        {"level 1 header size 255",
-         withPatch(StoredFile("bad.txt", "bad", 1), [](Bytes& h) { h[0] = std::byte{255}; })});
-    cases.push_back(
-        {"member data past the end", withPatch(StoredFile("bad.txt", "bad"), [](Bytes& h) {
-             h[7] = std::byte{0xFF};
-             h[8] = std::byte{0xFF};
-         })});
+    const std::vector<Case> cases = {
+        {"extended header of size 1 (points back into itself)", bad(2, 29, {1, 0})},
+        {"extended header of size 2", bad(2, 24, {2, 0})},
+        {"extended header past the end", bad(2, 29, {0xFF, 0xFF})},
+        {"level 2 header size 255", bad(2, 0, {255, 0})},
+        {"level 0 header size 255", bad(0, 0, {255})},
+        {"level 1 header size 255", bad(1, 0, {255})},
+        {"member data past the end", bad(2, 7, {0xFF, 0xFF})},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes archive = good;

@@ -54,13 +54,23 @@ TEST(Path, TrailingDelimiters) {
 }
 
 TEST(Path, JoinPath) {
-    EXPECT_EQ(JoinPath("", "a", kWindows), "a");
-    EXPECT_EQ(JoinPath("C:\\x\\", "a", kWindows), "C:\\x\\a");
-    EXPECT_EQ(JoinPath("C:\\x", "a", kWindows), "C:\\x\\a");
-    EXPECT_EQ(JoinPath("C:\\\x95\x5C", "a", kWindows), "C:\\\x95\x5C\\a");
-    EXPECT_EQ(JoinPath("", "a", kPosix), "a");
-    EXPECT_EQ(JoinPath("/x/", "a", kPosix), "/x/a");
-    EXPECT_EQ(JoinPath("/x", "a", kPosix), "/x/a");
+    // The name "a" joined to each folder: a delimiter only where the folder lacks one.
+    struct Join {
+        const PathSyntax& syntax;
+        std::string_view folder;
+        std::string_view joined;
+    };
+    for (const auto& [syntax, folder, joined] : {
+             Join{kWindows, "", "a"},
+             Join{kWindows, "C:\\x\\", "C:\\x\\a"},
+             Join{kWindows, "C:\\x", "C:\\x\\a"},
+             Join{kWindows, "C:\\\x95\x5C", "C:\\\x95\x5C\\a"},
+             Join{kPosix, "", "a"},
+             Join{kPosix, "/x/", "/x/a"},
+             Join{kPosix, "/x", "/x/a"},
+         }) {
+        EXPECT_EQ(JoinPath(folder, "a", syntax), joined) << folder;
+    }
 }
 
 TEST(Path, RelativePathsUnderWindowsSyntax) {
