@@ -43,7 +43,7 @@ MatchFinder::MatchFinder(int windowBits, MatchEffort effort)
       maxDistance_(window_ - 1),
       head_(std::size_t{1} << kHashBits, -1),
       nearHead_(std::size_t{1} << kNearHashBits, -1),
-      previous_(window_, -1) {}
+      previous_(window_, 0) {}
 
 void MatchFinder::Begin(std::span<const std::uint8_t> data, std::size_t start) {
     if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
@@ -54,7 +54,7 @@ void MatchFinder::Begin(std::span<const std::uint8_t> data, std::size_t start) {
     end_ = data.size();
     std::fill(head_.begin(), head_.end(), -1);
     std::fill(nearHead_.begin(), nearHead_.end(), -1);
-    std::fill(previous_.begin(), previous_.end(), -1);
+    std::fill(previous_.begin(), previous_.end(), std::uint16_t{0});
     for (position_ = start - std::min(start, maxDistance_); position_ < start; ++position_) {
         if (Insertable(position_)) {
             Insert(position_);
@@ -69,7 +69,9 @@ std::int32_t MatchFinder::Insert(std::size_t at) {
     nearHead_[near] = static_cast<std::int32_t>(at);
     std::uint32_t h = (v * 2654435761u) >> (32 - kHashBits);
     std::int32_t old = head_[h];
-    previous_[at & (window_ - 1)] = old;
+    std::size_t distance = at - static_cast<std::size_t>(old);
+    previous_[at & (window_ - 1)] =
+        old >= 0 && distance <= maxDistance_ ? static_cast<std::uint16_t>(distance) : 0;
     head_[h] = static_cast<std::int32_t>(at);
     return old;
 }
@@ -141,11 +143,7 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
                 }
             }
         }
-        std::int32_t next = previous_[static_cast<std::size_t>(candidate) & (window_ - 1)];
-        if (next >= candidate) {
-            break;  // a slot reused by a newer position: the chain ends here
-        }
-        candidate = next;
+        candidate = Older(candidate);
     }
     return best;
 }

@@ -57,6 +57,11 @@ class alignas(64) MatchFinder {
     // Inserts position at into its chain (and the 3-byte table); returns the previous head of
     // that chain (or -1).
     std::int32_t Insert(std::size_t at);
+    // The next older position on candidate's chain, or -1.
+    std::int32_t Older(std::int32_t candidate) const {
+        std::uint16_t distance = previous_[static_cast<std::size_t>(candidate) & (window_ - 1)];
+        return distance != 0 ? candidate - distance : -1;
+    }
     Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit,
                   const CodeCosts& costs) const;
     // What a match saves over literals at the average literal cost, in 1/16 bits.
@@ -74,7 +79,9 @@ class alignas(64) MatchFinder {
     std::vector<std::int32_t> head_;
     std::vector<std::int32_t> nearHead_;  // latest position of each 3-byte prefix
     std::int32_t nearest_ = -1;           // its value before the last Insert
-    std::vector<std::int32_t> previous_;
+    // Per window slot, how far back the previous position with the same hash lies (0: none
+    // within the window). Two bytes a slot keep the tables in the second-level cache.
+    std::vector<std::uint16_t> previous_;
     const std::uint8_t* data_ = nullptr;
     std::size_t position_ = 0;
     std::size_t end_ = 0;

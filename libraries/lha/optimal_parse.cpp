@@ -138,11 +138,7 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
                 }
             }
         }
-        std::int32_t next = previous_[static_cast<std::size_t>(candidate) & (window_ - 1)];
-        if (next >= candidate) {
-            break;
-        }
-        candidate = next;
+        candidate = Older(candidate);
     }
     return count;
 }
