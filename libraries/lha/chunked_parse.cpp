@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "lha/archive.h"
@@ -75,13 +76,18 @@ void ParseInChunks(InputStream& input, std::uint64_t size, const ChunkedParse& s
         Chunk& chunk = chunks.emplace_back(std::move(next));
         MatchFinder& finder = finders[index % kLag];
         bool optimal = settings.level > 0;
-        chunk.parsed = std::async(policy, [&chunk, &finder, optimal] {
+        auto parse = [&chunk, &finder, optimal] {
             if (optimal) {
                 finder.ParseOptimal(chunk.bytes, chunk.start, chunk.tokens, chunk.costs);
             } else {
                 finder.Parse(chunk.bytes, chunk.start, chunk.tokens, chunk.costs);
             }
-        });
+        };
+        try {
+            chunk.parsed = std::async(policy, parse);
+        } catch (const std::system_error&) {
+            chunk.parsed = std::async(std::launch::deferred, parse);  // no thread to be had
+        }
     }
     while (!chunks.empty()) {
         consumeOldest();

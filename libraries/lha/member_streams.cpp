@@ -1,5 +1,7 @@
 #include "member_streams.h"
 
+#include <system_error>
+
 namespace zembrat::lha {
 namespace {
 
@@ -31,10 +33,15 @@ void BackgroundCrcOutput::Dispatch() {
     }
     std::swap(filling_, writing_);
     filling_.clear();
-    pending_ = std::async(std::launch::async, [this] {
+    auto checkAndWrite = [this] {
         crc_ = Crc16(writing_, crc_);
         output_.Write(writing_);
-    });
+    };
+    try {
+        pending_ = std::async(std::launch::async, checkAndWrite);
+    } catch (const std::system_error&) {
+        checkAndWrite();  // no thread to be had: on this one, then
+    }
 }
 
 void BackgroundCrcOutput::Finish() {
