@@ -121,6 +121,9 @@ MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t be
             bestLength = length;
         }
     }
+    if (bestLength >= limit) {
+        return best;  // nothing can be longer; the tail check below would read past the limit
+    }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = data_ + candidate;
         // The last bytes a longer match needs, and the first four (the chain's hash may collide).

@@ -120,6 +120,9 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
                 length, static_cast<std::uint32_t>(position_ - static_cast<std::size_t>(nearest_))};
         }
     }
+    if (best >= limit) {
+        return count;  // nothing can be longer; the check below would read past the limit
+    }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = data_ + candidate;
         if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
