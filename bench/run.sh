@@ -63,14 +63,21 @@ for g in 6 9; do
 done
 
 echo
-printf '%-22s %9s %9s %9s\n' "decoding (our lh7)" "MB/s" "vs best" "peak MiB"
+printf '%-22s %9s %9s %9s\n' "decoding, best of 3" "MB/s" "vs best" "peak MiB"
 archive=ours70.lzh
+# Extraction takes well under a second, where one run's noise is large: the best of three.
 decode() {  # name command...
     name=$1; shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted wrong data" >&2; exit 1; }
-    echo "$name $(mbs "$size" "$secs") $(mib "$kib")" >> decoders
+    fastest=
+    for attempt in 1 2 3; do
+        rm -rf out && mkdir out
+        run "$@"
+        cmp -s out/corpus.bin corpus.bin || { echo "$name extracted wrong data" >&2; exit 1; }
+        if [ -z "$fastest" ] || awk -v a="$secs" -v b="$fastest" 'BEGIN { exit !(a < b) }'; then
+            fastest=$secs fastestkib=$kib
+        fi
+    done
+    echo "$name $(mbs "$size" "$fastest") $(mib "$fastestkib")" >> decoders
 }
 : > decoders
 decode ours "$bench" extract "$archive" out/corpus.bin

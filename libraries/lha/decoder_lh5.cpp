@@ -39,7 +39,14 @@ class Window {
     void Copy(std::size_t distance, std::size_t length) {
         std::uint8_t* to = buffer_.data() + position_;
         const std::uint8_t* from = to - distance;
-        if (distance >= length) {
+        if (distance >= 8) {
+            // Eight bytes at a time, inlined: each step reads bytes at least eight behind it,
+            // already written, so overlapping copies come out right. The last step may run up
+            // to seven bytes into the room kept past the chunk.
+            for (std::size_t done = 0; done < length; done += 8) {
+                std::memcpy(to + done, from + done, 8);
+            }
+        } else if (distance >= length) {
             std::memcpy(to, from, length);
         } else {
             // A repeating pattern: copy one period, then double what is written.
