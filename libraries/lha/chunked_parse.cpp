@@ -44,7 +44,10 @@ void ParseInChunks(InputStream& input, std::uint64_t size, const ChunkedParse& s
     std::size_t window = std::size_t{1} << settings.windowBits;
     MatchEffort effort;
     if (settings.level > 0) {
-        effort.maxChain = 96;  // the optimal parse gains from twice the candidates (0.15%)
+        // The optimal parse gains from twice the candidates (0.15%); stopping at matches of
+        // 96 rather than 160 costs 0.03% and saves a tenth of its time.
+        effort.maxChain = 96;
+        effort.niceLength = 96;
     }
     std::vector<MatchFinder> finders;  // chunk k uses finders[k % kLag], free again by then
     for (std::size_t k = 0; k < kLag; ++k) {

@@ -12,12 +12,6 @@ namespace {
 constexpr int kHashBits = 16;
 constexpr int kNearHashBits = 14;
 
-std::uint32_t Load32(const std::uint8_t* at) {
-    std::uint32_t v;
-    std::memcpy(&v, at, 4);
-    return v;
-}
-
 }  // namespace
 
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -86,6 +87,12 @@ class alignas(64) MatchFinder {
     std::size_t position_ = 0;
     std::size_t end_ = 0;
 };
+
+inline std::uint32_t Load32(const std::uint8_t* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
 
 // Length of the common prefix of a and b, at most limit.
 std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit);

@@ -125,7 +125,9 @@ std::size_t MatchFinder::AllMatches(std::int32_t candidate, std::uint32_t limit,
     }
     while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
         const std::uint8_t* there = data_ + candidate;
-        if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
+        // The last bytes a longer match needs, and the first four (the chain's hash may collide).
+        std::uint32_t tail = best > 3 ? best - 3 : 0;
+        if (Load32(there + tail) == Load32(here + tail) && Load32(there) == Load32(here)) {
             std::uint32_t length = CommonLength(here, there, limit);
             if (length > best) {
                 best = length;
