@@ -28,8 +28,8 @@ class BlockEncoder {
           costs_(CodeCosts::Starting()),
           positionCodes_(dictionaryBits + 1),
           positionBits_(dictionaryBits <= 13 ? 4 : 5) {
-        gathered_.codes.reserve(kBlockCodes);
-        gathered_.positions.reserve(kBlockCodes);
+        codes_.reserve(kBlockCodes);
+        positions_.reserve(kBlockCodes);
     }
 
     const CodeCosts& Costs() const { return costs_; }
@@ -303,9 +303,9 @@ class BlockEncoder {
     CodeCosts costs_;
     int positionCodes_;
     int positionBits_;
-    TokenList gathered_;  // codes of the blocks not yet written
-    std::vector<std::uint16_t>& codes_ = gathered_.codes;
-    std::vector<std::uint16_t>& positions_ = gathered_.positions;
+    // Codes of the blocks not yet written, as TokenList holds them.
+    std::vector<std::uint16_t> codes_;
+    std::vector<std::uint16_t> positions_;
     std::vector<Range> pieces_;
 };
 
