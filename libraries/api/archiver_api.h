@@ -86,7 +86,7 @@ enum {
     ARC_ERROR_CANNOT_WRITE = 0x8008,   /* an output cannot be created or written */
     ARC_ERROR_UNSAFE_PATH = 0x8009,    /* a member would be written outside the destination */
     ARC_ERROR_NO_FILES = 0x800A,       /* nothing matched the names given */
-    ARC_ERROR_TOO_LARGE = 0x800B,      /* a file of 4 GiB or more */
+    ARC_ERROR_TOO_LARGE = 0x800B,      /* a name or header its header level cannot carry */
     ARC_ERROR_NOT_REGULAR = 0x800C,    /* a name that is no regular file or folder */
     ARC_ERROR_BUFFER_TOO_SMALL = 0x800D,
     ARC_ERROR_NO_MEMORY = 0x800E,

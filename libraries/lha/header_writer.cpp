@@ -107,10 +107,8 @@ std::string LegacyName(const Member& m) {
     return SlashTo(folder, '\\') + name;
 }
 
-void CheckSizes(const Member& m) {
-    if (m.originalSize > kMax32 || m.compressedSize > kMax32) {
-        TooLarge("a member of 4 GiB or more cannot be stored");
-    }
+bool HasLargeSizes(const Member& m) {
+    return m.originalSize > kMax32 || m.compressedSize > kMax32;
 }
 
 // The extended headers levels 1 and 2 share: folder, attributes, times and Unix attributes
@@ -165,6 +163,9 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
         PutU16(out, m.unixUid.value_or(0));
         PutU16(out, m.unixGid.value_or(0));
     }
+    if (HasLargeSizes(m)) {
+        TooLarge("a member of 4 GiB or more needs a level 2 header");
+    }
     std::uint64_t packed = m.compressedSize;
     if (m.headerLevel == 1) {
         PutU8(out, m.osId);
@@ -176,7 +177,7 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
         packed += out.size() - baseSize;
     }
     if (packed > kMax32) {
-        TooLarge("a member of 4 GiB or more cannot be stored");
+        TooLarge("a member of 4 GiB or more needs a level 2 header");
     }
     for (int i = 0; i < 4; ++i) {
         out[7 + i] = static_cast<std::byte>((packed >> (8 * i)) & 0xFF);
@@ -195,6 +196,7 @@ std::vector<std::byte> EncodeLevel2(const Member& m) {
     std::vector<std::byte> out;
     PutU16(out, 0);  // total size, set below
     PutBytes(out, m.method);
+    // Sizes of 4 GiB or more keep their low 32 bits here; ext 0x42 carries them whole.
     PutU32(out, static_cast<std::uint32_t>(m.compressedSize));
     PutU32(out, static_cast<std::uint32_t>(m.originalSize));
     PutU32(out, static_cast<std::uint32_t>(m.unixTime));
@@ -207,6 +209,12 @@ std::vector<std::byte> EncodeLevel2(const Member& m) {
     PutExtended(out, 0x00, zeroCrc);
     std::size_t crcAt = out.size() - 4;
     PutExtended(out, 0x01, Bytes(name));
+    if (HasLargeSizes(m)) {
+        std::vector<std::byte> sizes;
+        PutU64(sizes, m.compressedSize);
+        PutU64(sizes, m.originalSize);
+        PutExtended(out, 0x42, sizes);
+    }
     PutFolderAndAttributes(out, m, folder, false);
     // Old readers take a header whose first byte is 0 for the end mark.
     if ((out.size() & 0xFF) == 0) {
@@ -223,7 +231,6 @@ std::vector<std::byte> EncodeLevel2(const Member& m) {
 }  // namespace
 
 std::vector<std::byte> EncodeHeader(const Member& m) {
-    CheckSizes(m);
     if (m.method.size() != 5) {
         throw Error(ErrorKind::kFormat, "method id must have five characters");
     }

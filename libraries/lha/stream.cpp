@@ -18,16 +18,25 @@ namespace {
     throw Error(ErrorKind::kIo, what + ": " + std::strerror(errno));
 }
 
-}  // namespace
-
-FileInput::FileInput(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) {
+int OpenForReading(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         ThrowIo("cannot open " + path);
     }
+    return fd;
+}
+
+}  // namespace
+
+FileInput::FileInput(const std::string& path) : FileInput(OpenForReading(path)) {}
+
+FileInput::FileInput(int descriptor) : fd_(descriptor) {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) {
+        const int error = errno;
         ::close(fd_);
-        ThrowIo("cannot stat " + path);
+        errno = error;
+        ThrowIo("cannot stat an input file");
     }
     size_ = static_cast<std::uint64_t>(info.st_size);
 }

@@ -143,11 +143,12 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
     if (s.finished) {
         throw std::logic_error("Writer::AddFile after Finish");
     }
-    if (size > kMax32) {
-        throw Error(ErrorKind::kTooLarge,
-                    header.path + ": members of 4 GiB or more are not supported");
-    }
     Member m = Prepare(header, s.options);
+    // Levels 0 and 1 have no room for a 64-bit size: such a member alone gets a level 2
+    // header (an archive may mix levels), rather than failing the whole archive.
+    if (size > kMax32) {
+        m.headerLevel = 2;
+    }
     m.linkTarget.clear();
     m.method = size == 0 ? "-lh0-" : s.options.method;
     m.originalSize = size;

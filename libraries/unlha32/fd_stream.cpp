@@ -33,19 +33,6 @@ void FdOutput::Seek(std::uint64_t offset) {
     position_ = offset;
 }
 
-std::size_t FdInput::Read(std::span<std::byte> buffer) {
-    for (;;) {
-        const ssize_t got = read(fd_, buffer.data(), buffer.size());
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            throw lha::Error(lha::ErrorKind::kIo,
-                             std::string("read failed: ") + std::strerror(errno));
-        }
-    }
-}
-
 void BoundedOutput::Write(std::span<const std::byte> data) {
     const std::size_t room = buffer_.size() - stored_;
     const std::size_t take = std::min(room, data.size());

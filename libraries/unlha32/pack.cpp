@@ -27,8 +27,6 @@ namespace zembrat::unlha32 {
 
 namespace {
 
-constexpr std::uint64_t kSizeLimit = 0x100000000ull;  // 4 GiB
-
 struct SourceEntry {
     std::string path;    // where it is on disk
     std::string stored;  // the host name to store, '/' between folders
@@ -166,10 +164,6 @@ class Collector {
             entry.path = "/";
         }
         if (S_ISREG(info.st_mode)) {
-            if (static_cast<std::uint64_t>(info.st_size) >= kSizeLimit) {
-                throw Failure(ARC_ERROR_TOO_LARGE,
-                              Escaped(path) + " is 4 GiB or larger, more than an LHA member holds");
-            }
             entries_.push_back(std::move(entry));
         } else if (S_ISDIR(info.st_mode)) {
             if (!stored.empty()) {
@@ -252,9 +246,6 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
         throw Failure(ARC_ERROR_NOT_REGULAR,
                       Escaped(entry.path) + " is not a regular file or folder; refused");
     }
-    if (static_cast<std::uint64_t>(info.st_size) >= kSizeLimit) {
-        throw Failure(ARC_ERROR_TOO_LARGE, Escaped(entry.path) + " is 4 GiB or larger");
-    }
     fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
     const auto size = static_cast<std::uint64_t>(info.st_size);
     header.originalSize = size;
@@ -262,12 +253,13 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
     EXTRACTINGINFOEX record;
     FillProgressRecord(header, entry.path, entry.stored, record);
     ProgressMeter meter(context.progress, record);
-    FdInput file(fd.Get());
+    lha::FileInput file(fd.Release());
     MeteredInput input(file, meter);
     try {
         writer.AddFile(header, input, size);
     } catch (const lha::Error& error) {
-        // Too large, or no room for the copy of the input: otherwise the input failed.
+        // What the header level cannot carry, or no room for a copy of the input: otherwise
+        // the input failed.
         const int code = error.Kind() == lha::ErrorKind::kTooLarge ||
                                  error.Kind() == lha::ErrorKind::kCannotWrite
                              ? ResultFor(error)

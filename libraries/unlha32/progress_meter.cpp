@@ -52,4 +52,9 @@ std::size_t MeteredInput::Read(std::span<std::byte> buffer) {
     return got;
 }
 
+void MeteredInput::Seek(std::uint64_t offset) {
+    input_.Seek(offset);
+    meter_.Restart(offset);
+}
+
 }  // namespace zembrat::unlha32

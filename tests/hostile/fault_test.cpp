@@ -118,8 +118,6 @@ TEST_F(FaultTest, DiskFullWhilePackingLeavesTheOldArchive) {
                 .Run("a " + Quoted(archive_) + " " + Quoted(scratch_.Folder() + "in/big.bin"))
                 .code);
     });
-    // Incompressible data is spooled for the stored fallback; whichever write fails first, it
-    // is a write that failed.
     EXPECT_EQ(status, ExitCodeOf(ARC_ERROR_CANNOT_WRITE));
     EXPECT_EQ(ReadFile(archive_), before);
     EXPECT_FALSE(HasTemporaries(scratch_.Folder()));

@@ -130,8 +130,9 @@ class Writer {
     Writer& operator=(const Writer&) = delete;
 
     // Compresses size bytes of data under the header's name, times and mode (method, sizes
-    // and CRC are filled in). Stored with -lh0- when compression does not pay. Throws
-    // Error(kTooLarge) for 4 GiB or more where the header level cannot carry it.
+    // and CRC are filled in). Stored with -lh0- when compression does not pay. A member of
+    // 4 GiB or more gets a level 2 header with its 64-bit sizes (ext 0x42) whatever the
+    // archive's level.
     void AddFile(const Member& header, InputStream& data, std::uint64_t size,
                  const ProgressFn& progress = {});
     void AddDirectory(const Member& header);

@@ -40,6 +40,8 @@ class SeekableOutput : public OutputStream {
 class FileInput final : public SeekableInput {
   public:
     explicit FileInput(const std::string& path);
+    // Takes over a descriptor already open for reading (closed here, also when this throws).
+    explicit FileInput(int descriptor);
     ~FileInput() override;
     FileInput(const FileInput&) = delete;
     FileInput& operator=(const FileInput&) = delete;

@@ -1,9 +1,10 @@
-// Streams over file descriptors the library owns elsewhere (temporary files, source files)
-// and over caller memory.
+// Streams over file descriptors the library owns elsewhere (temporary files) and over caller
+// memory.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "lha/stream.h"
 
@@ -19,15 +20,6 @@ class FdOutput final : public lha::SeekableOutput {
   private:
     int fd_;
     std::uint64_t position_ = 0;
-};
-
-class FdInput final : public lha::InputStream {
-  public:
-    explicit FdInput(int fd) : fd_(fd) {}
-    std::size_t Read(std::span<std::byte> buffer) override;
-
-  private:
-    int fd_;
 };
 
 // Writes into a caller's buffer; bytes beyond its end are counted and dropped.
@@ -58,6 +50,8 @@ class UniqueFd {
     UniqueFd& operator=(const UniqueFd&) = delete;
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    // Hands the descriptor over to a new owner.
+    int Release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;

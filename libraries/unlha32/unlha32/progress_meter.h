@@ -18,6 +18,8 @@ class ProgressMeter {
     ProgressMeter(const common::ProgressReporter& reporter, const EXTRACTINGINFOEX& record);
     // Records bytes done; sends ARC_PROGRESS_UPDATE every step. Throws lha::Aborted on a stop.
     void Advance(std::size_t bytes);
+    // Starts counting again from done bytes (the data is being read a second time).
+    void Restart(std::uint64_t done) { done_ = reported_ = done; }
     // Sends ARC_PROGRESS_END. Throws lha::Aborted on a stop.
     void Finish();
 
@@ -40,14 +42,19 @@ class MeteredOutput final : public lha::OutputStream {
     ProgressMeter& meter_;
 };
 
-// Reads at most one step at a time, advancing the meter after each read.
-class MeteredInput final : public lha::InputStream {
+// Reads at most one step at a time, advancing the meter after each read. Seekable, so that
+// the writer reads a file again for the stored fallback instead of keeping a copy of it; the
+// meter follows the position back.
+class MeteredInput final : public lha::SeekableInput {
   public:
-    MeteredInput(lha::InputStream& input, ProgressMeter& meter) : input_(input), meter_(meter) {}
+    MeteredInput(lha::SeekableInput& input, ProgressMeter& meter) : input_(input), meter_(meter) {}
     std::size_t Read(std::span<std::byte> buffer) override;
+    void Seek(std::uint64_t offset) override;
+    std::uint64_t Tell() const override { return input_.Tell(); }
+    std::uint64_t Size() const override { return input_.Size(); }
 
   private:
-    lha::InputStream& input_;
+    lha::SeekableInput& input_;
     ProgressMeter& meter_;
 };
 
