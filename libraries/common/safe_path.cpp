@@ -1,5 +1,6 @@
 #include "common/safe_path.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -262,18 +264,49 @@ unsigned ProcessUmask() {
     return mask;
 }
 
-TemporaryFile::TemporaryFile(const std::string& folder) {
-    std::string pattern = folder;
-    if (!pattern.empty() && pattern.back() != '/') {
-        pattern += '/';
+TemporaryFile::TemporaryFile(const std::string& folder)
+    : folder_(folder.empty() ? std::string("./") : folder) {
+    if (folder_.back() != '/') {
+        folder_ += '/';
     }
-    pattern += ".zembrat-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    fd_ = mkstemp(buffer.data());
+    // A nameless file is named at Commit() through /proc/self/fd; without /proc it could
+    // never be named, so a named temporary is used from the start.
+    if (access("/proc/self/fd", X_OK) == 0) {
+        fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            return;
+        }
+    }
+    std::string pattern = folder_ + ".zembrat-XXXXXX";
+    fd_ = mkstemp(pattern.data());
     if (fd_ >= 0) {
-        path_ = buffer.data();
+        path_ = pattern;
     }
+}
+
+// Links the nameless file in under a fresh temporary name (a link never replaces a file, so
+// the final name is reached by rename as for a named temporary).
+bool TemporaryFile::GiveName(std::string& reason) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    std::random_device seed;
+    std::mt19937 random(seed());
+    constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = folder_ + ".zembrat-";
+        for (int i = 0; i < 6; ++i) {
+            name += kLetters[random() % kLetters.size()];
+        }
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            path_ = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    reason = std::string("cannot write: ") + std::strerror(errno);
+    return false;
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -285,6 +318,10 @@ TemporaryFile::~TemporaryFile() {
 bool TemporaryFile::Commit(const std::string& finalPath, std::string& reason) {
     if (fd_ < 0) {
         reason = "no temporary file";
+        return false;
+    }
+    if (path_.empty() && !GiveName(reason)) {
+        Discard();
         return false;
     }
     const int fd = fd_;

@@ -63,11 +63,12 @@ class ExtractionTarget {
 // setting it, which would race with other threads creating files).
 unsigned ProcessUmask();
 
-// A file created under a temporary name in a folder, renamed to its final name only by
-// Commit(); removed when dropped uncommitted.
+// A new file in a folder that appears under its final name only by Commit(); removed when
+// dropped uncommitted. Where the file system allows, it has no name at all until then, so
+// that a process killed on the way leaves nothing behind; elsewhere it is ".zembrat-XXXXXX".
 class TemporaryFile {
   public:
-    // Creates ".zembrat-XXXXXX" in the folder (mode 0600); Valid() tells whether it worked.
+    // Creates the file (mode 0600); Valid() tells whether it worked.
     explicit TemporaryFile(const std::string& folder);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
@@ -75,6 +76,7 @@ class TemporaryFile {
 
     bool Valid() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
+    // The temporary name; empty while the file has none.
     const std::string& Path() const { return path_; }
 
     // Closes the file (reporting write-back errors) and renames it over finalPath.
@@ -83,7 +85,10 @@ class TemporaryFile {
     void Discard();
 
   private:
+    bool GiveName(std::string& reason);
+
     int fd_ = -1;
+    std::string folder_;  // ends in '/'
     std::string path_;
     bool committed_ = false;
 };
