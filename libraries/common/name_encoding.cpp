@@ -131,26 +131,24 @@ bool IsValidUtf8(std::string_view text) {
 
 StoredName EncodeStoredName(std::string_view hostName, platform::CodePage host) {
     if (IsAscii(hostName)) {
-        return {std::string(hostName), false};
+        return {std::string(hostName), false, {}};
     }
     if (host == platform::kCodePageShiftJis) {
-        if (ConvertExactly(hostName, kCp932, kUtf8)) {
-            return {std::string(hostName), false};
-        }
         // Not valid CP932 either: keep the bytes; nothing better is known about them.
-        return {std::string(hostName), false};
+        return {std::string(hostName), false,
+                ConvertExactly(hostName, kCp932, kUtf8).value_or(std::string())};
     }
     // Readers take a Unix-made legacy name that is valid UTF-8 as UTF-8, so CP932 bytes that
     // happen to be valid UTF-8 (half-width kana "\xEF\xBE\x83\xEF\xBD\xBD" -> C3 BD,
     // which reads as another character) would come back changed: those go Unicode.
     if (auto cp932 = ConvertExactly(hostName, kUtf8, kCp932); cp932 && !IsValidUtf8(*cp932)) {
-        return {std::move(*cp932), false};
+        return {std::move(*cp932), false, std::string(hostName)};
     }
     if (IsValidUtf8(hostName)) {
-        return {std::string(hostName), true};
+        return {std::string(hostName), true, std::string(hostName)};
     }
     // Bytes that are no UTF-8 (a Linux name may be any bytes): stored as they are.
-    return {std::string(hostName), false};
+    return {std::string(hostName), false, {}};
 }
 
 std::string DecodeStoredName(std::string_view bytes, bool unicode, std::uint8_t osId,

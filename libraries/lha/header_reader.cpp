@@ -171,13 +171,16 @@ std::string JoinPath(std::string folder, const std::string& name) {
     return folder + name;
 }
 
-void FinishPath(Member& m, std::string legacyPath, const Extras& extras) {
+// folder and name as the legacy headers give them, separators already '/'.
+void FinishPath(Member& m, const std::string& folder, const std::string& name,
+                const Extras& extras) {
+    std::string legacyPath = JoinPath(folder, name);
     // Amiga writers put the file comment after a NUL in the name.
     legacyPath.resize(std::min(legacyPath.size(), legacyPath.find('\0')));
-    if (extras.unicodeName) {
-        std::string folder =
-            extras.unicodeFolder ? *extras.unicodeFolder : SeparatorsToSlash(extras.folder);
-        legacyPath = JoinPath(folder, *extras.unicodeName);
+    // A folder member may carry its Unicode folder alone, without an empty name header.
+    if (extras.unicodeName || (extras.unicodeFolder && name.empty())) {
+        legacyPath = JoinPath(extras.unicodeFolder ? *extras.unicodeFolder : folder,
+                              extras.unicodeName.value_or(std::string()));
         m.encoding = NameEncoding::kUtf8;
     }
     // Some Amiga writers store folders as empty -lh0- members named "folder/".
@@ -251,7 +254,7 @@ void ReadLevel0Or1(HeaderBytes& bytes, Member& m, int level) {
         m.dataOffset = m.headerOffset + baseSize + extTotal;
     }
     std::string path = SeparatorsToSlash(extras.hasName ? extras.name : stored);
-    FinishPath(m, JoinPath(SeparatorsToSlash(extras.folder), path), extras);
+    FinishPath(m, SeparatorsToSlash(extras.folder), path, extras);
 }
 
 void ReadLevel2Or3(HeaderBytes& bytes, Member& m, int level) {
@@ -280,8 +283,7 @@ void ReadLevel2Or3(HeaderBytes& bytes, Member& m, int level) {
     std::uint64_t headerSize = std::max(total, chainEnd);
     CheckHeaderCrc(bytes.Need(headerSize).first(static_cast<std::size_t>(headerSize)), extras);
     m.dataOffset = m.headerOffset + headerSize;
-    FinishPath(m, JoinPath(SeparatorsToSlash(extras.folder), SeparatorsToSlash(extras.name)),
-               extras);
+    FinishPath(m, SeparatorsToSlash(extras.folder), SeparatorsToSlash(extras.name), extras);
 }
 
 }  // namespace

@@ -26,21 +26,21 @@ std::uint16_t DefaultMode(const Member& m) {
 }
 
 // Splits "a/b/c" into folder "a/b/" and name "c"; a folder keeps all of it as folder.
-void SplitPath(const Member& m, std::string& folder, std::string& name) {
-    std::string path = m.path;
-    if (m.IsDirectory()) {
+void SplitPath(const std::string& path, bool directory, std::string& folder, std::string& name) {
+    if (directory) {
         folder = path.empty() ? std::string() : path + "/";
         name.clear();
         return;
     }
-    // A link is stored as "path|target", split at its last '/' as Unix writers do (so a
-    // target's folders land in the folder part, where '/' is allowed).
-    if (m.IsSymlink()) {
-        path += "|" + m.linkTarget;
-    }
     std::size_t slash = path.rfind('/');
     folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void SplitPath(const Member& m, std::string& folder, std::string& name) {
+    // A link is stored as "path|target", split at its last '/' as Unix writers do (so a
+    // target's folders land in the folder part, where '/' is allowed).
+    SplitPath(m.IsSymlink() ? m.path + "|" + m.linkTarget : m.path, m.IsDirectory(), folder, name);
 }
 
 void PutBytes(std::vector<std::byte>& out, std::string_view text) {
@@ -117,6 +117,18 @@ void PutFolderAndAttributes(std::vector<std::byte>& out, const Member& m, const 
                             bool unixTimeInExtended) {
     if (!folder.empty()) {
         PutExtended(out, 0x02, Bytes(SlashTo(folder, static_cast<char>(0xFF))));
+    }
+    // Links keep their "name|target" form in the legacy name alone.
+    if (!m.unicodePath.empty() && !m.IsSymlink()) {
+        std::string unicodeFolder, unicodeName;
+        SplitPath(m.unicodePath, m.IsDirectory(), unicodeFolder, unicodeName);
+        // A folder member has no name; some readers refuse an empty name header.
+        if (!unicodeName.empty()) {
+            PutExtended(out, 0x44, Utf8ToUtf16Le(unicodeName));
+        }
+        if (!unicodeFolder.empty()) {
+            PutExtended(out, 0x45, Utf8ToUtf16Le(unicodeFolder));
+        }
     }
     if (m.msdosAttributes != 0x20) {
         std::vector<std::byte> data;

@@ -70,6 +70,43 @@ std::string Utf16LeToUtf8(std::span<const std::byte> text) {
     return out;
 }
 
+std::vector<std::byte> Utf8ToUtf16Le(std::string_view text) {
+    std::vector<std::byte> out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80             ? 1
+                                   : (lead & 0xE0) == 0xC0 ? 2
+                                   : (lead & 0xF0) == 0xE0 ? 3
+                                   : (lead & 0xF8) == 0xF0 ? 4
+                                                           : 0;
+        std::uint32_t code = length == 1   ? lead
+                             : length == 2 ? lead & 0x1Fu
+                             : length == 3 ? lead & 0x0Fu
+                                           : lead & 0x07u;
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        valid = valid && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            code = 0xFFFD;
+        }
+        i += valid ? length : 1;
+        if (code == '/') {
+            code = 0xFFFF;
+        }
+        if (code >= 0x10000) {
+            PutU16(out, 0xD800 + ((code - 0x10000) >> 10));
+            PutU16(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            PutU16(out, code);
+        }
+    }
+    return out;
+}
+
 std::string SlashTo(std::string_view path, char separator) {
     std::string out(path);
     for (char& c : out) {

@@ -201,6 +201,7 @@ lha::Member HeaderFor(const SourceEntry& entry) {
     const common::StoredName name = common::EncodeStoredName(entry.stored);
     header.path = name.bytes;
     header.encoding = name.unicode ? lha::NameEncoding::kUtf8 : lha::NameEncoding::kLegacy;
+    header.unicodePath = name.utf8;
     header.osId = 'U';
     header.unixTime = entry.info.st_mtim.tv_sec;
     header.windowsWriteTime = platform::FileTimeFromUnix(

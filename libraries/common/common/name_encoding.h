@@ -22,6 +22,7 @@ bool IsValidUtf8(std::string_view text);
 struct StoredName {
     std::string bytes;
     bool unicode = false;  // bytes are UTF-8 meant for a Unicode name header
+    std::string utf8;      // the name in UTF-8 when it is not plain ASCII (empty: unknown)
 };
 
 // A host name (in the host code page) as it is to be stored.

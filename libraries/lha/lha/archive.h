@@ -58,6 +58,10 @@ struct Member {
     std::optional<std::uint16_t> unixMode, unixUid, unixGid;
     std::string unixUser, unixGroup;
     std::string linkTarget;  // symbolic link target (method -lhd-), empty otherwise
+    // Writing: the path in UTF-8, also stored in the Unicode name headers (0x44 name, 0x45
+    // folder) at levels 1 and 2, so that readers need not guess the legacy name's code page.
+    // Empty: none are written.
+    std::string unicodePath;
 
     bool IsDirectory() const { return method == "-lhd-" && linkTarget.empty(); }
     bool IsSymlink() const { return method == "-lhd-" && !linkTarget.empty(); }

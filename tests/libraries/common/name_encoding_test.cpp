@@ -17,8 +17,12 @@ TEST(StoredName, AsciiAndJapaneseGoToCp932) {
     const StoredName japanese = EncodeStoredName(kNihongoUtf8, kCodePageUtf8);
     EXPECT_FALSE(japanese.unicode);
     EXPECT_EQ(japanese.bytes, kNihongoCp932);
+    EXPECT_EQ(japanese.utf8, kNihongoUtf8);  // for the Unicode name headers
     // Under a Shift-JIS host the name already is CP932.
-    EXPECT_EQ(EncodeStoredName(kNihongoCp932, kCodePageShiftJis).bytes, kNihongoCp932);
+    const StoredName fromCp932 = EncodeStoredName(kNihongoCp932, kCodePageShiftJis);
+    EXPECT_EQ(fromCp932.bytes, kNihongoCp932);
+    EXPECT_EQ(fromCp932.utf8, kNihongoUtf8);
+    EXPECT_EQ(EncodeStoredName("dir/a.txt", kCodePageUtf8).utf8, "");
 }
 
 TEST(StoredName, NamesCp932CannotHoldStayUnicode) {

@@ -84,5 +84,40 @@ TEST(Interop, PeersReadEveryMethodAndHeaderLevel) {
     }
 }
 
+// Names are stored in Shift-JIS (or UTF-8 where Shift-JIS cannot hold them), which a reader
+// cannot tell apart; the Unicode name headers beside them let bsdtar restore every name under
+// a UTF-8 locale. Without them it refused the Shift-JIS names.
+TEST(Interop, BsdtarRestoresJapaneseAndOtherNamesFromTheUnicodeHeaders) {
+    REQUIRE_LIBRARY();
+    if (!Installed("bsdtar")) {
+        GTEST_SKIP() << "bsdtar is not installed";
+    }
+    const std::map<std::string, std::string> files = {
+        {"フォルダ/日本語.txt", "nihongo"},
+        {"フォルダ/下位/ファイル.txt", Text(3000)},
+        {"dir/café ☃.txt", "snowman"},
+    };
+    TempFolder scratch;
+    for (const auto& [name, content] : files) {
+        scratch.Write("src/" + name, content);
+    }
+    for (const char* level : {"-h1", "-h2"}) {
+        const std::string archive = scratch.Folder() + "names.lzh";
+        std::filesystem::remove(archive);
+        auto packed = Library().Run(std::string("a -r ") + level + " \"" + archive + "\" \"" +
+                                    scratch.Folder() + "src/\" *");
+        ASSERT_EQ(packed.code, 0) << packed.text;
+        const std::string out = scratch.Folder() + "out/";
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directories(out);
+        const std::string command =
+            "LC_ALL=C.UTF-8 bsdtar -xf '" + archive + "' -C '" + out + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << level;
+        for (const auto& [name, content] : files) {
+            EXPECT_EQ(ReadFile(out + name), content) << level << " " << name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zembrat::unlha32::testing
