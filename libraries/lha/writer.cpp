@@ -145,8 +145,9 @@ void Writer::AddFile(const Member& header, InputStream& data, std::uint64_t size
     }
     Member m = Prepare(header, s.options);
     // Levels 0 and 1 have no room for a 64-bit size: such a member alone gets a level 2
-    // header (an archive may mix levels), rather than failing the whole archive.
-    if (size > kMax32) {
+    // header (an archive may mix levels), rather than failing the whole archive. The margin
+    // covers level 1, which counts its extended headers in the compressed size.
+    if (size > kMax32 - kMaxHeaderBytes) {
         m.headerLevel = 2;
     }
     m.linkTarget.clear();
