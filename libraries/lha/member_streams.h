@@ -10,6 +10,8 @@
 
 namespace zembrat::lha {
 
+inline constexpr std::size_t kProgressPiece = std::size_t{64} << 10;
+
 // At most limit bytes of another input; the end of the underlying input ends it early.
 class BoundedInput final : public InputStream {
   public:
@@ -30,7 +32,8 @@ class BoundedInput final : public InputStream {
 };
 
 // Passes data on while counting it, computing its CRC-16 (unless the output after it does) and
-// reporting progress.
+// reporting progress at least every kProgressPiece bytes, whatever pieces the decoder writes,
+// so that a stop answered there takes effect soon.
 class CheckedOutput final : public OutputStream {
   public:
     CheckedOutput(OutputStream& output, std::uint64_t total, const ProgressFn& progress,
@@ -43,13 +46,17 @@ class CheckedOutput final : public OutputStream {
         if (data.size() > total_ - std::min(total_, count_)) {
             throw Error(ErrorKind::kCorruptData, "decoded data longer than the member");
         }
-        if (computeCrc_) {
-            crc_ = Crc16(data, crc_);
-        }
-        count_ += data.size();
-        output_.Write(data);
-        if (progress_ && !progress_(count_, total_)) {
-            throw Aborted();
+        while (!data.empty()) {
+            auto piece = progress_ ? data.first(std::min(data.size(), kProgressPiece)) : data;
+            if (computeCrc_) {
+                crc_ = Crc16(piece, crc_);
+            }
+            count_ += piece.size();
+            output_.Write(piece);
+            if (progress_ && !progress_(count_, total_)) {
+                throw Aborted();
+            }
+            data = data.subspan(piece.size());
         }
     }
     std::uint64_t Count() const { return count_; }

@@ -49,8 +49,11 @@ void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::
     EXTRACTINGINFOEX record;
     FillProgressRecord(member, source, destination, record);
     ProgressMeter meter(context.progress, record);
-    MeteredOutput metered(out, meter);
-    reader.Extract(metered);
+    // Reported from the reader's callback, on this thread: out may be written from another.
+    reader.Extract(out, [&meter](std::uint64_t done, std::uint64_t) {
+        meter.Reach(done);
+        return true;
+    });
     meter.Finish();
 }
 

@@ -12,8 +12,9 @@ ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter,
     }
 }
 
-void ProgressMeter::Advance(std::size_t bytes) {
-    done_ += bytes;
+void ProgressMeter::Reach(std::uint64_t done) {
+    done_ = done;
+    reported_ = std::min(reported_, done_);
     if (!reporter_.Active() || done_ - reported_ < common::kProgressStep) {
         return;
     }
@@ -34,27 +35,18 @@ void ProgressMeter::Finish() {
     }
 }
 
-void MeteredOutput::Write(std::span<const std::byte> data) {
-    while (!data.empty()) {
-        const std::size_t piece = std::min<std::size_t>(data.size(), common::kProgressStep);
-        output_.Write(data.first(piece));
-        meter_.Advance(piece);
-        data = data.subspan(piece);
-    }
-}
-
 std::size_t MeteredInput::Read(std::span<std::byte> buffer) {
     if (buffer.size() > common::kProgressStep) {
         buffer = buffer.first(common::kProgressStep);
     }
     const std::size_t got = input_.Read(buffer);
-    meter_.Advance(got);
+    meter_.Reach(input_.Tell());
     return got;
 }
 
 void MeteredInput::Seek(std::uint64_t offset) {
     input_.Seek(offset);
-    meter_.Restart(offset);
+    meter_.Reach(offset);
 }
 
 }  // namespace zembrat::unlha32

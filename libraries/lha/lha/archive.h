@@ -106,6 +106,8 @@ class Reader {
     std::optional<Member> Next();
 
     // Decodes the current member's data into out, checking length and CRC (throws Error).
+    // progress is called on this thread at least every 64 KiB; out may be written from a
+    // second thread (for members of 4 MiB and more), so it must not report to anyone itself.
     void Extract(OutputStream& out, const ProgressFn& progress = {});
 
     // Copies the current member (header and compressed data) unchanged.

@@ -1,5 +1,6 @@
 // Progress of one member, reported to the owner window in steps of about 64 KiB whatever
-// block sizes the codecs use: the streams below cut the data into such steps.
+// block sizes the codecs use, always on the thread that called the library: packing reads
+// through MeteredInput in such steps; extraction reports from the reader's progress callback.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,9 @@ class ProgressMeter {
   public:
     // Sends ARC_PROGRESS_BEGIN (when the reporter is active); throws lha::Aborted on a stop.
     ProgressMeter(const common::ProgressReporter& reporter, const EXTRACTINGINFOEX& record);
-    // Records bytes done; sends ARC_PROGRESS_UPDATE every step. Throws lha::Aborted on a stop.
-    void Advance(std::size_t bytes);
-    // Starts counting again from done bytes (the data is being read a second time).
-    void Restart(std::uint64_t done) { done_ = reported_ = done; }
+    // Records that done bytes are through (fewer than before when the data is read a second
+    // time); sends ARC_PROGRESS_UPDATE every step. Throws lha::Aborted on a stop.
+    void Reach(std::uint64_t done);
     // Sends ARC_PROGRESS_END. Throws lha::Aborted on a stop.
     void Finish();
 
@@ -28,18 +28,6 @@ class ProgressMeter {
     EXTRACTINGINFOEX record_;
     std::uint64_t done_ = 0;
     std::uint64_t reported_ = 0;
-};
-
-// Passes writes on in pieces of at most one step, advancing the meter after each.
-class MeteredOutput final : public lha::OutputStream {
-  public:
-    MeteredOutput(lha::OutputStream& output, ProgressMeter& meter)
-        : output_(output), meter_(meter) {}
-    void Write(std::span<const std::byte> data) override;
-
-  private:
-    lha::OutputStream& output_;
-    ProgressMeter& meter_;
 };
 
 // Reads at most one step at a time, advancing the meter after each read. Seekable, so that

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/messages.h"
 #include "unlha32_library.h"
 
@@ -11,6 +13,7 @@ namespace {
 struct Report {
     std::uintptr_t state;
     EXTRACTINGINFOEX record;
+    std::thread::id thread;
 };
 
 class ProgressTest : public ::testing::Test {
@@ -31,7 +34,8 @@ class ProgressTest : public ::testing::Test {
         if (message != platform::RegisterWindowMessage("wm_arcextract")) {
             return 0;
         }
-        reports_.push_back({state, *reinterpret_cast<const EXTRACTINGINFOEX*>(record)});
+        reports_.push_back({state, *reinterpret_cast<const EXTRACTINGINFOEX*>(record),
+                            std::this_thread::get_id()});
         return static_cast<int>(reports_.size()) - 1 == stopAt_ ? 1 : 0;
     }};
     TempFolder scratch_;
@@ -106,6 +110,20 @@ TEST_F(ProgressTest, StoppingAnUpdateKeepsTheOldArchive) {
     EXPECT_EQ(Library().Run("a \"" + fresh + "\" \"" + scratch_.Folder() + "src/big.bin\"").code,
               ARC_ERROR_ABORTED);
     EXPECT_FALSE(std::filesystem::exists(fresh));
+}
+
+// The owner window's procedure may touch a user interface: every report comes on the thread
+// that called the library, also for members large enough to be written by a second thread.
+TEST_F(ProgressTest, ReportsComeOnTheCallingThread) {
+    scratch_.Write("src/large.txt", Text(6 << 20));
+    ASSERT_EQ(
+        Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "src/\" large.txt").code,
+        0);
+    ASSERT_EQ(Library().Run("x \"" + archive_ + "\" \"" + destination_ + "\"").code, 0);
+    ASSERT_GT(reports_.size(), 100u);  // both ways, about every 64 KiB
+    for (const Report& report : reports_) {
+        ASSERT_EQ(report.thread, std::this_thread::get_id()) << report.record.write_size;
+    }
 }
 
 TEST_F(ProgressTest, NoReportsOnceTheOwnerWindowIsGone) {
