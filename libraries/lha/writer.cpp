@@ -7,6 +7,7 @@
 
 #include "encoder.h"
 #include "header.h"
+#include "member_streams.h"
 #include "temp_spool.h"
 
 namespace zembrat::lha {
@@ -43,14 +44,17 @@ class LimitedOutput final : public OutputStream {
     std::uint64_t count_ = 0;
 };
 
-// Reads from another input while computing the CRC, reporting progress and optionally keeping
-// a copy.
+// Reads from another input while computing the CRC, reporting progress (at least every
+// kProgressPiece bytes, whatever pieces the encoder asks for) and optionally keeping a copy.
 class TrackedInput final : public InputStream {
   public:
     TrackedInput(InputStream& input, std::uint64_t total, const ProgressFn& progress,
                  TempSpool* copy)
         : input_(input), total_(total), progress_(progress), copy_(copy) {}
     std::size_t Read(std::span<std::byte> buffer) override {
+        if (progress_ && buffer.size() > kProgressPiece) {
+            buffer = buffer.first(kProgressPiece);
+        }
         std::size_t got = input_.Read(buffer);
         auto data = buffer.first(got);
         crc_ = Crc16(data, crc_);

@@ -50,10 +50,7 @@ void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::
     FillProgressRecord(member, source, destination, record);
     ProgressMeter meter(context.progress, record);
     // Reported from the reader's callback, on this thread: out may be written from another.
-    reader.Extract(out, [&meter](std::uint64_t done, std::uint64_t) {
-        meter.Reach(done);
-        return true;
-    });
+    reader.Extract(out, meter.Callback());
     meter.Finish();
 }
 

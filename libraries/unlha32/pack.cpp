@@ -200,7 +200,6 @@ lha::Member HeaderFor(const SourceEntry& entry) {
     lha::Member header;
     const common::StoredName name = common::EncodeStoredName(entry.stored);
     header.path = name.bytes;
-    header.encoding = name.unicode ? lha::NameEncoding::kUtf8 : lha::NameEncoding::kLegacy;
     header.unicodePath = name.utf8;
     header.osId = 'U';
     header.unixTime = entry.info.st_mtim.tv_sec;
@@ -254,10 +253,11 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
     EXTRACTINGINFOEX record;
     FillProgressRecord(header, entry.path, entry.stored, record);
     ProgressMeter meter(context.progress, record);
+    // Seekable: the writer reads the file again for the stored fallback instead of keeping
+    // a copy of it.
     lha::FileInput file(fd.Release());
-    MeteredInput input(file, meter);
     try {
-        writer.AddFile(header, input, size);
+        writer.AddFile(header, file, size, meter.Callback());
     } catch (const lha::Error& error) {
         // What the header level cannot carry, or no room for a copy of the input: otherwise
         // the input failed.

@@ -35,18 +35,4 @@ void ProgressMeter::Finish() {
     }
 }
 
-std::size_t MeteredInput::Read(std::span<std::byte> buffer) {
-    if (buffer.size() > common::kProgressStep) {
-        buffer = buffer.first(common::kProgressStep);
-    }
-    const std::size_t got = input_.Read(buffer);
-    meter_.Reach(input_.Tell());
-    return got;
-}
-
-void MeteredInput::Seek(std::uint64_t offset) {
-    input_.Seek(offset);
-    meter_.Reach(offset);
-}
-
 }  // namespace zembrat::unlha32

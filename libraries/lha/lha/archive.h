@@ -136,7 +136,9 @@ class Writer {
     Writer& operator=(const Writer&) = delete;
 
     // Compresses size bytes of data under the header's name, times and mode (method, sizes
-    // and CRC are filled in). Stored with -lh0- when compression does not pay. A member of
+    // and CRC are filled in). Stored with -lh0- when compression does not pay, reading the
+    // data a second time (progress then starts again from 0); progress is called on this
+    // thread at least every 64 KiB. A member of
     // 4 GiB or more gets a level 2 header with its 64-bit sizes (ext 0x42) whatever the
     // archive's level.
     void AddFile(const Member& header, InputStream& data, std::uint64_t size,
