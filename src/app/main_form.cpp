@@ -266,13 +266,14 @@ void TMainForm::GoButtonClick() {
     if (running_) {
         return;
     }
-    BatchSettings settings;
+    batch::BatchSettings settings;
     for (int i = 0; i < FileListBox.count(); ++i) {
         settings.paths.push_back(ToNative(FileListBox.item(i)->text()));
     }
-    settings.action =
-        RadioGroup1.ItemIndex() == 1 ? BatchAction::kDecompress : BatchAction::kCompress;
-    settings.kind = RadioGroup2.ItemIndex() == 1 ? ArchiveKind::kExe : ArchiveKind::kLzh;
+    settings.action = RadioGroup1.ItemIndex() == 1 ? batch::BatchAction::kDecompress
+                                                   : batch::BatchAction::kCompress;
+    settings.kind =
+        RadioGroup2.ItemIndex() == 1 ? batch::ArchiveKind::kExe : batch::ArchiveKind::kLzh;
     settings.overwrite = uwaCheck.isChecked();
     settings.upperCaseExtension = upCheck.isChecked();
     settings.outputFolder = ToNative(DirEdit.text());

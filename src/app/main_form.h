@@ -14,9 +14,9 @@
 #include <QWidget>
 
 #include "app/anchors.h"
-#include "app/batch_run.h"
 #include "app/dialogs.h"
 #include "app/radio_group.h"
+#include "batch/batch_run.h"
 
 namespace zembrat::app {
 
@@ -32,7 +32,7 @@ class FixedLineDelegate : public QStyledItemDelegate {
     int lineHeight_;
 };
 
-class TMainForm : public QWidget, private ProgressView, private UserNotifier {
+class TMainForm : public QWidget, private batch::ProgressView, private batch::UserNotifier {
   public:
     // The client area the controls' places refer to; the width never changes, the height
     // only grows.
@@ -61,7 +61,7 @@ class TMainForm : public QWidget, private ProgressView, private UserNotifier {
     // True for the length of a run, while the controls are locked.
     bool Running() const { return running_; }
     // The batch run, for its hooks (a file observer, extra options).
-    TBatchRun& Batch() { return batch_; }
+    batch::TBatchRun& Batch() { return batch_; }
     // The parent of every control; disabled while a run locks the window.
     QWidget& ClientArea() { return clientArea_; }
 
@@ -113,7 +113,7 @@ class TMainForm : public QWidget, private ProgressView, private UserNotifier {
 
     AnchorSet anchors_;
     TSubForm* subForm_ = nullptr;
-    TBatchRun batch_;
+    batch::TBatchRun batch_;
     bool running_ = false;
     bool centred_ = false;
 };

@@ -8,11 +8,11 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 
 namespace zembrat::app {
 
-class TSubForm : public QWidget, public ProgressView {
+class TSubForm : public QWidget, public batch::ProgressView {
   public:
     // The owner is the main window: the progress window stays above it and is centred on it.
     explicit TSubForm(QWidget* owner = nullptr);

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "display_text.h"
 #include "exit_status.h"
 #include "interrupt.h"
@@ -38,7 +38,7 @@ std::string FirstLine(const std::string& text) {
 
 // The beep and the message box of the window have no place in a terminal: the run's final
 // message is printed by the command once it knows how the run ended.
-class SilentNotifier : public app::UserNotifier {
+class SilentNotifier : public batch::UserNotifier {
   public:
     void Beep() override {}
     void ShowMessage(const std::string&) override {}
@@ -61,19 +61,19 @@ class BatchReporter {
         }
     }
 
-    void File(const app::FileOutcome& outcome) const {
+    void File(const batch::FileOutcome& outcome) const {
         const std::string& given = arguments_.files.at(outcome.index);
         const bool compress = arguments_.command == Command::kCompress;
         switch (outcome.status) {
-            case app::FileStatus::kDone:
+            case batch::FileStatus::kDone:
                 console_.Out((compress ? "作成しました: " : "展開しました: ") +
                              EscapeControls(compress ? outcome.outputPath : given));
                 break;
-            case app::FileStatus::kSkippedExisting:
+            case batch::FileStatus::kSkippedExisting:
                 console_.Out("同名のファイルがあるので飛ばしました (--overwrite で上書き): " +
                              EscapeControls(outcome.outputPath));
                 break;
-            case app::FileStatus::kFailed:
+            case batch::FileStatus::kFailed:
                 console_.Error("処理できませんでした: " + EscapeControls(given) + " (" +
                                Reason(outcome) + ")");
                 break;
@@ -81,7 +81,7 @@ class BatchReporter {
     }
 
   private:
-    static std::string Reason(const app::FileOutcome& outcome) {
+    static std::string Reason(const batch::FileOutcome& outcome) {
         std::error_code error;
         if (!fs::exists(outcome.path, error)) {
             return "ファイルが見つかりません";
@@ -109,10 +109,10 @@ class BatchReporter {
 }  // namespace
 
 int RunBatchCommand(const CliArguments& arguments, Console& console) {
-    app::BatchSettings settings;
-    settings.action = arguments.command == Command::kCompress ? app::BatchAction::kCompress
-                                                              : app::BatchAction::kDecompress;
-    settings.kind = arguments.selfExtracting ? app::ArchiveKind::kExe : app::ArchiveKind::kLzh;
+    batch::BatchSettings settings;
+    settings.action = arguments.command == Command::kCompress ? batch::BatchAction::kCompress
+                                                              : batch::BatchAction::kDecompress;
+    settings.kind = arguments.selfExtracting ? batch::ArchiveKind::kExe : batch::ArchiveKind::kLzh;
     settings.overwrite = arguments.overwrite;
     settings.upperCaseExtension = arguments.upperCaseExtension;
     for (const std::string& file : arguments.files) {
@@ -124,10 +124,10 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
 
     ProgressBar& bar = console.Bar();
     SilentNotifier notifier;
-    app::TBatchRun batch(bar, notifier);
+    batch::TBatchRun batch(bar, notifier);
     const BatchReporter reporter(arguments, console);
 
-    app::BatchHooks hooks;
+    batch::BatchHooks hooks;
     hooks.pumpEvents = [&batch] {
         if (InterruptSignal() != 0) {
             batch.Cancel();
@@ -152,10 +152,10 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
     hooks.onLibraryCall = [&reporter](const archives::TArchiveFile& archive) {
         reporter.LibraryCall(archive);
     };
-    hooks.onFile = [&reporter](const app::FileOutcome& outcome) { reporter.File(outcome); };
+    hooks.onFile = [&reporter](const batch::FileOutcome& outcome) { reporter.File(outcome); };
     batch.SetHooks(std::move(hooks));
 
-    app::BatchResult result;
+    batch::BatchResult result;
     try {
         result = batch.Run(settings);
     } catch (const std::exception& error) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/batch_run.h"
 #include "archiver_api.h"
+#include "batch/batch_run.h"
 
 namespace zembrat::cli {
 
@@ -20,7 +20,7 @@ std::string FormatProgressLine(int fileNumber, int fileCount, std::string_view n
 // Also the batch run's progress view: the run's count sets the total, every step moves on
 // to the next file. When disabled (quiet, or standard error is no terminal) it draws
 // nothing at all.
-class ProgressBar : public app::ProgressView {
+class ProgressBar : public batch::ProgressView {
   public:
     ProgressBar(std::FILE* stream, bool enabled);
     ~ProgressBar() override;

@@ -13,7 +13,7 @@
 
 #include "app/main_form.h"
 #include "app/sub_form.h"
-#include "app_test_support.h"
+#include "batch_test_support.h"
 
 namespace zembrat::testing {
 namespace {
@@ -309,7 +309,7 @@ TEST_F(WindowRunTest, ACompletedRunLocksTheWindowThenReturnsItToEmpty) {
     Choose(paths.mid(0, 3));
     ChooseFolder(QString::fromStdString(output.Path().string()));
     std::vector<bool> lockedDuringRun;
-    form.Batch().Hooks().onFile = [&](const app::FileOutcome&) {
+    form.Batch().Hooks().onFile = [&](const batch::FileOutcome&) {
         lockedDuringRun.push_back(!form.ClientArea().isEnabled() && form.Running() &&
                                   sub.isVisible());
     };
@@ -331,7 +331,7 @@ TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
     REQUIRE_LHA_LIBRARY();
     Choose(paths);
     ChooseFolder(QString::fromStdString(output.Path().string()));
-    form.Batch().Hooks().onFile = [&](const app::FileOutcome& outcome) {
+    form.Batch().Hooks().onFile = [&](const batch::FileOutcome& outcome) {
         if (outcome.index == 1) {
             QTimer::singleShot(0, &sub.CancelButton, &QPushButton::click);
         }

@@ -1,17 +1,17 @@
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
 
-#include "app/scratch_folder.h"
 #include "archiver_api.h"
+#include "batch/scratch_folder.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/system_folders.h"
 
-namespace zembrat::app {
+namespace zembrat::batch {
 
 using archives::FileItem;
 using archives::FileItems;
@@ -329,4 +329,4 @@ std::string CompletionMessage(int processed, bool cancelled,
     return message;
 }
 
-}  // namespace zembrat::app
+}  // namespace zembrat::batch

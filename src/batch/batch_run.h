@@ -16,7 +16,7 @@
 #include "archives/file_items.h"
 #include "platform/messages.h"
 
-namespace zembrat::app {
+namespace zembrat::batch {
 
 enum class BatchAction { kCompress, kDecompress };  // RadioGroup1 items 0 and 1
 enum class ArchiveKind { kLzh, kExe };              // RadioGroup2 items 0 and 1
@@ -143,4 +143,4 @@ class TBatchRun {
 std::string CompletionMessage(int processed, bool cancelled,
                               const std::vector<std::string>& failed);
 
-}  // namespace zembrat::app
+}  // namespace zembrat::batch

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "component_test_support.h"
 #include "drivers/lha32.h"
 #include "platform/file_system.h"
@@ -25,7 +25,7 @@
 
 namespace zembrat::testing {
 
-class RecordingProgress : public app::ProgressView {
+class RecordingProgress : public batch::ProgressView {
   public:
     void ProgressInitialize(int count) override {
         calls.push_back("init " + std::to_string(count));
@@ -37,7 +37,7 @@ class RecordingProgress : public app::ProgressView {
     std::vector<std::string> calls;
 };
 
-class RecordingNotifier : public app::UserNotifier {
+class RecordingNotifier : public batch::UserNotifier {
   public:
     void Beep() override { ++beeps; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace zembrat::app {
+namespace zembrat::batch {
 
 class ScratchFolder {
   public:
@@ -27,4 +27,4 @@ class ScratchFolder {
     std::string error_;
 };
 
-}  // namespace zembrat::app
+}  // namespace zembrat::batch

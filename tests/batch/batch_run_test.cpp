@@ -5,19 +5,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/batch_run.h"
-#include "app_test_support.h"
 #include "archives/archiver_errors.h"
+#include "batch/batch_run.h"
+#include "batch_test_support.h"
 
 namespace zembrat::testing {
 namespace {
 
-using app::ArchiveKind;
-using app::BatchAction;
-using app::BatchSettings;
-using app::FileOutcome;
-using app::FileStatus;
-using app::TBatchRun;
+using batch::ArchiveKind;
+using batch::BatchAction;
+using batch::BatchSettings;
+using batch::FileOutcome;
+using batch::FileStatus;
+using batch::TBatchRun;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;

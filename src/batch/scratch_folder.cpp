@@ -1,4 +1,4 @@
-#include "app/scratch_folder.h"
+#include "batch/scratch_folder.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 
 #include "platform/path.h"
 
-namespace zembrat::app {
+namespace zembrat::batch {
 
 ScratchFolder::ScratchFolder(std::string_view parent, std::string_view prefix) {
     std::string pattern = platform::IncludeTrailingDelimiter(parent);
@@ -27,4 +27,4 @@ ScratchFolder::~ScratchFolder() {
     }
 }
 
-}  // namespace zembrat::app
+}  // namespace zembrat::batch
