@@ -226,8 +226,12 @@ bool MatchesAny(const std::string& name, const std::vector<std::string>& masks) 
             (mask.back() == '/' || name[mask.size()] == '/')) {
             return true;
         }
-        return platform::MatchesMask(name, mask) ||
-               (mask.find('/') == std::string::npos && platform::MatchesMask(fileName, mask));
+        // Members of archives made on DOS and Windows are matched as those systems do.
+        constexpr auto kIgnore = platform::LetterCase::kIgnore;
+        const auto codePage = platform::SystemCodePage();
+        return platform::MatchesMask(name, mask, codePage, kIgnore) ||
+               (mask.find('/') == std::string::npos &&
+                platform::MatchesMask(fileName, mask, codePage, kIgnore));
     });
 }
 

@@ -1,11 +1,19 @@
 #include "batch/batch_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "archiver_api.h"
+#include "archives/archiver_errors.h"
 #include "batch/scratch_folder.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -20,14 +28,61 @@ using archives::TArchiveFile;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kRemaining = "残り：";
 constexpr const char* kProcessed = "個のファイルを処理しました";
 constexpr const char* kInterrupted = "処理を中断しました　";
 constexpr const char* kProcessedSoFar = "個のファイルが処理済みです";
 constexpr const char* kFailedFiles = "次のファイルは処理できませんでした：";
 constexpr const char* kNoWorkFolder = "作業フォルダを作成できません: ";
+constexpr const char* kNotFound = "ファイルが見つかりません";
+constexpr const char* kPathTooLong = "パスが長すぎます";
+constexpr const char* kCannotExamine = "ファイルを調べられません: ";
+constexpr const char* kIsFolder = "フォルダです。ファイルを指定してください";
+constexpr const char* kAborted = "中断しました";
+constexpr const char* kNoOutput = "出力ファイルができませんでした";
+constexpr const char* kUnquotableName =
+    "名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません";
+constexpr const char* kUnquotableFolder =
+    "出力フォルダの名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません: ";
+constexpr const char* kSameRunCollision =
+    "この実行で先に作った書庫と同じ名前になるため、作りませんでした: ";
+constexpr const char* kCannotName = "できた書庫に名前を付けられませんでした: ";
+constexpr const char* kCannotKeep = "書庫を展開中の上書きから守れませんでした: ";
+constexpr const char* kLaterInput =
+    "後で処理する選択ファイルと同じ名前になるため、作りませんでした: ";
+constexpr const char* kRestoredLater =
+    "後で処理する書庫を置き換えるファイルは展開せず、書庫を元に戻しました: ";
+constexpr const char* kCannotRestore = "後で処理する書庫が置き換えられ、元に戻せませんでした: ";
+constexpr const char* kReplacedEarlier = "この実行で先に展開したファイルを置き換えました: ";
 
 constexpr int kOutputSize = 8192;
+constexpr std::string_view kExtractedLine = "extracted ";
+
+bool HoldsUnquotable(std::string_view text) {
+    return text.find_first_of("\"\r\n") != std::string_view::npos;
+}
+
+// Why a selected path cannot be handed to a library at all; empty when it can.
+std::string PathProblem(const std::string& path) {
+    if (HoldsUnquotable(path)) {
+        return kUnquotableName;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        return std::string();
+    }
+    switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+            return kNotFound;
+        case ENAMETOOLONG:
+            return kPathTooLong;
+        default:
+            return kCannotExamine + std::string(std::strerror(errno));
+    }
+}
 
 bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
     if (left.size() != right.size()) {
@@ -45,7 +100,7 @@ bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
 // The file of the folder whose name is the given one in any letter case.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, std::string_view name) {
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string found = entry.path().filename().string();
         if (EqualsIgnoringAsciiCase(found, name) && platform::FileExists(entry.path().string())) {
             return entry.path().string();
@@ -54,18 +109,86 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, std::stri
     return std::nullopt;
 }
 
-// Puts the new file in place of the old one in one step (the platform's rename refuses to
-// replace, as the Windows one does).
-bool ReplaceFile(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+enum class Placement { kPlaced, kAppearedMeanwhile, kFailed };
+
+// Gives a finished output its final name in one step. Without overwrite nothing that exists
+// there is replaced, also a file another run made meanwhile; with it, the replaced file's
+// permissions carry over (a read-only archive stays read-only).
+Placement PlaceOutput(const std::string& made, const std::string& final, bool overwrite,
+                      std::string& error) {
+    if (!overwrite) {
+        if (platform::RenameFile(made, final)) {
+            return Placement::kPlaced;
+        }
+        if (errno == EEXIST) {
+            return Placement::kAppearedMeanwhile;
+        }
+    } else {
+        struct stat old {};
+        if (::stat(final.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+            ::chmod(made.c_str(), old.st_mode & 07777);
+        }
+        if (std::rename(made.c_str(), final.c_str()) == 0) {
+            return Placement::kPlaced;
+        }
+    }
+    error = std::strerror(errno);
+    return Placement::kFailed;
 }
 
-FileOutcome Failure(std::string outputPath, int result, std::string text) {
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// The lines of the library's text other than its "extracted" reports.
+std::vector<std::string> NoteLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty() && !line.starts_with(kExtractedLine)) {
+            lines.push_back(std::move(line));
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Why the library's operation counts as failed.
+std::string LibraryReason(const FileOutcome& outcome, bool compress) {
+    if (outcome.result == ARC_ERROR_ABORTED) {
+        return kAborted;
+    }
+    if (compress && platform::DirectoryExists(outcome.path)) {
+        return kIsFolder;
+    }
+    if (outcome.result == 0 && outcome.outputText.empty()) {
+        return kNoOutput;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(outcome.result));
+    std::string reason = "結果 " + std::string(code);
+    if (!outcome.outputText.empty()) {
+        reason += ": " + FirstLine(outcome.outputText);
+    }
+    return reason;
+}
+
+FileOutcome Failure(std::string outputPath, std::string reason, int result = 0,
+                    std::string text = std::string()) {
     FileOutcome outcome;
     outcome.outputPath = std::move(outputPath);
     outcome.status = FileStatus::kFailed;
     outcome.result = result;
     outcome.outputText = std::move(text);
+    outcome.reason = std::move(reason);
     return outcome;
 }
 
@@ -94,6 +217,13 @@ class ProgressCloser {
     ProgressView& progress_;
     bool closed_ = false;
 };
+
+// The folder a path names, resolved as far as it exists, with a trailing delimiter.
+std::string ResolvedFolder(const std::string& folder) {
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(fs::path(folder), error);
+    return platform::IncludeTrailingDelimiter(error ? folder : resolved.string());
+}
 
 }  // namespace
 
@@ -124,6 +254,140 @@ class TBatchRun::RunFolders {
     std::optional<ScratchFolder> staging_;
 };
 
+// What one run remembers across its files: its folders, the outputs it made, the files its
+// archives wrote, and the inputs it keeps safe from its own outputs.
+class TBatchRun::RunState {
+  public:
+    RunState(const BatchSettings& settings, const std::string& outputFolder)
+        : folders(outputFolder), settings_(settings), inputs_(settings.paths.size()) {
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            inputs_[i].source = settings.paths[i];
+            inputs_[i].id = IdOf(settings.paths[i]);
+        }
+        if (settings.action == BatchAction::kDecompress) {
+            KeepArchivesInside(outputFolder);
+        }
+    }
+
+    RunFolders folders;
+    std::set<std::string> madeOutputs;  // compress: every output this run gave its name
+
+    // The file to read for input i: the selected path, or the run's own link to it.
+    const std::string& Source(std::size_t index) const { return inputs_[index].source; }
+    // Why input i could not be kept safe; empty when it was (or needed nothing).
+    const std::string& KeepProblem(std::size_t index) const { return inputs_[index].problem; }
+
+    // Compress: why input index may not make the output at path: an archive this run made
+    // a moment ago, or a selected file not handled yet, is never replaced.
+    std::optional<std::string> Refusal(const std::string& path, std::size_t index) const {
+        if (madeOutputs.contains(path)) {
+            return kSameRunCollision + path;
+        }
+        const auto id = IdOf(path);
+        for (std::size_t j = index + 1; id && j < inputs_.size(); ++j) {
+            if (inputs_[j].id == id) {
+                return kLaterInput + path;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Decompress: the library is about to write a file (from its progress report).
+    void NoteWritten(const std::string& destination) {
+        auto [at, isNew] = writtenBy_.try_emplace(destination, currentFile_);
+        if (!isNew && at->second != currentFile_ && notedNow_.insert(destination).second) {
+            notes_.push_back(kReplacedEarlier + destination);
+        }
+        at->second = currentFile_;
+    }
+    void BeginFile(std::size_t index) {
+        currentFile_ = index;
+        notes_.clear();
+        notedNow_.clear();
+    }
+    // Decompress: puts back every archive not handled yet that a member of archive index
+    // replaced; the member gives way (it is still in its archive).
+    void RestoreLaterArchives(std::size_t index) {
+        for (std::size_t j = index + 1; j < inputs_.size(); ++j) {
+            Input& input = inputs_[j];
+            const std::string& path = settings_.paths[j];
+            if (input.source == path || IdOf(path) == input.id) {
+                continue;
+            }
+            const std::string restoring = folders.Staging().Path() + "restoring";
+            std::error_code error;
+            if (::link(input.source.c_str(), restoring.c_str()) != 0) {
+                fs::copy_file(input.source, restoring, fs::copy_options::overwrite_existing, error);
+            }
+            if (!error && std::rename(restoring.c_str(), path.c_str()) == 0) {
+                input.id = IdOf(path);
+                notes_.push_back(kRestoredLater + path);
+            } else {
+                notes_.push_back(kCannotRestore + path);
+            }
+        }
+    }
+    std::vector<std::string> TakeNotes() { return std::move(notes_); }
+
+  private:
+    using FileId = std::optional<std::pair<dev_t, ino_t>>;
+    struct Input {
+        std::string source;
+        FileId id;
+        std::string problem;
+    };
+
+    static FileId IdOf(const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            return std::nullopt;
+        }
+        return std::pair{info.st_dev, info.st_ino};
+    }
+
+    // A member may carry the name of a selected archive inside the output folder: each such
+    // archive gets a hard link (or, across file systems, a copy) in the staging folder, under
+    // its own name so that the same driver is chosen for it, and is read from there.
+    void KeepArchivesInside(const std::string& outputFolder) {
+        const std::string output = ResolvedFolder(outputFolder);
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            const std::string& path = settings_.paths[i];
+            if (platform::FileExists(path) &&
+                ResolvedFolder(fs::path(path).parent_path().string()).starts_with(output)) {
+                Keep(i);
+            }
+        }
+    }
+
+    void Keep(std::size_t index) {
+        const ScratchFolder& staging = folders.Staging();
+        if (!staging.Valid()) {
+            inputs_[index].problem = kNoWorkFolder + staging.Error();
+            return;
+        }
+        const std::string& path = settings_.paths[index];
+        const std::string folder = staging.Path() + "input-" + std::to_string(index);
+        const std::string kept = folder + "/" + fs::path(path).filename().string();
+        std::error_code error;
+        fs::create_directory(folder, error);
+        if (!error && ::link(path.c_str(), kept.c_str()) != 0) {
+            fs::copy_file(path, kept, error);
+        }
+        if (error) {
+            inputs_[index].problem = kCannotKeep + error.message();
+            return;
+        }
+        inputs_[index].source = kept;
+    }
+
+    const BatchSettings& settings_;
+    std::vector<Input> inputs_;
+    std::map<std::string, std::size_t> writtenBy_;
+    std::size_t currentFile_ = 0;
+    std::vector<std::string> notes_;
+    std::set<std::string> notedNow_;
+};
+
 TBatchRun::TBatchRun(ProgressView& progress, UserNotifier& notifier)
     : progress_(progress), notifier_(notifier) {}
 
@@ -140,20 +404,33 @@ void TBatchRun::ArchiveInitialize(TArchiveFile& archive) const {
 }
 
 std::string TBatchRun::GetCompressFilename(std::string_view fileName, int kind, bool upperCase) {
+    std::string_view extension;
     switch (kind) {
         case kArchiveName:
-            return platform::ChangeFileExt(fileName, upperCase ? ".LZH" : ".lzh");
+            extension = upperCase ? ".LZH" : ".lzh";
+            break;
         case kSelfExtractingName:
-            return platform::ChangeFileExt(fileName, upperCase ? ".EXE" : ".exe");
+            extension = upperCase ? ".EXE" : ".exe";
+            break;
         default:
             return std::string(fileName);
     }
+    // The dot that starts a hidden file's name is part of the name: ".profile" becomes
+    // ".profile.lzh", not a nameless ".lzh" that every such file would share.
+    const std::string name = platform::ExtractFileName(fileName);
+    if (name.size() > 1 && name.front() == '.' && name.find('.', 1) == std::string::npos) {
+        return std::string(fileName) + std::string(extension);
+    }
+    return platform::ChangeFileExt(fileName, extension);
 }
 
 BatchResult TBatchRun::Run(const BatchSettings& settings) {
     settings_ = settings;
+    const std::string outputFolder = platform::IncludeTrailingDelimiter(settings_.outputFolder);
+    if (HoldsUnquotable(outputFolder)) {
+        throw archives::EArchiver(kUnquotableFolder + outputFolder);
+    }
     auto archive = std::make_unique<TArchiveFile>();
-    StringList fileList;
     ProgressCloser closer(progress_);
     BatchResult result;
 
@@ -165,43 +442,45 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
     if (hooks_.prepareArchive) {
         hooks_.prepareArchive(*archive);
     }
-    const std::string outputFolder = platform::IncludeTrailingDelimiter(settings_.outputFolder);
     const auto count = settings_.paths.size();
     progress_.ProgressInitialize(static_cast<int>(count));
     progress_.Show();
     {
-        RunFolders folders(outputFolder);
+        RunState state(settings_, outputFolder);
+        // The run hears which files the library writes; the front end's handler still gets
+        // every report.
+        archive->SetOnProgress(
+            [&state, frontEnd = archive->OnProgress()](TArchiveFile& self, int progressState,
+                                                       LPEXTRACTINGINFOEX record, bool& abort) {
+                if (record != nullptr && progressState == ARC_PROGRESS_BEGIN &&
+                    record->dest_file_name[0] != '\0') {
+                    state.NoteWritten(std::string(record->dest_file_name,
+                                                  ::strnlen(record->dest_file_name, ARC_NAME_MAX)));
+                }
+                if (frontEnd) {
+                    frontEnd(self, progressState, record, abort);
+                }
+            });
         for (std::size_t i = 0; i < count; ++i) {
-            fileList.clear();
             if (hooks_.pumpEvents) {
                 hooks_.pumpEvents();
             }
             if (!processing_.load()) {
                 continue;
             }
-            const std::string& path = settings_.paths[i];
-            FileOutcome outcome;
-            if (settings_.action == BatchAction::kCompress) {
-                fileList.push_back(path);
-                const bool upper = settings_.upperCaseExtension;
-                const std::string archiveName =
-                    platform::ExtractFileName(GetCompressFilename(path, kArchiveName, upper));
-                const std::string sfxName = platform::ExtractFileName(
-                    GetCompressFilename(path, kSelfExtractingName, upper));
-                if (settings_.kind == ArchiveKind::kLzh) {
-                    outcome = lzhCompress(*archive, fileList, outputFolder + archiveName, folders);
-                } else {
-                    outcome = exeCompress(*archive, fileList, outputFolder + sfxName, archiveName,
-                                          folders);
-                }
-            } else {
-                outcome = Decompress(*archive, path, outputFolder);
-            }
+            state.BeginFile(i);
+            FileOutcome outcome = HandleFile(*archive, i, outputFolder, state);
             outcome.index = i;
-            outcome.path = path;
+            outcome.path = settings_.paths[i];
             if (outcome.status == FileStatus::kFailed) {
-                result.failed.push_back(path);
+                if (outcome.reason.empty()) {
+                    outcome.reason =
+                        LibraryReason(outcome, settings_.action == BatchAction::kCompress);
+                }
+                result.failed.push_back({outcome.path, outcome.reason});
             }
+            auto notes = state.TakeNotes();
+            outcome.notes.insert(outcome.notes.end(), notes.begin(), notes.end());
             progress_.SetLabel(kRemaining + std::to_string(count - i));
             ++result.processed;
             progress_.StepIt();
@@ -221,20 +500,52 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
     return result;
 }
 
+FileOutcome TBatchRun::HandleFile(TArchiveFile& archive, std::size_t index,
+                                  const std::string& outputFolder, RunState& state) {
+    const std::string& path = settings_.paths[index];
+    const std::string& source = state.Source(index);
+    for (const std::string& problem : {PathProblem(path), state.KeepProblem(index)}) {
+        if (!problem.empty()) {
+            return Failure(
+                settings_.action == BatchAction::kCompress ? std::string() : outputFolder, problem);
+        }
+    }
+    if (settings_.action == BatchAction::kDecompress) {
+        FileOutcome outcome = Decompress(archive, source, outputFolder);
+        state.RestoreLaterArchives(index);
+        return outcome;
+    }
+    StringList fileList{source};
+    const bool upper = settings_.upperCaseExtension;
+    const std::string archiveName =
+        platform::ExtractFileName(GetCompressFilename(path, kArchiveName, upper));
+    if (settings_.kind == ArchiveKind::kLzh) {
+        return lzhCompress(archive, fileList, outputFolder + archiveName, index, state);
+    }
+    const std::string sfxName =
+        platform::ExtractFileName(GetCompressFilename(path, kSelfExtractingName, upper));
+    return exeCompress(archive, fileList, outputFolder + sfxName, archiveName, index, state);
+}
+
 // The archive is made in the staging folder and takes the output's name only when the
 // library reported success, so an existing output (or a selected file that is the output
-// itself) is replaced, never lost.
+// itself) is replaced, never lost. Two files of one run that map to one archive name: the
+// later fails rather than replace what the run made a moment ago.
 FileOutcome TBatchRun::lzhCompress(TArchiveFile& archive, const StringList& fileList,
-                                   const std::string& outputArchivePath, RunFolders& folders) {
+                                   const std::string& outputArchivePath, std::size_t index,
+                                   RunState& state) {
     FileOutcome outcome;
     outcome.outputPath = outputArchivePath;
+    if (const auto refusal = state.Refusal(outputArchivePath, index)) {
+        return Failure(outputArchivePath, *refusal);
+    }
     if (platform::FileExists(outputArchivePath) && !settings_.overwrite) {
         outcome.status = FileStatus::kSkippedExisting;
         return outcome;
     }
-    const ScratchFolder& staging = folders.Staging();
+    const ScratchFolder& staging = state.folders.Staging();
     if (!staging.Valid()) {
-        return Failure(outputArchivePath, ARC_ERROR_CANNOT_WRITE, kNoWorkFolder + staging.Error());
+        return Failure(outputArchivePath, kNoWorkFolder + staging.Error(), ARC_ERROR_CANNOT_WRITE);
     }
     const std::string staged = staging.Path() + platform::ExtractFileName(outputArchivePath);
     archive.SetFileName(staged);
@@ -242,13 +553,12 @@ FileOutcome TBatchRun::lzhCompress(TArchiveFile& archive, const StringList& file
     outcome.result = archive.Pack(settings_.window, nullptr, "", FileItems(&list, 1));
     outcome.outputText = archive.OutputText();
     TellLibraryCall(hooks_, archive);
-    if (outcome.result == 0 && platform::FileExists(staged) &&
-        ReplaceFile(staged, outputArchivePath)) {
+    if (outcome.result != 0 || !platform::FileExists(staged)) {
+        platform::DeleteFile(staged);
+        outcome.status = FileStatus::kFailed;
         return outcome;
     }
-    platform::DeleteFile(staged);
-    outcome.status = FileStatus::kFailed;
-    return outcome;
+    return Place(staged, outcome, state);
 }
 
 // The temporary archive goes into the run's private temporary folder; the self-extracting
@@ -256,18 +566,21 @@ FileOutcome TBatchRun::lzhCompress(TArchiveFile& archive, const StringList& file
 // chooses the letter case of its extension itself).
 FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& fileList,
                                    const std::string& outputSfxPath, const std::string& archiveName,
-                                   RunFolders& folders) {
+                                   std::size_t index, RunState& state) {
     FileOutcome outcome;
     outcome.outputPath = outputSfxPath;
+    if (const auto refusal = state.Refusal(outputSfxPath, index)) {
+        return Failure(outputSfxPath, *refusal);
+    }
     if (platform::FileExists(outputSfxPath) && !settings_.overwrite) {
         outcome.status = FileStatus::kSkippedExisting;
         return outcome;
     }
-    const ScratchFolder& temporary = folders.Temporary();
-    const ScratchFolder& staging = folders.Staging();
+    const ScratchFolder& temporary = state.folders.Temporary();
+    const ScratchFolder& staging = state.folders.Staging();
     for (const ScratchFolder* folder : {&temporary, &staging}) {
         if (!folder->Valid()) {
-            return Failure(outputSfxPath, ARC_ERROR_CANNOT_WRITE, kNoWorkFolder + folder->Error());
+            return Failure(outputSfxPath, kNoWorkFolder + folder->Error(), ARC_ERROR_CANNOT_WRITE);
         }
     }
     const std::string temporaryArchivePath = temporary.Path() + archiveName;
@@ -289,41 +602,76 @@ FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& file
     TellLibraryCall(hooks_, archive);
     platform::DeleteFile(temporaryArchivePath);
     const auto made = FindIgnoringCase(staging.Path(), platform::ExtractFileName(outputSfxPath));
-    if (outcome.result == 0 && made && ReplaceFile(*made, outputSfxPath)) {
+    if (outcome.result != 0 || !made) {
+        if (made) {
+            platform::DeleteFile(*made);
+        }
+        outcome.status = FileStatus::kFailed;
         return outcome;
     }
-    if (made) {
-        platform::DeleteFile(*made);
+    return Place(*made, outcome, state);
+}
+
+FileOutcome TBatchRun::Place(const std::string& made, FileOutcome outcome, RunState& state) {
+    std::string error;
+    switch (PlaceOutput(made, outcome.outputPath, settings_.overwrite, error)) {
+        case Placement::kPlaced:
+            state.madeOutputs.insert(outcome.outputPath);
+            return outcome;
+        case Placement::kAppearedMeanwhile:
+            platform::DeleteFile(made);
+            outcome.status = FileStatus::kSkippedExisting;
+            return outcome;
+        case Placement::kFailed:
+            break;
     }
+    platform::DeleteFile(made);
     outcome.status = FileStatus::kFailed;
+    outcome.reason = kCannotName + outcome.outputPath + ": " + error;
     return outcome;
 }
 
+// An archive of a kind no driver handles fails alone, named by the caller; a library that
+// cannot be loaded still ends the run.
 FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path,
                                   const std::string& outputFolder) {
+    try {
+        archive.SetFileName(path);
+    } catch (const archives::ENoArchiverDLL&) {
+        throw;
+    } catch (const archives::EEntryNotFound&) {
+        throw;
+    } catch (const archives::EArchiver& error) {
+        return Failure(outputFolder, error.what());
+    }
     FileOutcome outcome;
     outcome.outputPath = outputFolder;
-    archive.SetFileName(path);
     const FileItem noMembers{archives::CStringArray{}};
     outcome.result =
         archive.Unpack(settings_.window, nullptr, outputFolder, FileItems(&noMembers, 1));
     outcome.outputText = archive.OutputText();
     TellLibraryCall(hooks_, archive);
-    if (outcome.result != 0) {
+    if (outcome.result == ARC_WARNING_SKIPPED) {
+        // Existing files were kept as asked: the library names each one.
+        outcome.notes = NoteLines(outcome.outputText);
+    } else if (outcome.result != 0) {
         outcome.status = FileStatus::kFailed;
     }
     return outcome;
 }
 
 std::string CompletionMessage(int processed, bool cancelled,
-                              const std::vector<std::string>& failed) {
+                              const std::vector<FailedFile>& failed) {
     std::string message = cancelled ? kInterrupted + std::to_string(processed) + kProcessedSoFar
                                     : std::to_string(processed) + kProcessed;
     if (!failed.empty()) {
         message += "\n\n";
         message += kFailedFiles;
-        for (const auto& path : failed) {
-            message += "\n" + path;
+        for (const auto& file : failed) {
+            message += "\n" + file.path;
+            if (!file.reason.empty()) {
+                message += " (" + file.reason + ")";
+            }
         }
     }
     return message;

@@ -68,6 +68,15 @@ struct FileOutcome {
     FileStatus status = FileStatus::kDone;
     int result = 0;          // the library's result code of the last call made for the file
     std::string outputText;  // the library's output text of that call
+    std::string reason;      // kFailed: why, in one line (the run's own words or the library's)
+    // Worth telling though the file was handled: existing files the library kept, files of
+    // this run that a later archive replaced.
+    std::vector<std::string> notes;
+};
+
+struct FailedFile {
+    std::string path;
+    std::string reason;
 };
 
 struct BatchHooks {
@@ -93,7 +102,7 @@ struct BatchHooks {
 struct BatchResult {
     int processed = 0;       // every file reached while the run could go on
     bool cancelled = false;  // Processing was false at the end
-    std::vector<std::string> failed;
+    std::vector<FailedFile> failed;
     std::string message;  // the text shown at the end
 };
 
@@ -105,7 +114,10 @@ class TBatchRun {
     BatchHooks& Hooks() { return hooks_; }
 
     // The run. An exception of the component ends it at once (progress closed, no beep, no
-    // message, onCompleted not called) and is passed on to the caller.
+    // message, onCompleted not called) and is passed on to the caller; so does an output
+    // folder that no library can be given (EArchiver, before the first file). A file that
+    // cannot be handled (missing, a name no command line can carry, an archive of a kind no
+    // driver knows) fails alone and the run goes on.
     BatchResult Run(const BatchSettings& settings);
 
     // True while the run may go on; set by every run, cleared by Cancel. Safe to clear from
@@ -123,14 +135,20 @@ class TBatchRun {
 
   private:
     class RunFolders;
+    class RunState;
 
+    FileOutcome HandleFile(archives::TArchiveFile& archive, std::size_t index,
+                           const std::string& outputFolder, RunState& state);
     FileOutcome lzhCompress(archives::TArchiveFile& archive, const archives::StringList& fileList,
-                            const std::string& outputArchivePath, RunFolders& folders);
+                            const std::string& outputArchivePath, std::size_t index,
+                            RunState& state);
     FileOutcome exeCompress(archives::TArchiveFile& archive, const archives::StringList& fileList,
                             const std::string& outputSfxPath, const std::string& archiveName,
-                            RunFolders& folders);
+                            std::size_t index, RunState& state);
     FileOutcome Decompress(archives::TArchiveFile& archive, const std::string& path,
                            const std::string& outputFolder);
+    // Gives the made output its final name (outcome.outputPath).
+    FileOutcome Place(const std::string& made, FileOutcome outcome, RunState& state);
 
     ProgressView& progress_;
     UserNotifier& notifier_;
@@ -139,8 +157,8 @@ class TBatchRun {
     BatchSettings settings_;
 };
 
-// The final message: the count with its text, then the files that failed, if any.
-std::string CompletionMessage(int processed, bool cancelled,
-                              const std::vector<std::string>& failed);
+// The final message: the count with its text, then the files that failed, if any, each
+// with its reason.
+std::string CompletionMessage(int processed, bool cancelled, const std::vector<FailedFile>& failed);
 
 }  // namespace zembrat::batch

@@ -26,16 +26,6 @@ std::string FullPath(const std::string& path) {
     return full;
 }
 
-std::string ResultCode(int result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(result));
-    return text;
-}
-
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
-
 // The beep and the message box of the window have no place in a terminal: the run's final
 // message is printed by the command once it knows how the run ended.
 class SilentNotifier : public batch::UserNotifier {
@@ -75,33 +65,15 @@ class BatchReporter {
                 break;
             case batch::FileStatus::kFailed:
                 console_.Error("処理できませんでした: " + EscapeControls(given) + " (" +
-                               Reason(outcome) + ")");
+                               EscapeControls(outcome.reason) + ")");
                 break;
+        }
+        for (const std::string& note : outcome.notes) {
+            console_.Out("  " + EscapeControls(note));
         }
     }
 
   private:
-    static std::string Reason(const batch::FileOutcome& outcome) {
-        std::error_code error;
-        if (!fs::exists(outcome.path, error)) {
-            return "ファイルが見つかりません";
-        }
-        if (fs::is_directory(outcome.path, error)) {
-            return "フォルダです。ファイルを指定してください";
-        }
-        if (outcome.result == ARC_ERROR_ABORTED) {
-            return "中断しました";
-        }
-        if (outcome.result == 0 && outcome.outputText.empty()) {
-            return "出力ファイルができませんでした";
-        }
-        std::string reason = "結果 " + ResultCode(outcome.result);
-        if (!outcome.outputText.empty()) {
-            reason += ": " + EscapeControls(FirstLine(outcome.outputText));
-        }
-        return reason;
-    }
-
     const CliArguments& arguments_;
     Console& console_;
 };
@@ -136,6 +108,11 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
     hooks.adjustOptions = [&arguments](archives::TArchiverOptions& options) {
         if (arguments.method) {
             options.jm = static_cast<std::int8_t>(*arguments.method);
+        }
+        // The window always overwrites what it unpacks; in a terminal existing files are
+        // kept unless --overwrite says otherwise (the library names each file it keeps).
+        if (arguments.command == Command::kDecompress && !arguments.overwrite) {
+            options.m = 0;
         }
     };
     hooks.prepareArchive = [&batch, &bar](archives::TArchiveFile& archive) {

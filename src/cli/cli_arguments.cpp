@@ -88,7 +88,7 @@ class ArgumentReader {
             compressOnly_.emplace_back(argument);
         } else if (argument == "--overwrite") {
             result.overwrite = true;
-            compressOnly_.emplace_back(argument);
+            writingOnly_.emplace_back(argument);
         } else if (argument == "--upper") {
             result.upperCaseExtension = true;
             compressOnly_.emplace_back(argument);
@@ -137,6 +137,9 @@ class ArgumentReader {
         if (result.command != Command::kCompress && !compressOnly_.empty()) {
             throw UsageError(compressOnly_.front() + " は compress でだけ使えます。");
         }
+        if (!writes && !writingOnly_.empty()) {
+            throw UsageError(writingOnly_.front() + " は compress と decompress でだけ使えます。");
+        }
         if (writes && !outputGiven_) {
             throw UsageError("-o で出力先フォルダを指定してください。");
         }
@@ -153,6 +156,7 @@ class ArgumentReader {
     std::size_t index_ = 0;
     bool outputGiven_ = false;
     std::vector<std::string> compressOnly_;
+    std::vector<std::string> writingOnly_;  // compress and decompress
 };
 
 }  // namespace
@@ -187,8 +191,9 @@ std::string UsageText() {
 コマンド:
   compress [--sfx] [--overwrite] [--upper] [--method lh0|lh5|lh6|lh7] -o フォルダ ファイル...
       ファイルごとに書庫 (名前.lzh、--sfx では自己解凍形式の 名前.exe) をフォルダに作ります。
-  decompress -o フォルダ 書庫...
+  decompress [--overwrite] -o フォルダ 書庫...
       書庫を 1 つずつフォルダに展開します (LHA のほか、読み込める形式の書庫)。
+      既にあるファイルは残し、そのことを表示します (--overwrite で上書き)。
   list 書庫...
       書庫の中身 (名前、元のサイズ、圧縮後のサイズ、圧縮率、日時、方式) を表示します。
   test 書庫...
@@ -197,7 +202,8 @@ std::string UsageText() {
 オプション:
   -o, --output フォルダ  出力先フォルダ (なければ作ります)
       --sfx              自己解凍形式 (.exe) で作ります
-      --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします)
+      --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします。
+                         decompress ではウィンドウ版と同じく上書きして展開します)
       --upper            拡張子は大文字にします (.LZH / .EXE)
       --method 方式      圧縮方式 lh0 (無圧縮), lh5, lh6, lh7 (指定しなければライブラリの既定)
   -v, --verbose          ライブラリに渡したコマンドラインとその出力を表示します

@@ -16,7 +16,7 @@ extern "C" void NoteSignal(int signalNumber) {
 }  // namespace
 
 void InstallInterruptHandlers() {
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction action {};
         action.sa_handler = NoteSignal;
         sigemptyset(&action.sa_mask);

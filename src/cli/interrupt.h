@@ -4,8 +4,8 @@
 
 namespace zembrat::cli {
 
-// SIGINT and SIGTERM are noted instead of ending the program. A second one of them ends
-// it at once, as usual.
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) are noted instead of ending the
+// program. A second one of them ends it at once, as usual.
 void InstallInterruptHandlers();
 
 // The signal noted, 0 when none.

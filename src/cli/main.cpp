@@ -13,7 +13,19 @@
 #include "interrupt.h"
 #include "progress_bar.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// What the command printed is its result: output that never arrived (a full disk, a closed
+// pipe) turns a success into a failure.
+int CheckedOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fputs("zembrat-cli: 標準出力に書き込めませんでした\n", stderr);
+        return status == zembrat::cli::kExitSuccess ? zembrat::cli::kExitFileFailed : status;
+    }
+    return status;
+}
+
+int Run(int argc, char** argv) {
     using namespace zembrat::cli;
     std::setlocale(LC_ALL, "");
 
@@ -49,4 +61,10 @@ int main(int argc, char** argv) {
         default:
             return kExitUsage;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return CheckedOutput(Run(argc, argv));
 }

@@ -21,6 +21,20 @@ std::unique_ptr<archives::TArchiverDll>& LhaBinding() {
 constexpr const char* kJseMissing = "jse オプションが設定されていません。 (LHA32, 258 行)";
 constexpr const char* kJsoMissing = "jso オプションが設定されていません。 (LHA32, 264 行)";
 
+constexpr const char* kKindName = "LHA 形式書庫";
+constexpr const char* kDllName = "UNLHA32.DLL";
+
+// The binding every call goes through. After FreeDLL there is none: a call then reports the
+// library as missing, as a failed load does, instead of reaching through nothing.
+archives::TArchiverDll& Loaded() {
+    auto& binding = LhaBinding();
+    if (!binding) {
+        throw archives::ENoArchiverDLL(std::string(kKindName) + " を扱うには " + kDllName +
+                                       " が 必要です。");
+    }
+    return *binding;
+}
+
 // Mode of the content probe's OpenArchive: look inside self-extracting files as well.
 constexpr std::uint32_t kProbeOpenMode = 0x00800002;
 constexpr int kProbeCheckMode = 16;
@@ -36,7 +50,7 @@ void TLha32::LoadLibraryBinding() {
     if (binding) {
         return;  // a binding whose load failed is not retried here; its next call reports it
     }
-    binding = std::make_unique<archives::TArchiverDll>("LHA 形式書庫", "UNLHA32.DLL", "Unlha");
+    binding = std::make_unique<archives::TArchiverDll>(kKindName, kDllName, "Unlha");
     binding->LoadDLL();
 }
 
@@ -140,8 +154,8 @@ std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_
 }
 
 int TLha32::RunCommand(WindowHandle window, const std::string& commandLine, std::string& output) {
-    return Binding()->Command(window, commandLine, output.data(),
-                              static_cast<std::uint32_t>(output.size()));
+    return Loaded().Command(window, commandLine, output.data(),
+                            static_cast<std::uint32_t>(output.size()));
 }
 
 int TLha32::RunFileCommand(WindowHandle window, std::string_view command,
@@ -190,38 +204,37 @@ int TLha32::ExtractMem(WindowHandle window, const std::string& archive,
                        unsigned char* buffer, std::uint32_t bufferSize, std::uint32_t* written) {
     const archives::FileItem memberItem{member};
     CommandLine = BuildCommand(*this, "", archive, options, "", FileItems(&memberItem, 1), false);
-    return Binding()->ExtractMem(window, CommandLine, buffer, bufferSize, nullptr, nullptr,
-                                 written);
+    return Loaded().ExtractMem(window, CommandLine, buffer, bufferSize, nullptr, nullptr, written);
 }
 
 HARC TLha32::OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) {
-    return Binding()->OpenArchive(window, platform::ExpandFileName(archive), mode);
+    return Loaded().OpenArchive(window, platform::ExpandFileName(archive), mode);
 }
 
 int TLha32::FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
                       const std::string& wildcard) {
-    return Binding()->FindFirst(archive, wildcard, entry);
+    return Loaded().FindFirst(archive, wildcard, entry);
 }
 
 int TLha32::FindNext(HARC archive, archives::TArchiveEntryInfo& entry) {
-    return Binding()->FindNext(archive, entry);
+    return Loaded().FindNext(archive, entry);
 }
 
 int TLha32::CloseArchive(HARC archive) {
-    return Binding()->CloseArchive(archive);
+    return Loaded().CloseArchive(archive);
 }
 
 int TLha32::CheckArchive(const std::string& archive, int mode, int furtherMode) {
-    return Binding()->CheckArchive(archive, mode + furtherMode);
+    return Loaded().CheckArchive(archive, mode + furtherMode);
 }
 
 bool TLha32::SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) {
     TArchiver::SetOwnerWindow(window, procedure);
-    return Binding()->SetOwnerWindowEx(window, procedure) != 0;
+    return Loaded().SetOwnerWindowEx(window, procedure) != 0;
 }
 
 bool TLha32::KillOwnerWindow(WindowHandle window) {
-    const bool accepted = Binding()->KillOwnerWindowEx(window) != 0;
+    const bool accepted = Loaded().KillOwnerWindowEx(window) != 0;
     TArchiver::KillOwnerWindow(window);
     return accepted;
 }

@@ -24,6 +24,9 @@ namespace {
 constexpr std::uint32_t kPlainFileMask = 0x21;  // plain files only
 constexpr std::uint32_t kAllFilesMask = 0x27;   // also hidden and system files
 constexpr std::uint32_t kSubfolderMask = 0x16;  // every entry but volume labels
+// The attributes a search mask must name for an entry that carries them to be listed.
+constexpr std::uint32_t kFilteredAttributes = platform::kAttrHidden | platform::kAttrSystem |
+                                              platform::kAttrVolumeId | platform::kAttrDirectory;
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 
 // Sorted ignoring ASCII case; names spelled alike but for case stay apart, since the host
@@ -89,7 +92,7 @@ class Collector {
     SortedNames Collect(const StringList& patterns, bool include) {
         if (patterns.empty()) {
             if (include) {
-                Walk("", "*.*");
+                Walk("", "*.*", Match::kMask);
             }
             return std::move(result_);
         }
@@ -98,24 +101,46 @@ class Collector {
                 break;
             }
             if (options_.r >= 2 && platform::DirectoryExists(pattern)) {
-                Walk(pattern, "*.*");
+                Walk(pattern, "*.*", Match::kMask);
                 continue;
             }
+            std::string folder;
+            std::string mask = pattern;
             const std::size_t slash = pattern.rfind('/');
-            if (slash == std::string::npos) {
-                Walk("", pattern);
-            } else {
+            if (slash != std::string::npos) {
                 // The root keeps its delimiter ("/a" searches "/"), others drop it.
                 const std::size_t folderEnd =
                     (slash == 0 || pattern[slash - 1] == '/') ? slash + 1 : slash;
-                Walk(pattern.substr(0, folderEnd), pattern.substr(slash + 1));
+                folder = pattern.substr(0, folderEnd);
+                mask = pattern.substr(slash + 1);
             }
+            // A file that exists exactly as written is that one file, never a pattern, even
+            // when its name holds '*' or '?'. Named by the caller, it is taken though hidden
+            // (the mask is for what wildcards and folders bring in); a special file still
+            // needs the mask, since reading a pipe or a device may never end.
+            const auto named = platform::GetFindData(pattern);
+            if (named && (named->attributes & platform::kAttrDirectory) == 0) {
+                const std::uint32_t attributes = named->attributes & ~platform::kAttrHidden;
+                if ((attributes & ~fileMask_ & kFilteredAttributes) == 0 &&
+                    WithinDateRange(named->lastWriteTime)) {
+                    AddName(BuildName(folder, mask));
+                }
+                if (!abort_ && options_.r >= 1 && options_.p <= 0) {
+                    WalkSubfolders(folder, mask, Match::kExactName);
+                }
+                continue;
+            }
+            Walk(folder, mask, Match::kMask);
         }
         return std::move(result_);
     }
 
   private:
-    void Walk(const std::string& folder, const std::string& mask) {
+    // How the last part of a pattern selects names: as a wildcard mask, or as the one name it
+    // spells (a file whose own name holds '*' or '?').
+    enum class Match { kMask, kExactName };
+
+    void Walk(const std::string& folder, const std::string& mask, Match match) {
         // A folder reached again through a symbolic link would make the walk endless.
         struct stat info {};
         const std::string statPath = folder.empty() ? "." : folder;
@@ -128,12 +153,26 @@ class Collector {
         } else {
             chain_.push_back({0, 0});
         }
-        WalkFiles(folder, mask);
+        if (match == Match::kExactName) {
+            WalkExactName(folder, mask);
+        } else {
+            WalkFiles(folder, mask);
+        }
         if (!abort_ && options_.r >= 1 &&
             (options_.p <= 0 || mask.find_first_of("?*") != std::string::npos)) {
-            WalkSubfolders(folder, mask);
+            WalkSubfolders(folder, mask, match);
         }
         chain_.pop_back();
+    }
+
+    // One stat instead of a folder listing; the attribute mask applies, since the folder
+    // walk brought the name in.
+    void WalkExactName(const std::string& folder, const std::string& name) {
+        const auto entry = platform::GetFindData(platform::JoinPath(folder, name));
+        if (entry && (entry->attributes & ~fileMask_ & kFilteredAttributes) == 0 &&
+            WithinDateRange(entry->lastWriteTime)) {
+            AddName(BuildName(folder, name));
+        }
     }
 
     void WalkFiles(const std::string& folder, const std::string& mask) {
@@ -153,7 +192,7 @@ class Collector {
         }
     }
 
-    void WalkSubfolders(const std::string& folder, const std::string& mask) {
+    void WalkSubfolders(const std::string& folder, const std::string& mask, Match match) {
         platform::FileSearch search(platform::JoinPath(folder, "*.*"), kSubfolderMask);
         platform::FindData entry;
         while (search.Next(entry)) {
@@ -162,7 +201,7 @@ class Collector {
             }
             if ((entry.attributes & platform::kAttrDirectory) != 0 && entry.name != "." &&
                 entry.name != "..") {
-                Walk(platform::JoinPath(folder, entry.name), mask);
+                Walk(platform::JoinPath(folder, entry.name), mask, match);
                 if (abort_) {
                     return;
                 }
@@ -171,14 +210,13 @@ class Collector {
     }
 
     bool WithinDateRange(platform::FileTime writeTime) const {
-        if (lowerBound_ == 0 && upperBound_ == 0) {
+        if (!lowerBound_ && !upperBound_) {
             return true;
         }
         platform::FileTime local =
             writeTime == 0 ? 0 : platform::FileTimeToLocalFileTime(writeTime);
         local -= local % kTicksPerSecond;  // bounds have whole seconds
-        return !(lowerBound_ != 0 && local < lowerBound_) &&
-               !(upperBound_ != 0 && local > upperBound_);
+        return !(lowerBound_ && local < *lowerBound_) && !(upperBound_ && local > *upperBound_);
     }
 
     // There are no short names here: the long name always serves.
@@ -207,8 +245,8 @@ class Collector {
     const SortedNames* exclusions_;
     const FilterProgress* progress_;
     bool& abort_;
-    std::uint64_t lowerBound_ = 0;
-    std::uint64_t upperBound_ = 0;
+    std::optional<std::uint64_t> lowerBound_;
+    std::optional<std::uint64_t> upperBound_;
     std::uint32_t fileMask_ = kPlainFileMask;
     SortedNames result_;
     std::vector<std::pair<dev_t, ino_t>> chain_;
@@ -227,8 +265,8 @@ int ToInteger(std::string_view digits) {
 
 }  // namespace
 
-std::uint64_t ParseDateBound(const std::string& text, std::string_view defaultTime,
-                             int currentYear) {
+std::optional<std::uint64_t> ParseDateBound(const std::string& text, std::string_view defaultTime,
+                                            int currentYear) {
     std::string_view value = text;
     if (value.size() > 1 && value.front() == 'l') {
         value.remove_prefix(1);
@@ -245,7 +283,7 @@ std::uint64_t ParseDateBound(const std::string& text, std::string_view defaultTi
             yearDigits = 4;
             break;
         default:
-            return 0;
+            return std::nullopt;
     }
     const std::string_view date = value.substr(0, yearDigits + 4);
     const std::string_view time =

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "archiver_api.h"
@@ -24,10 +25,11 @@ archives::StringList ExpandFileList(archives::TArchiverOptions& options,
                                     archives::FileItems items, bool& abort);
 
 // A date bound "[l]YYMMDD[hhmmss]" or "[l]YYYYMMDD[hhmmss]" as a local time (100 ns units
-// since 1601); 0 for any other length. The time defaults to defaultTime ("hhmmss"). A
+// since 1601; the first instant of 1601 is 0 and still a bound); none for any other length.
+// The time defaults to defaultTime ("hhmmss"). A
 // two-digit year is placed in the century window around the current year. Throws
 // EConvertError for non-digits or an impossible date or time.
-std::uint64_t ParseDateBound(const std::string& text, std::string_view defaultTime,
-                             int currentYear);
+std::optional<std::uint64_t> ParseDateBound(const std::string& text, std::string_view defaultTime,
+                                            int currentYear);
 
 }  // namespace zembrat::filters

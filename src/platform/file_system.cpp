@@ -78,9 +78,22 @@ FileTime ModificationTime(const struct stat& status) {
                             static_cast<std::uint32_t>(status.st_mtim.tv_nsec));
 }
 
+FindData Describe(std::string_view name, const EntryStatus& status) {
+    FindData entry;
+    entry.name = std::string(name);
+    entry.attributes = AttributesOf(name, status.link, status.target);
+    const struct stat& described = status.target ? *status.target : status.link;
+    entry.lastWriteTime = ModificationTime(described);
+    entry.size = (entry.attributes & kAttrDirectory) != 0
+                     ? 0
+                     : static_cast<std::uint64_t>(described.st_size);
+    return entry;
+}
+
 // '?' takes one whole character, '*' any run; iterative, going back only to the last '*',
 // so many stars cost no more than one.
-bool MatchesWildcards(std::string_view name, std::string_view mask, CodePage codePage) {
+bool MatchesWildcards(std::string_view name, std::string_view mask, CodePage codePage,
+                      LetterCase letterCase) {
     std::size_t n = 0;
     std::size_t m = 0;
     std::size_t starMask = std::string_view::npos;
@@ -99,8 +112,11 @@ bool MatchesWildcards(std::string_view name, std::string_view mask, CodePage cod
                 ++m;
                 continue;
             }
-            if (EqualsIgnoringAsciiCase(name.substr(n, nameLength), mask.substr(m, maskLength),
-                                        codePage)) {
+            const std::string_view nameCharacter = name.substr(n, nameLength);
+            const std::string_view maskCharacter = mask.substr(m, maskLength);
+            if (letterCase == LetterCase::kRespect
+                    ? nameCharacter == maskCharacter
+                    : EqualsIgnoringAsciiCase(nameCharacter, maskCharacter, codePage)) {
                 n += nameLength;
                 m += maskLength;
                 continue;
@@ -134,6 +150,18 @@ std::uint32_t GetFileAttributes(std::string_view path) {
     return AttributesOf(LastName(path), status->link, status->target);
 }
 
+std::optional<FindData> GetFindData(std::string_view path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    const std::string text(path);
+    const auto status = StatEntry(AT_FDCWD, text.c_str());
+    if (!status) {
+        return std::nullopt;
+    }
+    return Describe(LastName(path), *status);
+}
+
 bool FileExists(std::string_view path) {
     const std::uint32_t attributes = GetFileAttributes(path);
     return attributes != kInvalidAttributes && (attributes & kAttrDirectory) == 0;
@@ -161,6 +189,7 @@ bool RenameFile(std::string_view from, std::string_view to) {
     // The file system cannot refuse by itself: check first.
     struct stat existing {};
     if (lstat(target.c_str(), &existing) == 0) {
+        errno = EEXIST;
         return false;
     }
     return std::rename(source.c_str(), target.c_str()) == 0;
@@ -181,13 +210,14 @@ bool SetCurrentDirectory(std::string_view path) {
     return !path.empty() && chdir(std::string(path).c_str()) == 0;
 }
 
-bool MatchesMask(std::string_view name, std::string_view mask, CodePage codePage) {
-    if (MatchesWildcards(name, mask, codePage)) {
+bool MatchesMask(std::string_view name, std::string_view mask, CodePage codePage,
+                 LetterCase letterCase) {
+    if (MatchesWildcards(name, mask, codePage, letterCase)) {
         return true;
     }
     // A trailing ".*" also accepts a name without any extension: "*.*" matches "README".
     if (mask.ends_with(".*")) {
-        return MatchesWildcards(name, mask.substr(0, mask.size() - 2), codePage);
+        return MatchesWildcards(name, mask.substr(0, mask.size() - 2), codePage, letterCase);
     }
     return false;
 }
@@ -220,16 +250,11 @@ bool FileSearch::Next(FindData& entry) {
         if (!status) {
             continue;  // removed since the folder was read
         }
-        const std::uint32_t attributes = AttributesOf(name, status->link, status->target);
-        if ((attributes & ~attributeMask_ & kFilteredAttributes) != 0) {
+        FindData found = Describe(name, *status);
+        if ((found.attributes & ~attributeMask_ & kFilteredAttributes) != 0) {
             continue;
         }
-        const struct stat& described = status->target ? *status->target : status->link;
-        entry.name = std::string(name);
-        entry.attributes = attributes;
-        entry.lastWriteTime = ModificationTime(described);
-        entry.size =
-            (attributes & kAttrDirectory) != 0 ? 0 : static_cast<std::uint64_t>(described.st_size);
+        entry = std::move(found);
         return true;
     }
     return false;

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,16 +28,21 @@ std::uint32_t GetFileAttributes(std::string_view path);
 bool FileExists(std::string_view path);       // exists and is not a folder
 bool DirectoryExists(std::string_view path);  // exists and is a folder
 bool DeleteFile(std::string_view path);
+// Never replaces an existing file; errno is EEXIST when that is why it failed.
 bool RenameFile(std::string_view from, std::string_view to);
 
 std::string GetCurrentDirectory();
 bool SetCurrentDirectory(std::string_view path);
 
-// Mask matching as the file search does it: ASCII case ignored, '*' any run, '?' one
-// character (a double-byte character counts as one), "*.*" matches every name, also one
-// without a dot.
-bool MatchesMask(std::string_view name, std::string_view mask,
-                 CodePage codePage = SystemCodePage());
+// Whether letter case counts when a name is matched. File names on Linux keep a.txt and
+// A.TXT apart, so the file search respects case; member names of archives made on DOS and
+// Windows are matched ignoring it.
+enum class LetterCase { kRespect, kIgnore };
+
+// Mask matching: '*' any run, '?' one character (a double-byte character counts as one),
+// "*.*" matches every name, also one without a dot.
+bool MatchesMask(std::string_view name, std::string_view mask, CodePage codePage = SystemCodePage(),
+                 LetterCase letterCase = LetterCase::kRespect);
 
 struct FindData {
     std::string name;  // the entry's name, without its folder
@@ -45,8 +51,13 @@ struct FindData {
     std::uint64_t size = 0;
 };
 
+// What a search would report of the one entry at path, whatever its attributes; nothing
+// when it does not exist. One stat, no folder listing.
+std::optional<FindData> GetFindData(std::string_view path);
+
 // A directory search over folder + mask (the last part of the pattern is the mask; a
-// pattern without a delimiter searches the current folder). An entry is skipped when it
+// pattern without a delimiter searches the current folder), respecting letter case. An
+// entry is skipped when it
 // carries any of hidden, system, volume or folder that the attribute mask lacks. "." and
 // ".." are reported like any other folder entry.
 class FileSearch {

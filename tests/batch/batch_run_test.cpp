@@ -1,9 +1,12 @@
 // The batch run end to end through the real LHA library (and, for failures the library
 // reports, through the recording library): what lands in the output folder, what the
 // progress display and the message box are told, and that no existing file is ever lost.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "archives/archiver_errors.h"
 #include "batch/batch_run.h"
@@ -43,6 +46,14 @@ class BatchRunTest : public ::testing::Test {
         std::vector<std::string> paths;
         for (const auto& name : names) {
             paths.push_back(input.Write(name, SampleContent(seed++)));
+        }
+        return paths;
+    }
+
+    static std::vector<std::string> FailedPaths(const batch::BatchResult& result) {
+        std::vector<std::string> paths;
+        for (const auto& failed : result.failed) {
+            paths.push_back(failed.path);
         }
         return paths;
     }
@@ -110,19 +121,37 @@ TEST_F(BatchRunTest, OverwriteOffSkipsAnExistingOutputAndStillCountsIt) {
     EXPECT_THAT(notifier.messages, ElementsAre("2個のファイルを処理しました"));
 }
 
-TEST_F(BatchRunTest, NamesThatDifferOnlyInTheirExtensionShareOneArchive) {
+// Two files of one run that map to one archive (a.txt and a.doc, or d1/a.txt and d2/a.txt):
+// the later one fails and never replaces what the run made a moment ago, with overwrite on or
+// off; nor does an archive replace a selected file the run has not handled yet.
+TEST_F(BatchRunTest, OneRunNeverReplacesWhatItMadeOrHasStillToRead) {
     REQUIRE_LHA_LIBRARY();
     REQUIRE_LHASA();
-    const auto paths = Inputs({"a.txt", "a.doc"});
+    const auto paths = Inputs({"a.txt", "a.doc", "d1/b.txt", "d2/b.txt"});
     for (bool overwrite : {false, true}) {
         std::filesystem::remove(output / "a.lzh");
+        std::filesystem::remove(output / "b.lzh");
+        outcomes.clear();
         auto settings = Settings(paths);
         settings.overwrite = overwrite;
-        EXPECT_EQ(run.Run(settings).processed, 2);
-        // Overwrite off: the second is skipped; on: the second's archive replaces the first's.
-        EXPECT_TRUE(SameBytes(LhasaContent(output / "a.lzh"), ReadFile(paths[overwrite ? 1 : 0])))
-            << "overwrite " << overwrite;
+        const auto result = run.Run(settings);
+        EXPECT_EQ(result.processed, 4);
+        EXPECT_THAT(FailedPaths(result), ElementsAre(paths[1], paths[3]));
+        EXPECT_THAT(result.failed[0].reason, HasSubstr("この実行で先に作った書庫と同じ名前"));
+        EXPECT_TRUE(SameBytes(LhasaContent(output / "a.lzh"), ReadFile(paths[0])));
+        EXPECT_TRUE(SameBytes(LhasaContent(output / "b.lzh"), ReadFile(paths[2])));
     }
+
+    // notes.txt then notes.lzh, both selected, packed into their own folder with overwrite:
+    // notes.lzh is packed as a file, not replaced by the archive of notes.txt first.
+    const std::string text = input.Write("notes.txt", SampleContent(3));
+    const std::string archive = input.Write("notes.lzh", SampleContent(4));
+    auto settings = Settings({text, archive});
+    settings.outputFolder = input.Path().string();
+    settings.overwrite = true;
+    const auto result = run.Run(settings);
+    EXPECT_THAT(FailedPaths(result), ElementsAre(text));
+    EXPECT_TRUE(SameBytes(LhasaContent(archive), SampleContent(4)));
 }
 
 TEST_F(BatchRunTest, UpperCaseExtensionGivesLzhAndExeInCapitals) {
@@ -204,30 +233,39 @@ TEST_F(BatchRunTest, CancelDuringTheSecondOfFiveFilesStopsAfterIt) {
     EXPECT_FALSE(run.Processing());
 }
 
-TEST_F(BatchRunTest, AnUnknownKindEndsTheRunWithTheComponentsMessage) {
+// Files that no library can be given fail alone, each with its reason, and the run goes
+// on: a kind no driver handles, a name no command line can carry, a missing file, a path
+// longer than the system takes.
+TEST_F(BatchRunTest, AFileNoLibraryCanTakeFailsAloneWithItsReason) {
     REQUIRE_LHA_LIBRARY();
     run.Run(Settings(Inputs({"first.txt"})));
-    progress.calls.clear();
-    notifier.messages.clear();
-    notifier.beeps = 0;
     outcomes.clear();
-    completed = 0;
-    auto settings = Settings({output / "first.lzh", input.Write("old.gca"), output / "first.lzh"});
+    const std::string quoted = input.Write("say \"hi\".lzh", "x");
+    const std::string tooLong = input / (std::string(300, 'n') + ".lzh");
+    auto settings = Settings(
+        {input.Write("old.gca"), quoted, input / "absent.lzh", tooLong, output / "first.lzh"});
     settings.action = BatchAction::kDecompress;
     TempFolder unpacked;
     settings.outputFolder = unpacked.Path().string();
 
-    try {
-        run.Run(settings);
-        ADD_FAILURE() << "no exception";
-    } catch (const archives::EArchiver& error) {
-        EXPECT_STREQ(error.what(), "書庫の形式を特定できませんでした。");
+    const auto result = run.Run(settings);
+    EXPECT_EQ(result.processed, 5);
+    ASSERT_EQ(result.failed.size(), 4u);
+    const std::vector<std::string> reasons = {
+        "書庫の形式を特定できませんでした。",
+        "名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません",
+        "ファイルが見つかりません", "パスが長すぎます"};
+    for (std::size_t i = 0; i < reasons.size(); ++i) {
+        EXPECT_EQ(result.failed[i].path, settings.paths[i]);
+        EXPECT_EQ(result.failed[i].reason, reasons[i]);
     }
-    EXPECT_EQ(outcomes.size(), 1u);  // the first file was handled, the third never reached
-    EXPECT_EQ(progress.calls.back(), "close");
-    EXPECT_EQ(notifier.beeps, 0);
-    EXPECT_THAT(notifier.messages, IsEmpty());
-    EXPECT_EQ(completed, 0);
+    EXPECT_THAT(FolderNames(unpacked.Path()), ElementsAre("first.txt"));
+
+    // An output folder no command line can carry is refused once, before any file.
+    settings.outputFolder = output / "a\"b";
+    outcomes.clear();
+    EXPECT_THROW(run.Run(settings), archives::EArchiver);
+    EXPECT_THAT(outcomes, IsEmpty());
 }
 
 TEST_F(BatchRunTest, AMissingLibraryEndsTheRunBeforeTheFirstFile) {
@@ -271,13 +309,13 @@ TEST_F(BatchRunTest, AFailedPackKeepsTheOldOutputAndTheMessageNamesTheFile) {
     const auto result = run.Run(settings);
 
     EXPECT_EQ(ReadFile(old), "the old archive");
-    EXPECT_THAT(result.failed, ElementsAre(vanished));
+    EXPECT_THAT(FailedPaths(result), ElementsAre(vanished));
     ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].status, FileStatus::kFailed);  // whatever result the library gave
+    EXPECT_EQ(outcomes[0].status, FileStatus::kFailed);
     EXPECT_THAT(
         notifier.messages,
         ElementsAre("1個のファイルを処理しました\n\n次のファイルは処理できませんでした：\n" +
-                    vanished));
+                    vanished + " (ファイルが見つかりません)"));
     EXPECT_THAT(FolderNames(output.Path()), ElementsAre("gone.lzh"));
 }
 
@@ -294,7 +332,7 @@ TEST_F(BatchRunTest, ALibraryFailureLeavesBothKindsOfOldOutputInPlace) {
         auto settings = Settings(paths);
         settings.kind = kind;
         settings.overwrite = true;
-        EXPECT_THAT(run.Run(settings).failed, ElementsAre(paths[0]));
+        EXPECT_THAT(FailedPaths(run.Run(settings)), ElementsAre(paths[0]));
     }
     EXPECT_EQ(ReadFile(output / "doc.lzh"), "old plain");
     EXPECT_EQ(ReadFile(output / "doc.exe"), "old program");
@@ -302,6 +340,120 @@ TEST_F(BatchRunTest, ALibraryFailureLeavesBothKindsOfOldOutputInPlace) {
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].result, 0x8008);
     EXPECT_EQ(outcomes[0].outputText, "cannot write");
+    EXPECT_EQ(outcomes[0].reason, "結果 0x8008: cannot write");
+}
+
+// What the user named is what gets packed, exactly: case twins stay apart, a file whose
+// name holds '*' or '?' is that file and no pattern, a hidden file named by the user is
+// packed, and a missing name never falls back to its case twin.
+TEST_F(BatchRunTest, EachArchiveHoldsExactlyTheFileThatWasNamed) {
+    REQUIRE_LHA_LIBRARY();
+    REQUIRE_LHASA();
+    const auto paths = Inputs(
+        {"a.txt", "A.TXT", "*.txt", "q?.txt", "qX.txt", ".profile", "only.txt", "passwords.txt"});
+    auto settings = Settings({paths[0], paths[2], paths[3], paths[5], input / "ONLY.TXT"});
+    const auto result = run.Run(settings);
+
+    EXPECT_THAT(FailedPaths(result), ElementsAre(input / "ONLY.TXT"));
+    EXPECT_THAT(FolderNames(output.Path()),
+                ElementsAre("*.lzh", ".profile.lzh", "a.lzh", "q?.lzh"));
+    const std::vector<std::pair<std::string, std::size_t>> archives = {
+        {"a.lzh", 0}, {"*.lzh", 2}, {"q?.lzh", 3}, {".profile.lzh", 5}};
+    for (const auto& [archive, index] : archives) {
+        EXPECT_TRUE(SameBytes(LhasaContent(output / archive), ReadFile(paths[index]))) << archive;
+    }
+}
+
+// Unpacking: a member named like an archive of the batch not handled yet neither destroys
+// that archive nor keeps it from being read; a file this run unpacked and a later archive
+// replaces is reported.
+TEST_F(BatchRunTest, MembersNeverDestroyArchivesTheRunHasStillToRead) {
+    REQUIRE_LHA_LIBRARY();
+    // download.lzh holds a member "precious.lzh"; the real precious.lzh holds precious.txt.
+    TempFolder fake;
+    auto settings = Settings({fake.Write("precious.lzh", "not an archive")});
+    settings.outputFolder = fake.Path().string() + "/made";
+    std::filesystem::create_directory(settings.outputFolder);
+    run.Run(settings);
+    std::filesystem::rename(fake / "made/precious.lzh", output / "download.lzh");
+    settings = Settings(Inputs({"precious.txt"}));
+    run.Run(settings);
+    settings =
+        Settings({output / "download.lzh", output / "precious.lzh", output / "download.lzh"});
+    settings.action = BatchAction::kDecompress;
+    settings.overwrite = true;
+    outcomes.clear();
+    const auto result = run.Run(settings);
+
+    EXPECT_THAT(result.failed, IsEmpty());
+    EXPECT_EQ(ReadFile(output / "precious.txt"), ReadFile(input / "precious.txt"));
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_THAT(outcomes[0].notes,
+                ElementsAre(HasSubstr("書庫を元に戻しました: " + output / "precious.lzh")));
+    // The third file unpacks download.lzh again: its member replaces what the first wrote.
+    EXPECT_THAT(outcomes[2].notes, ElementsAre("この実行で先に展開したファイルを置き換えました: " +
+                                               output / "precious.lzh"));
+    EXPECT_EQ(ReadFile(output / "precious.lzh"), "not an archive");
+    EXPECT_THAT(FolderNames(output.Path()),
+                ElementsAre("download.lzh", "precious.lzh", "precious.txt"));
+}
+
+// The final rename: never over a file another run made meanwhile (unless overwriting), a
+// replaced read-only archive stays read-only, and a rename the system refuses is reported
+// with the system's reason.
+TEST_F(BatchRunTest, TheFinalRenameRespectsWhatAppearedAndWhatItReplaces) {
+    REQUIRE_LHA_LIBRARY();
+    const auto paths = Inputs({"race.txt", "locked.txt", "blocked.txt"});
+    run.Hooks().onLibraryCall = [&](const archives::TArchiveFile& archive) {
+        if (archive.FileName().find("race.lzh") != std::string::npos) {
+            output.Write("race.lzh", "another run's archive");
+        }
+    };
+    run.Run(Settings({paths[0]}));
+    EXPECT_EQ(ReadFile(output / "race.lzh"), "another run's archive");
+    EXPECT_EQ(outcomes.back().status, FileStatus::kSkippedExisting);
+    run.Hooks().onLibraryCall = nullptr;
+
+    output.Write("locked.lzh", "old");
+    ::chmod((output / "locked.lzh").c_str(), 0444);
+    std::filesystem::create_directory(output / "blocked.lzh");
+    auto settings = Settings({paths[1], paths[2]});
+    settings.overwrite = true;
+    const auto result = run.Run(settings);
+    struct stat info {};
+    ASSERT_EQ(::stat((output / "locked.lzh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    EXPECT_NE(ReadFile(output / "locked.lzh"), "old");
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_THAT(result.failed[0].reason,
+                HasSubstr("できた書庫に名前を付けられませんでした: " + output / "blocked.lzh"));
+    EXPECT_THAT(FolderNames(output.Path()), ElementsAre("blocked.lzh", "locked.lzh", "race.lzh"));
+}
+
+// Folders a killed run could not remove go when the next run starts; one that a living
+// run holds stays.
+TEST_F(BatchRunTest, LeftoversOfKilledRunsAreRemovedAndLivingRunsKept) {
+    REQUIRE_LHA_LIBRARY();
+    TempFolder temporary;
+    ScopedEnvironment tmpdir("TMPDIR", temporary.Path().c_str());
+    const std::string stale = temporary / "zembrat-Abc123";
+    const std::string stagedStale = output / ".zembrat-Def456";
+    const std::string living = temporary / "zembrat-Liv789";
+    for (const std::string& folder : {stale, stagedStale, living}) {
+        std::filesystem::create_directories(folder + "/inner");
+        std::ofstream(folder + "/inner/archive.lzh") << "75 MB once";
+        const timespec old[2] = {{1, 0}, {1, 0}};
+        ::utimensat(AT_FDCWD, folder.c_str(), old, 0);
+    }
+    const int held = ::open(living.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto settings = Settings(Inputs({"tool.txt"}));
+    settings.kind = ArchiveKind::kExe;
+    run.Run(settings);
+    ::close(held);
+
+    EXPECT_THAT(FolderNames(temporary.Path()), ElementsAre("zembrat-Liv789"));
+    EXPECT_THAT(FolderNames(output.Path()), ElementsAre("tool.exe"));
 }
 
 // A front end may add options before the first file; the batch options stay.

@@ -140,7 +140,9 @@ TEST_F(CliTest, VerbosePrintsTheDriversCommandLinesAlone) {
                                               out + "\\.zembrat-[A-Za-z0-9]{6}/\" \nmade ")))
         << sfx.out;
 
-    const ProgramRun unpacked = Cli({"-v", "decompress", "-o", work_ / "back", Out("notes.lzh")});
+    // With --overwrite the line is the window's.
+    const ProgramRun unpacked =
+        Cli({"-v", "decompress", "--overwrite", "-o", work_ / "back", Out("notes.lzh")});
     ASSERT_EQ(unpacked.status, 0) << unpacked.err;
     EXPECT_EQ(unpacked.out.substr(0, unpacked.out.find('\n') + 1),
               "x -+ -m2 -n1 -y1 -jse1 -jso1 -gw2  \"" + Out("notes.lzh") + "\" \"" +
@@ -217,15 +219,15 @@ TEST_F(CliTest, AFailedFileGivesOneAndTheOthersAreStillHandled) {
     EXPECT_EQ(FolderContents(Out("more")), std::vector<std::string>{"notes.lzh"});
 }
 
-TEST_F(CliTest, AComponentErrorEndsTheRunWithThree) {
+TEST_F(CliTest, AnUnknownKindFailsAloneAndAMissingLibraryEndsTheRunWithThree) {
     ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt"), In("data.bin")}).status, 0);
     WriteFile(Out("kind.gca"), "whatever");
     const ProgramRun run = Cli(
         {"decompress", "-o", work_ / "back", Out("notes.lzh"), Out("kind.gca"), Out("data.lzh")});
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("書庫の形式を特定できませんでした。"), std::string::npos);
-    EXPECT_EQ(FolderContents(work_ / "back"), std::vector<std::string>{"notes.txt"});
-    EXPECT_EQ(run.out.find("個のファイル"), std::string::npos);  // no final message
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("kind.gca (書庫の形式を特定できませんでした。)"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(FolderContents(work_ / "back"), (std::vector<std::string>{"data.bin", "notes.txt"}));
 
     // Without its library beside it (nor in ../lib/zembrat) the program cannot start a run.
     const fs::path alone = work_ / "alone";
@@ -251,7 +253,7 @@ TEST_F(CliTest, UsageErrorsGiveTwoAndHelpIsJapanese) {
         {"compress", "-v", "-q", "-o", Out(), In("notes.txt")},
         {"list", "--sfx", In("notes.txt")},
         {"list", "-o", Out(), In("notes.txt")},
-        {"decompress", "--overwrite", "-o", Out(), In("notes.txt")},
+        {"list", "--overwrite", In("notes.txt")},
     };
     for (const auto& arguments : wrong) {
         const ProgramRun run = Cli(arguments);
@@ -298,13 +300,43 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminalAndNotWhenQuiet) {
     EXPECT_EQ(quiet.out, "");
 }
 
+// Unpacking in a terminal keeps existing files unless --overwrite is given, and says which
+// it kept.
+TEST_F(CliTest, DecompressKeepsExistingFilesUnlessOverwriteIsGiven) {
+    ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt")}).status, 0);
+    const fs::path back = work_ / "back";
+    WriteFile(back / "notes.txt", "mine");
+    const ProgramRun kept = Cli({"decompress", "-v", "-o", back, Out("notes.lzh")});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(ReadFile(back / "notes.txt"), "mine");
+    EXPECT_NE(kept.out.find(" -m0 "), std::string::npos) << kept.out;
+    EXPECT_NE(kept.out.find("  notes.txt: kept the existing file"), std::string::npos) << kept.out;
+
+    const ProgramRun replaced = Cli({"decompress", "--overwrite", "-o", back, Out("notes.lzh")});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(ReadFile(back / "notes.txt"), ReadFile(In("notes.txt")));
+}
+
+// Output that cannot be written (a full disk) is a failure, not a silent success.
+TEST_F(CliTest, AFailedWriteToStandardOutputIsAnError) {
+    ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt")}).status, 0);
+    for (const char* command : {"list", "test"}) {
+        const int status = std::system(("'" + std::string(kCli) + "' " + command + " '" +
+                                        Out("notes.lzh") + "' > /dev/full 2>/dev/null")
+                                           .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 1) << command;
+    }
+}
+
 // Ctrl-C in the middle of a large file: the library is told to stop at its next progress
 // report, no archive appears under its final name, nothing is left behind, the files after
 // it are not touched, and the run ends with the cancelled message and 130.
 TEST_F(CliTest, InterruptLeavesNoPartialArchive) {
     WriteFile(In("large.txt"), SampleText(24u << 20, 5));
+    // Ctrl-C on a plain archive; the terminal closing (SIGHUP) on a self-extracting one.
     for (const bool selfExtracting : {false, true}) {
         SCOPED_TRACE(selfExtracting ? "sfx" : "lzh");
+        const int signalNumber = selfExtracting ? SIGHUP : SIGINT;
         const std::string out = work_ / (selfExtracting ? "out-sfx" : "out-lzh");
         std::vector<std::string> arguments = {kCli, "compress",      "-o",
                                               out,  In("large.txt"), In("notes.txt")};
@@ -319,8 +351,8 @@ TEST_F(CliTest, InterruptLeavesNoPartialArchive) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ASSERT_EQ(::kill(child, SIGINT), 0);
-        EXPECT_EQ(WaitForExit(child), 130);
+        ASSERT_EQ(::kill(child, signalNumber), 0);
+        EXPECT_EQ(WaitForExit(child), 128 + signalNumber);
         const std::string err = ReadFile(work_ / "stderr");
         EXPECT_NE(err.find(kCancelled), std::string::npos) << err;
         EXPECT_EQ(FolderContents(out), std::vector<std::string>{});

@@ -85,12 +85,36 @@ TEST_F(FileFilter, NoItemsTakeThePlainFilesOfTheBaseFolder) {
     EXPECT_TRUE(archives::IsNoValue(options.jo));
 }
 
-TEST_F(FileFilter, HiddenAndSpecialFilesOnlyWithA1) {
+// A hidden file named by the caller is taken; what wildcards bring in follows the mask, and
+// special files (a pipe would block the reader) need a1 either way.
+TEST_F(FileFilter, HiddenAndSpecialFilesOnlyWithA1UnlessAHiddenFileIsNamed) {
     TArchiverOptions options;
-    EXPECT_TRUE(Expand(options, "", {root + ".hidden", root + "pipe"}).result.empty());
-    options.a = 1;
     EXPECT_EQ(Expand(options, "", {root + ".hidden", root + "pipe"}).result,
+              (StringList{root + ".hidden"}));
+    EXPECT_TRUE(Expand(options, "", {root + ".hid*", root + "pip?"}).result.empty());
+    options.a = 1;
+    EXPECT_EQ(Expand(options, "", {root + ".hid*", root + "pip?"}).result,
               (StringList{root + ".hidden", root + "pipe"}));
+}
+
+// A name that exists exactly as written is that one file, even when it holds '*' or '?';
+// matching respects case; an exact name looked for in subfolders stays exact.
+TEST_F(FileFilter, ExistingNamesAreNeverPatternsAndCaseCounts) {
+    for (const char* name : {"*.txt", "q?.txt", "qX.txt", "B.TXT"}) {
+        std::ofstream(root + name) << name;
+    }
+    std::ofstream(root + "sub/*.txt") << "deep star";
+    TArchiverOptions options;
+    const std::vector<std::pair<std::string, StringList>> cases = {
+        {"*.txt", {"*.txt"}}, {"q?.txt", {"q?.txt"}}, {"q*.TXT", {}},       {"b.txt", {"b.txt"}},
+        {"B.TXT", {"B.TXT"}}, {"C.TXT", {}},          {"?.TXT", {"B.TXT"}},
+    };
+    for (const auto& [pattern, expected] : cases) {
+        EXPECT_EQ(Expand(options, root, {pattern}).result, expected) << pattern;
+    }
+    options.r = 1;
+    options.p = 0;
+    EXPECT_EQ(Expand(options, root, {"*.txt"}).result, (StringList{"*.txt", "sub/*.txt"}));
 }
 
 TEST_F(FileFilter, RecursionFollowsRAndP) {
@@ -108,7 +132,7 @@ TEST_F(FileFilter, RecursionFollowsRAndP) {
         << "p1: a name without wildcard is not looked for in subfolders";
     options.r = 1;
     options.p = 1;
-    EXPECT_EQ(Expand(options, root, {"*.TXT"}).result,
+    EXPECT_EQ(Expand(options, root, {"*.txt"}).result,
               (StringList{"b.txt", "sub/c.txt", "sub/deep/d.txt"}));
     options.r = 1;
     options.p = 0;
@@ -180,19 +204,24 @@ TEST_F(FileFilter, ALinkBackToItsOwnFolderDoesNotLoopForever) {
 }
 
 TEST(ParseDateBound, LengthsYearWindowAndErrors) {
-    auto year = [](std::uint64_t value) { return platform::FileTimeToSystemTime(value).year; };
-    EXPECT_EQ(ParseDateBound(archives::NoValue, "000000", 2026), 0u);
-    EXPECT_EQ(ParseDateBound("", "000000", 2026), 0u);
-    EXPECT_EQ(ParseDateBound("2401011", "000000", 2026), 0u);
+    auto year = [](std::optional<std::uint64_t> value) {
+        return platform::FileTimeToSystemTime(value.value()).year;
+    };
+    EXPECT_EQ(ParseDateBound(archives::NoValue, "000000", 2026), std::nullopt);
+    EXPECT_EQ(ParseDateBound("", "000000", 2026), std::nullopt);
+    EXPECT_EQ(ParseDateBound("2401011", "000000", 2026), std::nullopt);
+    // The very first instant is a bound too, not "no bound".
+    EXPECT_EQ(ParseDateBound("16010101000000", "000000", 2026), std::optional<std::uint64_t>(0));
     EXPECT_EQ(year(ParseDateBound("760101", "000000", 2026)), 1976);
     EXPECT_EQ(year(ParseDateBound("750101", "000000", 2026)), 2075);
     EXPECT_EQ(year(ParseDateBound("000101", "000000", 2026)), 2000);
     EXPECT_EQ(year(ParseDateBound("19990101", "000000", 2026)), 1999);
 
-    const auto time = platform::FileTimeToSystemTime(ParseDateBound("l240131", "235959", 2026));
+    const auto time =
+        platform::FileTimeToSystemTime(ParseDateBound("l240131", "235959", 2026).value());
     EXPECT_EQ(time, (platform::SystemTime{2024, 1, 31, 23, 59, 59, 0}));
     const auto explicitTime =
-        platform::FileTimeToSystemTime(ParseDateBound("20240131120102", "235959", 2026));
+        platform::FileTimeToSystemTime(ParseDateBound("20240131120102", "235959", 2026).value());
     EXPECT_EQ(explicitTime, (platform::SystemTime{2024, 1, 31, 12, 1, 2, 0}));
 
     auto message = [](const std::string& text) {
