@@ -251,6 +251,10 @@ TEST_F(Lha32, MissingLibraryFailsTheFirstDriverThenEveryCall) {
     } catch (const archives::EArchiver& error) {
         EXPECT_EQ(error.what(), expected);
     }
+    // A driver used after FreeDLL has no binding at all: the same error, not a crash.
+    later.FreeDLL();
+    EXPECT_THROW(later.Pack(0, "/a.lzh", BatchOptions(), "", {}, false, output),
+                 archives::ENoArchiverDLL);
 }
 
 }  // namespace
