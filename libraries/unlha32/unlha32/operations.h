@@ -6,35 +6,14 @@
 #include <span>
 #include <string>
 
-#include "common/output_text.h"
-#include "common/progress.h"
+#include "export/backend.h"
 #include "unlha32/request.h"
 
 namespace zembrat::unlha32 {
 
-struct Context {
-    common::ProgressReporter progress;
-    common::OutputText output;
-};
-
-// The result of a command that goes on after a member's failure: the first error wins
-// over warnings.
-class Outcome {
-  public:
-    void Note(int code) {
-        if (code == 0) {
-            return;
-        }
-        if (code_ == 0 || (code_ == kWarning && code != kWarning)) {
-            code_ = code;
-        }
-    }
-    int Code() const { return code_; }
-
-  private:
-    static constexpr int kWarning = 0x8001;
-    int code_ = 0;
-};
+using exports::Context;
+using exports::MemoryResult;
+using exports::Outcome;
 
 // Parses and runs one command line (the library's command entry).
 int RunCommandLine(std::string_view commandLine, Context& context);
@@ -48,11 +27,6 @@ int Pack(const Request& request, Context& context);                       // a, 
 int Delete(const Request& request, Context& context);                     // d
 int MakeSelfExtracting(const Request& request, Context& context);         // s
 
-struct MemoryResult {
-    std::uint32_t written = 0;
-    std::int64_t unixTime = 0;
-    std::uint16_t attributes = 0;
-};
 // The first member matching the request's names, into the buffer.
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
                     Context& context);
