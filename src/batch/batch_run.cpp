@@ -403,23 +403,29 @@ void TBatchRun::ArchiveInitialize(TArchiveFile& archive) const {
     archive.SetOutputSize(kOutputSize);
 }
 
-std::string TBatchRun::GetCompressFilename(std::string_view fileName, int kind, bool upperCase) {
-    std::string_view extension;
+std::string TBatchRun::GetCompressFilename(std::string_view fileName, int kind, bool upperCase,
+                                           std::string_view archiveExtension) {
+    std::string extension = ".";
     switch (kind) {
         case kArchiveName:
-            extension = upperCase ? ".LZH" : ".lzh";
+            extension += archiveExtension;
             break;
         case kSelfExtractingName:
-            extension = upperCase ? ".EXE" : ".exe";
+            extension += "exe";
             break;
         default:
             return std::string(fileName);
+    }
+    if (upperCase) {
+        for (char& c : extension) {
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+        }
     }
     // The dot that starts a hidden file's name is part of the name: ".profile" becomes
     // ".profile.lzh", not a nameless ".lzh" that every such file would share.
     const std::string name = platform::ExtractFileName(fileName);
     if (name.size() > 1 && name.front() == '.' && name.find('.', 1) == std::string::npos) {
-        return std::string(fileName) + std::string(extension);
+        return std::string(fileName) + extension;
     }
     return platform::ChangeFileExt(fileName, extension);
 }
@@ -517,8 +523,8 @@ FileOutcome TBatchRun::HandleFile(TArchiveFile& archive, std::size_t index,
     }
     StringList fileList{source};
     const bool upper = settings_.upperCaseExtension;
-    const std::string archiveName =
-        platform::ExtractFileName(GetCompressFilename(path, kArchiveName, upper));
+    const std::string archiveName = platform::ExtractFileName(
+        GetCompressFilename(path, kArchiveName, upper, settings_.archiveExtension));
     if (settings_.kind == ArchiveKind::kLzh) {
         return lzhCompress(archive, fileList, outputFolder + archiveName, index, state);
     }

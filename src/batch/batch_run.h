@@ -31,6 +31,9 @@ struct BatchSettings {
     bool overwrite = false;           // "同名ファイルの場合は上書き"
     bool upperCaseExtension = false;  // "拡張子は大文字"
     std::string outputFolder;         // as typed; the run adds the trailing delimiter
+    // The kind of archive compress makes, by its extension without the dot ("lzh", "zip",
+    // "tar.gz"): the component picks the driver from it. The window always makes "lzh".
+    std::string archiveExtension = "lzh";
     platform::WindowHandle window = 0;
 };
 
@@ -129,9 +132,11 @@ class TBatchRun {
     // The batch configuration of a component: the LHA kind and the batch options.
     void ArchiveInitialize(archives::TArchiveFile& archive) const;
 
-    // kArchiveName: extension to ".lzh" (".LZH" in upper case); kSelfExtractingName: ".exe"
-    // (".EXE"); any other kind: unchanged. A name without extension gets one appended.
-    static std::string GetCompressFilename(std::string_view fileName, int kind, bool upperCase);
+    // kArchiveName: extension to ".lzh" (".LZH" in upper case), or to the archive extension
+    // given; kSelfExtractingName: ".exe" (".EXE"); any other kind: unchanged. A name without
+    // extension gets one appended, as does a hidden file's name (".profile.lzh").
+    static std::string GetCompressFilename(std::string_view fileName, int kind, bool upperCase,
+                                           std::string_view archiveExtension = "lzh");
 
   private:
     class RunFolders;

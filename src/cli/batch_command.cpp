@@ -87,6 +87,7 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
     settings.kind = arguments.selfExtracting ? batch::ArchiveKind::kExe : batch::ArchiveKind::kLzh;
     settings.overwrite = arguments.overwrite;
     settings.upperCaseExtension = arguments.upperCaseExtension;
+    settings.archiveExtension = arguments.format;
     for (const std::string& file : arguments.files) {
         settings.paths.push_back(FullPath(file));
     }
@@ -106,8 +107,12 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
         }
     };
     hooks.adjustOptions = [&arguments](archives::TArchiverOptions& options) {
+        // The LHA method and the ZIP level both travel in jm (-jm5, -9).
         if (arguments.method) {
             options.jm = static_cast<std::int8_t>(*arguments.method);
+        }
+        if (arguments.level) {
+            options.jm = static_cast<std::int8_t>(*arguments.level);
         }
         // The window always overwrites what it unpacks; in a terminal existing files are
         // kept unless --overwrite says otherwise (the library names each file it keeps).

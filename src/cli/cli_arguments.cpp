@@ -1,6 +1,7 @@
 #include "cli_arguments.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace zembrat::cli {
@@ -26,6 +27,27 @@ std::optional<Command> CommandNamed(std::string_view word) {
     if (word == "test")
         return Command::kTest;
     return std::nullopt;
+}
+
+// The kinds compress makes, by the extension of their archives.
+constexpr std::array<std::string_view, 2> kFormats = {"lzh", "zip"};
+// The kinds whose library takes a compression level.
+constexpr std::array<std::string_view, 1> kLevelledFormats = {"zip"};
+
+std::string FormatNamed(std::string_view value) {
+    const std::string lower = Lower(value);
+    if (std::find(kFormats.begin(), kFormats.end(), lower) == kFormats.end()) {
+        throw UsageError("--format には lzh, zip のどれかを指定してください: " +
+                         std::string(value));
+    }
+    return lower;
+}
+
+int LevelNamed(std::string_view value) {
+    if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+        throw UsageError("--level には 0 から 9 の数を指定してください: " + std::string(value));
+    }
+    return value[0] - '0';
 }
 
 LhaMethod MethodNamed(std::string_view value) {
@@ -102,6 +124,12 @@ class ArgumentReader {
             if (result.outputFolder.empty()) {
                 throw UsageError("-o には出力先フォルダを指定してください。");
             }
+        } else if (argument.starts_with("--format")) {
+            result.format = FormatNamed(Value(argument, "--format"));
+            compressOnly_.emplace_back("--format");
+        } else if (argument.starts_with("--level")) {
+            result.level = LevelNamed(Value(argument, "--level"));
+            compressOnly_.emplace_back("--level");
         } else if (argument.starts_with("--method")) {
             result.method = MethodNamed(Value(argument, "--method"));
             compressOnly_.emplace_back("--method");
@@ -136,6 +164,13 @@ class ArgumentReader {
             result.command == Command::kCompress || result.command == Command::kDecompress;
         if (result.command != Command::kCompress && !compressOnly_.empty()) {
             throw UsageError(compressOnly_.front() + " は compress でだけ使えます。");
+        }
+        if (result.method && result.format != "lzh") {
+            throw UsageError("--method は lzh の書庫でだけ使えます。");
+        }
+        if (result.level && std::find(kLevelledFormats.begin(), kLevelledFormats.end(),
+                                      result.format) == kLevelledFormats.end()) {
+            throw UsageError("--level は zip の書庫でだけ使えます (lzh では --method)。");
         }
         if (!writes && !writingOnly_.empty()) {
             throw UsageError(writingOnly_.front() + " は compress と decompress でだけ使えます。");
@@ -189,7 +224,8 @@ std::string UsageText() {
 処理はウィンドウ版 (zembrat) と同じです。
 
 コマンド:
-  compress [--sfx] [--overwrite] [--upper] [--method lh0|lh5|lh6|lh7] -o フォルダ ファイル...
+  compress [--format lzh|zip] [--sfx] [--overwrite] [--upper]
+           [--method lh0|lh5|lh6|lh7] [--level 0-9] -o フォルダ ファイル...
       ファイルごとに書庫 (名前.lzh、--sfx では自己解凍形式の 名前.exe) をフォルダに作ります。
   decompress [--overwrite] -o フォルダ 書庫...
       書庫を 1 つずつフォルダに展開します (LHA のほか、読み込める形式の書庫)。
@@ -205,7 +241,9 @@ std::string UsageText() {
       --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします。
                          decompress ではウィンドウ版と同じく上書きして展開します)
       --upper            拡張子は大文字にします (.LZH / .EXE)
-      --method 方式      圧縮方式 lh0 (無圧縮), lh5, lh6, lh7 (指定しなければライブラリの既定)
+      --format 形式      作る書庫の形式 lzh (指定しなければ), zip
+      --method 方式      lzh の圧縮方式 lh0 (無圧縮), lh5, lh6, lh7 (指定しなければライブラリの既定)
+      --level 数         zip の圧縮レベル 0 (無圧縮) から 9 (指定しなければライブラリの既定)
   -v, --verbose          ライブラリに渡したコマンドラインとその出力を表示します
   -q, --quiet            進行状況と結果のメッセージを表示しません (エラーは表示します)
   -h, --help             この説明を表示します

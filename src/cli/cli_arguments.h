@@ -24,6 +24,8 @@ struct CliArguments {
     bool overwrite = false;           // --overwrite
     bool upperCaseExtension = false;  // --upper
     std::optional<LhaMethod> method;  // --method; none: the library's default
+    std::string format = "lzh";       // --format: the extension of the archives compress makes
+    std::optional<int> level;         // --level 0-9, for the kinds that have levels
     bool verbose = false;
     bool quiet = false;
 };

@@ -75,6 +75,9 @@ TEST(GetCompressFilename, ReplacesOrAppendsTheExtensionInTheChosenCase) {
     EXPECT_EQ(TBatchRun::GetCompressFilename("a.tar.gz", 1, false), "a.tar.lzh");
     EXPECT_EQ(TBatchRun::GetCompressFilename("/in.d/README", 1, false), "/in.d/README.lzh");
     EXPECT_EQ(TBatchRun::GetCompressFilename("/in/photo.jpg", 3, true), "/in/photo.jpg");
+    EXPECT_EQ(TBatchRun::GetCompressFilename("/in/.profile", 1, false), "/in/.profile.lzh");
+    EXPECT_EQ(TBatchRun::GetCompressFilename("/in/.a.txt", 1, false), "/in/.a.lzh");
+    EXPECT_EQ(TBatchRun::GetCompressFilename("/in/a.txt", 1, true, "tar.gz"), "/in/a.TAR.GZ");
 }
 
 TEST_F(BatchRunTest, CompressesEveryFileIntoItsOwnArchiveThatLhasaReadsBack) {
