@@ -334,15 +334,16 @@ TEST_F(Zip32, ListingTimesFromTheLowerCaseWriteTimeEntryOrTheDosTime) {
     Recorder(Library::Unzip32).SetMembers(1);
     archives::TArchiveEntryInfo entry{};
     EXPECT_EQ(driver.FindFirst(driver.OpenArchive(0, "/a.zip", 0), entry, "*"), 0);
-    EXPECT_EQ(entry.lastWriteTime, 20'000'000u) << "UnzipGetWriteTimeEx";
-    EXPECT_EQ(entry.originalSize, 1000u) << "the 64-bit size queries are never asked";
+    EXPECT_EQ(std::uint64_t{entry.lastWriteTime}, 20'000'000u) << "UnzipGetWriteTimeEx";
+    EXPECT_EQ(std::uint64_t{entry.originalSize}, 1000u)
+        << "the 64-bit size queries are never asked";
 
     Present({Library::Zip32j});
     Recorder(Library::Zip32j).SetMembers(1);
     EXPECT_EQ(driver.FindFirst(driver.OpenArchive(0, "/a.zip", 0), entry, "*"), 0);
-    EXPECT_EQ(entry.lastWriteTime,
+    EXPECT_EQ(std::uint64_t{entry.lastWriteTime},
               platform::DosDateTimeToFileTime(entry.record.dos_date, entry.record.dos_time));
-    EXPECT_EQ(entry.lastAccessTime, 40'000'000u);
+    EXPECT_EQ(std::uint64_t{entry.lastAccessTime}, 40'000'000u);
 }
 
 TEST_F(Zip32, ExtractMemEscapesTheMemberAndPassesNoTimeOrAttributes) {
