@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 #include "archives/archive_file.h"
 #include "archives/archiver_errors.h"
-#include "archives/driver_registry.h"
 #include "component_test_support.h"
 #include "platform/file_system.h"
 #include "scoped_environment.h"
