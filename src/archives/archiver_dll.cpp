@@ -141,6 +141,28 @@ void TCustomArchiverDll::FillExtendedInfo(HARC archive, TArchiveEntryInfo& entry
     entry.compressedSize = GetCompressedSizeEx(archive, size) ? size : entry.record.compressed_size;
 }
 
+bool TCustomArchiverDll::ResolveEntry(Entry entry, platform::ModuleHandle module,
+                                      const std::string& name, bool mustExist) {
+    void*& field = EntryField(entry);
+    if (field != nullptr) {
+        return true;
+    }
+    ++lookups_;
+    field = platform::GetProcAddress(module, name.c_str());
+    if (field != nullptr) {
+        return true;
+    }
+    if (!mustExist) {
+        return false;
+    }
+    std::string moduleName = platform::GetModuleFileName(module);
+    if (moduleName.size() > kModuleNameLimit) {
+        moduleName.resize(kModuleNameLimit);
+    }
+    throw EEntryNotFound(
+        FormatMessage("%0:s に %1:s のエントリが見つかりません。", {moduleName, name}));
+}
+
 // ---- TArchiverDll: loads, resolves, then calls ------------------------------------------
 
 TArchiverDll::TArchiverDll(std::string kindName, std::string dllName, std::string prefix)
@@ -169,25 +191,8 @@ void TArchiverDll::FreeDLL() {
 }
 
 bool TArchiverDll::ResolveEntry(Entry entry, bool mustExist) {
-    void*& field = EntryField(entry);
-    if (field != nullptr) {
-        return true;
-    }
-    const std::string name = prefix_ + EntrySuffix(entry);
-    ++lookups_;
-    field = platform::GetProcAddress(handle_, name.c_str());
-    if (field != nullptr) {
-        return true;
-    }
-    if (!mustExist) {
-        return false;
-    }
-    std::string moduleName = platform::GetModuleFileName(handle_);
-    if (moduleName.size() > kModuleNameLimit) {
-        moduleName.resize(kModuleNameLimit);
-    }
-    throw EEntryNotFound(
-        FormatMessage("%0:s に %1:s のエントリが見つかりません。", {moduleName, name}));
+    return TCustomArchiverDll::ResolveEntry(entry, handle_, prefix_ + EntrySuffix(entry),
+                                            mustExist);
 }
 
 int TArchiverDll::Command(WindowHandle window, const std::string& commandLine, char* output,

@@ -89,6 +89,9 @@ class TCustomArchiverDll {
     // The cached address of an entry, nullptr while it is not resolved.
     void* CachedEntry(Entry entry) const { return entries_[static_cast<std::size_t>(entry)]; }
 
+    // How many name lookups the binding made so far (entries are cached after the first).
+    std::size_t LookupCount() const { return lookups_; }
+
   protected:
     void*& EntryField(Entry entry) { return entries_[static_cast<std::size_t>(entry)]; }
     template <class Function>
@@ -98,9 +101,16 @@ class TCustomArchiverDll {
     // Times and sizes from the optional getters, with the DOS date/time and the 32-bit
     // sizes of the record where a getter is absent.
     void FillExtendedInfo(HARC archive, TArchiveEntryInfo& entry);
+    // The general resolver: an entry already cached answers true at once; otherwise the
+    // name is looked up in the module and kept. A missing required entry raises
+    // EEntryNotFound naming the module's full path; a missing optional one answers false and
+    // stays empty, to be looked up again next time.
+    bool ResolveEntry(Entry entry, platform::ModuleHandle module, const std::string& name,
+                      bool mustExist);
 
   private:
     std::array<void*, kEntryCount> entries_{};
+    std::size_t lookups_ = 0;
 };
 
 // The binding of a library whose entries are named prefix + suffix.
@@ -141,19 +151,14 @@ class TArchiverDll : public TCustomArchiverDll {
     const std::string& DllName() const { return dllName_; }
     const std::string& Prefix() const { return prefix_; }
 
-    // How many name lookups the binding made so far (entries are cached after the first).
-    std::size_t LookupCount() const { return lookups_; }
-
   private:
-    // Looks the entry up unless cached. A missing required entry raises EEntryNotFound
-    // naming the library's full path; a missing optional one answers false.
+    // The general resolver on this library, with the name prefix + suffix.
     bool ResolveEntry(Entry entry, bool mustExist);
 
     platform::ModuleHandle handle_ = nullptr;
     std::string kindName_;
     std::string dllName_;
     std::string prefix_;
-    std::size_t lookups_ = 0;
 };
 
 }  // namespace zembrat::archives

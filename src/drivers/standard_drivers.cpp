@@ -1,23 +1,33 @@
 // The format units linked into the component. A kind that is not registered here is
 // refused as an unsupported kind, and content detection does without its recogniser:
-// today only the LHA driver exists (ZIP, CAB, ARJ, TAR, RAR and BGA follow).
+// today the LHA and ZIP drivers exist (CAB, ARJ, TAR, RAR and BGA follow).
 #include "archives/driver_registry.h"
 #include "drivers/lha32.h"
+#include "drivers/zip32.h"
 
 namespace zembrat::archives {
 
+namespace {
+
+// A driver class and its content probe, registered as one kind.
+template <class Driver, bool (*IsArchive)(const std::string&)>
+DriverKind Kind(TArchiverType type, int probeOrder) {
+    return {
+        .type = type,
+        .create = [] { return std::make_unique<Driver>(); },
+        .recognize =
+            [type](const std::string& fileName) { return IsArchive(fileName) ? type : atNone; },
+        .probeOrder = probeOrder,
+        .fallbackRecognizer = false,
+    };
+}
+
+}  // namespace
+
 void RegisterStandardDrivers(DriverRegistry& registry) {
     // Probe order: tar (a fallback), rar, arj, zip, bga, cab, lha; a later "yes" wins.
-    registry.Register({
-        .type = atLha,
-        .create = [] { return std::make_unique<drivers::TLha32>(); },
-        .recognize =
-            [](const std::string& fileName) {
-                return drivers::IsLhaArchive(fileName) ? atLha : atNone;
-            },
-        .probeOrder = 6,
-        .fallbackRecognizer = false,
-    });
+    registry.Register(Kind<drivers::TZip32, drivers::IsZipArchive>(atZip, 3));
+    registry.Register(Kind<drivers::TLha32, drivers::IsLhaArchive>(atLha, 6));
 }
 
 }  // namespace zembrat::archives

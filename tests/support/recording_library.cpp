@@ -1,7 +1,12 @@
-// An archiver library for the component's tests: exports the LHA entry family, records
-// every call, answers listings with made-up members and sends progress messages to its
-// owner window. Built in variants without some optional getters (RECORDER_NO_TIMES,
-// RECORDER_NO_COMPRESSED_SIZE) and without a required entry (RECORDER_NO_CHECK).
+// An archiver library for the component's tests: exports an entry family, records every
+// call, answers listings with made-up members and sends progress messages to its owner
+// window. Built in variants:
+//   RECORDER_PREFIX=UnZip       the entry prefix (default Unlha): UnZip, UnZipOpenArchive, ...
+//   RECORDER_NO_COMMAND         without the command entry named by the prefix alone
+//   RECORDER_PACK_COMMAND=Zip   a second command entry under that name
+//   RECORDER_WRITE_TIME_PREFIX  the prefix of the write-time getter (default the prefix)
+//   RECORDER_NO_TIMES, RECORDER_NO_COMPRESSED_SIZE   without some optional getters
+//   RECORDER_NO_CHECK           without the required check entry
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +17,22 @@
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
+#ifndef RECORDER_PREFIX
+#define RECORDER_PREFIX Unlha
+#endif
+#ifndef RECORDER_WRITE_TIME_PREFIX
+#define RECORDER_WRITE_TIME_PREFIX RECORDER_PREFIX
+#endif
+#define RECORDER_JOIN_(a, b) a##b
+#define RECORDER_JOIN(a, b) RECORDER_JOIN_(a, b)
+#define RECORDER_TEXT_(a) #a
+#define RECORDER_TEXT(a) RECORDER_TEXT_(a)
+// The exported name prefix + suffix.
+#define ENTRY(suffix) RECORDER_JOIN(RECORDER_PREFIX, suffix)
+
 namespace {
+
+const std::string kPrefix = RECORDER_TEXT(RECORDER_PREFIX);
 
 struct Recorder {
     std::string log;
@@ -58,9 +78,12 @@ int NextMember(ARCHIVE_ENTRY_RECORD* entry) {
 
 }  // namespace
 
-EXPORT int Unlha(ARC_HWND window, const char* commandLine, char* output, uint32_t outputSize) {
+namespace {
+
+int RunCommand(const std::string& entryName, ARC_HWND window, const char* commandLine, char* output,
+               uint32_t outputSize) {
     Recorder& state = State();
-    Log("Unlha " + std::to_string(window) + " [" + commandLine + "] " +
+    Log(entryName + " " + std::to_string(window) + " [" + commandLine + "] " +
         (output == nullptr ? "null" : "buffer") + " " + std::to_string(outputSize));
     if (state.owner != 0 && state.progressMessages > 0) {
         const auto message = zembrat::platform::RegisterWindowMessage(ARC_EXTRACT_MESSAGE_NAME);
@@ -82,52 +105,70 @@ EXPORT int Unlha(ARC_HWND window, const char* commandLine, char* output, uint32_
     return state.result;
 }
 
-EXPORT HARC UnlhaOpenArchive(ARC_HWND window, const char* archive, uint32_t mode) {
-    Log("UnlhaOpenArchive " + std::to_string(window) + " " + archive + " " + std::to_string(mode));
+}  // namespace
+
+#ifndef RECORDER_NO_COMMAND
+EXPORT int RECORDER_PREFIX(ARC_HWND window, const char* commandLine, char* output,
+                           uint32_t outputSize) {
+    return RunCommand(kPrefix, window, commandLine, output, outputSize);
+}
+#endif
+
+#ifdef RECORDER_PACK_COMMAND
+EXPORT int RECORDER_PACK_COMMAND(ARC_HWND window, const char* commandLine, char* output,
+                                 uint32_t outputSize) {
+    return RunCommand(RECORDER_TEXT(RECORDER_PACK_COMMAND), window, commandLine, output,
+                      outputSize);
+}
+#endif
+
+EXPORT HARC ENTRY(OpenArchive)(ARC_HWND window, const char* archive, uint32_t mode) {
+    Log(kPrefix + "OpenArchive " + std::to_string(window) + " " + archive + " " +
+        std::to_string(mode));
     State().member = -1;
     return State().openAnswer != 0 ? kArchiveHandle : 0;
 }
 
-EXPORT int UnlhaCloseArchive(HARC archive) {
-    Log("UnlhaCloseArchive " + std::to_string(archive));
+EXPORT int ENTRY(CloseArchive)(HARC archive) {
+    Log(kPrefix + "CloseArchive " + std::to_string(archive));
     return 0;
 }
 
-EXPORT int UnlhaFindFirst(HARC archive, const char* wildcard, ARCHIVE_ENTRY_RECORD* entry) {
-    Log("UnlhaFindFirst " + std::to_string(archive) + " " + wildcard);
+EXPORT int ENTRY(FindFirst)(HARC archive, const char* wildcard, ARCHIVE_ENTRY_RECORD* entry) {
+    Log(kPrefix + "FindFirst " + std::to_string(archive) + " " + wildcard);
     State().member = -1;
     return NextMember(entry);
 }
 
-EXPORT int UnlhaFindNext(HARC archive, ARCHIVE_ENTRY_RECORD* entry) {
-    Log("UnlhaFindNext " + std::to_string(archive));
+EXPORT int ENTRY(FindNext)(HARC archive, ARCHIVE_ENTRY_RECORD* entry) {
+    Log(kPrefix + "FindNext " + std::to_string(archive));
     return NextMember(entry);
 }
 
 #ifndef RECORDER_NO_CHECK
-EXPORT int UnlhaCheckArchive(const char* archive, int mode) {
-    Log(std::string("UnlhaCheckArchive ") + archive + " " + std::to_string(mode));
+EXPORT int ENTRY(CheckArchive)(const char* archive, int mode) {
+    Log(kPrefix + "CheckArchive " + archive + " " + std::to_string(mode));
     return State().checkAnswer;
 }
 #endif
 
-EXPORT int UnlhaSetOwnerWindowEx(ARC_HWND window, ARC_PROGRESS_PROC procedure) {
-    Log("UnlhaSetOwnerWindowEx " + std::to_string(window) + " " +
+EXPORT int ENTRY(SetOwnerWindowEx)(ARC_HWND window, ARC_PROGRESS_PROC procedure) {
+    Log(kPrefix + "SetOwnerWindowEx " + std::to_string(window) + " " +
         (procedure == nullptr ? "null" : "procedure"));
     State().owner = window;
     return 1;
 }
 
-EXPORT int UnlhaKillOwnerWindowEx(ARC_HWND window) {
-    Log("UnlhaKillOwnerWindowEx " + std::to_string(window));
+EXPORT int ENTRY(KillOwnerWindowEx)(ARC_HWND window) {
+    Log(kPrefix + "KillOwnerWindowEx " + std::to_string(window));
     State().owner = 0;
     return 1;
 }
 
-EXPORT int UnlhaExtractMem(ARC_HWND window, const char* commandLine, unsigned char* buffer,
-                           uint32_t bufferSize, int64_t* timeStamp, uint16_t* attributes,
-                           uint32_t* written) {
-    Log("UnlhaExtractMem " + std::to_string(window) + " [" + commandLine + "] " +
+EXPORT int ENTRY(ExtractMem)(ARC_HWND window, const char* commandLine, unsigned char* buffer,
+                             uint32_t bufferSize, int64_t* timeStamp, uint16_t* attributes,
+                             uint32_t* written) {
+    Log(kPrefix + "ExtractMem " + std::to_string(window) + " [" + commandLine + "] " +
         std::to_string(bufferSize) + (timeStamp == nullptr ? " null" : " time") +
         (attributes == nullptr ? " null" : " attributes"));
     const char data[] = "member data";
@@ -141,26 +182,26 @@ EXPORT int UnlhaExtractMem(ARC_HWND window, const char* commandLine, unsigned ch
 
 #ifndef RECORDER_NO_TIMES
 // Times 2 s, 3 s and 4 s after the file-time epoch tell the three getters apart.
-EXPORT int UnlhaGetWriteTimeEx(HARC, uint64_t* time) {
+EXPORT int RECORDER_JOIN(RECORDER_WRITE_TIME_PREFIX, GetWriteTimeEx)(HARC, uint64_t* time) {
     *time = 20'000'000;
     return 1;
 }
-EXPORT int UnlhaGetCreateTimeEx(HARC, uint64_t* time) {
+EXPORT int ENTRY(GetCreateTimeEx)(HARC, uint64_t* time) {
     *time = 30'000'000;
     return 1;
 }
 #endif
-EXPORT int UnlhaGetAccessTimeEx(HARC, uint64_t* time) {
+EXPORT int ENTRY(GetAccessTimeEx)(HARC, uint64_t* time) {
     *time = 40'000'000;
     return 1;
 }
 
-EXPORT int UnlhaGetOriginalSizeEx(HARC, uint64_t* size) {
+EXPORT int ENTRY(GetOriginalSizeEx)(HARC, uint64_t* size) {
     *size = 0x1'0000'0000ull + static_cast<uint64_t>(State().member);
     return 1;
 }
 #ifndef RECORDER_NO_COMPRESSED_SIZE
-EXPORT int UnlhaGetCompressedSizeEx(HARC, uint64_t* size) {
+EXPORT int ENTRY(GetCompressedSizeEx)(HARC, uint64_t* size) {
     *size = 0x2'0000'0000ull + static_cast<uint64_t>(State().member);
     return 1;
 }
