@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -79,7 +80,10 @@ la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
 
 bool SetUpFormat(archive* reader, std::string_view format) {
     if (format == "zip") {
-        return archive_read_support_format_zip_seekable(reader) == ARCHIVE_OK;
+        // The central directory where there is one; an archive without a usable one is read
+        // from its local headers (the seekable reader bids higher when it can work).
+        return archive_read_support_format_zip_seekable(reader) == ARCHIVE_OK &&
+               archive_read_support_format_zip_streamable(reader) == ARCHIVE_OK;
     }
     return false;
 }
@@ -105,7 +109,11 @@ void ApplyLimits(unsigned long long memory, unsigned long long cpuSeconds) {
 
 std::string ErrorText(archive* reader, std::string_view fallback) {
     const char* text = archive_error_string(reader);
-    return text && *text ? std::string(text) : std::string(fallback);
+    std::string reason = text && *text ? std::string(text) : std::string(fallback);
+    while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back()))) {
+        reason.pop_back();
+    }
+    return reason;
 }
 
 HostMember Describe(archive* reader, archive_entry* entry) {

@@ -45,6 +45,9 @@ std::optional<Member> Reader::Next() {
     }
     Member member;
     member.name = HostName(next->path);
+    while (member.name.size() > 1 && member.name.back() == '/') {
+        member.name.pop_back();  // folders are named without their trailing '/'
+    }
     member.kind = next->kind;
     member.linkTarget = HostName(next->linkTarget);
     member.size = next->size;
@@ -53,6 +56,9 @@ std::optional<Member> Reader::Next() {
     member.encrypted = next->encrypted;
     member.method = MethodOf(next->formatName);
     member.error = next->error;
+    if (member.kind == MemberKind::kSymlink && member.linkTarget.empty() && member.error.empty()) {
+        member.error = "damaged member: a symbolic link without a target";
+    }
     current_ = member;
     return member;
 }
@@ -87,9 +93,6 @@ void Reader::Extract(DataSink& sink, const ProgressFn& progress) {
         throw Error(ErrorKind::kMember, error.what());
     } catch (const archive_host::HostError& error) {
         throw Error(ErrorKind::kArchive, error.what());
-    }
-    if (member.size && done != *member.size) {
-        throw Error(ErrorKind::kMember, "member data ends before its declared size");
     }
 }
 

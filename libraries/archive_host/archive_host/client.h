@@ -37,9 +37,12 @@ struct HostOptions {
     // (the library or program), then in its ../lib/zembrat/.
     std::string helperPath;
     std::uint64_t memoryLimit = 1024ull * 1024 * 1024;  // address space of the helper
-    unsigned cpuSeconds = 120;
-    // The longest the helper may stay silent while an answer is due.
-    std::chrono::milliseconds answerTimeout{60'000};
+    // CPU time for the whole archive: generous, since a large archive takes long; a decoder
+    // that loops without output is caught sooner by answerTimeout.
+    unsigned cpuSeconds = 3600;
+    // The longest the helper may stay silent while an answer is due (an answer comes at least
+    // every 64 KiB of member data).
+    std::chrono::milliseconds answerTimeout{30'000};
 };
 
 // Where the helper program is looked for when HostOptions::helperPath is empty.
