@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -72,29 +73,37 @@ bool MakeStreamContinue(std::vector<std::byte>& stream) {
     z.avail_in = static_cast<uInt>(stream.size());
     std::array<Bytef, 64 * 1024> scratch;
     std::uint64_t lastBlockBit = 0;
+    std::optional<std::uint64_t> endBit;
     for (;;) {
         z.next_out = scratch.data();
         z.avail_out = static_cast<uInt>(scratch.size());
         // Z_BLOCK stops after every block, where data_type tells how many bits of the last
-        // byte are still unread: the next block's header starts there.
+        // byte are still unread (+128 after an end-of-block code, +64 in the final block).
         const int result = inflate(&z, Z_BLOCK);
         if (result == Z_STREAM_END) {
             break;
         }
-        if (result != Z_OK || (z.avail_in == 0 && z.avail_out != 0)) {
+        if (result != Z_OK) {
             return false;
         }
-        if ((z.data_type & 128) != 0 && (z.data_type & 64) == 0) {
-            lastBlockBit = z.total_in * 8 - static_cast<unsigned>(z.data_type & 7);
+        if ((z.data_type & 128) != 0) {
+            const std::uint64_t bit = z.total_in * 8 - static_cast<unsigned>(z.data_type & 7);
+            if ((z.data_type & 64) != 0) {
+                endBit = bit;
+            } else {
+                lastBlockBit = bit;
+            }
         }
     }
-    const std::uint64_t endBit = z.total_in * 8 - static_cast<unsigned>(z.data_type & 7);
+    if (!endBit) {
+        return false;
+    }
     stream[lastBlockBit / 8] &= static_cast<std::byte>(~(1u << (lastBlockBit % 8)));
     // Three zero bits (not final, stored), zero padding, then LEN 0 and NLEN 0xFFFF.
-    const std::size_t aligned = static_cast<std::size_t>((endBit + 3 + 7) / 8);
+    const std::size_t aligned = static_cast<std::size_t>((*endBit + 3 + 7) / 8);
     stream.resize(aligned, std::byte{0});
-    stream[endBit / 8] &= static_cast<std::byte>((1u << (endBit % 8)) - 1);
-    for (std::size_t i = static_cast<std::size_t>(endBit / 8) + 1; i < aligned; ++i) {
+    stream[*endBit / 8] &= static_cast<std::byte>((1u << (*endBit % 8)) - 1);
+    for (std::size_t i = static_cast<std::size_t>(*endBit / 8) + 1; i < aligned; ++i) {
         stream[i] = std::byte{0};
     }
     for (const unsigned byte : {0x00u, 0x00u, 0xFFu, 0xFFu}) {

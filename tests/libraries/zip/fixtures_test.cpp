@@ -66,9 +66,9 @@ const std::map<std::string, std::string> kCorrectNames = {
 // Latin-1 (README), and never lost.
 const std::map<std::string, std::string> kUnmarkedNames = {
     {"\x8f\x90\x88\x82\x85\x92", "\u008f\u0090\u0088\u0082\u0085\u0092"},  // cp866
-    {"\xaf\xe0\xa8\xa2\xa5\xe2", "¯à¨¢¥â"},                                   // cp866
-    {"\xd0\xd2\xc9\xd7\xc5\xd4", "ﾐﾒﾉﾗﾅﾔ"},                                   // KOI8-R
-    {"\xf0\xf2\xe9\xf7\xe5\xf4", "\ue0b1鴒襁"},                                // KOI8-R
+    {"\xaf\xe0\xa8\xa2\xa5\xe2", "¯à¨¢¥â"},                                // cp866
+    {"\xd0\xd2\xc9\xd7\xc5\xd4", "ﾐﾒﾉﾗﾅﾔ"},                                // KOI8-R
+    {"\xf0\xf2\xe9\xf7\xe5\xf4", "\ue0b1鴒襁"},                            // KOI8-R
 };
 
 TEST(ZipFixtures, EveryGoodArchiveExtractsAsTheManifestLists) {

@@ -38,9 +38,9 @@ TEST(ZipHostile, EveryCraftedArchiveEndsPromptlyWithAClearError) {
     for (const auto& entry : std::filesystem::directory_iterator(ZipFixturesDir() / "hostile")) {
         ++listed;
         SCOPED_TRACE(entry.path().filename().string());
-        const auto* known = std::find_if(
-            std::begin(kHostileCases), std::end(kHostileCases),
-            [&](const HostileCase& c) { return entry.path().filename() == c.file; });
+        const auto* known =
+            std::find_if(std::begin(kHostileCases), std::end(kHostileCases),
+                         [&](const HostileCase& c) { return entry.path().filename() == c.file; });
         ASSERT_NE(known, std::end(kHostileCases)) << "a hostile fixture without a case";
         const auto started = std::chrono::steady_clock::now();
         const ReadResult result = ReadArchive(entry.path());

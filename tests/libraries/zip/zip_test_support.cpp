@@ -54,7 +54,7 @@ std::map<std::string, std::string> TreeOf(const std::filesystem::path& folder) {
     std::map<std::string, std::string> tree;
     for (auto it = std::filesystem::recursive_directory_iterator(folder);
          it != std::filesystem::recursive_directory_iterator(); ++it) {
-        const std::string relative = std::filesystem::relative(it->path(), folder).string();
+        const std::string relative = it->path().lexically_relative(folder).string();
         if (it->is_symlink()) {
             tree[relative] = "link:" + std::filesystem::read_symlink(it->path()).string();
         } else if (it->is_directory()) {
