@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "central_entry.h"
 #include "common/name_encoding.h"
 #include "deflate_chunks.h"
 #include "platform/file_time.h"
@@ -30,132 +31,54 @@ std::uint32_t Crc32(std::uint32_t crc, std::span<const std::byte> data) {
     return libdeflate_crc32(crc, data.data(), data.size());
 }
 
-struct Times {
-    std::uint16_t dosDate = 0;
-    std::uint16_t dosTime = 0;
-    bool unixFits = false;  // the extended timestamp holds 32-bit seconds
-};
-
-Times TimesFor(std::int64_t mtime) {
-    Times times;
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(mtime)), times.dosDate,
-        times.dosTime);
-    times.unixFits = mtime >= std::numeric_limits<std::int32_t>::min() &&
-                     mtime <= std::numeric_limits<std::int32_t>::max();
-    return times;
+// The extra fields of a member written here, the same in both headers: the extended
+// timestamp and, for a name stored in CP932, the Unicode path.
+std::string ExtrasFor(std::int64_t mtime, const std::string& storedName,
+                      const std::string& unicodeName) {
+    std::string extras;
+    if (mtime >= std::numeric_limits<std::int32_t>::min() &&
+        mtime <= std::numeric_limits<std::int32_t>::max()) {
+        std::string field;
+        field += static_cast<char>(1);  // modification time present
+        Put32(field, static_cast<std::uint32_t>(static_cast<std::int32_t>(mtime)));
+        PutExtra(extras, kExtraTimestamp, field);
+    }
+    if (!unicodeName.empty()) {
+        std::string field;
+        field += static_cast<char>(1);  // version
+        Put32(field, static_cast<std::uint32_t>(
+                         libdeflate_crc32(0, storedName.data(), storedName.size())));
+        field += unicodeName;
+        PutExtra(extras, kExtraUnicodePath, field);
+    }
+    return extras;
 }
 
-// One member as the central directory will describe it.
-struct Entry {
-    std::string storedName;
-    std::string unicodeName;  // for the Unicode path field; empty: none
-    std::uint16_t flags = 0;
-    std::uint16_t method = kMethodStored;
-    std::int64_t mtime = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t compressedSize = 0;
-    std::uint64_t size = 0;
-    std::uint64_t localOffset = 0;
-    std::uint32_t unixMode = 0;  // type and permission bits
-    bool zip64Local = false;     // the local header carries ZIP64 sizes
-
-    // Extra fields both headers share: the extended timestamp and the Unicode path.
-    std::string CommonExtras() const {
-        std::string extras;
-        if (TimesFor(mtime).unixFits) {
-            std::string field;
-            field += static_cast<char>(1);  // modification time present
-            Put32(field, static_cast<std::uint32_t>(static_cast<std::int32_t>(mtime)));
-            PutExtra(extras, kExtraTimestamp, field);
-        }
-        if (!unicodeName.empty()) {
-            std::string field;
-            field += static_cast<char>(1);  // version
-            Put32(field, static_cast<std::uint32_t>(
-                             libdeflate_crc32(0, storedName.data(), storedName.size())));
-            field += unicodeName;
-            PutExtra(extras, kExtraUnicodePath, field);
-        }
-        return extras;
+std::string LocalHeader(const CentralEntry& entry) {
+    std::string extras;
+    if (entry.zip64Sizes) {
+        std::string field;
+        Put64(field, entry.size);
+        Put64(field, entry.compressedSize);
+        PutExtra(extras, kExtraZip64, field);
     }
-
-    bool NeedsZip64Central() const {
-        return zip64Local || compressedSize >= kOverflow32 || size >= kOverflow32 ||
-               localOffset >= kOverflow32;
-    }
-
-    std::string LocalHeader() const {
-        std::string extras;
-        if (zip64Local) {
-            std::string field;
-            Put64(field, size);
-            Put64(field, compressedSize);
-            PutExtra(extras, kExtraZip64, field);
-        }
-        extras += CommonExtras();
-        const Times times = TimesFor(mtime);
-        std::string out;
-        Put32(out, kLocalHeader);
-        Put16(out, zip64Local ? kVersionZip64 : kVersionDeflate);
-        Put16(out, flags);
-        Put16(out, method);
-        Put16(out, times.dosTime);
-        Put16(out, times.dosDate);
-        Put32(out, crc);
-        Put32(out, zip64Local ? kOverflow32 : static_cast<std::uint32_t>(compressedSize));
-        Put32(out, zip64Local ? kOverflow32 : static_cast<std::uint32_t>(size));
-        Put16(out, static_cast<std::uint16_t>(storedName.size()));
-        Put16(out, static_cast<std::uint16_t>(extras.size()));
-        out += storedName;
-        out += extras;
-        return out;
-    }
-
-    void AppendCentralHeader(std::string& out) const {
-        // In the ZIP64 field only the values whose 32-bit field overflows, in this order.
-        std::string zip64;
-        const bool bigSize = size >= kOverflow32 || zip64Local;
-        const bool bigCompressed = compressedSize >= kOverflow32 || zip64Local;
-        const bool bigOffset = localOffset >= kOverflow32;
-        if (bigSize) {
-            Put64(zip64, size);
-        }
-        if (bigCompressed) {
-            Put64(zip64, compressedSize);
-        }
-        if (bigOffset) {
-            Put64(zip64, localOffset);
-        }
-        std::string extras;
-        if (!zip64.empty()) {
-            PutExtra(extras, kExtraZip64, zip64);
-        }
-        extras += CommonExtras();
-        const Times times = TimesFor(mtime);
-        const std::uint16_t version = NeedsZip64Central() ? kVersionZip64 : kVersionDeflate;
-        const std::uint32_t dosAttributes = (unixMode & S_IFMT) == S_IFDIR ? kDosDirectory : 0;
-        Put32(out, kCentralHeader);
-        Put16(out, kMadeByUnix | version);
-        Put16(out, version);
-        Put16(out, flags);
-        Put16(out, method);
-        Put16(out, times.dosTime);
-        Put16(out, times.dosDate);
-        Put32(out, crc);
-        Put32(out, bigCompressed ? kOverflow32 : static_cast<std::uint32_t>(compressedSize));
-        Put32(out, bigSize ? kOverflow32 : static_cast<std::uint32_t>(size));
-        Put16(out, static_cast<std::uint16_t>(storedName.size()));
-        Put16(out, static_cast<std::uint16_t>(extras.size()));
-        Put16(out, 0);  // comment length
-        Put16(out, 0);  // disk number
-        Put16(out, 0);  // internal attributes
-        Put32(out, (unixMode << 16) | dosAttributes);
-        Put32(out, bigOffset ? kOverflow32 : static_cast<std::uint32_t>(localOffset));
-        out += storedName;
-        out += extras;
-    }
-};
+    extras += entry.extras;
+    std::string out;
+    Put32(out, kLocalHeader);
+    Put16(out, entry.zip64Sizes ? kVersionZip64 : kVersionDeflate);
+    Put16(out, entry.flags);
+    Put16(out, entry.method);
+    Put16(out, entry.dosTime);
+    Put16(out, entry.dosDate);
+    Put32(out, entry.crc);
+    Put32(out, entry.zip64Sizes ? kOverflow32 : static_cast<std::uint32_t>(entry.compressedSize));
+    Put32(out, entry.zip64Sizes ? kOverflow32 : static_cast<std::uint32_t>(entry.size));
+    Put16(out, static_cast<std::uint16_t>(entry.storedName.size()));
+    Put16(out, static_cast<std::uint16_t>(extras.size()));
+    out += entry.storedName;
+    out += extras;
+    return out;
+}
 
 }  // namespace
 
@@ -209,7 +132,7 @@ struct Writer::State {
     int fd;
     WriterOptions options;
     std::uint64_t offset = 0;
-    std::vector<Entry> entries;
+    std::vector<CentralEntry> entries;
     std::unique_ptr<ChunkCompressor> compressor;
     std::vector<std::vector<std::byte>> chunks;  // input, one per thread
     std::vector<std::vector<std::byte>> outputs;
@@ -233,31 +156,38 @@ struct Writer::State {
         WriteAt(at, std::as_bytes(std::span(text.data(), text.size())));
     }
 
-    Entry NewEntry(const EntryInfo& info, std::string_view suffix, std::uint32_t type,
-                   std::uint32_t defaultMode) {
+    CentralEntry NewEntry(const EntryInfo& info, std::string_view suffix, std::uint32_t type,
+                          std::uint32_t defaultMode) {
         if (finished) {
             throw std::logic_error("the archive is already finished");
         }
         common::StoredName name = common::EncodeStoredName(info.name);
-        Entry entry;
+        CentralEntry entry;
         entry.storedName = name.bytes + std::string(suffix);
+        std::string unicodeName;
         if (name.unicode) {
             entry.flags |= kFlagUtf8Name;
         } else if (!name.utf8.empty()) {
-            entry.unicodeName = name.utf8 + std::string(suffix);
+            unicodeName = name.utf8 + std::string(suffix);
         }
         if (entry.storedName.size() > 0xFFFF) {
             throw Error(ErrorKind::kTooLarge, "member name too long: " + info.name);
         }
-        entry.mtime = info.mtime;
-        entry.unixMode = type | ((info.mode & 07777) != 0 ? (info.mode & 07777) : defaultMode);
+        platform::FileTimeToDosDateTime(
+            platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(info.mtime)),
+            entry.dosDate, entry.dosTime);
+        entry.extras = ExtrasFor(info.mtime, entry.storedName, unicodeName);
+        const std::uint32_t mode =
+            type | ((info.mode & 07777) != 0 ? (info.mode & 07777) : defaultMode);
+        entry.externalAttributes = (mode << 16) | (type == S_IFDIR ? kDosDirectory : 0);
         entry.localOffset = offset;
         return entry;
     }
 
-    WrittenMember Record(Entry entry) {
-        WriteAt(entry.localOffset, entry.LocalHeader());
-        offset = entry.localOffset + entry.LocalHeader().size() + entry.compressedSize;
+    WrittenMember Record(CentralEntry entry) {
+        const std::string header = LocalHeader(entry);
+        WriteAt(entry.localOffset, header);
+        offset = entry.localOffset + header.size() + entry.compressedSize;
         WrittenMember written{entry.storedName, entry.method == kMethodDeflate, entry.size,
                               entry.compressedSize, entry.crc};
         entries.push_back(std::move(entry));
@@ -347,10 +277,10 @@ Writer::~Writer() = default;
 
 WrittenMember Writer::AddFile(const EntryInfo& info, Input& data, std::uint64_t size,
                               const ProgressFn& progress) {
-    Entry entry = state_->NewEntry(info, "", S_IFREG, 0644);
+    CentralEntry entry = state_->NewEntry(info, "", S_IFREG, 0644);
     entry.size = size;
-    entry.zip64Local = size >= kZip64Threshold;
-    const std::uint64_t dataStart = entry.localOffset + entry.LocalHeader().size();
+    entry.zip64Sizes = size >= kZip64Threshold;
+    const std::uint64_t dataStart = entry.localOffset + LocalHeader(entry).size();
     State::Report(progress, 0, size);
     if (state_->options.level == 0 || size == 0) {
         entry.crc = state_->Store(data, size, dataStart, progress);
@@ -382,12 +312,30 @@ WrittenMember Writer::AddDirectory(const EntryInfo& info) {
 }
 
 WrittenMember Writer::AddSymlink(const EntryInfo& info, std::string_view target) {
-    Entry entry = state_->NewEntry(info, "", S_IFLNK, 0777);
+    CentralEntry entry = state_->NewEntry(info, "", S_IFLNK, 0777);
     entry.size = target.size();
     entry.compressedSize = target.size();
     entry.crc = Crc32(0, std::as_bytes(std::span(target.data(), target.size())));
-    state_->WriteAt(entry.localOffset + entry.LocalHeader().size(), target);
+    state_->WriteAt(entry.localOffset + LocalHeader(entry).size(), target);
     return state_->Record(std::move(entry));
+}
+
+WrittenMember Writer::CopyMember(const ExistingArchive& archive, std::size_t index) {
+    if (state_->finished) {
+        throw std::logic_error("the archive is already finished");
+    }
+    CentralEntry entry = archive.Central(index);
+    entry.localOffset = state_->offset;
+    std::uint64_t at = state_->offset;
+    archive.CopyRaw(index, [&](std::span<const std::byte> data) {
+        state_->WriteAt(at, data);
+        at += data.size();
+    });
+    state_->offset = at;
+    WrittenMember written{entry.storedName, entry.method == kMethodDeflate, entry.size,
+                          entry.compressedSize, entry.crc};
+    state_->entries.push_back(std::move(entry));
+    return written;
 }
 
 void Writer::Finish() {
@@ -398,8 +346,8 @@ void Writer::Finish() {
     const std::uint64_t directoryStart = state.offset;
     std::string pending;
     std::uint64_t at = directoryStart;
-    for (const Entry& entry : state.entries) {
-        entry.AppendCentralHeader(pending);
+    for (const CentralEntry& entry : state.entries) {
+        entry.AppendTo(pending);
         if (pending.size() >= kCopyBuffer) {
             state.WriteAt(at, pending);
             at += pending.size();

@@ -12,10 +12,14 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive_host/client.h"
 
 namespace zembrat::zip {
+
+struct CentralEntry;
+class ExistingArchive;
 
 enum class ErrorKind {
     kIo,        // reading or writing a file failed
@@ -122,10 +126,51 @@ class Writer {
                           const ProgressFn& progress = {});
     WrittenMember AddDirectory(const EntryInfo& info);
     WrittenMember AddSymlink(const EntryInfo& info, std::string_view target);
+    // Copies a member of an existing archive unchanged (header and compressed data): updating,
+    // freshening and deleting copy the members they keep this way.
+    WrittenMember CopyMember(const ExistingArchive& archive, std::size_t index);
     // Writes the central directory and the end records. Nothing is added afterwards.
     void Finish();
 
   private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// ---- Members of an existing archive, for copying ----
+
+struct ExistingMember {
+    std::string name;  // host code page; folders without their trailing '/'
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint32_t crc = 0;
+    // Seconds since 1970 UTC: the extended timestamp, else the MS-DOS time read as local time.
+    std::int64_t mtime = 0;
+};
+
+// An existing archive's central directory, read by our own bounded parser (nothing is
+// decompressed), so that a new archive can take members over without recompressing them.
+// A self-extracting file whose offsets count from the archive's start rather than the file's
+// is read too.
+class ExistingArchive {
+  public:
+    // Throws Error(kArchive) when the directory is damaged, a member lies outside the file or
+    // two members share bytes.
+    explicit ExistingArchive(const std::string& path);
+    ~ExistingArchive();
+    ExistingArchive(const ExistingArchive&) = delete;
+    ExistingArchive& operator=(const ExistingArchive&) = delete;
+
+    const std::vector<ExistingMember>& Members() const;
+
+  private:
+    friend class Writer;
+    const CentralEntry& Central(std::size_t index) const;
+    // Streams the member's local header, data and data descriptor as they are.
+    void CopyRaw(std::size_t index,
+                 const std::function<void(std::span<const std::byte>)>& out) const;
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,5 +1,7 @@
 #include "zip_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include "sha256.h"
 #include "test_support.h"
 
@@ -68,6 +70,30 @@ std::map<std::string, std::string> TreeOf(const std::filesystem::path& folder) {
 
 std::filesystem::path ZipFixturesDir() {
     return std::filesystem::path(ZEMBRAT_FIXTURES_DIR) / "zip";
+}
+
+std::map<std::string, std::string> TreeOfArchive(const std::string& archive) {
+    std::map<std::string, std::string> tree;
+    const ReadResult result = ReadArchive(archive);
+    EXPECT_EQ(result.archiveError, "");
+    for (const auto& member : result.members) {
+        EXPECT_EQ(member.error, "") << member.name;
+        tree[member.name] = member.kind == MemberKind::kDirectory ? "dir"
+                            : member.kind == MemberKind::kSymlink ? "link:" + member.linkTarget
+                                                                  : "file:" + member.sha256;
+    }
+    return tree;
+}
+
+std::map<std::string, std::string> TreeExtractedBy(const Peer& peer, const std::string& archive,
+                                                   const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    std::string command = peer.extract;
+    command.replace(command.find("%d"), 2, lha::test::Quote(folder));
+    command.replace(command.find("%a"), 2, lha::test::Quote(archive));
+    std::string output;
+    EXPECT_EQ(lha::test::RunCommand("LC_ALL=C.UTF-8 " + command, &output), 0) << output;
+    return TreeOf(folder);
 }
 
 }  // namespace zembrat::zip::test

@@ -34,4 +34,24 @@ std::map<std::string, std::string> TreeOf(const std::filesystem::path& folder);
 
 std::filesystem::path ZipFixturesDir();  // .../fixtures/zip
 
+// What our reader gives, in the form TreeOf() gives a folder; every member must extract.
+std::map<std::string, std::string> TreeOfArchive(const std::string& archive);
+
+// A peer program that extracts ZIP archives.
+struct Peer {
+    const char* program;
+    const char* extract;  // %a the archive, %d the destination folder
+};
+inline constexpr Peer kPeers[] = {
+    {"7zz", "7zz x -y -bd -bso0 -o%d %a"},
+    {"bsdtar", "bsdtar -xf %a -C %d"},
+    {"unar", "unar -q -D -o %d %a"},
+    {"unzip", "unzip -q %a -d %d"},
+};
+
+// Extracts the archive with the peer (in a UTF-8 locale) into folder, which it creates, and
+// returns what came out; the peer must succeed.
+std::map<std::string, std::string> TreeExtractedBy(const Peer& peer, const std::string& archive,
+                                                   const std::string& folder);
+
 }  // namespace zembrat::zip::test
