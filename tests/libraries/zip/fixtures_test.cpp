@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "common/name_encoding.h"
+#include "temp_folder.h"
+#include "test_support.h"
 #include "zip_test_support.h"
 
 namespace zembrat::zip::test {
@@ -126,6 +128,30 @@ TEST(ZipFixtures, EveryGoodArchiveExtractsAsTheManifestLists) {
             }
         }
         EXPECT_EQ(result.members.size(), expected);
+    }
+}
+
+// An archive behind a program (a self-extracting file), with offsets counted from the file's
+// start (adjusted) or from the archive's (unadjusted), reads as the archive alone.
+TEST(ZipFixtures, SelfExtractingFilesReadAsTheirArchive) {
+    if (!lha::test::HaveCommand("zip")) {
+        GTEST_SKIP() << "zip is not installed";
+    }
+    zembrat::testing::TempFolder folder;
+    folder.Write("a.txt", "hello");
+    const std::string in = "cd " + lha::test::Quote(folder.Path().string()) + " && ";
+    const char* kinds[][2] = {
+        {"unadjusted, zeros", "head -c 4096 /dev/zero > sfx.zip && cat plain.zip >> sfx.zip"},
+        {"unadjusted, a program", "cat /bin/true plain.zip > sfx.zip"},
+        {"adjusted", "cat /bin/true plain.zip > sfx.zip && zip -qA sfx.zip"},
+    };
+    ASSERT_EQ(lha::test::RunCommand(in + "zip -q plain.zip a.txt"), 0);
+    const auto expected = TreeOfArchive(folder / "plain.zip");
+    EXPECT_EQ(expected.size(), 1u);
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind[0]);
+        ASSERT_EQ(lha::test::RunCommand(in + kind[1]), 0);
+        EXPECT_EQ(TreeOfArchive(folder / "sfx.zip"), expected);
     }
 }
 
