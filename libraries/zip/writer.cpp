@@ -177,6 +177,9 @@ struct Writer::State {
             platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(info.mtime)),
             entry.dosDate, entry.dosTime);
         entry.extras = ExtrasFor(info.mtime, entry.storedName, unicodeName);
+        if (entry.extras.size() > 0xFFFF - 20) {  // room for a ZIP64 field in the same length
+            throw Error(ErrorKind::kTooLarge, "member name too long: " + info.name);
+        }
         const std::uint32_t mode =
             type | ((info.mode & 07777) != 0 ? (info.mode & 07777) : defaultMode);
         entry.externalAttributes = (mode << 16) | (type == S_IFDIR ? kDosDirectory : 0);
