@@ -160,34 +160,34 @@ class Session {
 
     // Answers one "next" command; false once the conversation is over.
     bool Next() {
-        for (;;) {
-            archive_entry* entry = nullptr;
-            const la_int64_t position = archive_read_header_position(reader_);
-            const int result = archive_read_next_header(reader_, &entry);
-            if (result == ARCHIVE_EOF) {
-                current_ = false;
-                return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
-            }
-            if (result == ARCHIVE_OK || result == ARCHIVE_WARN) {
-                failuresHere_ = 0;
-                member_ = Describe(reader_, entry);
-                current_ = true;
-                return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member_));
-            }
-            if (result == ARCHIVE_FAILED && entry != nullptr) {
-                failuresHere_ = position == lastFailure_ ? failuresHere_ + 1 : 1;
-                lastFailure_ = position;
-                if (failuresHere_ < kMaxFailuresWithoutProgress &&
-                    ++damaged_ < kMaxDamagedHeaders) {
-                    HostMember member = Describe(reader_, entry);
-                    member.error = "damaged member header: " + ErrorText(reader_, "unreadable");
-                    current_ = false;
-                    return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member));
-                }
+        archive_entry* entry = nullptr;
+        const la_int64_t position = archive_read_header_position(reader_);
+        const int result = archive_read_next_header(reader_, &entry);
+        if (result == ARCHIVE_EOF) {
+            current_ = false;
+            return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
+        }
+        if (result == ARCHIVE_OK || result == ARCHIVE_WARN) {
+            failuresHere_ = 0;
+            member_ = Describe(reader_, entry);
+            current_ = true;
+            return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member_));
+        }
+        if (result == ARCHIVE_FAILED && entry != nullptr) {
+            failuresHere_ = position == lastFailure_ ? failuresHere_ + 1 : 1;
+            lastFailure_ = position;
+            if (failuresHere_ >= kMaxFailuresWithoutProgress) {
                 return Fatal("damaged archive: the same header fails again and again");
             }
-            return Fatal("damaged archive: " + ErrorText(reader_, "unreadable header"));
+            if (++damaged_ >= kMaxDamagedHeaders) {
+                return Fatal("damaged archive: too many damaged headers");
+            }
+            HostMember member = Describe(reader_, entry);
+            member.error = "damaged member header: " + ErrorText(reader_, "unreadable");
+            current_ = false;
+            return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member));
         }
+        return Fatal("damaged archive: " + ErrorText(reader_, "unreadable header"));
     }
 
     // Answers one "data" command.

@@ -1,12 +1,15 @@
 // Crafted, damaged and encrypted archives end promptly with a clear error for the member or
 // the archive, the members after a bad one are still read, and a helper that cannot be
 // started, stops answering or dies is an error for that archive.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 
 #include "temp_folder.h"
+#include "test_support.h"
 #include "zip_test_support.h"
 
 namespace zembrat::zip::test {
@@ -55,6 +58,36 @@ TEST(ZipHostile, EveryCraftedArchiveEndsPromptlyWithAClearError) {
         EXPECT_EQ(good, known->goodMembers) << errors;
     }
     EXPECT_EQ(listed, std::size(kHostileCases));
+}
+
+// One byte of a member's data changed after writing: its CRC (or its deflate stream) fails
+// after the data came, which spoils that member and no other.
+TEST(ZipHostile, DamagedDataFailsItsMemberOnly) {
+    zembrat::testing::TempFolder folder;
+    for (const int level : {0, 6}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        const std::string archive = folder / "damaged.zip";
+        const auto data = lha::test::TextBytes(100000, 1);
+        {
+            const int fd = ::open(archive.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            Writer writer(fd, {level, 0});
+            for (const char* name : {"first.txt", "second.txt"}) {
+                MemoryInput input(data);
+                writer.AddFile({name, 0, 0644}, input, data.size());
+            }
+            writer.Finish();
+            ::close(fd);
+        }
+        auto bytes = lha::test::ReadFileBytes(archive);
+        bytes[30 + 9 + 9 + 500] ^= std::byte{0x20};  // inside the first member's data
+        lha::test::WriteFileBytes(archive, bytes);
+        const ReadResult result = ReadArchive(archive);
+        EXPECT_EQ(result.archiveError, "");
+        ASSERT_EQ(result.members.size(), 2u);
+        EXPECT_NE(result.members[0].error, "");
+        EXPECT_EQ(result.members[1].error, "");
+        EXPECT_EQ(result.members[1].size, data.size());
+    }
 }
 
 // Helper programs that misbehave, as scripts standing in for the real one.
