@@ -1,7 +1,8 @@
 #include "deflate_chunks.h"
 
+#include "deflate_scan.h"
+
 #include <libdeflate.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -20,24 +21,6 @@ struct CompressorDeleter {
     }
 };
 using CompressorPtr = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
-
-class Inflater {
-  public:
-    Inflater() { ok_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
-    ~Inflater() {
-        if (ok_) {
-            inflateEnd(&stream_);
-        }
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-    bool Ok() const { return ok_; }
-    z_stream& Stream() { return stream_; }
-
-  private:
-    z_stream stream_{};
-    bool ok_ = false;
-};
 
 void CompressOne(libdeflate_compressor* compressor, std::span<const std::byte> chunk,
                  std::vector<std::byte>& out, bool continues) {
@@ -64,46 +47,17 @@ std::size_t ChunkSize(int level) {
 }
 
 bool MakeStreamContinue(std::vector<std::byte>& stream) {
-    Inflater inflater;
-    if (!inflater.Ok()) {
+    const auto final = FindFinalBlock(stream);
+    if (!final) {
         return false;
     }
-    z_stream& z = inflater.Stream();
-    z.next_in = reinterpret_cast<Bytef*>(stream.data());
-    z.avail_in = static_cast<uInt>(stream.size());
-    std::array<Bytef, 64 * 1024> scratch;
-    std::uint64_t lastBlockBit = 0;
-    std::optional<std::uint64_t> endBit;
-    for (;;) {
-        z.next_out = scratch.data();
-        z.avail_out = static_cast<uInt>(scratch.size());
-        // Z_BLOCK stops after every block, where data_type tells how many bits of the last
-        // byte are still unread (+128 after an end-of-block code, +64 in the final block).
-        const int result = inflate(&z, Z_BLOCK);
-        if (result == Z_STREAM_END) {
-            break;
-        }
-        if (result != Z_OK) {
-            return false;
-        }
-        if ((z.data_type & 128) != 0) {
-            const std::uint64_t bit = z.total_in * 8 - static_cast<unsigned>(z.data_type & 7);
-            if ((z.data_type & 64) != 0) {
-                endBit = bit;
-            } else {
-                lastBlockBit = bit;
-            }
-        }
-    }
-    if (!endBit) {
-        return false;
-    }
-    stream[lastBlockBit / 8] &= static_cast<std::byte>(~(1u << (lastBlockBit % 8)));
+    const std::uint64_t endBit = final->endBit;
+    stream[final->startBit / 8] &= static_cast<std::byte>(~(1u << (final->startBit % 8)));
     // Three zero bits (not final, stored), zero padding, then LEN 0 and NLEN 0xFFFF.
-    const std::size_t aligned = static_cast<std::size_t>((*endBit + 3 + 7) / 8);
+    const std::size_t aligned = static_cast<std::size_t>((endBit + 3 + 7) / 8);
     stream.resize(aligned, std::byte{0});
-    stream[*endBit / 8] &= static_cast<std::byte>((1u << (*endBit % 8)) - 1);
-    for (std::size_t i = static_cast<std::size_t>(*endBit / 8) + 1; i < aligned; ++i) {
+    stream[endBit / 8] &= static_cast<std::byte>((1u << (endBit % 8)) - 1);
+    for (std::size_t i = static_cast<std::size_t>(endBit / 8) + 1; i < aligned; ++i) {
         stream[i] = std::byte{0};
     }
     for (const unsigned byte : {0x00u, 0x00u, 0xFFu, 0xFFu}) {
