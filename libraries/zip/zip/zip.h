@@ -112,7 +112,9 @@ struct WrittenMember {
 
 // Writes an archive to a descriptor open for writing, from its current offset on (so that an
 // archive can follow a self-extracting stub; offsets in the archive count from the file's
-// start). Memory does not grow with member size.
+// start). It writes with pwrite(), so the descriptor must be a regular file without O_APPEND;
+// it is left where it was. Memory does not grow with member size. A member whose input fails
+// half-way leaves the writer as it was before that member.
 class Writer {
   public:
     explicit Writer(int fd, WriterOptions options = {});
