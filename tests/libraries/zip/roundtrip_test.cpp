@@ -160,6 +160,36 @@ TEST(ZipRoundTrip, NamesAreCp932WithTheUnicodeFieldOrUtf8Flagged) {
     EXPECT_EQ(TreeOfArchive(archive), tree);
 }
 
+// An input that ends before its stated size (a file cut while it was read) is an error for
+// that member alone: it is left out and the archive around it stays sound.
+TEST(ZipRoundTrip, AnInputThatEndsEarlyIsLeftOut) {
+    zembrat::testing::TempFolder folder;
+    const std::string archive = folder / "cut.zip";
+    const auto whole = lha::test::TextBytes(9u << 20, 1);
+    const int fd = ::open(archive.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Writer writer(fd, {6, 0});
+    for (const std::size_t stated : {std::size_t{100}, std::size_t{9u << 20}}) {
+        MemoryInput cut{std::span(whole).first(stated / 2)};  // one chunk, several chunks
+        try {
+            writer.AddFile({"cut.txt", kTime, 0644}, cut, stated);
+            ADD_FAILURE() << "a cut input was accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Kind(), ErrorKind::kChanged);
+        }
+    }
+    MemoryInput good{std::span(whole).first(1000)};
+    writer.AddFile({"good.txt", kTime, 0644}, good, 1000);
+    writer.Finish();
+    ::close(fd);
+    EXPECT_EQ(TreeOfArchive(archive),
+              (std::map<std::string, std::string>{
+                  {"good.txt", "file:" + lha::test::Sha256Of(std::span(whole).first(1000))}}));
+    if (HaveCommand("unzip")) {
+        std::string output;
+        EXPECT_EQ(RunCommand("unzip -tq " + Quote(archive), &output), 0) << output;
+    }
+}
+
 // A member past 4 GiB from a sparse file needs ZIP64 sizes, which every peer must find.
 TEST(ZipRoundTrip, AMemberPast4GiBIsReadEverywhere) {
     zembrat::testing::TempFolder folder;
