@@ -209,20 +209,35 @@ TEST(ZipRoundTrip, AMemberPast4GiBIsReadEverywhere) {
         writer.Finish();
         ::close(fd);
     }
-    // Ours: the huge member whole, its CRC checked on the way.
-    const ReadResult big = ReadArchive(bigArchive);
-    ASSERT_EQ(big.archiveError, "");
-    ASSERT_EQ(big.members.size(), 1u);
-    EXPECT_EQ(big.members[0].error, "");
-    EXPECT_EQ(big.members[0].size, hugeSize);
+    // Ours: the huge member whole, its CRC checked on the way (counted, not hashed: a hash of
+    // 4 GiB would take most of the test's time).
+    struct ZeroCounter final : DataSink {
+        std::uint64_t count = 0;
+        bool allZero = true;
+        void Write(std::span<const std::byte> data) override {
+            count += data.size();
+            allZero = allZero && std::all_of(data.begin(), data.end(),
+                                             [](std::byte b) { return b == std::byte{0}; });
+        }
+    };
+    Reader reader(bigArchive);
+    const auto member = reader.Next();
+    ASSERT_TRUE(member);
+    EXPECT_EQ(member->size, hugeSize);
+    ZeroCounter counter;
+    reader.Extract(counter);
+    EXPECT_EQ(counter.count, hugeSize);
+    EXPECT_TRUE(counter.allZero);
+    EXPECT_FALSE(reader.Next());
     struct Check {
         const char* program;
         const char* command;  // %a the archive
         std::string expected;
     };
     const Check checks[] = {
-        {"unzip", "unzip -tq %a", "No errors detected"},
+        // 7zz inflates the data; the others read the sizes and offsets.
         {"7zz", "7zz t %a", "Everything is Ok"},
+        {"unzip", "unzip -Zl %a", std::to_string(hugeSize)},
         {"bsdtar", "bsdtar -tvf %a | head -n 1", std::to_string(hugeSize)},
     };
     for (const auto& check : checks) {
