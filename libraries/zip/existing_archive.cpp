@@ -239,6 +239,9 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, CopiedMember&
     while (info.name.size() > 1 && info.name.back() == '/') {
         info.name.pop_back();
     }
+    info.method = c.method;
+    info.mode = (c.versionMadeBy >> 8) == (kMadeByUnix >> 8) ? c.externalAttributes >> 16 : 0;
+    info.encrypted = (c.flags & 1u) != 0;
     info.size = c.size;
     info.compressedSize = c.compressedSize;
     info.crc = c.crc;

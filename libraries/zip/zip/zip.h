@@ -144,6 +144,9 @@ class Writer {
 struct ExistingMember {
     std::string name;  // host code page; folders without their trailing '/'
     bool isDirectory = false;
+    std::uint16_t method = 0;  // 0 stored, 8 deflate, 12 bzip2, 14 LZMA, 93 zstd, 95 xz, ...
+    std::uint32_t mode = 0;    // Unix type and permission bits, when made on Unix; else 0
+    bool encrypted = false;
     std::uint64_t size = 0;
     std::uint64_t compressedSize = 0;
     std::uint32_t crc = 0;
@@ -152,7 +155,8 @@ struct ExistingMember {
 };
 
 // An existing archive's central directory, read by our own bounded parser (nothing is
-// decompressed), so that a new archive can take members over without recompressing them.
+// decompressed), so that a new archive can take members over without recompressing them, and
+// a listing can show compressed sizes and CRCs (which the reader does not give).
 // A self-extracting file whose offsets count from the archive's start rather than the file's
 // is read too.
 class ExistingArchive {

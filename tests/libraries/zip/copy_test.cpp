@@ -82,6 +82,15 @@ TEST(ZipCopy, TheMembersOfAnExistingArchiveAreDescribed) {
     EXPECT_EQ(japanese.size, 3000u);
     EXPECT_LT(japanese.compressedSize, 3000u);
     EXPECT_EQ(japanese.mtime, kTime);
+    EXPECT_EQ(japanese.method, 8);
+    EXPECT_EQ(japanese.mode, 0100644u);
+    EXPECT_EQ(existing.Members()[4].method, 0);  // random data, stored
+    const ExistingArchive encrypted(ZipFixturesDir() / "hostile" /
+                                    "read_format_zip_traditional_encryption_data.zip");
+    ASSERT_FALSE(encrypted.Members().empty());
+    for (const auto& member : encrypted.Members()) {
+        EXPECT_TRUE(member.encrypted) << member.name;
+    }
     EXPECT_EQ(existing.Members()[3].name, "😀.txt");
 }
 
