@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -15,6 +14,7 @@
 
 #include "app/anchors.h"
 #include "app/dialogs.h"
+#include "app/group_box.h"
 #include "app/radio_group.h"
 #include "batch/batch_run.h"
 
@@ -72,17 +72,17 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     FixedLineDelegate lineDelegate_{13};
 
   public:
-    QGroupBox GroupBox1;
+    TGroupBox GroupBox1;
     QListWidget ViewListBox;
     QListWidget FileListBox;
     QPushButton SelectButton;
     QPushButton DeleteButton;
     TRadioGroup RadioGroup1;
     TRadioGroup RadioGroup2;
-    QGroupBox GroupBox3;
+    TGroupBox GroupBox3;
     QCheckBox uwaCheck;
     QCheckBox upCheck;
-    QGroupBox GroupBox2;
+    TGroupBox GroupBox2;
     QLineEdit DirEdit;
     QPushButton DirSelectButton;
     QPushButton GoButton;

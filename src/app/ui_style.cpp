@@ -1,10 +1,16 @@
 #include "app/ui_style.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPalette>
 #include <QWidget>
 
 namespace zembrat::app {
+
+void KeepPixelLayout() {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
+}
 
 QFont FormFont(int pixelSize) {
     QFont font;

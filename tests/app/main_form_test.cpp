@@ -6,13 +6,16 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QImage>
 #include <QKeyEvent>
+#include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <memory>
 
 #include "app/main_form.h"
 #include "app/sub_form.h"
+#include "app/ui_style.h"
 #include "batch_test_support.h"
 
 namespace zembrat::testing {
@@ -26,10 +29,22 @@ using ::testing::IsEmpty;
 // Before any QApplication exists, discovery at build time included.
 const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0; }();
 
+// The screen's text size the program is tested at (built twice: the usual 96 dots per inch
+// and a large text size).
+#ifdef ZEMBRAT_TEST_FONT_DPI
+constexpr const char* kFontDpi = ZEMBRAT_TEST_FONT_DPI;
+#else
+constexpr const char* kFontDpi = "96";
+#endif
+
 // One application object for the whole program, gone before the exit handlers run.
 class QtEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
+    void SetUp() override {
+        ::setenv("QT_FONT_DPI", kFontDpi, 1);
+        app::KeepPixelLayout();  // as the program does
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+    }
     void TearDown() override { application_.reset(); }
 
   private:
@@ -145,6 +160,15 @@ TEST_F(MainFormTest, StartsEmptyWithOnlyFileSelection) {
 
 TEST_F(MainFormTest, HasTheDesignedPlacesFontsAndTabOrder) {
     EXPECT_EQ(form.size(), QSize(342, 329));
+    // In screen pixels too, at any text size of the screen.
+    EXPECT_EQ(form.grab().size(), QSize(342, 329)) << "at " << kFontDpi << " dpi";
+    EXPECT_EQ(sub.grab().size(), QSize(284, 48)) << "at " << kFontDpi << " dpi";
+    // The style's boxes and circles fit the 17-pixel controls.
+    EXPECT_LE(form.style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, &form.uwaCheck),
+              form.uwaCheck.height());
+    EXPECT_LE(form.style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, nullptr,
+                                        &form.RadioGroup2.Button(0)),
+              form.RadioGroup2.Button(0).height());
     EXPECT_EQ(form.minimumWidth(), 342);
     EXPECT_EQ(form.maximumWidth(), 342);
     EXPECT_EQ(form.minimumHeight(), 329);
@@ -192,6 +216,65 @@ TEST_F(MainFormTest, ControlsKeepTheirEdgesWhenTheHeightGrows) {
                   {&form.DirEdit, QRect(4, 17, 305, 20)},
                   {&form.GoButton, QRect(235, 404, 105, 22)},
                   {&form.uwaCheck, QRect(10, 12, 170, 17)}});
+}
+
+// Where a group's frame is drawn: the group rendered without its controls, then the first
+// and last rows and columns holding a long unbroken run of non-background pixels (longer
+// than any stroke of the caption's letters).
+QRect DrawnFrame(QWidget& group) {
+    QImage image(group.size(), QImage::Format_RGB32);
+    group.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QRgb background = image.pixel(image.width() - 1, 0);  // right of the caption
+    auto longestRun = [&](int count, auto marked) {
+        int longest = 0;
+        int run = 0;
+        for (int i = 0; i < count; ++i) {
+            run = marked(i) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    };
+    std::vector<int> rows;
+    for (int y = 0; y < image.height(); ++y) {
+        if (longestRun(image.width(), [&](int x) { return image.pixel(x, y) != background; }) >=
+            std::max(image.width() / 4, 20)) {
+            rows.push_back(y);
+        }
+    }
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x) {
+        if (longestRun(image.height(), [&](int y) { return image.pixel(x, y) != background; }) >=
+            image.height() / 2) {
+            columns.push_back(x);
+        }
+    }
+    if (rows.empty() || columns.empty()) {
+        return {};
+    }
+    return QRect(QPoint(columns.front(), rows.front()), QPoint(columns.back(), rows.back()));
+}
+
+// The frames' lines pass around the controls of the window's table, never through them.
+TEST_F(MainFormTest, GroupFramesEncloseTheirControls) {
+    form.show();
+    for (QGroupBox* group :
+         std::initializer_list<QGroupBox*>{&form.GroupBox1, &form.RadioGroup1, &form.RadioGroup2,
+                                           &form.GroupBox3, &form.GroupBox2}) {
+        const QRect frame = DrawnFrame(*group);
+        ASSERT_TRUE(frame.isValid()) << group->title().toStdString();
+        const QRect inside = frame.adjusted(1, 1, -1, -1);
+        for (QWidget* control : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (control->isHidden()) {
+                continue;  // FileListBox
+            }
+            const QRect place = control->geometry();
+            EXPECT_TRUE(inside.contains(place))
+                << group->title().toStdString() << ": frame top " << frame.top() << " bottom "
+                << frame.bottom() << " left " << frame.left() << " right " << frame.right()
+                << "; control at " << place.x() << "," << place.y() << " " << place.width() << "x"
+                << place.height();
+        }
+    }
 }
 
 TEST_F(MainFormTest, ChoosingThreeFilesShowsTheirNamesAndEnablesTheSettings) {
