@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QWidget>
+#include <chrono>
 
 #include "app/anchors.h"
 #include "app/dialogs.h"
@@ -100,6 +101,10 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     void ConnectHandlers();
     void SetFileCaption();
     void LockControls(bool locked);
+    // Lets the window's events through during a run: before every file, and from inside the
+    // library's work at the start of every member and at most every kPumpInterval after.
+    void PumpEvents();
+    void LibraryProgress(int state);
 
     // ProgressView, forwarded to the progress window.
     void ProgressInitialize(int count) override;
@@ -115,6 +120,8 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     TSubForm* subForm_ = nullptr;
     batch::TBatchRun batch_;
     bool running_ = false;
+    bool closedDuringRun_ = false;  // the user closed the window during the run
+    std::chrono::steady_clock::time_point lastPump_;
     bool centred_ = false;
 };
 

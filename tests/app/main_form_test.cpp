@@ -429,6 +429,95 @@ TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
     EXPECT_FALSE(sub.isVisible());
 }
 
+// What the user does from the windows while the library packs the first of three files.
+enum class UserAction { kCancel, kCloseWindow, kRunAgain };
+
+struct DuringPacking {
+    const char* name;
+    UserAction action;
+    bool progressShownAfter;  // right after the action, the first file still in progress
+    bool mainShownAfter;
+    std::vector<std::size_t> handled;
+    std::vector<std::string> archives;
+    std::vector<std::string> messages;
+    int beeps;
+};
+
+class WindowDuringPackingTest : public WindowRunTest,
+                                public ::testing::WithParamInterface<DuringPacking> {};
+
+// The events get through while the library works: the windows answer at once, the file in
+// progress is still finished, and no second run starts inside the first.
+TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
+    REQUIRE_LHA_LIBRARY();
+    const DuringPacking& expected = GetParam();
+    Choose(paths.mid(0, 3));
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    std::vector<std::size_t> handled;
+    form.Batch().Hooks().onFile = [&](const batch::FileOutcome& outcome) {
+        handled.push_back(outcome.index);
+    };
+    bool duringFirstFile = false;
+    bool progressShown = false;
+    bool mainShown = false;
+    // The run lets this event through before the first file; the one it posts gets
+    // through only from inside the library's work on that file.
+    QTimer::singleShot(0, &form, [&] {
+        QTimer::singleShot(0, &form, [&] {
+            duringFirstFile = form.Running() && handled.empty();
+            switch (expected.action) {
+                case UserAction::kCancel:
+                    sub.CancelButton.click();
+                    break;
+                case UserAction::kCloseWindow:
+                    form.close();
+                    break;
+                case UserAction::kRunAgain:
+                    form.GoButtonClick();
+                    break;
+            }
+            progressShown = sub.isVisible();
+            mainShown = form.isVisible();
+        });
+    });
+    form.show();
+    form.GoButtonClick();
+
+    EXPECT_TRUE(duringFirstFile);
+    EXPECT_EQ(progressShown, expected.progressShownAfter);
+    EXPECT_EQ(mainShown, expected.mainShownAfter);
+    EXPECT_EQ(handled, expected.handled);
+    EXPECT_EQ(FolderNames(output.Path()), expected.archives);
+    EXPECT_EQ(dialogs.messages, expected.messages);
+    EXPECT_EQ(dialogs.beeps, expected.beeps);
+    EXPECT_FALSE(form.Running());
+    EXPECT_FALSE(sub.isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, WindowDuringPackingTest,
+    ::testing::Values(
+        DuringPacking{"Cancel",
+                      UserAction::kCancel,
+                      false,
+                      true,
+                      {0},
+                      {"1.lzh"},
+                      {"処理を中断しました　1個のファイルが処理済みです"},
+                      1},
+        // Both windows go at once; the program ends when the run is back in the message loop.
+        DuringPacking{
+            "CloseTheMainWindow", UserAction::kCloseWindow, false, false, {0}, {"1.lzh"}, {}, 0},
+        DuringPacking{"StartASecondRun",
+                      UserAction::kRunAgain,
+                      true,
+                      true,
+                      {0, 1, 2},
+                      {"1.lzh", "2.lzh", "3.lzh"},
+                      {"3個のファイルを処理しました"},
+                      1}),
+    [](const ::testing::TestParamInfo<DuringPacking>& info) { return info.param.name; });
+
 TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
     TempFolder empty;
     ScopedLibraryFolder nowhere(empty.Path().string());
