@@ -1,8 +1,12 @@
 #include "app/dialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -17,23 +21,77 @@ namespace {
 const QString kAllFilesFilter = QStringLiteral("全てのファイル（*.*） (*)");
 const QString kFolderPrompt = QStringLiteral("書き出しフォルダを選択してください");
 
+// What the dialog writes into its name field for a selection: the name alone, or every
+// name in double quotes when there are several.
+QString NameFieldText(const QStringList& paths) {
+    if (paths.size() == 1) {
+        return QFileInfo(paths.front()).fileName();
+    }
+    QStringList quoted;
+    for (const QString& path : paths) {
+        quoted << QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"');
+    }
+    return quoted.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
-std::optional<QStringList> TQtDialogs::OpenFiles(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilter(kAllFilesFilter);
-    dialog.setSizeGripEnabled(true);
-    dialog.setSidebarUrls({});  // no places bar
-    if (auto* sidebar = dialog.findChild<QWidget*>(QStringLiteral("sidebar"))) {
+TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setOption(QFileDialog::HideNameFilterDetails);
+    setFileMode(QFileDialog::ExistingFiles);
+    setNameFilter(kAllFilesFilter);
+    setSizeGripEnabled(true);
+    setSidebarUrls({});  // no places bar
+    if (auto* sidebar = findChild<QWidget*>(QStringLiteral("sidebar"))) {
         sidebar->hide();
     }
+}
+
+QStringList TOpenDialog::ChosenFiles() const {
+    return chosen_.isEmpty() ? selectedFiles() : chosen_;
+}
+
+// The name field still shows what the dialog wrote for the list's selection: that selection
+// is the choice. Anything typed goes through the dialog's own checks.
+void TOpenDialog::accept() {
+    chosen_ = ListedSelection();
+    const auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!chosen_.isEmpty() && nameField != nullptr && nameField->text() == NameFieldText(chosen_)) {
+        QDialog::accept();
+        return;
+    }
+    chosen_.clear();
+    QFileDialog::accept();
+}
+
+QStringList TOpenDialog::ListedSelection() const {
+    // The list and the detail view share one selection.
+    const auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (view == nullptr || view->selectionModel() == nullptr) {
+        return {};
+    }
+    QStringList files;
+    for (const QModelIndex& row : view->selectionModel()->selectedRows()) {
+        // Reading a quoted name back can select the folder on show itself: not a choice.
+        if (row.parent() != view->rootIndex()) {
+            continue;
+        }
+        const QFileInfo file(row.data(QFileSystemModel::FilePathRole).toString());
+        if (!file.isFile()) {
+            return {};  // a folder: the dialog opens it
+        }
+        files << file.filePath();
+    }
+    return files;
+}
+
+std::optional<QStringList> TQtDialogs::OpenFiles(QWidget* parent) {
+    TOpenDialog dialog(parent);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return dialog.selectedFiles();
+    return dialog.ChosenFiles();
 }
 
 std::optional<QString> TQtDialogs::SelectFolder(QWidget* parent) {

@@ -4,15 +4,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <memory>
 
+#include "app/dialogs.h"
 #include "app/main_form.h"
 #include "app/sub_form.h"
 #include "app/ui_style.h"
@@ -25,6 +31,7 @@ using app::TMainForm;
 using app::TSubForm;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
 
 // Before any QApplication exists, discovery at build time included.
 const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0; }();
@@ -536,6 +543,58 @@ TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
     EXPECT_FALSE(sub.isVisible());
     EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
 }
+
+// The open dialog as the user works it: files of a folder selected in its list, then its
+// Open button. The dialog writes the selection into its name field, quotes included.
+class OpenDialogTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(OpenDialogTest, AcceptsSelectedNamesHoldingDoubleQuotes) {
+    TempFolder folder;
+    for (const char* name : {"a.txt", "b\"c.txt", "d.txt"}) {
+        folder.Write(name);
+    }
+    app::TOpenDialog dialog;
+    dialog.setDirectory(QString::fromStdString(folder.Path().string()));
+    dialog.show();
+    auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+    auto* nameField = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_TRUE(view != nullptr && nameField != nullptr && buttons != nullptr);
+    auto* files = static_cast<QFileSystemModel*>(view->model());
+    // The folder is read on another thread.
+    for (QDeadlineTimer deadline(10000);
+         files->rowCount(view->rootIndex()) < 3 && !deadline.hasExpired();) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    view->setFocus();
+    std::vector<std::string> wanted;
+    for (const std::string& name : GetParam()) {
+        wanted.push_back((folder.Path() / name).string());
+        view->selectionModel()->select(files->index(QString::fromStdString(wanted.back())),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QApplication::processEvents();
+    ASSERT_TRUE(nameField->text().contains(QLatin1Char('"'))) << nameField->text().toStdString();
+    // A refusal may come as a message box: closed, so that the test goes on to fail.
+    QTimer::singleShot(3000, &dialog, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close();
+        }
+    });
+    buttons->button(QDialogButtonBox::Open)->click();
+
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    std::vector<std::string> chosen;
+    for (const QString& path : dialog.ChosenFiles()) {
+        chosen.push_back(path.toStdString());
+    }
+    EXPECT_THAT(chosen, UnorderedElementsAreArray(wanted));
+}
+
+INSTANTIATE_TEST_SUITE_P(Selections, OpenDialogTest,
+                         ::testing::Values(std::vector<std::string>{"a.txt", "b\"c.txt", "d.txt"},
+                                           std::vector<std::string>{"b\"c.txt"}));
 
 }  // namespace
 }  // namespace zembrat::testing
