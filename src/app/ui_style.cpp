@@ -9,6 +9,7 @@ namespace zembrat::app {
 
 void KeepPixelLayout() {
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");  // what desktops set from their scale setting
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
 }
 

@@ -37,11 +37,13 @@ using ::testing::UnorderedElementsAreArray;
 const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0; }();
 
 // The screen's text size the program is tested at (built twice: the usual 96 dots per inch
-// and a large text size).
+// and a large text size, with the factor a desktop sets for it).
 #ifdef ZEMBRAT_TEST_FONT_DPI
 constexpr const char* kFontDpi = ZEMBRAT_TEST_FONT_DPI;
+constexpr const char* kScreenScale = "1.5";
 #else
 constexpr const char* kFontDpi = "96";
+constexpr const char* kScreenScale = "1";
 #endif
 
 // One application object for the whole program, gone before the exit handlers run.
@@ -49,6 +51,7 @@ class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         ::setenv("QT_FONT_DPI", kFontDpi, 1);
+        ::setenv("QT_SCREEN_SCALE_FACTORS", kScreenScale, 1);
         app::KeepPixelLayout();  // as the program does
         application_ = std::make_unique<QApplication>(argc_, argv_);
     }
