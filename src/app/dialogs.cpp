@@ -21,19 +21,6 @@ namespace {
 const QString kAllFilesFilter = QStringLiteral("全てのファイル（*.*） (*)");
 const QString kFolderPrompt = QStringLiteral("書き出しフォルダを選択してください");
 
-// What the dialog writes into its name field for a selection: the name alone, or every
-// name in double quotes when there are several.
-QString NameFieldText(const QStringList& paths) {
-    if (paths.size() == 1) {
-        return QFileInfo(paths.front()).fileName();
-    }
-    QStringList quoted;
-    for (const QString& path : paths) {
-        quoted << QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"');
-    }
-    return quoted.join(QLatin1Char(' '));
-}
-
 }  // namespace
 
 TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
@@ -46,22 +33,33 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     if (auto* sidebar = findChild<QWidget*>(QStringLiteral("sidebar"))) {
         sidebar->hide();
     }
+    // Whether the name field holds what the dialog wrote for the list's selection (it writes
+    // there only while the field has no focus) or what the user typed.
+    auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (nameField != nullptr && view != nullptr && view->selectionModel() != nullptr) {
+        connect(nameField, &QLineEdit::textEdited, this, [this] { listChosen_ = false; });
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this, nameField] {
+                    if (!nameField->hasFocus()) {
+                        listChosen_ = true;
+                    }
+                });
+    }
 }
 
 QStringList TOpenDialog::ChosenFiles() const {
     return chosen_.isEmpty() ? selectedFiles() : chosen_;
 }
 
-// The name field still shows what the dialog wrote for the list's selection: that selection
+// While the name field shows what the dialog wrote for the list's selection, that selection
 // is the choice. Anything typed goes through the dialog's own checks.
 void TOpenDialog::accept() {
-    chosen_ = ListedSelection();
-    const auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    if (!chosen_.isEmpty() && nameField != nullptr && nameField->text() == NameFieldText(chosen_)) {
+    chosen_ = listChosen_ ? ListedSelection() : QStringList();
+    if (!chosen_.isEmpty()) {
         QDialog::accept();
         return;
     }
-    chosen_.clear();
     QFileDialog::accept();
 }
 

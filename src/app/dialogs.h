@@ -43,6 +43,7 @@ class TOpenDialog : public QFileDialog {
     // The files selected in the folder on show; empty when the selection holds anything else.
     QStringList ListedSelection() const;
 
+    bool listChosen_ = false;  // the last choice was made in the list, not typed
     QStringList chosen_;
 };
 
