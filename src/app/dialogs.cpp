@@ -1,8 +1,12 @@
 #include "app/dialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -19,21 +23,73 @@ const QString kFolderPrompt = QStringLiteral("書き出しフォルダを選択�
 
 }  // namespace
 
-std::optional<QStringList> TQtDialogs::OpenFiles(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilter(kAllFilesFilter);
-    dialog.setSizeGripEnabled(true);
-    dialog.setSidebarUrls({});  // no places bar
-    if (auto* sidebar = dialog.findChild<QWidget*>(QStringLiteral("sidebar"))) {
+TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setOption(QFileDialog::HideNameFilterDetails);
+    setFileMode(QFileDialog::ExistingFiles);
+    setNameFilter(kAllFilesFilter);
+    setSizeGripEnabled(true);
+    setSidebarUrls({});  // no places bar
+    if (auto* sidebar = findChild<QWidget*>(QStringLiteral("sidebar"))) {
         sidebar->hide();
     }
+    // Whether the name field holds what the dialog wrote for the list's selection (it writes
+    // there only while the field has no focus) or what the user typed.
+    auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (nameField != nullptr && view != nullptr && view->selectionModel() != nullptr) {
+        connect(nameField, &QLineEdit::textEdited, this, [this] { listChosen_ = false; });
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this, nameField] {
+                    if (!nameField->hasFocus()) {
+                        listChosen_ = true;
+                    }
+                });
+    }
+}
+
+QStringList TOpenDialog::ChosenFiles() const {
+    return chosen_.isEmpty() ? selectedFiles() : chosen_;
+}
+
+// While the name field shows what the dialog wrote for the list's selection, that selection
+// is the choice. Anything typed goes through the dialog's own checks.
+void TOpenDialog::accept() {
+    chosen_ = listChosen_ ? ListedSelection() : QStringList();
+    if (!chosen_.isEmpty()) {
+        QDialog::accept();
+        return;
+    }
+    QFileDialog::accept();
+}
+
+QStringList TOpenDialog::ListedSelection() const {
+    // The list and the detail view share one selection.
+    const auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (view == nullptr || view->selectionModel() == nullptr) {
+        return {};
+    }
+    QStringList files;
+    for (const QModelIndex& row : view->selectionModel()->selectedRows()) {
+        // Reading a quoted name back can select the folder on show itself: not a choice.
+        if (row.parent() != view->rootIndex()) {
+            continue;
+        }
+        const QFileInfo file(row.data(QFileSystemModel::FilePathRole).toString());
+        if (!file.isFile()) {
+            return {};  // a folder: the dialog opens it
+        }
+        files << file.filePath();
+    }
+    return files;
+}
+
+std::optional<QStringList> TQtDialogs::OpenFiles(QWidget* parent) {
+    TOpenDialog dialog(parent);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return dialog.selectedFiles();
+    return dialog.ChosenFiles();
 }
 
 std::optional<QString> TQtDialogs::SelectFolder(QWidget* parent) {

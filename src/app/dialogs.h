@@ -2,6 +2,7 @@
 // replace.
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -23,6 +24,27 @@ class TDialogs {
     virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
     // The system's default beep.
     virtual void Beep() = 0;
+};
+
+// The file-open dialog: several files at once, one filter caption, no places bar. The
+// toolkit's dialog writes a selection of several files into its name field as "a" "b" and
+// reads the names back from there, so a name holding a double quote fell apart and the
+// whole selection was refused; a selection made in the list is taken from the list.
+class TOpenDialog : public QFileDialog {
+  public:
+    explicit TOpenDialog(QWidget* parent = nullptr);
+
+    // The chosen paths in the dialog's order, once it was accepted.
+    QStringList ChosenFiles() const;
+
+    void accept() override;
+
+  private:
+    // The files selected in the folder on show; empty when the selection holds anything else.
+    QStringList ListedSelection() const;
+
+    bool listChosen_ = false;  // the last choice was made in the list, not typed
+    QStringList chosen_;
 };
 
 // The real ones, with Qt widgets.

@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // file names and texts in the user's code page
+    zembrat::app::KeepPixelLayout();
     QApplication application(argc, argv);
     QApplication::setApplicationName(zembrat::app::kApplicationTitle);
     // The toolkit's own dialogs in the user's language, where its translations are installed.

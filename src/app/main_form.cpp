@@ -9,6 +9,7 @@
 
 #include "app/sub_form.h"
 #include "app/ui_style.h"
+#include "archiver_api.h"
 #include "platform/path.h"
 
 namespace zembrat::app {
@@ -16,6 +17,10 @@ namespace zembrat::app {
 namespace {
 
 const QString kFilesCaption = QStringLiteral("圧縮・解凍ファイル");
+
+// While the library works the window's events are let through this often: a repaint or the
+// cancel button then looks immediate, and the packing loses nothing measurable.
+constexpr auto kPumpInterval = std::chrono::milliseconds(20);
 
 QString FilesCaption(int count) {
     return kFilesCaption + QStringLiteral("（") + QString::number(count) + QStringLiteral("）");
@@ -163,6 +168,9 @@ void TMainForm::SetFileCaption() {
 }
 
 void TMainForm::SelectButtonClick() {
+    if (running_) {
+        return;
+    }
     const auto chosen = dialogs_.OpenFiles(this);
     if (!chosen) {
         return;
@@ -183,6 +191,9 @@ void TMainForm::SelectButtonClick() {
 }
 
 void TMainForm::DirSelectButtonClick() {
+    if (running_) {
+        return;
+    }
     const auto folder = dialogs_.SelectFolder(this);
     if (!folder) {
         return;
@@ -233,6 +244,9 @@ void TMainForm::SetupInitialize() {
 }
 
 void TMainForm::ListSelectedDelete() {
+    if (running_) {
+        return;  // the run reads the lists
+    }
     for (int i = 0; i < ViewListBox.count() && i < FileListBox.count(); ++i) {
         FileListBox.item(i)->setSelected(ViewListBox.item(i)->isSelected());
     }
@@ -277,16 +291,22 @@ void TMainForm::GoButtonClick() {
     settings.overwrite = uwaCheck.isChecked();
     settings.upperCaseExtension = upCheck.isChecked();
     settings.outputFolder = ToNative(DirEdit.text());
-    settings.window = 0;  // the window takes no progress messages from the libraries
+    settings.window = 0;  // the progress reports go to the component's own handler
 
-    // Between files the run lets pending events through, so that the progress window
-    // repaints and its cancel button acts; the controls stay locked meanwhile.
+    // Pending events get through between files and while the library works, so that the
+    // windows repaint and the progress window's cancel hides it at once; the controls stay
+    // locked meanwhile, and the handlers refuse to act while running_ is set.
     auto& hooks = batch_.Hooks();
-    hooks.pumpEvents = [] { QCoreApplication::processEvents(); };
+    hooks.pumpEvents = [this] { PumpEvents(); };
+    hooks.prepareArchive = [this](archives::TArchiveFile& archive) {
+        archive.SetOnProgress([this](archives::TArchiveFile&, int state, LPEXTRACTINGINFOEX,
+                                     bool&) { LibraryProgress(state); });
+    };
     hooks.onCompleted = [this] {
         LockControls(false);
         SetupInitialize();
     };
+    closedDuringRun_ = false;
     LockControls(true);
     try {
         batch_.Run(settings);
@@ -294,7 +314,19 @@ void TMainForm::GoButtonClick() {
     } catch (const std::exception& error) {
         // What the application's default handler does with an exception: show its message.
         LockControls(false);
-        dialogs_.ShowMessage(this, FromNative(error.what()));
+        ShowMessage(error.what());
+    }
+}
+
+void TMainForm::PumpEvents() {
+    lastPump_ = std::chrono::steady_clock::now();
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::LibraryProgress(int state) {
+    if (state == ARC_PROGRESS_BEGIN ||
+        std::chrono::steady_clock::now() - lastPump_ >= kPumpInterval) {
+        PumpEvents();
     }
 }
 
@@ -330,12 +362,16 @@ void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-// Closing during a run cancels it instead: the run ends after the file in progress.
+// Closing during a run closes at once, and the run stops as after a cancel: it finishes the
+// file in progress (whose archive is then complete), shows no message, and the program ends
+// when the run has returned to the message loop.
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (running_) {
+        closedDuringRun_ = true;
         SetProcessing(false);
-        event->ignore();
-        return;
+        if (subForm_ != nullptr) {
+            subForm_->hide();
+        }
     }
     QWidget::closeEvent(event);
 }
@@ -371,11 +407,15 @@ void TMainForm::Close() {
 }
 
 void TMainForm::Beep() {
-    dialogs_.Beep();
+    if (!closedDuringRun_) {
+        dialogs_.Beep();
+    }
 }
 
 void TMainForm::ShowMessage(const std::string& text) {
-    dialogs_.ShowMessage(this, FromNative(text));
+    if (!closedDuringRun_) {
+        dialogs_.ShowMessage(this, FromNative(text));
+    }
 }
 
 }  // namespace zembrat::app

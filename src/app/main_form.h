@@ -5,16 +5,17 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QWidget>
+#include <chrono>
 
 #include "app/anchors.h"
 #include "app/dialogs.h"
+#include "app/group_box.h"
 #include "app/radio_group.h"
 #include "batch/batch_run.h"
 
@@ -72,17 +73,17 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     FixedLineDelegate lineDelegate_{13};
 
   public:
-    QGroupBox GroupBox1;
+    TGroupBox GroupBox1;
     QListWidget ViewListBox;
     QListWidget FileListBox;
     QPushButton SelectButton;
     QPushButton DeleteButton;
     TRadioGroup RadioGroup1;
     TRadioGroup RadioGroup2;
-    QGroupBox GroupBox3;
+    TGroupBox GroupBox3;
     QCheckBox uwaCheck;
     QCheckBox upCheck;
-    QGroupBox GroupBox2;
+    TGroupBox GroupBox2;
     QLineEdit DirEdit;
     QPushButton DirSelectButton;
     QPushButton GoButton;
@@ -100,6 +101,10 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     void ConnectHandlers();
     void SetFileCaption();
     void LockControls(bool locked);
+    // Lets the window's events through during a run: before every file, and from inside the
+    // library's work at the start of every member and at most every kPumpInterval after.
+    void PumpEvents();
+    void LibraryProgress(int state);
 
     // ProgressView, forwarded to the progress window.
     void ProgressInitialize(int count) override;
@@ -115,6 +120,8 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     TSubForm* subForm_ = nullptr;
     batch::TBatchRun batch_;
     bool running_ = false;
+    bool closedDuringRun_ = false;  // the user closed the window during the run
+    std::chrono::steady_clock::time_point lastPump_;
     bool centred_ = false;
 };
 

@@ -6,7 +6,7 @@ namespace zembrat::app {
 
 TRadioGroup::TRadioGroup(const QString& title, const QStringList& items, int columns,
                          QWidget* parent)
-    : QGroupBox(title, parent), columns_(columns < 1 ? 1 : columns) {
+    : TGroupBox(title, parent), columns_(columns < 1 ? 1 : columns) {
     group_.setExclusive(true);
     int id = 0;
     for (const auto& item : items) {
@@ -33,7 +33,7 @@ void TRadioGroup::SetItemIndex(int index) {
 }
 
 void TRadioGroup::resizeEvent(QResizeEvent* event) {
-    QGroupBox::resizeEvent(event);
+    TGroupBox::resizeEvent(event);
     ArrangeButtons();
 }
 

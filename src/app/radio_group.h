@@ -3,15 +3,16 @@
 #pragma once
 
 #include <QButtonGroup>
-#include <QGroupBox>
 #include <QRadioButton>
 #include <QStringList>
 #include <memory>
 #include <vector>
 
+#include "app/group_box.h"
+
 namespace zembrat::app {
 
-class TRadioGroup : public QGroupBox {
+class TRadioGroup : public TGroupBox {
     Q_OBJECT
 
   public:

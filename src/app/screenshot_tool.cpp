@@ -44,6 +44,7 @@ bool Save(QWidget& window, const QDir& folder, const QString& name) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    zembrat::app::KeepPixelLayout();
     QApplication application(argc, argv);
     QApplication::setApplicationName(zembrat::app::kApplicationTitle);
     if (argc != 2) {

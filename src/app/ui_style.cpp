@@ -1,10 +1,17 @@
 #include "app/ui_style.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPalette>
 #include <QWidget>
 
 namespace zembrat::app {
+
+void KeepPixelLayout() {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");  // what desktops set from their scale setting
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
+}
 
 QFont FormFont(int pixelSize) {
     QFont font;

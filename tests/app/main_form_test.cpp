@@ -4,15 +4,24 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
 #include <QFontInfo>
+#include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <memory>
 
+#include "app/dialogs.h"
 #include "app/main_form.h"
 #include "app/sub_form.h"
+#include "app/ui_style.h"
 #include "batch_test_support.h"
 
 namespace zembrat::testing {
@@ -22,14 +31,30 @@ using app::TMainForm;
 using app::TSubForm;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
 
 // Before any QApplication exists, discovery at build time included.
 const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0; }();
 
+// The screen's text size the program is tested at (built twice: the usual 96 dots per inch
+// and a large text size, with the factor a desktop sets for it).
+#ifdef ZEMBRAT_TEST_FONT_DPI
+constexpr const char* kFontDpi = ZEMBRAT_TEST_FONT_DPI;
+constexpr const char* kScreenScale = "1.5";
+#else
+constexpr const char* kFontDpi = "96";
+constexpr const char* kScreenScale = "1";
+#endif
+
 // One application object for the whole program, gone before the exit handlers run.
 class QtEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
+    void SetUp() override {
+        ::setenv("QT_FONT_DPI", kFontDpi, 1);
+        ::setenv("QT_SCREEN_SCALE_FACTORS", kScreenScale, 1);
+        app::KeepPixelLayout();  // as the program does
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+    }
     void TearDown() override { application_.reset(); }
 
   private:
@@ -145,6 +170,15 @@ TEST_F(MainFormTest, StartsEmptyWithOnlyFileSelection) {
 
 TEST_F(MainFormTest, HasTheDesignedPlacesFontsAndTabOrder) {
     EXPECT_EQ(form.size(), QSize(342, 329));
+    // In screen pixels too, at any text size of the screen.
+    EXPECT_EQ(form.grab().size(), QSize(342, 329)) << "at " << kFontDpi << " dpi";
+    EXPECT_EQ(sub.grab().size(), QSize(284, 48)) << "at " << kFontDpi << " dpi";
+    // The style's boxes and circles fit the 17-pixel controls.
+    EXPECT_LE(form.style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, &form.uwaCheck),
+              form.uwaCheck.height());
+    EXPECT_LE(form.style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, nullptr,
+                                        &form.RadioGroup2.Button(0)),
+              form.RadioGroup2.Button(0).height());
     EXPECT_EQ(form.minimumWidth(), 342);
     EXPECT_EQ(form.maximumWidth(), 342);
     EXPECT_EQ(form.minimumHeight(), 329);
@@ -192,6 +226,63 @@ TEST_F(MainFormTest, ControlsKeepTheirEdgesWhenTheHeightGrows) {
                   {&form.DirEdit, QRect(4, 17, 305, 20)},
                   {&form.GoButton, QRect(235, 404, 105, 22)},
                   {&form.uwaCheck, QRect(10, 12, 170, 17)}});
+}
+
+// Where a group's frame is drawn: the group rendered without its controls, then the first
+// and last rows and columns holding a long unbroken run of non-background pixels (longer
+// than any stroke of the caption's letters).
+QRect DrawnFrame(QWidget& group) {
+    QImage image(group.size(), QImage::Format_RGB32);
+    group.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QRgb background = image.pixel(image.width() - 1, 0);  // right of the caption
+    // The longest run of non-background pixels from (x, y) on in steps of (dx, dy).
+    auto longestRun = [&](int x, int y, int dx, int dy) {
+        int longest = 0;
+        for (int run = 0; image.valid(x, y); x += dx, y += dy) {
+            run = image.pixel(x, y) != background ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    };
+    std::vector<int> rows;
+    for (int y = 0; y < image.height(); ++y) {
+        if (longestRun(0, y, 1, 0) >= std::max(image.width() / 4, 20)) {
+            rows.push_back(y);
+        }
+    }
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x) {
+        if (longestRun(x, 0, 0, 1) >= image.height() / 2) {
+            columns.push_back(x);
+        }
+    }
+    if (rows.empty() || columns.empty()) {
+        return {};
+    }
+    return QRect(QPoint(columns.front(), rows.front()), QPoint(columns.back(), rows.back()));
+}
+
+// The frames' lines pass around the controls of the window's table, never through them.
+TEST_F(MainFormTest, GroupFramesEncloseTheirControls) {
+    form.show();
+    for (QGroupBox* group :
+         std::initializer_list<QGroupBox*>{&form.GroupBox1, &form.RadioGroup1, &form.RadioGroup2,
+                                           &form.GroupBox3, &form.GroupBox2}) {
+        const QRect frame = DrawnFrame(*group);
+        ASSERT_TRUE(frame.isValid()) << group->title().toStdString();
+        const QRect inside = frame.adjusted(1, 1, -1, -1);
+        for (QWidget* control : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (control->isHidden()) {
+                continue;  // FileListBox
+            }
+            const QRect place = control->geometry();
+            EXPECT_TRUE(inside.contains(place))
+                << group->title().toStdString() << ": frame top " << frame.top() << " bottom "
+                << frame.bottom() << " left " << frame.left() << " right " << frame.right()
+                << "; control at " << place.x() << "," << place.y() << " " << place.width() << "x"
+                << place.height();
+        }
+    }
 }
 
 TEST_F(MainFormTest, ChoosingThreeFilesShowsTheirNamesAndEnablesTheSettings) {
@@ -346,6 +437,87 @@ TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
     EXPECT_FALSE(sub.isVisible());
 }
 
+// What the user does from the windows while the library packs the first of three files.
+enum class UserAction { kCancel, kCloseWindow, kRunAgain };
+
+struct DuringPacking {
+    const char* name;
+    UserAction action;
+    bool progressShownAfter;  // right after the action, the first file still in progress
+    bool mainShownAfter;
+    std::vector<std::string> archives;
+    std::vector<std::string> messages;
+    int beeps;
+};
+
+class WindowDuringPackingTest : public WindowRunTest,
+                                public ::testing::WithParamInterface<DuringPacking> {};
+
+// The events get through while the library works: the windows answer at once, the file in
+// progress is still finished, and no second run starts inside the first.
+TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
+    REQUIRE_LHA_LIBRARY();
+    const DuringPacking& expected = GetParam();
+    Choose(paths.mid(0, 3));
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    int handled = 0;
+    form.Batch().Hooks().onFile = [&](const batch::FileOutcome&) { ++handled; };
+    bool duringFirstFile = false;
+    bool progressShown = false;
+    bool mainShown = false;
+    // The run lets this event through before the first file; the one it posts gets
+    // through only from inside the library's work on that file.
+    QTimer::singleShot(0, &form, [&] {
+        QTimer::singleShot(0, &form, [&] {
+            duringFirstFile = form.Running() && handled == 0;
+            switch (expected.action) {
+                case UserAction::kCancel:
+                    sub.CancelButton.click();
+                    break;
+                case UserAction::kCloseWindow:
+                    form.close();
+                    break;
+                case UserAction::kRunAgain:
+                    form.GoButtonClick();
+                    break;
+            }
+            progressShown = sub.isVisible();
+            mainShown = form.isVisible();
+        });
+    });
+    form.show();
+    form.GoButtonClick();
+
+    EXPECT_TRUE(duringFirstFile);
+    EXPECT_EQ(progressShown, expected.progressShownAfter);
+    EXPECT_EQ(mainShown, expected.mainShownAfter);
+    EXPECT_EQ(FolderNames(output.Path()), expected.archives);
+    EXPECT_EQ(dialogs.messages, expected.messages);
+    EXPECT_EQ(dialogs.beeps, expected.beeps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, WindowDuringPackingTest,
+    ::testing::Values(
+        DuringPacking{"Cancel",
+                      UserAction::kCancel,
+                      false,
+                      true,
+                      {"1.lzh"},
+                      {"処理を中断しました　1個のファイルが処理済みです"},
+                      1},
+        // Both windows go at once; the program ends when the run is back in the message loop.
+        DuringPacking{
+            "CloseTheMainWindow", UserAction::kCloseWindow, false, false, {"1.lzh"}, {}, 0},
+        DuringPacking{"StartASecondRun",
+                      UserAction::kRunAgain,
+                      true,
+                      true,
+                      {"1.lzh", "2.lzh", "3.lzh"},
+                      {"3個のファイルを処理しました"},
+                      1}),
+    [](const ::testing::TestParamInfo<DuringPacking>& info) { return info.param.name; });
+
 TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
     TempFolder empty;
     ScopedLibraryFolder nowhere(empty.Path().string());
@@ -363,6 +535,48 @@ TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
     }());
     EXPECT_FALSE(sub.isVisible());
     EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
+}
+
+// The open dialog as the user works it: the files of a folder selected in its list, then
+// its Open button. The dialog writes the selection into its name field, quotes included.
+TEST(OpenDialogTest, AcceptsSelectedNamesHoldingDoubleQuotes) {
+    TempFolder folder;
+    std::vector<std::string> wanted;
+    for (const char* name : {"a.txt", "b\"c.txt", "d.txt"}) {
+        wanted.push_back(folder.Write(name));
+    }
+    app::TOpenDialog dialog;
+    dialog.setDirectory(QString::fromStdString(folder.Path().string()));
+    dialog.show();
+    auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+    auto* nameField = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_TRUE(view != nullptr && nameField != nullptr && buttons != nullptr);
+    auto* files = static_cast<QFileSystemModel*>(view->model());
+    // The folder is read on another thread.
+    for (QDeadlineTimer deadline(10000);
+         files->rowCount(view->rootIndex()) < 3 && !deadline.hasExpired();) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    view->setFocus();
+    view->selectAll();
+    QApplication::processEvents();
+    ASSERT_TRUE(nameField->text().contains(QLatin1Char('"'))) << nameField->text().toStdString();
+    // A refusal may come as a message box: closed, so that the test goes on to fail.
+    QTimer::singleShot(3000, &dialog, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close();
+        }
+    });
+    buttons->button(QDialogButtonBox::Open)->click();
+
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    std::vector<std::string> chosen;
+    for (const QString& path : dialog.ChosenFiles()) {
+        chosen.push_back(path.toStdString());
+    }
+    EXPECT_THAT(chosen, UnorderedElementsAreArray(wanted));
 }
 
 }  // namespace
