@@ -136,14 +136,18 @@ class Extractor {
             *relative = platform::ExtractFileName(*relative);
         }
         if (member.IsDirectory()) {
+            // Without overwriting, a folder that is already there keeps its time and mode.
+            const bool keep = !request_.options.overwrite && Exists(target_.Folder() + *relative);
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
                 PrepareProblem(name, reason);
                 return;
             }
             // Permissions too come last: a read-only folder would refuse its own members.
-            folderTimes_.push_back(
-                {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+            if (!keep) {
+                folderTimes_.push_back(
+                    {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+            }
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
@@ -157,7 +161,8 @@ class Extractor {
             return;
         }
         if (Exists(*path) && !request_.options.overwrite) {
-            Problem(ARC_WARNING_SKIPPED, name, "kept the existing file (-m1 overwrites)");
+            Problem(ARC_WARNING_SKIPPED, name,
+                    "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
             return;
         }
         if (member.IsSymlink()) {

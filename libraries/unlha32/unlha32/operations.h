@@ -15,6 +15,8 @@ namespace zembrat::unlha32 {
 struct Context {
     common::ProgressReporter progress;
     common::OutputText output;
+    // Named in the line about a kept file: how the caller asks to overwrite.
+    std::string overwriteSwitch = "-m1";
 };
 
 // The result of a command that goes on after a member's failure: the first error wins

@@ -183,6 +183,41 @@ TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
     EXPECT_EQ(Library().Run("a \"" + archive_ + "\" /dev/null").code, ARC_ERROR_NOT_REGULAR);
 }
 
+// A symbolic link named for packing is its target's content, as other LHA tools take it; one
+// that leads nowhere fails by its own reason. Links met inside a folder stay links.
+TEST_F(PackTest, LinksNamedForPackingAreTheirTargetsContent) {
+    const std::string base = scratch_.Folder() + "base/";
+    ASSERT_EQ(symlink("top.txt", (base + "link.txt").c_str()), 0);
+    ASSERT_EQ(symlink("missing.txt", (base + "dangling.txt").c_str()), 0);
+    ASSERT_EQ(symlink("top.txt", (base + "sub/inner-link").c_str()), 0);
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + base + "\" link.txt sub").code, 0);
+    EXPECT_NE(Entries(archive_)[0].method, "-lhd-");
+    const std::string out = scratch_.Folder() + "out/";
+    auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(out + "link.txt"), "top");
+    EXPECT_FALSE(std::filesystem::is_symlink(out + "link.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(out + "sub/inner-link"));
+
+    const std::string other = scratch_.Folder() + "other.lzh";
+    result = Library().Run("a \"" + other + "\" \"" + base + "dangling.txt\"");
+    EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ);
+    EXPECT_THAT(result.text, HasSubstr("dangling.txt: the symbolic link leads nowhere"));
+    EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+// Files of proc report the size 0 and are read to their end all the same.
+TEST_F(PackTest, FilesWhoseSizeStatCannotTellAreReadToTheEnd) {
+    const std::string expected = ReadFile("/proc/version");
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(std::filesystem::file_size("/proc/version"), 0u);
+    auto result = Library().Run("a \"" + archive_ + "\" /proc/version");
+    ASSERT_EQ(result.code, 0) << result.text;
+    const std::string out = scratch_.Folder() + "out/";
+    ASSERT_EQ(Library().Run("x \"" + archive_ + "\" \"" + out + "\"").code, 0);
+    EXPECT_EQ(ReadFile(out + "version"), expected);
+}
+
 // A file past 4 GiB keeps its whole size (64-bit sizes in a level 2 header, even under -h1),
 // and its data checks out. The file is sparse: zeros that take no disk space and compress to
 // a few kilobytes.
