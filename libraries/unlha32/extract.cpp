@@ -124,7 +124,9 @@ class Extractor {
 
     void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
         std::string reason;
-        auto relative = common::SafeRelativePath(name, reason);
+        // Our own archives, and other Unix tools', say 'U': there '\\' and ':' are characters.
+        const auto rules = member.osId == 'U' ? common::NameRules::kUnix : common::NameRules::kDos;
+        auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
             Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;

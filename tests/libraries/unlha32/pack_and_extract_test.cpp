@@ -153,6 +153,32 @@ TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
     }
 }
 
+// Any name a Linux folder can hold comes back byte for byte through our own archives: '\\'
+// and ':' are characters in Unix names, and bytes valid in no code page stay those bytes
+// (their Unicode headers read them as Latin-1), at every header level.
+TEST_F(PackTest, EveryLinuxNameComesBackAsItWas) {
+    const std::vector<std::string> names = {"back\\slash.txt",     "a:b.txt",
+                                            "C:\\x.txt",           "dir\\/in.txt",
+                                            "caf\xE9.txt",         "\xFF\xE9\x41/x.txt",
+                                            "\xE6\x97\xA5\xE9.txt"};
+    for (const std::string& name : names) {
+        scratch_.Write("names/" + name, name);
+    }
+    for (const char* level : {"-h0", "-h1", "-h2"}) {
+        const std::string archive = scratch_.Folder() + level + ".lzh";
+        auto packed = Library().Run("a " + std::string(level) + " \"" + archive + "\" \"" +
+                                    scratch_.Folder() + "names/\" *");
+        ASSERT_EQ(packed.code, 0) << packed.text;
+        const std::string out = scratch_.Folder() + "out" + level + "/";
+        auto result = Library().Run("x \"" + archive + "\" \"" + out + "\"");
+        ASSERT_EQ(result.code, 0) << level << result.text;
+        EXPECT_EQ(Tree(out), Tree(scratch_.Folder() + "names/")) << level;
+        for (const std::string& name : names) {
+            EXPECT_EQ(ReadFile(out + name), name) << level << " " << name;
+        }
+    }
+}
+
 TEST_F(PackTest, ReadOnlyFoldersGetTheirModeAfterTheirMembers) {
     scratch_.Write("ro/locked/inside.txt", "inside");
     ASSERT_EQ(chmod((scratch_.Folder() + "ro/locked").c_str(), 0555), 0);
