@@ -2,14 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <functional>
 #include <thread>
-
-#include <map>
 
 #include "platform/messages.h"
 #include "unlha32_library.h"
@@ -36,8 +29,6 @@ class ProgressTest : public ::testing::Test {
     std::vector<Report> reports_;
     // Answer 1 (stop) to the report with this index; -1 never.
     int stopAt_ = -1;
-    // Called once, at the first update report.
-    std::function<void()> onUpdate_;
     platform::HiddenWindow window_{[this](platform::MessageId message, std::uintptr_t state,
                                           std::intptr_t record) -> std::intptr_t {
         if (message != platform::RegisterWindowMessage("wm_arcextract")) {
@@ -45,9 +36,6 @@ class ProgressTest : public ::testing::Test {
         }
         reports_.push_back({state, *reinterpret_cast<const EXTRACTINGINFOEX*>(record),
                             std::this_thread::get_id()});
-        if (state == ARC_PROGRESS_UPDATE && onUpdate_) {
-            std::exchange(onUpdate_, nullptr)();
-        }
         return static_cast<int>(reports_.size()) - 1 == stopAt_ ? 1 : 0;
     }};
     TempFolder scratch_;
@@ -122,42 +110,6 @@ TEST_F(ProgressTest, StoppingAnUpdateKeepsTheOldArchive) {
     EXPECT_EQ(Library().Run("a \"" + fresh + "\" \"" + scratch_.Folder() + "src/big.bin\"").code,
               ARC_ERROR_ABORTED);
     EXPECT_FALSE(std::filesystem::exists(fresh));
-}
-
-// A file that grows, shrinks or is rewritten while it is packed is never stored cut or torn:
-// the command fails with the reason, and neither a new archive nor a change to an old one
-// is left.
-TEST_F(ProgressTest, AFileThatChangesWhileItIsPackedFails) {
-    const std::string big = scratch_.Folder() + "src/big.bin";
-    const std::map<std::string, std::function<void()>> changes = {
-        {"grows", [&] { std::ofstream(big, std::ios::app) << "more"; }},
-        {"shrinks", [&] { ASSERT_EQ(truncate(big.c_str(), 1000), 0); }},
-        {"is rewritten",
-         [&] {
-             const int fd = open(big.c_str(), O_WRONLY);
-             ASSERT_EQ(pwrite(fd, "torn", 4, 200000), 4);
-             close(fd);
-         }},
-    };
-    const std::string old = scratch_.Folder() + "old.lzh";
-    ASSERT_EQ(Library().Run("a \"" + old + "\" \"" + scratch_.Folder() + "src/small.txt\"").code,
-              0);
-    const std::string oldBytes = ReadFile(old);
-    for (const auto& [what, change] : changes) {
-        for (const std::string& archive : {archive_, old}) {
-            scratch_.Write("src/big.bin", RandomBytes(300000, 5));
-            // An old time, so that a rewrite within the same clock tick still shows.
-            const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
-            ASSERT_EQ(utimensat(AT_FDCWD, big.c_str(), past, 0), 0);
-            onUpdate_ = change;
-            auto result = Library().Run("a \"" + archive + "\" \"" + big + "\"");
-            EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ) << what;
-            EXPECT_THAT(result.text, ::testing::HasSubstr("file changed while it was being read"))
-                << what;
-        }
-        EXPECT_FALSE(std::filesystem::exists(archive_)) << what;
-        EXPECT_EQ(ReadFile(old), oldBytes) << what;
-    }
 }
 
 // The owner window's procedure may touch a user interface: every report comes on the thread
