@@ -23,8 +23,13 @@ set_target_properties(zembrat_platform unlha32 PROPERTIES INSTALL_RPATH "$ORIGIN
 install(TARGETS zembrat_platform unlha32
     LIBRARY DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
     RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
-# The stub carries its own copy of everything it uses: no run path at all.
+# The stub carries its own copy of everything it uses: no run path at all. It is linked
+# stripped (every self-extracting file carries it); it is stripped again on installing, so
+# that the installed copy stays so whatever a packager's flags did to the build.
 install(TARGETS zembrat-sfx RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-all
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ZEMBRAT_INSTALL_PRIVATE_DIR}/zembrat-sfx\"
+    COMMAND_ERROR_IS_FATAL ANY)")
 
 set(zembrat_share ${CMAKE_CURRENT_LIST_DIR}/../share)
 install(FILES ${zembrat_share}/applications/zembrat.desktop DESTINATION share/applications)

@@ -65,6 +65,13 @@ std::string Latin1ToUtf8(std::string_view text) {
     return out;
 }
 
+// Bytes valid in no code page we know (a Linux name may be any bytes but '/'): stored as they
+// are, and read as Latin-1 in the Unicode name headers, so that other readers show something
+// sensible. Our reader takes that pair as the mark of such a name and gives the bytes back.
+StoredName InNoCodePage(std::string_view hostName) {
+    return {std::string(hostName), false, Latin1ToUtf8(hostName)};
+}
+
 // A name converted both ways must come back byte for byte, or the conversion loses it
 // (CP932 maps several Unicode characters to one code).
 std::optional<std::string> ConvertExactly(std::string_view text, const char* from, const char* to) {
@@ -134,9 +141,10 @@ StoredName EncodeStoredName(std::string_view hostName, platform::CodePage host) 
         return {std::string(hostName), false, {}};
     }
     if (host == platform::kCodePageShiftJis) {
-        // Not valid CP932 either: keep the bytes; nothing better is known about them.
-        return {std::string(hostName), false,
-                ConvertExactly(hostName, kCp932, kUtf8).value_or(std::string())};
+        if (auto utf8 = ConvertExactly(hostName, kCp932, kUtf8)) {
+            return {std::string(hostName), false, std::move(*utf8)};
+        }
+        return InNoCodePage(hostName);
     }
     // Readers take a Unix-made legacy name that is valid UTF-8 as UTF-8, so CP932 bytes that
     // happen to be valid UTF-8 (half-width kana "\xEF\xBE\x83\xEF\xBD\xBD" -> C3 BD,
@@ -147,8 +155,7 @@ StoredName EncodeStoredName(std::string_view hostName, platform::CodePage host) 
     if (IsValidUtf8(hostName)) {
         return {std::string(hostName), true, std::string(hostName)};
     }
-    // Bytes that are no UTF-8 (a Linux name may be any bytes): stored as they are.
-    return {std::string(hostName), false, {}};
+    return InNoCodePage(hostName);
 }
 
 std::string DecodeStoredName(std::string_view bytes, bool unicode, std::uint8_t osId,

@@ -19,15 +19,16 @@ namespace zembrat::common {
 
 namespace {
 
-// Parts between '/' and '\\'; under Shift-JIS the second byte of a double-byte character
-// (which may be 0x5C) never splits.
-std::vector<std::string_view> SplitParts(std::string_view path) {
+// Parts between '/' and, under the MS-DOS rules, '\\'; under Shift-JIS the second byte of a
+// double-byte character (which may be 0x5C) never splits.
+std::vector<std::string_view> SplitParts(std::string_view path, NameRules rules = NameRules::kDos) {
     const platform::CodePage codePage = platform::SystemCodePage();
+    const bool backslashSeparates = rules == NameRules::kDos;
     std::vector<std::string_view> parts;
     std::size_t start = 0;
     std::size_t i = 0;
     while (i <= path.size()) {
-        if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+        if (i == path.size() || path[i] == '/' || (backslashSeparates && path[i] == '\\')) {
             if (i > start) {
                 parts.push_back(path.substr(start, i - start));
             }
@@ -56,16 +57,18 @@ std::optional<std::string> RealPath(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason) {
-    if (!memberName.empty() && (memberName.front() == '/' || memberName.front() == '\\')) {
+std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason,
+                                            NameRules rules) {
+    if (!memberName.empty() &&
+        (memberName.front() == '/' || (rules == NameRules::kDos && memberName.front() == '\\'))) {
         reason = "absolute name";
         return std::nullopt;
     }
+    const auto parts = SplitParts(memberName, rules);
     std::string relative;
-    const auto parts = SplitParts(memberName);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::string_view part = parts[i];
-        if (i == 0 && IsDriveLetter(part)) {
+        if (i == 0 && rules == NameRules::kDos && IsDriveLetter(part)) {
             reason = "name with a drive letter";
             return std::nullopt;
         }
@@ -117,7 +120,7 @@ bool LinkTargetStaysInside(std::string_view linkRelativePath, std::string_view t
     if (target.empty() || target.front() == '/' || target.front() == '\\') {
         return false;
     }
-    auto parts = SplitParts(linkRelativePath);
+    auto parts = SplitParts(linkRelativePath, NameRules::kUnix);
     if (parts.empty()) {
         return false;
     }
@@ -186,7 +189,7 @@ std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePa
     if (realFolder_.empty() && !CreateFolder(reason)) {
         return std::nullopt;
     }
-    const auto parts = SplitParts(relativePath);
+    const auto parts = SplitParts(relativePath, NameRules::kUnix);
     std::string path = folder_;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         path += parts[i];

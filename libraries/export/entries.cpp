@@ -93,7 +93,8 @@ common::ProgressReporter CurrentReporter() {
 
 int Command(Backend& backend, const char* commandLine, char* output, std::uint32_t outputSize) {
     try {
-        Context context{CurrentReporter(), {}};
+        Context context;
+        context.progress = CurrentReporter();
         const int code = backend.RunCommand(commandLine ? commandLine : "", context);
         context.output.CopyTo(output, outputSize);
         return code;
@@ -181,7 +182,8 @@ int ExtractMem(Backend& backend, const char* commandLine, unsigned char* buffer,
         *written = 0;
     }
     try {
-        Context context{CurrentReporter(), {}};
+        Context context;
+        context.progress = CurrentReporter();
         MemoryResult result;
         const std::span<std::byte> target(reinterpret_cast<std::byte*>(buffer),
                                           buffer ? bufferSize : 0);

@@ -60,6 +60,13 @@ std::string AsString(std::span<const std::byte> data) {
     return std::string(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
+// Names from Unix hosts may hold '\\' and ':' as ordinary characters: their extended headers
+// separate folders by 0xFF (0xFFFF in the Unicode ones) alone. Level 0 headers and the base
+// name of level 1 have no other separator than '\\', whoever wrote them.
+bool FromUnix(const Member& m) {
+    return m.osId == 'U';
+}
+
 void ApplyExtended(unsigned type, std::span<const std::byte> data, std::size_t dataAt, Member& m,
                    Extras& extras) {
     switch (type) {
@@ -95,10 +102,10 @@ void ApplyExtended(unsigned type, std::span<const std::byte> data, std::size_t d
             }
             break;
         case 0x44:
-            extras.unicodeName = Utf16LeToUtf8(data);
+            extras.unicodeName = Utf16LeToUtf8(data, !FromUnix(m));
             break;
         case 0x45:
-            extras.unicodeFolder = Utf16LeToUtf8(data);
+            extras.unicodeFolder = Utf16LeToUtf8(data, !FromUnix(m));
             break;
         case 0x50:
             if (data.size() >= 2) {
@@ -179,8 +186,12 @@ void FinishPath(Member& m, const std::string& folder, const std::string& name,
     legacyPath.resize(std::min(legacyPath.size(), legacyPath.find('\0')));
     // A folder member may carry its Unicode folder alone, without an empty name header.
     if (extras.unicodeName || (extras.unicodeFolder && name.empty())) {
-        legacyPath = JoinPath(extras.unicodeFolder ? *extras.unicodeFolder : folder,
-                              extras.unicodeName.value_or(std::string()));
+        std::string unicodePath = JoinPath(extras.unicodeFolder ? *extras.unicodeFolder : folder,
+                                           extras.unicodeName.value_or(std::string()));
+        // A Unix name in no code page (any bytes but '/' make a Linux name): its bytes are
+        // the name, to be taken as they are, like a Unicode name.
+        auto bytes = FromUnix(m) ? BytesOfLatin1Pair(legacyPath, unicodePath) : std::nullopt;
+        legacyPath = bytes ? std::move(*bytes) : std::move(unicodePath);
         m.encoding = NameEncoding::kUtf8;
     }
     // Some Amiga writers store folders as empty -lh0- members named "folder/".
@@ -253,8 +264,10 @@ void ReadLevel0Or1(HeaderBytes& bytes, Member& m, int level) {
         }
         m.dataOffset = m.headerOffset + baseSize + extTotal;
     }
-    std::string path = SeparatorsToSlash(extras.hasName ? extras.name : stored);
-    FinishPath(m, SeparatorsToSlash(extras.folder), path, extras);
+    std::string path = extras.hasName && FromUnix(m)
+                           ? extras.name
+                           : SeparatorsToSlash(extras.hasName ? extras.name : stored);
+    FinishPath(m, SeparatorsToSlash(extras.folder, !FromUnix(m)), path, extras);
 }
 
 void ReadLevel2Or3(HeaderBytes& bytes, Member& m, int level) {
@@ -283,7 +296,8 @@ void ReadLevel2Or3(HeaderBytes& bytes, Member& m, int level) {
     std::uint64_t headerSize = std::max(total, chainEnd);
     CheckHeaderCrc(bytes.Need(headerSize).first(static_cast<std::size_t>(headerSize)), extras);
     m.dataOffset = m.headerOffset + headerSize;
-    FinishPath(m, SeparatorsToSlash(extras.folder), SeparatorsToSlash(extras.name), extras);
+    FinishPath(m, SeparatorsToSlash(extras.folder, !FromUnix(m)),
+               FromUnix(m) ? extras.name : SeparatorsToSlash(extras.name), extras);
 }
 
 }  // namespace

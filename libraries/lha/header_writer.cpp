@@ -146,8 +146,8 @@ std::vector<std::byte> EncodeLevel0Or1(const Member& m) {
     // folder in ext 0x02 as Unix writers do (and as some readers require).
     std::string folder, leaf;
     SplitPath(m, folder, leaf);
-    // Readers split a level 1 base name at 0x5C too; such a name goes to ext 0x01 instead.
-    bool nameInExtended = m.headerLevel == 1 && leaf.find('\\') != std::string::npos;
+    // Readers split a level 1 base name at 0x5C and 0xFF too; such a name goes to ext 0x01.
+    bool nameInExtended = m.headerLevel == 1 && leaf.find_first_of("\\\xFF") != std::string::npos;
     std::string name = m.headerLevel == 0 ? LegacyName(m) : nameInExtended ? std::string() : leaf;
     bool unixArea = m.headerLevel == 0 && m.osId == 'U';
     std::size_t baseSize = 24 + name.size() + (m.headerLevel == 1 ? 3 : 0) + (unixArea ? 12 : 0);

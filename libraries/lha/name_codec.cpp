@@ -34,12 +34,14 @@ void AppendUtf8(std::string& out, std::uint32_t code) {
 
 }  // namespace
 
-std::string SeparatorsToSlash(std::string_view stored) {
+std::string SeparatorsToSlash(std::string_view stored, bool backslashSeparates) {
     std::string out(stored);
     for (std::size_t i = 0; i < out.size(); ++i) {
         auto c = static_cast<unsigned char>(out[i]);
-        if (IsShiftJisLead(c) && i + 1 < out.size() &&
-            IsShiftJisTrail(static_cast<unsigned char>(out[i + 1]))) {
+        if (!backslashSeparates) {
+            out[i] = c == 0xFF ? '/' : out[i];
+        } else if (IsShiftJisLead(c) && i + 1 < out.size() &&
+                   IsShiftJisTrail(static_cast<unsigned char>(out[i + 1]))) {
             ++i;
         } else if (c == '\\' || c == 0xFF) {
             out[i] = '/';
@@ -48,12 +50,31 @@ std::string SeparatorsToSlash(std::string_view stored) {
     return out;
 }
 
-std::string Utf16LeToUtf8(std::span<const std::byte> text) {
+std::optional<std::string> BytesOfLatin1Pair(std::string_view legacy, std::string_view unicode) {
+    std::string bytes;
+    for (std::size_t i = 0; i < unicode.size(); ++i) {
+        const auto c = static_cast<unsigned char>(unicode[i]);
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < unicode.size()) {
+            bytes += static_cast<char>(((c & 0x03) << 6) | (unicode[++i] & 0x3F));
+        } else {
+            return std::nullopt;  // a character past U+00FF
+        }
+    }
+    // The legacy folder had 0xFF read as '/' already.
+    if (SeparatorsToSlash(bytes, false) != SeparatorsToSlash(legacy, false)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::string Utf16LeToUtf8(std::span<const std::byte> text, bool backslashSeparates) {
     std::string out;
     std::size_t units = text.size() / 2;
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t unit = U16(text, i * 2);
-        if (unit == 0xFFFF || unit == '\\') {
+        if (unit == 0xFFFF || (unit == '\\' && backslashSeparates)) {
             out.push_back('/');
             continue;
         }

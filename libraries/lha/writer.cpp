@@ -8,6 +8,7 @@
 #include "encoder.h"
 #include "header.h"
 #include "member_streams.h"
+#include "name_codec.h"
 #include "temp_spool.h"
 
 namespace zembrat::lha {
@@ -132,6 +133,13 @@ Member Prepare(const Member& header, const WriterOptions& options) {
     }
     Member m = header;
     m.headerLevel = options.headerLevel;
+    // Level 0 has no separator but '\\' (and 0xFF), and no Unicode name: a name that holds
+    // either as a character, or a name in no code page, gets a level 2 header.
+    if (m.headerLevel == 0 &&
+        (SeparatorsToSlash(m.path) != m.path ||
+         (!m.unicodePath.empty() && BytesOfLatin1Pair(m.path, m.unicodePath)))) {
+        m.headerLevel = 2;
+    }
     m.osId = options.osId;
     m.encoding = NameEncoding::kLegacy;
     m.compressedSize = m.originalSize = 0;

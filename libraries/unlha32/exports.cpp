@@ -49,6 +49,7 @@ class LhaCursor : public exports::ArchiveCursor {
 class LhaBackend : public exports::Backend {
   public:
     int RunCommand(std::string_view commandLine, Context& context) override {
+        context.overwriteSwitch = "-m1";
         return RunCommandLine(commandLine, context);
     }
 

@@ -13,6 +13,7 @@
 #include "platform/path.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
+#include "unlha32/mac_binary.h"
 #include "unlha32/operations.h"
 #include "unlha32/progress_meter.h"
 
@@ -52,6 +53,19 @@ void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::
     // Reported from the reader's callback, on this thread: out may be written from another.
     reader.Extract(out, meter.Callback());
     meter.Finish();
+}
+
+// Decodes the member as it is extracted: one from a Macintosh LHA tool as its data fork.
+void DecodeForExtraction(lha::Reader& reader, lha::OutputStream& out, const lha::Member& member,
+                         const std::string& source, const std::string& destination,
+                         Context& context) {
+    if (member.osId != 'm') {
+        DecodeWithProgress(reader, out, member, source, destination, context);
+        return;
+    }
+    MacBinaryFilter dataFork(out, member.originalSize);
+    DecodeWithProgress(reader, dataFork, member, source, destination, context);
+    dataFork.Finish();
 }
 
 struct FolderTime {
@@ -124,7 +138,9 @@ class Extractor {
 
     void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
         std::string reason;
-        auto relative = common::SafeRelativePath(name, reason);
+        // Our own archives, and other Unix tools', say 'U': there '\\' and ':' are characters.
+        const auto rules = member.osId == 'U' ? common::NameRules::kUnix : common::NameRules::kDos;
+        auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
             Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
@@ -136,14 +152,18 @@ class Extractor {
             *relative = platform::ExtractFileName(*relative);
         }
         if (member.IsDirectory()) {
+            // Without overwriting, a folder that is already there keeps its time and mode.
+            const bool keep = !request_.options.overwrite && Exists(target_.Folder() + *relative);
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
                 PrepareProblem(name, reason);
                 return;
             }
             // Permissions too come last: a read-only folder would refuse its own members.
-            folderTimes_.push_back(
-                {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+            if (!keep) {
+                folderTimes_.push_back(
+                    {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+            }
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
@@ -157,7 +177,8 @@ class Extractor {
             return;
         }
         if (Exists(*path) && !request_.options.overwrite) {
-            Problem(ARC_WARNING_SKIPPED, name, "kept the existing file (-m1 overwrites)");
+            Problem(ARC_WARNING_SKIPPED, name,
+                    "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
             return;
         }
         if (member.IsSymlink()) {
@@ -176,7 +197,7 @@ class Extractor {
         }
         FdOutput out(temporary.Fd());
         try {
-            DecodeWithProgress(reader, out, member, name, *path, context_);
+            DecodeForExtraction(reader, out, member, name, *path, context_);
         } catch (const lha::Error& error) {
             // Data errors end this member only; the next header is still where it was.
             if (error.Kind() == lha::ErrorKind::kFormat ||
@@ -302,7 +323,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
                 throw Failure(ARC_ERROR_UNKNOWN_METHOD, "unsupported method " + member->method);
             }
             BoundedOutput out(buffer);
-            DecodeWithProgress(archive.Reader(), out, *member, name, name, context);
+            DecodeForExtraction(archive.Reader(), out, *member, name, name, context);
             result.written = static_cast<std::uint32_t>(out.Stored());
             result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
             result.attributes = member->msdosAttributes;

@@ -22,6 +22,7 @@
 #include "unlha32/fd_stream.h"
 #include "unlha32/operations.h"
 #include "unlha32/progress_meter.h"
+#include "unlha32/source_file.h"
 
 namespace zembrat::unlha32 {
 
@@ -32,6 +33,7 @@ struct SourceEntry {
     std::string stored;  // the host name to store, '/' between folders
     struct stat info {};
     std::string linkTarget;
+    bool throughLink = false;  // a symbolic link named by the caller: its target's content
 };
 
 std::string Escaped(const std::string& name) {
@@ -104,7 +106,15 @@ class Collector {
         const std::string path = given.front() == '/' || base_.empty() ? given : base_ + given;
         struct stat info {};
         if (lstat(path.c_str(), &info) == 0) {
-            AddPath(path, StoredNameFor(given, path), info);
+            // A link named by the caller stands for what it leads to, as other LHA tools take
+            // it; links met inside folders or through masks are stored as links.
+            const bool throughLink = S_ISLNK(info.st_mode);
+            if (throughLink && stat(path.c_str(), &info) != 0) {
+                throw Failure(ARC_ERROR_CANNOT_READ, Escaped(path) +
+                                                         ": the symbolic link leads nowhere (" +
+                                                         std::strerror(errno) + ")");
+            }
+            AddPath(path, StoredNameFor(given, path), info, throughLink);
             return;
         }
         const std::string mask = platform::ExtractFileName(path);
@@ -155,11 +165,12 @@ class Collector {
         }
     }
 
-    void AddPath(const std::string& path, const std::string& stored, const struct stat& info) {
+    void AddPath(const std::string& path, const std::string& stored, const struct stat& info,
+                 bool throughLink = false) {
         if (!request_.options.excludes.empty() && MatchesAny(stored, request_.options.excludes)) {
             return;
         }
-        SourceEntry entry{platform::ExcludeTrailingDelimiter(path), stored, info, {}};
+        SourceEntry entry{platform::ExcludeTrailingDelimiter(path), stored, info, {}, throughLink};
         if (entry.path.empty()) {
             entry.path = "/";
         }
@@ -234,9 +245,11 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
         context.output.Line("added " + Escaped(entry.stored));
         return;
     }
-    // Opened without following links and without blocking, then checked again, so that a
-    // file swapped for a FIFO or device after the listing is never read.
-    UniqueFd fd(open(entry.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // Opened without following links (unless the caller named a link) and without blocking,
+    // then checked again, so that a file swapped for a FIFO or device after the listing is
+    // never read.
+    UniqueFd fd(open(entry.path.c_str(),
+                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | (entry.throughLink ? 0 : O_NOFOLLOW)));
     struct stat info {};
     if (!fd.Valid() || fstat(fd.Get(), &info) != 0) {
         throw Failure(ARC_ERROR_CANNOT_READ,
@@ -247,17 +260,17 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
                       Escaped(entry.path) + " is not a regular file or folder; refused");
     }
     fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    header.originalSize = size;
-
-    EXTRACTINGINFOEX record;
-    FillProgressRecord(header, entry.path, entry.stored, record);
-    ProgressMeter meter(context.progress, record);
-    // Seekable: the writer reads the file again for the stored fallback instead of keeping
-    // a copy of it.
-    lha::FileInput file(fd.Release());
     try {
-        writer.AddFile(header, file, size, meter.Callback());
+        // Seekable: the writer reads the file again for the stored fallback instead of
+        // keeping a copy of it.
+        SourceFile file(std::move(fd));
+        header.originalSize = file.Size();
+        EXTRACTINGINFOEX record;
+        FillProgressRecord(header, entry.path, entry.stored, record);
+        ProgressMeter meter(context.progress, record);
+        writer.AddFile(header, file.Input(), file.Size(), meter.Callback());
+        file.RequireUnchanged();
+        meter.Finish();
     } catch (const lha::Error& error) {
         // What the header level cannot carry, or no room for a copy of the input: otherwise
         // the input failed.
@@ -267,7 +280,6 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
                              : ARC_ERROR_CANNOT_READ;
         throw Failure(code, Escaped(entry.path) + ": " + error.what());
     }
-    meter.Finish();
     context.output.Line("added " + Escaped(entry.stored));
 }
 

@@ -1,14 +1,11 @@
 #include "archiver_api.h"
-#include "lha/archive.h"
-#include "unlha32/archive_source.h"
+#include "unlha32/guarded.h"
 #include "unlha32/operations.h"
-
-#include <new>
 
 namespace zembrat::unlha32 {
 
 int Execute(const Request& request, Context& context) {
-    try {
+    return Guarded(context, [&] {
         switch (request.command) {
             case 'a':
             case 'u':
@@ -31,22 +28,7 @@ int Execute(const Request& request, Context& context) {
             default:
                 throw Failure(ARC_ERROR_BAD_COMMAND, "unknown command");
         }
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const lha::Aborted&) {
-        context.output.FirstLine("stopped at the owner window's request");
-        return ARC_ERROR_ABORTED;
-    } catch (const lha::Error& error) {
-        context.output.FirstLine(error.what());
-        return ResultFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
-    }
+    });
 }
 
 int RunCommandLine(std::string_view commandLine, Context& context) {

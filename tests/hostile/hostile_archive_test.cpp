@@ -65,8 +65,10 @@ class HostileArchiveTest : public ::testing::Test {
     std::string bait_ = scratch_.Write("outside/keep.txt", "precious");
 };
 
+// In names from MS-DOS and Windows, '\\' is a delimiter and a drive letter a way out; a Unix
+// name holds both as characters, and lands inside as one file whatever it says.
 TEST_F(HostileArchiveTest, NamesThatLeaveAreRefusedAndTheRestExtracted) {
-    const std::vector<CraftedMember> members = {
+    std::vector<CraftedMember> members = {
         StoredFile("first.txt", "first"),
         StoredFile("..\\outside\\keep.txt", "overwritten", 0),  // backslashes climb too
         StoredFile("a\\..\\..\\outside\\keep.txt", "overwritten", 1),
@@ -76,15 +78,32 @@ TEST_F(HostileArchiveTest, NamesThatLeaveAreRefusedAndTheRestExtracted) {
         StoredFile("dir\\inner\\file.txt", "deep", 0),  // a backslash is a folder delimiter
         StoredFile("last.txt", "last"),
     };
-    const auto result = Extract(CraftArchive(members));
-    EXPECT_EQ(result.code, ARC_ERROR_UNSAFE_PATH) << result.text;
-    EXPECT_EQ(ReadFile(destination_ + "first.txt"), "first");
-    EXPECT_EQ(ReadFile(destination_ + "dir/inner/file.txt"), "deep");
-    EXPECT_EQ(ReadFile(destination_ + "last.txt"), "last");
-    EXPECT_THAT(Tree(destination_),
-                ::testing::ElementsAre("dir/", "dir/inner/", "dir/inner/file.txt", "first.txt",
-                                       "last.txt"));
-    ExpectNothingOutside();
+    // Level 0 headers without an extension area are MS-DOS ones; the Unix case is about the
+    // extended headers of level 2.
+    const struct {
+        std::uint8_t osId;
+        std::optional<int> level;
+        std::vector<std::string> tree;
+    } cases[] = {
+        {'M', std::nullopt, {"dir/", "dir/inner/", "dir/inner/file.txt", "first.txt", "last.txt"}},
+        {'U',
+         2,
+         {"..\\outside\\keep.txt", "C:\\outside\\keep.txt", "a\\..\\..\\outside\\keep.txt",
+          "c:keep.txt", "dir\\inner\\file.txt", "first.txt", "last.txt"}},
+    };
+    for (const auto& [osId, level, tree] : cases) {
+        std::filesystem::remove_all(destination_);
+        for (CraftedMember& member : members) {
+            member.osId = osId;
+            member.level = level.value_or(member.level);
+        }
+        const auto result = Extract(CraftArchive(members));
+        EXPECT_EQ(result.code, ARC_ERROR_UNSAFE_PATH) << result.text;
+        EXPECT_EQ(ReadFile(destination_ + "first.txt"), "first");
+        EXPECT_EQ(ReadFile(destination_ + "last.txt"), "last");
+        EXPECT_EQ(Tree(destination_), tree) << osId;
+        ExpectNothingOutside();
+    }
 }
 
 // An absolute stored name lands inside the destination with its leading delimiter dropped,

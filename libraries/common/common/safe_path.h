@@ -10,18 +10,24 @@
 
 namespace zembrat::common {
 
-// A member name as a relative path below the destination ('/' between parts, '\\' read as a
-// delimiter too, "." and empty parts dropped). Nothing, with the reason, for an absolute
-// name, a drive letter, a ".." part or a name that is empty once cleaned.
-std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason);
+// Which rules a member name follows: names from MS-DOS and Windows read '\\' as a delimiter
+// too and may start with a drive letter; Unix names hold '\\' and ':' as ordinary characters.
+enum class NameRules { kDos, kUnix };
+
+// A member name as a relative path below the destination ('/' between parts, "." and empty
+// parts dropped). Nothing, with the reason, for an absolute name, a drive letter, a ".." part
+// or a name that is empty once cleaned.
+std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason,
+                                            NameRules rules = NameRules::kDos);
 
 // The name with every control character (below 0x20, and 0x7F) written as \xNN, and in UTF-8
 // every C1 control (U+0080..U+009F) as \uNNNN, so that a name never moves the cursor or
 // rings a bell when it is printed.
 std::string EscapeControlCharacters(std::string_view name);
 
-// True when the link target, read from the folder (relative to the destination) that holds
-// the link, stays inside the destination. Absolute targets never do.
+// True when the link target, read from the folder (relative to the destination, '/' between
+// parts) that holds the link, stays inside the destination. Absolute targets never do; '\\'
+// in a target counts as a delimiter, which can only refuse more.
 bool LinkTargetStaysInside(std::string_view linkRelativePath, std::string_view target);
 
 // The destination folder of one extraction.
@@ -34,7 +40,8 @@ class ExtractionTarget {
     // Creates the destination folder itself when it is missing (with its parents).
     bool CreateFolder(std::string& reason);
 
-    // The full path for a relative name (from SafeRelativePath), after creating its missing
+    // The full path for a relative name (from SafeRelativePath: '/' between parts, any other
+    // byte part of a name), after creating its missing
     // folders. Fails when a folder on the way is a symbolic link made by this extraction,
     // a link that leads outside the destination, or not a folder; and when the name itself
     // is an existing folder and a file is wanted (wantFolder false).

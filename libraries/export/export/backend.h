@@ -22,6 +22,9 @@ namespace zembrat::exports {
 struct Context {
     common::ProgressReporter progress;
     common::OutputText output;
+    // Named in the line about a kept file: how the caller asks to overwrite (each library
+    // sets its own; the LHA library's self-extracting program says "-f").
+    std::string overwriteSwitch;
 };
 
 // The result of a command that goes on after a member's failure: the first error wins

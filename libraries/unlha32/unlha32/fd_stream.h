@@ -48,6 +48,11 @@ class UniqueFd {
     ~UniqueFd();
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        UniqueFd old(std::exchange(fd_, other.Release()));
+        return *this;
+    }
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
     // Hands the descriptor over to a new owner.

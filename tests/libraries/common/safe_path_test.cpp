@@ -11,15 +11,26 @@
 namespace zembrat::common {
 namespace {
 
-std::optional<std::string> Safe(std::string_view name) {
+std::optional<std::string> Safe(std::string_view name, NameRules rules = NameRules::kDos) {
     std::string reason;
-    return SafeRelativePath(name, reason);
+    return SafeRelativePath(name, reason, rules);
 }
 
 TEST(SafeRelativePath, RejectsEveryWayOut) {
     for (const char* name : {"/etc/passwd", "\\etc\\passwd", "../x", "a/../../x", "a/..",
                              "..\\..\\x", "C:/x", "c:x", "C:\\Windows\\x", "", ".", "./"}) {
         EXPECT_FALSE(Safe(name)) << name;
+    }
+    for (const char* name : {"/etc/passwd", "../x", "a/../../x", "", "./"}) {
+        EXPECT_FALSE(Safe(name, NameRules::kUnix)) << name;
+    }
+}
+
+// Unix names keep '\\' and ':' as characters; a name made of them never leaves the folder.
+TEST(SafeRelativePath, UnixNamesKeepBackslashAndColon) {
+    for (const char* name :
+         {"back\\slash.txt", "a:b.txt", "C:\\Windows\\x", "\\etc", "..\\..\\x", "dir/c:\\x"}) {
+        EXPECT_EQ(Safe(name, NameRules::kUnix), name) << name;
     }
 }
 
@@ -42,6 +53,8 @@ TEST(LinkTarget, StaysInsideOnlyWhenItCannotClimbOut) {
     EXPECT_FALSE(LinkTargetStaysInside("link", "/etc/passwd"));
     EXPECT_FALSE(LinkTargetStaysInside("link", ".."));
     EXPECT_FALSE(LinkTargetStaysInside("link", ""));
+    // The link's own path holds '/' alone: a '\\' in its name is no folder to climb from.
+    EXPECT_FALSE(LinkTargetStaysInside("a\\link", "../b.txt"));
 }
 
 class ExtractionTargetTest : public ::testing::Test {

@@ -15,6 +15,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Run {
     int status;
@@ -79,7 +80,8 @@ TEST_F(SfxTest, ExistingFilesKeptUnlessForcedAndFailuresReported) {
     scratch_.Write("here/readme.txt", "mine");
     auto run = Shell("'" + sfx_ + "' '" + here + "'");
     EXPECT_NE(run.status, 0);
-    EXPECT_THAT(run.output, HasSubstr("readme.txt"));
+    // The hint names the program's own switch.
+    EXPECT_THAT(run.output, HasSubstr("readme.txt: kept the existing file (-f overwrites)"));
     EXPECT_EQ(ReadFile(here + "readme.txt"), "mine");
     run = Shell("'" + sfx_ + "' -f '" + here + "'");
     EXPECT_EQ(run.status, 0) << run.output;
@@ -104,6 +106,18 @@ TEST_F(SfxTest, DamagedArchiveInsideFailsWithoutLeavingTheFile) {
     EXPECT_NE(run.status, 0);
     EXPECT_THAT(run.output, HasSubstr("readme.txt"));
     EXPECT_FALSE(std::filesystem::exists(out + "readme.txt"));
+}
+
+// Every self-extracting file carries the stub: it stays small, and needs nothing of ours
+// (the C++ runtime is linked in).
+TEST(SfxStub, StaysSmallAndNeedsOnlyTheCLibrary) {
+#ifdef ZEMBRAT_SFX_SIZE_LIMIT
+    EXPECT_LE(std::filesystem::file_size(ZEMBRAT_SFX_STUB_PATH), ZEMBRAT_SFX_SIZE_LIMIT);
+#endif
+    const auto needed = Shell("objdump -p '" ZEMBRAT_SFX_STUB_PATH "' | grep NEEDED");
+    EXPECT_THAT(needed.output, Not(HasSubstr("stdc++")));
+    EXPECT_THAT(needed.output, Not(HasSubstr("zembrat")));
+    EXPECT_THAT(needed.output, Not(HasSubstr("gcc_s")));
 }
 
 TEST_F(SfxTest, TheLhaReaderFindsTheArchiveByItsOwnSearchToo) {

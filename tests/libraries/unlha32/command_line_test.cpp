@@ -79,6 +79,43 @@ TEST(UtilityLines, ExtractionKeepsFoldersAndExistingFilesOnlyWithoutM) {
     EXPECT_THAT(Tree(flat), ElementsAre("a.txt", "b.txt"));
 }
 
+// The front end sends -m0 where it sends -m2 when the user did not ask to overwrite: every
+// existing file and folder stays as it was, each kept file gets its own line, and the result
+// is the warning alone.
+TEST(UtilityLines, MZeroKeepsEveryExistingFileWithOneLineEach) {
+    REQUIRE_LIBRARY();
+    TempFolder scratch;
+    for (const char* name : {"src/a.txt", "src/new.txt", "src/sub/b.txt", "src/sub/c.txt"}) {
+        scratch.Write(name, "new");
+    }
+    const std::string archive = scratch.Folder() + "a.lzh";
+    ASSERT_EQ(Library()
+                  .Run("a \"" + archive + "\" \"" + scratch.Folder() + "src/\" a.txt new.txt sub")
+                  .code,
+              0);
+    const std::string out = scratch.Folder() + "out/";
+    scratch.Write("out/a.txt", "old");
+    scratch.Write("out/sub/b.txt", "old");
+    ASSERT_EQ(chmod((out + "sub").c_str(), 0700), 0);
+
+    auto kept = Library().Run("x -+ -m0 -n1 -p1 -y1 -jse1 -jso1 -gw2  \"" + archive + "\" \"" +
+                              out + "\" ");
+    EXPECT_EQ(kept.code, ARC_WARNING_SKIPPED);
+    EXPECT_EQ(kept.text,
+              "a.txt: kept the existing file (-m1 overwrites)\n"
+              "extracted new.txt\n"
+              "extracted sub\n"
+              "sub/b.txt: kept the existing file (-m1 overwrites)\n"
+              "extracted sub/c.txt\n");
+    for (const char* name : {"a.txt", "sub/b.txt"}) {
+        EXPECT_EQ(ReadFile(out + name), "old") << name;
+    }
+    EXPECT_EQ(ReadFile(out + "sub/c.txt"), "new");
+    struct stat folder {};
+    ASSERT_EQ(stat((out + "sub").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+}
+
 TEST(OutputBuffer, UnknownSwitchGivesItsReasonAndNeverOverflows) {
     REQUIRE_LIBRARY();
     auto result = Library().Run("x -+ -q7 \"/tmp/none.lzh\" \"/tmp/\"");

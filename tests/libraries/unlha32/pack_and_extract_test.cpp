@@ -153,6 +153,32 @@ TEST_F(PackTest, EmptyOneByteRandomAndJapaneseNamesRoundTrip) {
     }
 }
 
+// Any name a Linux folder can hold comes back byte for byte through our own archives: '\\'
+// and ':' are characters in Unix names, and bytes valid in no code page stay those bytes
+// (their Unicode headers read them as Latin-1), at every header level.
+TEST_F(PackTest, EveryLinuxNameComesBackAsItWas) {
+    const std::vector<std::string> names = {"back\\slash.txt",     "a:b.txt",
+                                            "C:\\x.txt",           "dir\\/in.txt",
+                                            "caf\xE9.txt",         "\xFF\xE9\x41/x.txt",
+                                            "\xE6\x97\xA5\xE9.txt"};
+    for (const std::string& name : names) {
+        scratch_.Write("names/" + name, name);
+    }
+    for (const char* level : {"-h0", "-h1", "-h2"}) {
+        const std::string archive = scratch_.Folder() + level + ".lzh";
+        auto packed = Library().Run("a " + std::string(level) + " \"" + archive + "\" \"" +
+                                    scratch_.Folder() + "names/\" *");
+        ASSERT_EQ(packed.code, 0) << packed.text;
+        const std::string out = scratch_.Folder() + "out" + level + "/";
+        auto result = Library().Run("x \"" + archive + "\" \"" + out + "\"");
+        ASSERT_EQ(result.code, 0) << level << result.text;
+        EXPECT_EQ(Tree(out), Tree(scratch_.Folder() + "names/")) << level;
+        for (const std::string& name : names) {
+            EXPECT_EQ(ReadFile(out + name), name) << level << " " << name;
+        }
+    }
+}
+
 TEST_F(PackTest, ReadOnlyFoldersGetTheirModeAfterTheirMembers) {
     scratch_.Write("ro/locked/inside.txt", "inside");
     ASSERT_EQ(chmod((scratch_.Folder() + "ro/locked").c_str(), 0555), 0);
@@ -181,6 +207,41 @@ TEST_F(PackTest, OnlyRegularFilesAndFoldersAreRead) {
     EXPECT_EQ(Library().Run("a \"" + archive_ + "\" \"" + scratch_.Folder() + "base\"").code,
               ARC_ERROR_NOT_REGULAR);
     EXPECT_EQ(Library().Run("a \"" + archive_ + "\" /dev/null").code, ARC_ERROR_NOT_REGULAR);
+}
+
+// A symbolic link named for packing is its target's content, as other LHA tools take it; one
+// that leads nowhere fails by its own reason. Links met inside a folder stay links.
+TEST_F(PackTest, LinksNamedForPackingAreTheirTargetsContent) {
+    const std::string base = scratch_.Folder() + "base/";
+    ASSERT_EQ(symlink("top.txt", (base + "link.txt").c_str()), 0);
+    ASSERT_EQ(symlink("missing.txt", (base + "dangling.txt").c_str()), 0);
+    ASSERT_EQ(symlink("top.txt", (base + "sub/inner-link").c_str()), 0);
+    ASSERT_EQ(Library().Run("a \"" + archive_ + "\" \"" + base + "\" link.txt sub").code, 0);
+    EXPECT_NE(Entries(archive_)[0].method, "-lhd-");
+    const std::string out = scratch_.Folder() + "out/";
+    auto result = Library().Run("x \"" + archive_ + "\" \"" + out + "\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(out + "link.txt"), "top");
+    EXPECT_FALSE(std::filesystem::is_symlink(out + "link.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(out + "sub/inner-link"));
+
+    const std::string other = scratch_.Folder() + "other.lzh";
+    result = Library().Run("a \"" + other + "\" \"" + base + "dangling.txt\"");
+    EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ);
+    EXPECT_THAT(result.text, HasSubstr("dangling.txt: the symbolic link leads nowhere"));
+    EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+// Files of proc report the size 0 and are read to their end all the same.
+TEST_F(PackTest, FilesWhoseSizeStatCannotTellAreReadToTheEnd) {
+    const std::string expected = ReadFile("/proc/version");
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(std::filesystem::file_size("/proc/version"), 0u);
+    auto result = Library().Run("a \"" + archive_ + "\" /proc/version");
+    ASSERT_EQ(result.code, 0) << result.text;
+    const std::string out = scratch_.Folder() + "out/";
+    ASSERT_EQ(Library().Run("x \"" + archive_ + "\" \"" + out + "\"").code, 0);
+    EXPECT_EQ(ReadFile(out + "version"), expected);
 }
 
 // A file past 4 GiB keeps its whole size (64-bit sizes in a level 2 header, even under -h1),
