@@ -3,6 +3,7 @@
 # CMake into build/ and builds.
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
+            libarchive-dev libdeflate-dev zlib1g-dev unzip zip \
             lhasa jlha-utils 7zip libarchive-tools unar \
             qt6-base-dev fonts-ipafont-gothic
 BUILD    := build

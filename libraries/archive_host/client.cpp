@@ -1,0 +1,298 @@
+#include "archive_host/client.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace zembrat::archive_host {
+
+namespace {
+
+constexpr const char* kHelperName = "zembrat-archive-host";
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+class SpawnActions {
+  public:
+    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* Get() { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+  public:
+    SpawnAttributes() { posix_spawnattr_init(&attributes_); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    posix_spawnattr_t* Get() { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_;
+};
+
+}  // namespace
+
+std::string FindHelperProgram() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&FindHelperProgram), &info) == 0 || !info.dli_fname) {
+        return kHelperName;
+    }
+    std::string folder = info.dli_fname;
+    folder.erase(folder.find_last_of('/') + 1);
+    for (const std::string& candidate :
+         {folder + kHelperName, folder + "../lib/zembrat/" + kHelperName}) {
+        if (IsExecutableFile(candidate)) {
+            return candidate;
+        }
+    }
+    return folder + kHelperName;
+}
+
+ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format,
+                         const HostOptions& options)
+    : options_(options) {
+    const std::string helper =
+        options_.helperPath.empty() ? FindHelperProgram() : options_.helperPath;
+    Descriptor archive(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (archive.Get() < 0) {
+        throw HostError("cannot open the archive: " + std::string(std::strerror(errno)));
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        throw HostError("cannot create the helper's channel: " + std::string(std::strerror(errno)));
+    }
+    Descriptor mine(pair[0]);
+    Descriptor theirs(pair[1]);
+
+    // The helper talks on its standard input and output and reads the archive on descriptor 3;
+    // every other descriptor of ours is close-on-exec or closed by the helper at its start.
+    SpawnActions actions;
+    posix_spawn_file_actions_adddup2(actions.Get(), theirs.Get(), 0);
+    posix_spawn_file_actions_adddup2(actions.Get(), theirs.Get(), 1);
+    posix_spawn_file_actions_adddup2(actions.Get(), archive.Get(), 3);
+    posix_spawn_file_actions_addopen(actions.Get(), 2, "/dev/null", O_WRONLY, 0);
+    SpawnAttributes attributes;
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    posix_spawnattr_setsigmask(attributes.Get(), &none);
+    posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
+    posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const std::string memory = std::to_string(options_.memoryLimit);
+    const std::string cpu = std::to_string(options_.cpuSeconds);
+    std::string formatText(format);
+    std::vector<char*> argv = {const_cast<char*>(helper.c_str()),
+                               const_cast<char*>("--format"),
+                               formatText.data(),
+                               const_cast<char*>("--memory"),
+                               const_cast<char*>(memory.c_str()),
+                               const_cast<char*>("--cpu"),
+                               const_cast<char*>(cpu.c_str()),
+                               nullptr};
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawn(&pid, helper.c_str(), actions.Get(), attributes.Get(), argv.data(), environ);
+    if (spawned != 0) {
+        throw HostError("cannot start the helper " + helper + ": " + std::strerror(spawned));
+    }
+    pid_ = pid;
+    socket_ = mine.Release();
+}
+
+ArchiveHost::~ArchiveHost() {
+    Stop();
+}
+
+void ArchiveHost::Stop() {
+    if (socket_ >= 0) {
+        ::close(socket_);
+        socket_ = -1;
+    }
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+}
+
+std::string ArchiveHost::ExitReason() {
+    if (pid_ <= 0) {
+        return "the helper is gone";
+    }
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (done > 0 && WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        if (signal == SIGXCPU || signal == SIGKILL) {
+            return "the archive took more than the CPU time limit";
+        }
+        if (signal == SIGSEGV || signal == SIGABRT || signal == SIGBUS) {
+            return "the decoder failed on this archive (memory limit or crash)";
+        }
+        return std::string("the helper ended by signal ") + ::strsignal(signal);
+    }
+    if (done > 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        return "the helper failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    }
+    return "the helper ended early";
+}
+
+void ArchiveHost::Fail(const std::string& reason) {
+    broken_ = true;
+    brokenReason_ = reason;
+    Stop();
+    throw HostError(reason);
+}
+
+void ArchiveHost::Send(Command command) {
+    if (broken_) {
+        throw HostError(brokenReason_);
+    }
+    const char byte = static_cast<char>(command);
+    ssize_t sent;
+    while ((sent = ::send(socket_, &byte, 1, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    if (sent != 1) {
+        Fail(ExitReason());
+    }
+}
+
+bool ArchiveHost::ReadExactly(char* data, std::size_t size) {
+    using Clock = std::chrono::steady_clock;
+    while (size > 0) {
+        pollfd wait{socket_, POLLIN, 0};
+        const auto started = Clock::now();
+        const int ready = ::poll(&wait, 1, static_cast<int>(options_.answerTimeout.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready == 0 && Clock::now() - started >= options_.answerTimeout) {
+            Fail("the archive took more than " +
+                 std::to_string(options_.answerTimeout.count() / 1000) + " s without progress");
+        }
+        const ssize_t got = ::recv(socket_, data, size, 0);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+ArchiveHost::Frame ArchiveHost::Receive() {
+    char header[5];
+    if (!ReadExactly(header, sizeof header)) {
+        Fail(ExitReason());
+    }
+    std::uint32_t size = 0;
+    for (int i = 0; i < 4; ++i) {
+        size |= static_cast<std::uint32_t>(static_cast<unsigned char>(header[1 + i])) << (8 * i);
+    }
+    if (size > kMaxFramePayload) {
+        Fail("the helper sent a malformed answer");
+    }
+    Frame frame{static_cast<FrameType>(header[0]), std::string(size, '\0')};
+    if (!ReadExactly(frame.payload.data(), size)) {
+        Fail(ExitReason());
+    }
+    return frame;
+}
+
+std::optional<HostMember> ArchiveHost::Next() {
+    Send(Command::kNext);
+    Frame frame = Receive();
+    switch (frame.type) {
+        case FrameType::kMember:
+            if (auto member = DecodeMember(frame.payload)) {
+                return member;
+            }
+            break;
+        case FrameType::kEnd:
+            return std::nullopt;
+        case FrameType::kFatal:
+            Fail(frame.payload);
+        default:
+            break;
+    }
+    Fail("the helper sent a malformed answer");
+}
+
+void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink) {
+    Send(Command::kData);
+    for (;;) {
+        Frame frame = Receive();
+        switch (frame.type) {
+            case FrameType::kData:
+                try {
+                    sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
+                } catch (...) {
+                    // The helper is still sending this member: it cannot be asked for more.
+                    broken_ = true;
+                    brokenReason_ = "extraction stopped";
+                    Stop();
+                    throw;
+                }
+                break;
+            case FrameType::kDataEnd:
+                return;
+            case FrameType::kMemberError:
+                throw MemberError(frame.payload);
+            case FrameType::kFatal:
+                Fail(frame.payload);
+            default:
+                Fail("the helper sent a malformed answer");
+        }
+    }
+}
+
+}  // namespace zembrat::archive_host

@@ -1,0 +1,301 @@
+// zembrat-archive-host: parses one archive with libarchive on behalf of a library, under the
+// limits the library gives, and answers its commands (archive_host/protocol.h). The archive
+// is descriptor 3; commands arrive on standard input, answers leave on standard output. It
+// never writes a file.
+#include <archive.h>
+#include <archive_entry.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive_host/protocol.h"
+
+namespace {
+
+using namespace zembrat::archive_host;
+
+constexpr int kArchiveFd = 3;
+constexpr int kOutput = 1;
+// Consecutive damaged headers at one position before the archive is given up: the decoder
+// can report the same failure forever without moving on.
+constexpr int kMaxFailuresWithoutProgress = 3;
+constexpr int kMaxDamagedHeaders = 1000;
+
+struct Source {
+    int fd = kArchiveFd;
+    la_int64_t position = 0;
+    la_int64_t size = 0;
+    std::vector<char> buffer = std::vector<char>(64 * 1024);
+};
+
+la_ssize_t ReadSource(archive*, void* data, const void** block) {
+    auto* source = static_cast<Source*>(data);
+    ssize_t got;
+    while ((got = ::pread(source->fd, source->buffer.data(), source->buffer.size(),
+                          source->position)) < 0 &&
+           errno == EINTR) {
+    }
+    if (got < 0) {
+        return ARCHIVE_FATAL;
+    }
+    source->position += got;
+    *block = source->buffer.data();
+    return got;
+}
+
+la_int64_t SkipSource(archive*, void* data, la_int64_t request) {
+    auto* source = static_cast<Source*>(data);
+    const la_int64_t room = std::max<la_int64_t>(0, source->size - source->position);
+    const la_int64_t skipped = std::min(request, room);
+    source->position += skipped;
+    return skipped;
+}
+
+la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
+    auto* source = static_cast<Source*>(data);
+    la_int64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = source->position;
+    } else if (whence == SEEK_END) {
+        base = source->size;
+    }
+    const la_int64_t target = base + offset;
+    if (target < 0) {
+        return ARCHIVE_FATAL;
+    }
+    source->position = target;
+    return target;
+}
+
+bool SetUpFormat(archive* reader, std::string_view format) {
+    if (format == "zip") {
+        // The central directory where there is one; an archive without a usable one is read
+        // from its local headers (the seekable reader bids higher when it can work).
+        return archive_read_support_format_zip_seekable(reader) == ARCHIVE_OK &&
+               archive_read_support_format_zip_streamable(reader) == ARCHIVE_OK;
+    }
+    return false;
+}
+
+void ApplyLimits(unsigned long long memory, unsigned long long cpuSeconds) {
+    // Ends with the library's process, whatever happens to it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    const rlimit noFiles{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &noFiles);
+    const rlimit cpu{cpuSeconds, cpuSeconds + 1};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+#if !defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's shadow memory needs terabytes of address space; under it the CPU limit
+    // and the library's timeout still bound the helper.
+    const rlimit space{memory, memory};
+    ::setrlimit(RLIMIT_AS, &space);
+#else
+    (void)memory;
+#endif
+}
+
+std::string ErrorText(archive* reader, std::string_view fallback) {
+    const char* text = archive_error_string(reader);
+    std::string reason = text && *text ? std::string(text) : std::string(fallback);
+    while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back()))) {
+        reason.pop_back();
+    }
+    return reason;
+}
+
+HostMember Describe(archive* reader, archive_entry* entry) {
+    HostMember member;
+    if (const char* path = archive_entry_pathname(entry)) {
+        member.path = path;
+    }
+    switch (archive_entry_filetype(entry)) {
+        case AE_IFREG:
+            member.kind = MemberKind::kFile;
+            break;
+        case AE_IFDIR:
+            member.kind = MemberKind::kDirectory;
+            break;
+        case AE_IFLNK:
+            member.kind = MemberKind::kSymlink;
+            if (const char* target = archive_entry_symlink(entry)) {
+                member.linkTarget = target;
+            }
+            break;
+        default:
+            member.kind = MemberKind::kOther;
+            break;
+    }
+    if (archive_entry_size_is_set(entry)) {
+        member.size =
+            static_cast<std::uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry)));
+    }
+    if (archive_entry_mtime_is_set(entry)) {
+        member.mtime = archive_entry_mtime(entry);
+    }
+    member.mode = archive_entry_perm(entry);
+    member.encrypted =
+        archive_entry_is_encrypted(entry) != 0 || archive_entry_is_data_encrypted(entry) != 0;
+    if (const char* name = archive_format_name(reader)) {
+        member.formatName = name;
+    }
+    return member;
+}
+
+class Session {
+  public:
+    explicit Session(archive* reader) : reader_(reader) {}
+
+    // Answers one "next" command; false once the conversation is over.
+    bool Next() {
+        archive_entry* entry = nullptr;
+        const la_int64_t position = archive_read_header_position(reader_);
+        const int result = archive_read_next_header(reader_, &entry);
+        if (result == ARCHIVE_EOF) {
+            current_ = false;
+            return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
+        }
+        if (result == ARCHIVE_OK || result == ARCHIVE_WARN) {
+            failuresHere_ = 0;
+            member_ = Describe(reader_, entry);
+            current_ = true;
+            return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member_));
+        }
+        if (result == ARCHIVE_FAILED && entry != nullptr) {
+            failuresHere_ = position == lastFailure_ ? failuresHere_ + 1 : 1;
+            lastFailure_ = position;
+            if (failuresHere_ >= kMaxFailuresWithoutProgress) {
+                return Fatal("damaged archive: the same header fails again and again");
+            }
+            if (++damaged_ >= kMaxDamagedHeaders) {
+                return Fatal("damaged archive: too many damaged headers");
+            }
+            HostMember member = Describe(reader_, entry);
+            member.error = "damaged member header: " + ErrorText(reader_, "unreadable");
+            current_ = false;
+            return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member));
+        }
+        return Fatal("damaged archive: " + ErrorText(reader_, "unreadable header"));
+    }
+
+    // Answers one "data" command.
+    bool Data() {
+        if (!current_) {
+            return WriteFrame(kOutput, FrameType::kMemberError, "no member to read");
+        }
+        current_ = false;
+        if (member_.encrypted) {
+            return WriteFrame(kOutput, FrameType::kMemberError, "encrypted member, not supported");
+        }
+        std::vector<char> buffer(kDataFrameSize);
+        std::uint64_t total = 0;
+        for (;;) {
+            const la_ssize_t got = archive_read_data(reader_, buffer.data(), buffer.size());
+            if (got == 0) {
+                return WriteFrame(kOutput, FrameType::kDataEnd, std::string_view());
+            }
+            if (got < 0) {
+                // A warning after the data is an integrity failure (a bad CRC): the member is
+                // lost, the archive is not.
+                if (got == ARCHIVE_FATAL) {
+                    return Fatal("damaged archive: " + ErrorText(reader_, "unreadable data"));
+                }
+                return WriteFrame(kOutput, FrameType::kMemberError,
+                                  "damaged member: " + ErrorText(reader_, "unreadable data"));
+            }
+            total += static_cast<std::uint64_t>(got);
+            if (member_.size && total > *member_.size) {
+                return WriteFrame(kOutput, FrameType::kMemberError,
+                                  "damaged member: its data runs past its declared size");
+            }
+            if (!WriteFrame(kOutput, FrameType::kData,
+                            std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+                return false;
+            }
+        }
+    }
+
+    bool Fatal(const std::string& reason) {
+        WriteFrame(kOutput, FrameType::kFatal, reason);
+        return false;
+    }
+
+  private:
+    archive* reader_;
+    HostMember member_;
+    bool current_ = false;
+    la_int64_t lastFailure_ = -1;
+    int failuresHere_ = 0;
+    int damaged_ = 0;
+};
+
+struct ArchiveDeleter {
+    void operator()(archive* reader) const { archive_read_free(reader); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string format;
+    unsigned long long memory = 1024ull * 1024 * 1024;
+    unsigned long long cpuSeconds = 120;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string_view option = argv[i];
+        if (option == "--format") {
+            format = argv[i + 1];
+        } else if (option == "--memory") {
+            memory = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (option == "--cpu") {
+            cpuSeconds = std::strtoull(argv[i + 1], nullptr, 10);
+        }
+    }
+    ApplyLimits(memory, cpuSeconds);
+    ::close_range(kArchiveFd + 1, ~0U, 0);
+    // The decoder converts names by the locale: UTF-8 names stay UTF-8, others come as stored.
+    std::setlocale(LC_ALL, "C.UTF-8");
+
+    std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
+    Source source;
+    source.size = ::lseek(kArchiveFd, 0, SEEK_END);
+    if (!reader || source.size < 0 || !SetUpFormat(reader.get(), format)) {
+        WriteFrame(kOutput, FrameType::kFatal, "the helper cannot read this kind of archive");
+        return 2;
+    }
+    archive_read_set_callback_data(reader.get(), &source);
+    archive_read_set_read_callback(reader.get(), ReadSource);
+    archive_read_set_skip_callback(reader.get(), SkipSource);
+    archive_read_set_seek_callback(reader.get(), SeekSource);
+    Session session(reader.get());
+    if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
+        session.Fatal("not a readable archive: " + ErrorText(reader.get(), "unknown format"));
+        return 0;
+    }
+    char command;
+    for (;;) {
+        const ssize_t got = ::read(0, &command, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != 1) {
+            return 0;
+        }
+        const bool goOn = command == static_cast<char>(Command::kNext)   ? session.Next()
+                          : command == static_cast<char>(Command::kData) ? session.Data()
+                                                                         : false;
+        if (!goOn) {
+            return 0;
+        }
+    }
+}

@@ -1,0 +1,99 @@
+#include "common/name_encoding.h"
+#include "zip/zip.h"
+
+namespace zembrat::zip {
+
+namespace {
+
+// libarchive names a member's format "ZIP 2.0 (deflation)": the method is in the parentheses.
+std::string MethodOf(std::string_view formatName) {
+    const auto open = formatName.rfind('(');
+    const auto close = formatName.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+        return std::string(formatName);
+    }
+    return std::string(formatName.substr(open + 1, close - open - 1));
+}
+
+// The helper runs the decoder in a UTF-8 locale: names with the UTF-8 flag or a Unicode path
+// field come as UTF-8, others as stored. Those are CP932 unless they are valid UTF-8 (the
+// common name decoding, as for a Unix-made name), and Latin-1 when they are neither.
+std::string HostName(std::string_view stored) {
+    return common::DecodeStoredName(stored, false, 'U');
+}
+
+}  // namespace
+
+Reader::Reader(const std::string& archivePath, ReaderOptions options) try
+    : host_(archivePath, "zip", options.host) {
+} catch (const archive_host::HostError& error) {
+    throw Error(ErrorKind::kArchive, error.what());
+}
+
+Reader::~Reader() = default;
+
+std::optional<Member> Reader::Next() {
+    std::optional<archive_host::HostMember> next;
+    try {
+        next = host_.Next();
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+    current_.reset();
+    if (!next) {
+        return std::nullopt;
+    }
+    Member member;
+    member.name = HostName(next->path);
+    while (member.name.size() > 1 && member.name.back() == '/') {
+        member.name.pop_back();  // folders are named without their trailing '/'
+    }
+    member.kind = next->kind;
+    member.linkTarget = HostName(next->linkTarget);
+    member.size = next->size;
+    member.mtime = next->mtime;
+    member.mode = next->mode;
+    member.encrypted = next->encrypted;
+    member.method = MethodOf(next->formatName);
+    member.error = next->error;
+    if (member.kind == MemberKind::kSymlink && member.linkTarget.empty() && member.error.empty()) {
+        member.error = "damaged member: a symbolic link without a target";
+    }
+    current_ = member;
+    return member;
+}
+
+void Reader::Extract(DataSink& sink, const ProgressFn& progress) {
+    if (!current_) {
+        throw Error(ErrorKind::kMember, "no member to extract");
+    }
+    const Member member = *current_;
+    current_.reset();
+    if (!member.error.empty()) {
+        throw Error(ErrorKind::kMember, member.error);
+    }
+    if (member.encrypted) {
+        throw Error(ErrorKind::kMember, "encrypted member, not supported");
+    }
+    const std::uint64_t total = member.size.value_or(0);
+    std::uint64_t done = 0;
+    try {
+        host_.ReadData([&](std::span<const std::byte> data) {
+            done += data.size();
+            // The helper stops a member at its declared size; this holds even if it did not.
+            if (member.size && done > *member.size) {
+                throw Error(ErrorKind::kArchive, "member data runs past its declared size");
+            }
+            sink.Write(data);
+            if (progress && !progress(done, total)) {
+                throw Error(ErrorKind::kAborted, "stopped");
+            }
+        });
+    } catch (const archive_host::MemberError& error) {
+        throw Error(ErrorKind::kMember, error.what());
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+}
+
+}  // namespace zembrat::zip
