@@ -103,8 +103,10 @@ class Extractor {
             throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
         }
         std::size_t chosen = 0;
+        std::size_t seen = 0;
         try {
             while (auto member = reader.Next()) {
+                ++seen;
                 if (!Selected(member->name, request_.names)) {
                     continue;
                 }
@@ -120,6 +122,9 @@ class Extractor {
             throw;
         }
         ApplyFolderTimes();
+        if (seen == 0) {
+            RequireEmptyArchive();
+        }
         if (chosen == 0 && !request_.names.empty()) {
             outcome_.Note(ARC_ERROR_NO_FILES);
             context_.output.FirstLine("no member matches the names given");
@@ -132,6 +137,21 @@ class Extractor {
     }
 
   private:
+    // The decoder reads no member from an archive whose directory is damaged, as from an
+    // empty one: only a sound empty directory is taken for empty.
+    void RequireEmptyArchive() const {
+        try {
+            const zip::ExistingArchive archive(request_.archive);
+            if (archive.Members().empty()) {
+                return;
+            }
+        } catch (const zip::Error& error) {
+            throw Failure(ARC_ERROR_BROKEN_ARCHIVE,
+                          std::string(error.what()) + " (-FF on the zip side salvages it)");
+        }
+        throw Failure(ARC_ERROR_BROKEN_ARCHIVE, "damaged archive: no member could be read");
+    }
+
     void Problem(int code, const std::string& name, const std::string& what) {
         outcome_.Note(code);
         const std::string line = Escaped(name) + ": " + what;

@@ -3,16 +3,19 @@
 // directory is damaged but which starts with a local header is listed from its local headers
 // through the helper instead.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "archiver_api.h"
 #include "common/output_text.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
+#include "platform/system_folders.h"
 #include "zip32/operations.h"
 
 namespace zembrat::zip32 {
@@ -90,6 +93,79 @@ bool StartsWithLocalHeader(const std::string& path) {
     return local;
 }
 
+std::string Escaped(std::string_view name) {
+    return common::EscapeControlCharacters(name);
+}
+
+// A plausible local header at `at`: its signature, a known version and a name of sane length.
+bool LocalHeaderAt(std::string_view bytes, std::size_t at) {
+    if (at + 30 > bytes.size() || bytes.substr(at, 4) != std::string_view("PK\3\4", 4)) {
+        return false;
+    }
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+    const unsigned nameSize = byte(26) | (byte(27) << 8);
+    return byte(4) <= 63 && nameSize > 0 && nameSize <= 4096;
+}
+
+}  // namespace
+
+std::unique_ptr<common::TemporaryFile> LocalHeadersOnly(const std::string& archive) {
+    const int in = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (in < 0 || fstat(in, &info) != 0) {
+        throw Failure(ARC_ERROR_CANNOT_READ, "cannot open " + Escaped(archive));
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    std::string chunk(1 << 20, '\0');
+    auto readAt = [&](std::uint64_t offset, std::size_t length) {
+        const ssize_t got =
+            pread(in, chunk.data(), std::min(length, chunk.size()), static_cast<off_t>(offset));
+        return std::string_view(chunk.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
+    };
+    // The end record: the last one within the comment's reach of the end.
+    std::uint64_t end = size;
+    const std::uint64_t tailStart = size - std::min<std::uint64_t>(size, 0xFFFF + 22);
+    const std::string_view tail = readAt(tailStart, static_cast<std::size_t>(size - tailStart));
+    if (const auto found = tail.rfind(std::string_view("PK\5\6", 4));
+        found != std::string_view::npos) {
+        end = tailStart + found;
+    }
+    std::optional<std::uint64_t> start;
+    for (std::uint64_t offset = 0; !start && offset < end; offset += chunk.size() - 30) {
+        const std::string_view piece = readAt(offset, chunk.size());
+        for (std::size_t at = piece.find("PK"); at != std::string_view::npos && !start;
+             at = piece.find("PK", at + 1)) {
+            if (LocalHeaderAt(piece, at)) {
+                start = offset + at;
+            }
+        }
+        if (piece.size() < chunk.size()) {
+            break;
+        }
+    }
+    auto copy = std::make_unique<common::TemporaryFile>(platform::GetTempPath());
+    if (!start || !copy->Valid()) {
+        close(in);
+        throw Failure(
+            start ? ARC_ERROR_CANNOT_WRITE : ARC_ERROR_BROKEN_ARCHIVE,
+            start ? "cannot create a temporary file" : "damaged archive: no local header found");
+    }
+    for (std::uint64_t offset = *start; offset < end;) {
+        const std::string_view piece = readAt(
+            offset, static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, chunk.size())));
+        if (piece.empty() ||
+            write(copy->Fd(), piece.data(), piece.size()) != static_cast<ssize_t>(piece.size())) {
+            close(in);
+            throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot copy the archive's members");
+        }
+        offset += piece.size();
+    }
+    close(in);
+    return copy;
+}
+
+namespace {
+
 // Every member, from the directory or (damaged directory) from the local headers.
 std::vector<Entry> ReadEntries(const std::string& path) {
     std::vector<Entry> entries;
@@ -105,8 +181,21 @@ std::vector<Entry> ReadEntries(const std::string& path) {
             throw;
         }
     }
-    zip::Reader reader(path);
-    while (auto member = reader.Next()) {
+    const auto members = LocalHeadersOnly(path);
+    zip::Reader reader(ProcPath(members->Fd()));
+    for (;;) {
+        std::optional<zip::Member> member;
+        try {
+            member = reader.Next();
+        } catch (const zip::Error&) {
+            if (entries.empty()) {
+                throw;
+            }
+            break;  // the damaged directory after the last member
+        }
+        if (!member) {
+            break;
+        }
         entries.push_back({member->name, member->kind == zip::MemberKind::kDirectory,
                            member->size.value_or(0), 0, 0, member->mtime.value_or(0),
                            member->method.substr(0, 7)});
@@ -145,6 +234,8 @@ std::unique_ptr<exports::ArchiveCursor> OpenListing(const std::string& path) {
     try {
         return std::make_unique<ZipCursor>(ReadEntries(path));
     } catch (const zip::Error&) {
+        return nullptr;
+    } catch (const Failure&) {
         return nullptr;
     }
 }

@@ -32,10 +32,6 @@ std::string Escaped(std::string_view name) {
     return common::EscapeControlCharacters(name);
 }
 
-std::string ProcPath(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
-
 // "." and ".." parts and empty parts dropped; '/' between the rest.
 std::string CleanRelative(std::string_view path) {
     std::string out;
@@ -320,8 +316,8 @@ struct Source {
     std::unique_ptr<common::TemporaryFile> salvaged;  // -FF: the rebuilt copy it reads
 };
 
-// -FF: every member the decoder can still read (from the local headers when the directory is
-// damaged) into a new archive; members it cannot read are dropped and named.
+// -FF: every member the decoder can still read from the local headers into a new archive;
+// members it cannot read are dropped and named, and reading stops where the data ends.
 std::unique_ptr<common::TemporaryFile> Salvage(const Request& request, Context& context,
                                                Outcome& outcome) {
     const std::string folder = platform::ExtractFilePath(request.archive);
@@ -330,10 +326,22 @@ std::unique_ptr<common::TemporaryFile> Salvage(const Request& request, Context& 
         throw Failure(ARC_ERROR_CANNOT_WRITE,
                       std::string("cannot create a file: ") + std::strerror(errno));
     }
+    const auto members = LocalHeadersOnly(request.archive);
     zip::Writer writer(rebuilt->Fd(), {.level = request.options.level});
-    zip::Reader reader(request.archive);
+    zip::Reader reader(ProcPath(members->Fd()));
     std::size_t kept = 0;
-    while (auto member = reader.Next()) {
+    for (;;) {
+        std::optional<zip::Member> member;
+        try {
+            member = reader.Next();
+        } catch (const zip::Error& error) {
+            // Usually the damaged directory after the last member; named, not counted.
+            context.output.Line(std::string("salvage ends at: ") + error.what());
+            break;
+        }
+        if (!member) {
+            break;
+        }
         const zip::EntryInfo info{member->name, member->mtime.value_or(0), member->mode & 07777};
         try {
             if (member->kind == zip::MemberKind::kDirectory) {
@@ -347,7 +355,7 @@ std::unique_ptr<common::TemporaryFile> Salvage(const Request& request, Context& 
                     throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a temporary file");
                 }
                 struct Sink final : zip::DataSink {
-                    int fd;
+                    int fd = -1;
                     std::uint64_t size = 0;
                     void Write(std::span<const std::byte> data) override {
                         if (::write(fd, data.data(), data.size()) !=
@@ -370,6 +378,9 @@ std::unique_ptr<common::TemporaryFile> Salvage(const Request& request, Context& 
             outcome.Note(ARC_WARNING_SKIPPED);
             context.output.Line(Escaped(member->name) + ": dropped (" + error.what() + ")");
         }
+    }
+    if (kept == 0) {
+        throw Failure(ARC_ERROR_BROKEN_ARCHIVE, "no member left to salvage; archive unchanged");
     }
     writer.Finish();
     if (!request.options.quiet) {

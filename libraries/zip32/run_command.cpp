@@ -38,6 +38,10 @@ int Guarded(Context& context, Run run) {
 
 }  // namespace
 
+std::string ProcPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 int ResultFor(const zip::Error& error) {
     switch (error.Kind()) {
         case zip::ErrorKind::kIo:

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "common/safe_path.h"
 #include "export/backend.h"
 #include "zip/zip.h"
 #include "zip32/request.h"
@@ -30,9 +31,17 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
 
 // OpenArchive's listing; nothing when the file holds no ZIP archive.
 std::unique_ptr<exports::ArchiveCursor> OpenListing(const std::string& path);
+// The archive from its first local header up to its end record, in an unnamed file: without
+// an end record the decoder reads the members from their local headers, whatever the
+// directory says (listing and salvaging an archive whose directory is damaged).
+std::unique_ptr<common::TemporaryFile> LocalHeadersOnly(const std::string& archive);
+
 // CheckArchive: the directory is sound (depth 0-2); every member's data and CRC too (3 and
 // more). Self-extracting files are always accepted.
 bool CheckArchive(const std::string& path, int mode);
+
+// The file as a path, also for an unnamed temporary file.
+std::string ProcPath(int fd);
 
 // The result code for an engine error.
 int ResultFor(const zip::Error& error);
