@@ -20,6 +20,7 @@
 
 #include "archiver_api.h"
 #include "common/safe_path.h"
+#include "platform/code_page.h"
 #include "platform/path.h"
 #include "platform/system_folders.h"
 #include "zip32/operations.h"
@@ -51,6 +52,16 @@ std::string CleanRelative(std::string_view path) {
     return out;
 }
 
+// At most count whole characters of the host code page: a multi-byte one is never split.
+std::string FirstCharacters(const std::string& text, std::size_t count) {
+    const platform::CodePage codePage = platform::SystemCodePage();
+    std::size_t end = 0;
+    for (std::size_t taken = 0; taken < count && end < text.size(); ++taken) {
+        end += std::max<std::size_t>(1, platform::CharacterLength(text, end, codePage));
+    }
+    return text.substr(0, std::min(end, text.size()));
+}
+
 // An MS-DOS style name: upper case, 8.3 parts, no characters DOS refuses.
 std::string DosName(std::string_view name) {
     std::string out;
@@ -72,8 +83,8 @@ std::string DosName(std::string_view name) {
         std::string extension =
             dot == std::string::npos || dot == 0 ? std::string() : part.substr(dot + 1);
         std::erase(base, '.');
-        base = base.substr(0, 8);
-        extension = extension.substr(0, 3);
+        base = FirstCharacters(base, 8);
+        extension = FirstCharacters(extension, 3);
         if (!out.empty()) {
             out += '/';
         }
@@ -589,6 +600,10 @@ int Pack(const Request& request, Context& context) {
 int Adjust(const Request& request, Context& context) {
     // Nothing is added and the prefix stays (no -J): the members are copied behind it.
     const Request& rewrite = request;
+    if (access(request.archive.c_str(), F_OK) != 0) {
+        throw Failure(ARC_ERROR_NOT_ARCHIVE,
+                      "the file does not exist: " + Escaped(request.archive));
+    }
     std::unique_ptr<zip::ExistingArchive> probe;
     try {
         probe = std::make_unique<zip::ExistingArchive>(request.archive);

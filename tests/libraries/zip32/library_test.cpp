@@ -147,6 +147,55 @@ TEST_F(ZipLibraryTest, JunkedPathsAndEscapedNames) {
     EXPECT_THAT(Tree(destination_), ElementsAre("-dash[1].txt", "報告書.txt"));
 }
 
+struct Stored {
+    const char* switches;
+    std::vector<std::string> names;
+    std::vector<std::string> members;
+};
+
+TEST_F(ZipLibraryTest, SwitchesShapeWhatIsStored) {
+    scratch_.Write("src/folder/.hidden", "h");
+    scratch_.Write("src/long name+x.text", "l");
+    const Stored cases[] = {
+        {" -r", {"folder"}, {"folder/", "folder/sub/", "folder/sub/deep.bin", "folder/空/"}},
+        {" -r -S",
+         {"folder"},
+         {"folder/", "folder/.hidden", "folder/sub/", "folder/sub/deep.bin", "folder/空/"}},
+        {"", {"folder"}, {"folder/"}},  // without -r a folder is its own entry
+        {" -r -D -j", {"folder"}, {"deep.bin"}},
+        {" -D -k", {"long name+x.text", "文書/報告書.txt"}, {"LONG_NAM.TEX", "文書/報告書.TXT"}},
+        {" -D", {"*.txt"}, {"empty.txt"}},
+        {" -D -S", {".*"}, {}},  // "." and ".." are never names
+    };
+    for (const Stored& c : cases) {
+        SCOPED_TRACE(c.switches);
+        std::filesystem::remove(archive_);
+        std::string names;
+        for (const std::string& name : c.names) {
+            names += " " + Quoted(name);
+        }
+        const auto packed = Zip32j().Zip(std::string(c.switches) + " " + Quoted(archive_) + " " +
+                                         Quoted(source_) + names);
+        if (c.members.empty()) {
+            EXPECT_EQ(packed.code, ARC_ERROR_NO_FILES) << packed.text;
+            continue;
+        }
+        ASSERT_EQ(packed.code, 0) << packed.text;
+        EXPECT_EQ(Zip32j().Names(archive_), c.members);
+    }
+}
+
+TEST_F(ZipLibraryTest, NewestMemberTimeAndQuietOutput) {
+    const std::string file = scratch_.Write("src/old.txt", "old");
+    const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+    utimensat(AT_FDCWD, file.c_str(), old, 0);
+    const auto packed =
+        Zip32j().Zip(" -q -o -D " + Quoted(archive_) + " " + Quoted(source_) + " old.txt");
+    ASSERT_EQ(packed.code, 0);
+    EXPECT_EQ(packed.text, "");
+    EXPECT_EQ(std::filesystem::last_write_time(archive_), std::filesystem::last_write_time(file));
+}
+
 struct Change {
     const char* name;
     std::string line;  // before the archive

@@ -109,5 +109,33 @@ TEST_F(SelfExtractingTest, OwnerWindowSeesEachMemberAndCanStop) {
     Unzip32().killOwnerWindow(window.Handle());
 }
 
+TEST_F(SelfExtractingTest, PackingStoppedByTheOwnerWindowLeavesTheArchiveAsItWas) {
+    std::vector<EXTRACTINGINFOEX> reports;
+    int stopAt = -1;
+    platform::HiddenWindow window(
+        [&](platform::MessageId message, std::uintptr_t, std::intptr_t record) -> std::intptr_t {
+            if (message != platform::RegisterWindowMessage("wm_arcextract")) {
+                return 0;
+            }
+            reports.push_back(*reinterpret_cast<const EXTRACTINGINFOEX*>(record));
+            return static_cast<int>(reports.size()) - 1 == stopAt ? 1 : 0;
+        });
+    ASSERT_NE(Lmzip32().setOwnerWindow(window.Handle(), nullptr), 0);
+    const std::string big = scratch_.Write("src/big.bin", std::string(300000, 'b'));
+    const std::string before = ReadFile(archive_);
+    stopAt = 1;  // the report after big.bin's BEGIN
+    const auto stopped = Lmzip32().Zip("-ru " + Quoted(archive_) + " " + Quoted(big));
+    EXPECT_EQ(stopped.code, ARC_ERROR_ABORTED) << stopped.text;
+    EXPECT_TRUE(ReadFile(archive_) == before);
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_.Path())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".zembrat-"));
+    }
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(std::string(reports[0].source_file_name), big);
+    EXPECT_STREQ(reports[0].dest_file_name, "big.bin");
+    EXPECT_EQ(reports[0].file_size, 300000u);
+    Lmzip32().killOwnerWindow(window.Handle());
+}
+
 }  // namespace
 }  // namespace zembrat::zip32::testing
