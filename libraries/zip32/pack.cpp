@@ -139,9 +139,16 @@ class Collector {
     }
 
     void CollectName(const std::string& pattern) {
+        // A file that exists under the name as written is that one file, even with '*' or
+        // '?' in its name.
+        const std::string exact = *LiteralOf(pattern, true);
+        struct stat info {};
+        if (lstat(Located(exact).c_str(), &info) == 0) {
+            AddPath(Located(exact), StoredNameFor(exact, Located(exact)), info);
+            return;
+        }
         if (const auto literal = LiteralOf(pattern)) {
             const std::string path = Located(*literal);
-            struct stat info {};
             if (lstat(path.c_str(), &info) != 0) {
                 throw Failure(ARC_ERROR_CANNOT_READ,
                               "cannot find " + Escaped(path) + ": " + std::strerror(errno));
@@ -157,7 +164,6 @@ class Collector {
             platform::ExtractFilePath(StoredNameFor(pattern, folder + "x"));
         const std::size_t before = entries_.size();
         for (const std::string& name : FolderNames(folder.empty() ? std::string("./") : folder)) {
-            struct stat info {};
             const std::string found = (folder.empty() ? std::string() : folder) + name;
             if (fnmatch(mask.c_str(), name.c_str(), FNM_NOESCAPE | FNM_PERIOD) == 0 &&
                 lstat(found.c_str(), &info) == 0) {

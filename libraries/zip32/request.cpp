@@ -218,11 +218,11 @@ Request ParseZipLine(std::string_view line) {
     return request;
 }
 
-std::optional<std::string> LiteralOf(std::string_view pattern) {
+std::optional<std::string> LiteralOf(std::string_view pattern, bool wildcardsLiteral) {
     std::string literal;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char c = pattern[i];
-        if (c == '*' || c == '?') {
+        if ((c == '*' || c == '?') && !wildcardsLiteral) {
             return std::nullopt;
         }
         if (c == '[') {
@@ -233,7 +233,7 @@ std::optional<std::string> LiteralOf(std::string_view pattern) {
                 i += 2;
                 continue;
             }
-            if (pattern.find(']', i + 1) != std::string_view::npos) {
+            if (pattern.find(']', i + 1) != std::string_view::npos && !wildcardsLiteral) {
                 return std::nullopt;
             }
         }

@@ -63,8 +63,9 @@ class Failure : public std::runtime_error {
 Request ParseUnzipLine(std::string_view line, bool memory);
 Request ParseZipLine(std::string_view line);
 
-// The literal a pattern stands for, when it has no wildcard ("[-]a[[]1].txt" is "-a[1].txt").
-std::optional<std::string> LiteralOf(std::string_view pattern);
+// The literal a pattern stands for, when it has no wildcard ("[-]a[[]1].txt" is "-a[1].txt");
+// with wildcardsLiteral, every pattern: '*', '?' and other brackets stand for themselves.
+std::optional<std::string> LiteralOf(std::string_view pattern, bool wildcardsLiteral = false);
 // Whether a member name is selected by one of the patterns (none selects everything); a
 // pattern naming a folder selects everything in it. Letter case counts.
 bool Selected(std::string_view name, const std::vector<std::string>& patterns);

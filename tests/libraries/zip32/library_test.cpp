@@ -156,6 +156,8 @@ struct Stored {
 TEST_F(ZipLibraryTest, SwitchesShapeWhatIsStored) {
     scratch_.Write("src/folder/.hidden", "h");
     scratch_.Write("src/long name+x.text", "l");
+    scratch_.Write("src/star*.txt", "*");
+    scratch_.Write("src/stars.txt", "s");
     const Stored cases[] = {
         {" -r", {"folder"}, {"folder/", "folder/sub/", "folder/sub/deep.bin", "folder/空/"}},
         {" -r -S",
@@ -164,7 +166,9 @@ TEST_F(ZipLibraryTest, SwitchesShapeWhatIsStored) {
         {"", {"folder"}, {"folder/"}},  // without -r a folder is its own entry
         {" -r -D -j", {"folder"}, {"deep.bin"}},
         {" -D -k", {"long name+x.text", "文書/報告書.txt"}, {"LONG_NAM.TEX", "文書/報告書.TXT"}},
-        {" -D", {"*.txt"}, {"empty.txt"}},
+        {" -D", {"*.txt"}, {"empty.txt", "star*.txt", "stars.txt"}},
+        {" -D", {"star*.txt"}, {"star*.txt"}},  // a name that exists is never a pattern
+        {" -D", {"sta?s.txt"}, {"stars.txt"}},
         {" -D -S", {".*"}, {}},  // "." and ".." are never names
     };
     for (const Stored& c : cases) {
