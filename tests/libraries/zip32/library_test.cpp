@@ -92,6 +92,16 @@ TEST_F(ZipLibraryTest, RoundTripThroughEachLibrary) {
         EXPECT_THAT(c.packer().Names(archive_, "*.txt"),
                     UnorderedElementsAre("文書/報告書.txt", "empty.txt"));
         EXPECT_NE(c.packer().checkArchive(archive_.c_str(), ARC_CHECK_FULL), 0);
+        // The lower-case "UnzipGetWriteTimeEx": the file's time, in 100 ns since 1601.
+        const HARC handle = c.packer().openArchive(0, archive_.c_str(), 0);
+        ARCHIVE_ENTRY_RECORD record{};
+        std::uint64_t written = 0;
+        ASSERT_EQ(c.packer().findFirst(handle, "empty.txt", &record), 0);
+        ASSERT_NE(c.packer().getWriteTime(handle, &written), 0);
+        struct stat info {};
+        stat((source_ + "empty.txt").c_str(), &info);
+        EXPECT_EQ(written, (static_cast<std::uint64_t>(info.st_mtime) + 11644473600ull) * 10000000);
+        c.packer().closeArchive(handle);
 
         const auto extracted =
             c.reader().Unzip("-x --i " + Quoted(archive_) + " " + Quoted(destination_));
@@ -106,13 +116,13 @@ TEST_F(ZipLibraryTest, RoundTripThroughEachLibrary) {
 
         // ExtractMem: the member named (with the driver's escapes), into the buffer.
         std::string buffer(64, '\0');
-        std::uint32_t written = 0;
+        std::uint32_t copied = 0;
         EXPECT_EQ(
             c.reader().extractMem(0, (" --i " + Quoted(archive_) + " \"文書/報告書.txt\"").c_str(),
                                   reinterpret_cast<unsigned char*>(buffer.data()), 64, nullptr,
-                                  nullptr, &written),
+                                  nullptr, &copied),
             0);
-        EXPECT_EQ(buffer.substr(0, written), "報告の本文\n");
+        EXPECT_EQ(buffer.substr(0, copied), "報告の本文\n");
     }
 }
 
