@@ -1,7 +1,10 @@
 # The installed tree:
 #   bin/zembrat, bin/zembrat-cli                      the programs
 #   lib/zembrat/libunlha32.so, libzembrat_platform.so the libraries they load
-#   lib/zembrat/zembrat-sfx                           the self-extracting stub
+#   lib/zembrat/libunzip32.so, libzip32j.so, liblmzip32.so  the ZIP libraries
+#   lib/zembrat/zembrat-archive-host                  the helper the ZIP libraries read with
+#   lib/zembrat/zembrat-sfx                           the self-extracting stub for LHA
+#   lib/zembrat/sfx32gui.dat, sfx16.dat               the self-extracting stub for ZIP
 #   share/applications, share/icons, share/man/man1, share/doc/zembrat
 # The platform layer looks for an archiver library (and for the stub) in the program's own
 # folder first and then in its ../lib/zembrat/, so the tree works wherever it is put: the
@@ -19,8 +22,9 @@ set_target_properties(${zembrat_programs} PROPERTIES
     INSTALL_RPATH "$ORIGIN/../${ZEMBRAT_INSTALL_PRIVATE_DIR}")
 install(TARGETS ${zembrat_programs} RUNTIME DESTINATION bin)
 
-set_target_properties(zembrat_platform unlha32 PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS zembrat_platform unlha32
+set(zembrat_libraries zembrat_platform unlha32 unzip32 zip32j lmzip32 zembrat-archive-host)
+set_target_properties(${zembrat_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS ${zembrat_libraries}
     LIBRARY DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
     RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
 # The stub carries its own copy of everything it uses: no run path at all. It is linked
@@ -30,6 +34,11 @@ install(TARGETS zembrat-sfx RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
 install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-all
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ZEMBRAT_INSTALL_PRIVATE_DIR}/zembrat-sfx\"
     COMMAND_ERROR_IS_FATAL ANY)")
+# One ZIP stub under the two names the ZIP driver searches for.
+foreach(stub sfx32gui.dat sfx16.dat)
+    install(PROGRAMS $<TARGET_FILE:zembrat-zipsfx> DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
+            RENAME ${stub})
+endforeach()
 
 set(zembrat_share ${CMAKE_CURRENT_LIST_DIR}/../share)
 install(FILES ${zembrat_share}/applications/zembrat.desktop DESTINATION share/applications)

@@ -167,6 +167,7 @@ struct CopiedMember {
     ExistingMember info;
     std::uint64_t start = 0;   // the local header, in the file
     std::uint64_t length = 0;  // header, data and data descriptor
+    std::uint64_t dataStart = 0;
 };
 
 std::int64_t DosToUnix(std::uint16_t date, std::uint16_t time) {
@@ -246,6 +247,11 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, CopiedMember&
     info.compressedSize = c.compressedSize;
     info.crc = c.crc;
     info.mtime = unixTime.value_or(DosToUnix(c.dosDate, c.dosTime));
+    info.method = c.method;
+    info.encrypted = (c.flags & 1u) != 0;
+    if ((c.versionMadeBy >> 8) == (kMadeByUnix >> 8)) {
+        info.unixMode = c.externalAttributes >> 16;
+    }
     return next;
 }
 
@@ -268,6 +274,7 @@ void Locate(const ArchiveFile& file, const Directory& directory, CopiedMember& m
                      zip64 = zip64 || id == kExtraZip64;
                  });
     std::uint64_t length = kLocalHeaderSize + nameSize + extraSize;
+    member.dataStart = member.start + length;
     if (c.compressedSize > directory.start - std::min(directory.start, member.start + length)) {
         Damaged("a member's data runs into the central directory");
     }
@@ -290,6 +297,7 @@ struct ExistingArchive::State {
     ArchiveFile file;
     std::vector<CopiedMember> members;
     std::vector<ExistingMember> infos;
+    std::uint64_t archiveStart = 0;
 
     explicit State(const std::string& path) : file(path) {}
 };
@@ -315,6 +323,7 @@ ExistingArchive::ExistingArchive(const std::string& path) : state_(std::make_uni
             Damaged("two members share the same bytes");
         }
     }
+    state_->archiveStart = ranges.empty() ? directory.start : ranges.front().first;
     for (const CopiedMember& member : state_->members) {
         state_->infos.push_back(member.info);
     }
@@ -330,18 +339,34 @@ const CentralEntry& ExistingArchive::Central(std::size_t index) const {
     return state_->members.at(index).central;
 }
 
-void ExistingArchive::CopyRaw(std::size_t index,
-                              const std::function<void(std::span<const std::byte>)>& out) const {
-    const CopiedMember& member = state_->members.at(index);
+std::uint64_t ExistingArchive::ArchiveStart() const {
+    return state_->archiveStart;
+}
+
+void ExistingArchive::StreamRange(
+    std::uint64_t start, std::uint64_t length,
+    const std::function<void(std::span<const std::byte>)>& out) const {
     std::vector<std::byte> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(member.length, 1 << 20)));
-    for (std::uint64_t done = 0; done < member.length;) {
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, 1 << 20)));
+    for (std::uint64_t done = 0; done < length;) {
         const auto piece = std::span(buffer).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), member.length - done)));
-        state_->file.ReadInto(member.start + done, piece);
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done)));
+        state_->file.ReadInto(start + done, piece);
         out(piece);
         done += piece.size();
     }
+}
+
+void ExistingArchive::CopyRaw(std::size_t index,
+                              const std::function<void(std::span<const std::byte>)>& out) const {
+    const CopiedMember& member = state_->members.at(index);
+    StreamRange(member.start, member.length, out);
+}
+
+void ExistingArchive::ReadData(std::size_t index,
+                               const std::function<void(std::span<const std::byte>)>& out) const {
+    const CopiedMember& member = state_->members.at(index);
+    StreamRange(member.dataStart, member.central.compressedSize, out);
 }
 
 }  // namespace zembrat::zip

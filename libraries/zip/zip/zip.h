@@ -152,6 +152,10 @@ struct ExistingMember {
     std::uint32_t crc = 0;
     // Seconds since 1970 UTC: the extended timestamp, else the MS-DOS time read as local time.
     std::int64_t mtime = 0;
+    std::uint16_t method = 0;  // 0 stored, 8 deflate, ...
+    bool encrypted = false;
+    // Unix type and permission bits when the member was made on Unix, else 0.
+    std::uint32_t unixMode = 0;
 };
 
 // An existing archive's central directory, read by our own bounded parser (nothing is
@@ -169,6 +173,12 @@ class ExistingArchive {
     ExistingArchive& operator=(const ExistingArchive&) = delete;
 
     const std::vector<ExistingMember>& Members() const;
+    // Where the archive starts in the file: its first member's local header (the directory
+    // when it has none). What lies before is a self-extracting program or other prefix.
+    std::uint64_t ArchiveStart() const;
+    // Streams a member's data as stored (compressed, without headers).
+    void ReadData(std::size_t index,
+                  const std::function<void(std::span<const std::byte>)>& out) const;
 
   private:
     friend class Writer;
@@ -176,6 +186,8 @@ class ExistingArchive {
     // Streams the member's local header, data and data descriptor as they are.
     void CopyRaw(std::size_t index,
                  const std::function<void(std::span<const std::byte>)>& out) const;
+    void StreamRange(std::uint64_t start, std::uint64_t length,
+                     const std::function<void(std::span<const std::byte>)>& out) const;
 
     struct State;
     std::unique_ptr<State> state_;

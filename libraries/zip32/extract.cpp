@@ -1,0 +1,363 @@
+// -x, -t and ExtractMem: members out of an archive through the engine's reader (the decoder
+// runs in the helper process), never outside the destination and never half-written under a
+// final name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "archiver_api.h"
+#include "common/safe_path.h"
+#include "platform/path.h"
+#include "zip32/operations.h"
+
+namespace zembrat::zip32 {
+
+namespace {
+
+using zip::MemberKind;
+
+std::string Escaped(std::string_view name) {
+    return common::EscapeControlCharacters(name);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+class FdSink final : public zip::DataSink {
+  public:
+    explicit FdSink(int fd) : fd_(fd) {}
+    void Write(std::span<const std::byte> data) override {
+        while (!data.empty()) {
+            const ssize_t wrote = ::write(fd_, data.data(), data.size());
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                throw Failure(ARC_ERROR_CANNOT_WRITE,
+                              std::string("cannot write: ") + std::strerror(errno));
+            }
+            data = data.subspan(static_cast<std::size_t>(wrote));
+        }
+    }
+
+  private:
+    int fd_;
+};
+
+class NullSink final : public zip::DataSink {
+  public:
+    void Write(std::span<const std::byte>) override {}
+};
+
+// Keeps what fits in the caller's buffer and counts the rest.
+class BufferSink final : public zip::DataSink {
+  public:
+    explicit BufferSink(std::span<std::byte> buffer) : buffer_(buffer) {}
+    void Write(std::span<const std::byte> data) override {
+        const std::size_t room = buffer_.size() - stored_;
+        const std::size_t take = std::min(room, data.size());
+        std::memcpy(buffer_.data() + stored_, data.data(), take);
+        stored_ += take;
+        total_ += data.size();
+    }
+    std::size_t Stored() const { return stored_; }
+    std::uint64_t Total() const { return total_; }
+
+  private:
+    std::span<std::byte> buffer_;
+    std::size_t stored_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+timespec AtSecond(std::int64_t seconds) {
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(seconds);
+    return time;
+}
+
+struct FolderTime {
+    std::string path;
+    std::int64_t mtime;
+    unsigned mode;
+};
+
+class Extractor {
+  public:
+    Extractor(const Request& request, Context& context)
+        : request_(request),
+          context_(context),
+          testOnly_(request.command == Command::kTest),
+          target_(request.folder.empty() ? std::string("./") : request.folder),
+          umask_(common::ProcessUmask()) {}
+
+    int Run() {
+        zip::Reader reader(request_.archive);
+        std::string reason;
+        if (!testOnly_ && !target_.CreateFolder(reason)) {
+            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
+        }
+        std::size_t chosen = 0;
+        std::size_t seen = 0;
+        try {
+            while (auto member = reader.Next()) {
+                ++seen;
+                if (!Selected(member->name, request_.names)) {
+                    continue;
+                }
+                ++chosen;
+                if (testOnly_) {
+                    TestOne(reader, *member);
+                } else {
+                    ExtractOne(reader, *member);
+                }
+            }
+        } catch (...) {
+            ApplyFolderTimes();
+            throw;
+        }
+        ApplyFolderTimes();
+        if (seen == 0) {
+            RequireEmptyArchive();
+        }
+        if (chosen == 0 && !request_.names.empty()) {
+            outcome_.Note(ARC_ERROR_NO_FILES);
+            context_.output.FirstLine("no member matches the names given");
+        } else if (testOnly_ && outcome_.Code() == 0) {
+            context_.output.Line(std::to_string(chosen) + " members tested, no errors");
+        } else if (testOnly_) {
+            context_.output.FirstLine("the archive has damaged members");
+        }
+        return outcome_.Code();
+    }
+
+  private:
+    // The decoder reads no member from an archive whose directory is damaged, as from an
+    // empty one: only a sound empty directory is taken for empty.
+    void RequireEmptyArchive() const {
+        try {
+            const zip::ExistingArchive archive(request_.archive);
+            if (archive.Members().empty()) {
+                return;
+            }
+        } catch (const zip::Error& error) {
+            throw Failure(ARC_ERROR_BROKEN_ARCHIVE,
+                          std::string(error.what()) + " (-FF on the zip side salvages it)");
+        }
+        throw Failure(ARC_ERROR_BROKEN_ARCHIVE, "damaged archive: no member could be read");
+    }
+
+    void Problem(int code, const std::string& name, const std::string& what) {
+        outcome_.Note(code);
+        const std::string line = Escaped(name) + ": " + what;
+        if (code == ARC_WARNING_SKIPPED || firstProblemWritten_) {
+            context_.output.Line(line);
+        } else {
+            context_.output.FirstLine(line);
+            firstProblemWritten_ = true;
+        }
+    }
+
+    void Say(const std::string& line) {
+        if (!request_.options.quiet) {
+            context_.output.Line(line);
+        }
+    }
+
+    // Decodes the current member into sink; false (the problem noted) when this member fails.
+    bool Decode(zip::Reader& reader, const zip::Member& member, zip::DataSink& sink,
+                const std::string& destination) {
+        if (member.encrypted) {
+            Problem(ARC_ERROR_UNKNOWN_METHOD, member.name, "encrypted member, not supported");
+            return false;
+        }
+        ProgressMeter meter(context_.progress, member.name, destination, member.size.value_or(0),
+                            member.mtime.value_or(0));
+        try {
+            reader.Extract(sink, meter.Callback());
+        } catch (const zip::Error& error) {
+            if (error.Kind() != zip::ErrorKind::kMember) {
+                throw;
+            }
+            Problem(ARC_ERROR_CRC, member.name, error.what());
+            return false;
+        } catch (const Failure& failure) {
+            // A write that failed (a full disk) ends this member only.
+            if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
+                throw;
+            }
+            Problem(failure.Code(), member.name, failure.what());
+            return false;
+        }
+        meter.Finish();
+        return true;
+    }
+
+    void TestOne(zip::Reader& reader, const zip::Member& member) {
+        if (member.kind == MemberKind::kDirectory) {
+            return;
+        }
+        NullSink sink;
+        if (Decode(reader, member, sink, member.name)) {
+            Say("ok " + Escaped(member.name));
+        }
+    }
+
+    void PrepareProblem(const std::string& name, const std::string& reason) {
+        if (target_.LastFailureWasUnsafe()) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+        } else {
+            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+        }
+    }
+
+    void ExtractOne(zip::Reader& reader, const zip::Member& member) {
+        const std::string& name = member.name;
+        std::string reason;
+        auto relative = common::SafeRelativePath(name, reason);
+        if (!relative) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            return;
+        }
+        if (member.kind == MemberKind::kOther) {
+            Problem(ARC_ERROR_NOT_REGULAR, name, "not a file, folder or link; skipped");
+            return;
+        }
+        if (request_.options.junkPaths) {
+            if (member.kind == MemberKind::kDirectory) {
+                return;
+            }
+            *relative = platform::ExtractFileName(*relative);
+        }
+        if (member.kind == MemberKind::kDirectory) {
+            auto path = target_.Prepare(*relative, true, reason);
+            if (!path) {
+                PrepareProblem(name, reason);
+                return;
+            }
+            // Times and permissions come last: a read-only folder would refuse its members.
+            folderTimes_.push_back({*path, member.mtime.value_or(0),
+                                    (member.mode != 0 ? member.mode & 07777 : 0755) & ~umask_});
+            Say("extracted " + Escaped(name));
+            return;
+        }
+        if (member.kind == MemberKind::kSymlink &&
+            !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
+            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
+            return;
+        }
+        auto path = target_.Prepare(*relative, false, reason);
+        if (!path) {
+            PrepareProblem(name, reason);
+            return;
+        }
+        struct stat existing {};
+        if (lstat(path->c_str(), &existing) == 0 && !request_.options.overwrite) {
+            Problem(ARC_WARNING_SKIPPED, name, "kept the existing file (-o overwrites)");
+            return;
+        }
+        if (member.kind == MemberKind::kSymlink) {
+            MakeLink(member, *path);
+            return;
+        }
+        common::TemporaryFile temporary(FolderOf(*path));
+        if (!temporary.Valid()) {
+            Problem(ARC_ERROR_CANNOT_WRITE, name,
+                    std::string("cannot create a file: ") + std::strerror(errno));
+            return;
+        }
+        FdSink sink(temporary.Fd());
+        if (!Decode(reader, member, sink, *path)) {
+            return;  // the temporary file goes with it
+        }
+        fchmod(temporary.Fd(), (member.mode != 0 ? member.mode & 07777 : 0644) & ~umask_);
+        if (member.mtime) {
+            const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
+            futimens(temporary.Fd(), times);
+        }
+        if (!temporary.Commit(*path, reason)) {
+            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+            return;
+        }
+        Say("extracted " + Escaped(name));
+    }
+
+    void MakeLink(const zip::Member& member, const std::string& path) {
+        // Made under a temporary name and renamed, so that an existing file is replaced whole.
+        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
+        unlink(temporary.c_str());
+        if (symlink(member.linkTarget.c_str(), temporary.c_str()) != 0 ||
+            std::rename(temporary.c_str(), path.c_str()) != 0) {
+            unlink(temporary.c_str());
+            Problem(ARC_ERROR_CANNOT_WRITE, member.name,
+                    std::string("cannot make the symbolic link: ") + std::strerror(errno));
+            return;
+        }
+        target_.RememberLink(path);
+        Say("extracted " + Escaped(member.name));
+    }
+
+    void ApplyFolderTimes() {
+        // Deepest first: files made inside a folder change its time.
+        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
+            const timespec times[2] = {AtSecond(it->mtime), AtSecond(it->mtime)};
+            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            chmod(it->path.c_str(), it->mode);
+        }
+        folderTimes_.clear();
+    }
+
+    const Request& request_;
+    Context& context_;
+    bool testOnly_;
+    common::ExtractionTarget target_;
+    unsigned umask_;
+    Outcome outcome_;
+    bool firstProblemWritten_ = false;
+    std::vector<FolderTime> folderTimes_;
+};
+
+}  // namespace
+
+int Extract(const Request& request, Context& context) {
+    Extractor extractor(request, context);
+    return extractor.Run();
+}
+
+int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
+                    Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
+    }
+    zip::Reader reader(request.archive);
+    while (auto member = reader.Next()) {
+        if (member->kind != MemberKind::kFile || !Selected(member->name, request.names)) {
+            continue;
+        }
+        if (member->encrypted) {
+            throw Failure(ARC_ERROR_UNKNOWN_METHOD, "encrypted member, not supported");
+        }
+        BufferSink sink(buffer);
+        ProgressMeter meter(context.progress, member->name, member->name, member->size.value_or(0),
+                            member->mtime.value_or(0));
+        reader.Extract(sink, meter.Callback());
+        meter.Finish();
+        result.written = static_cast<std::uint32_t>(sink.Stored());
+        result.unixTime = member->mtime.value_or(0);
+        result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
+        if (sink.Total() > sink.Stored()) {
+            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
+                                                          std::to_string(sink.Stored()) + " of " +
+                                                          std::to_string(sink.Total()) + " bytes");
+        }
+        return ARC_OK;
+    }
+    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+}
+
+}  // namespace zembrat::zip32
