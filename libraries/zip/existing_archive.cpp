@@ -247,11 +247,6 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, CopiedMember&
     info.compressedSize = c.compressedSize;
     info.crc = c.crc;
     info.mtime = unixTime.value_or(DosToUnix(c.dosDate, c.dosTime));
-    info.method = c.method;
-    info.encrypted = (c.flags & 1u) != 0;
-    if ((c.versionMadeBy >> 8) == (kMadeByUnix >> 8)) {
-        info.unixMode = c.externalAttributes >> 16;
-    }
     return next;
 }
 

@@ -152,10 +152,6 @@ struct ExistingMember {
     std::uint32_t crc = 0;
     // Seconds since 1970 UTC: the extended timestamp, else the MS-DOS time read as local time.
     std::int64_t mtime = 0;
-    std::uint16_t method = 0;  // 0 stored, 8 deflate, ...
-    bool encrypted = false;
-    // Unix type and permission bits when the member was made on Unix, else 0.
-    std::uint32_t unixMode = 0;
 };
 
 // An existing archive's central directory, read by our own bounded parser (nothing is

@@ -62,7 +62,7 @@ std::uint64_t ElfImageEnd(const std::string& path) {
 }
 
 bool IsLink(const ExistingMember& member) {
-    return (member.unixMode & S_IFMT) == S_IFLNK;
+    return (member.mode & S_IFMT) == S_IFLNK;
 }
 
 // A member's data, inflated and checked against its size and CRC, handed to out piece by
@@ -203,7 +203,7 @@ class Extractor {
         if (!failure.empty()) {
             return Fail(member.name, failure);
         }
-        const mode_t mode = (member.unixMode & 07777) != 0 ? member.unixMode & 07777 : 0644;
+        const mode_t mode = (member.mode & 07777) != 0 ? member.mode & 07777 : 0644;
         fchmod(temporary.Fd(), mode & ~zembrat::common::ProcessUmask());
         const timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
         futimens(temporary.Fd(), times);
