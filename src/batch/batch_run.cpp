@@ -653,8 +653,13 @@ FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path
     FileOutcome outcome;
     outcome.outputPath = outputFolder;
     const FileItem noMembers{archives::CStringArray{}};
-    outcome.result =
-        archive.Unpack(settings_.window, nullptr, outputFolder, FileItems(&noMembers, 1));
+    std::optional<archives::TArchiverOptions> options;
+    if (hooks_.adjustUnpackOptions) {
+        options = archive.Options();
+        hooks_.adjustUnpackOptions(archive.ArchiverType(), *options);
+    }
+    outcome.result = archive.Unpack(settings_.window, options ? &*options : nullptr, outputFolder,
+                                    FileItems(&noMembers, 1));
     outcome.outputText = archive.OutputText();
     TellLibraryCall(hooks_, archive);
     if (outcome.result == ARC_WARNING_SKIPPED) {

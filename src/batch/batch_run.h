@@ -89,6 +89,10 @@ struct BatchHooks {
     // Called after the batch options are set, before the first file: a front end may add
     // options (the LHA method switch jm, for example).
     std::function<void(archives::TArchiverOptions&)> adjustOptions;
+    // Decompress: called for each archive once its kind is known, with a copy of the run's
+    // options that this archive's Unpack then uses (how a kind's driver is told to replace
+    // existing files, for example).
+    std::function<void(archives::TArchiverType, archives::TArchiverOptions&)> adjustUnpackOptions;
     // Called once with the run's component, after the options, before the first file: a
     // front end may set its progress handler there.
     std::function<void(archives::TArchiveFile&)> prepareArchive;

@@ -120,6 +120,16 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
             options.m = 0;
         }
     };
+    // The ZIP driver's line replaces existing files only with -o (option c); the LHA line
+    // stays the window's.
+    if (arguments.overwrite) {
+        hooks.adjustUnpackOptions = [](archives::TArchiverType type,
+                                       archives::TArchiverOptions& options) {
+            if (type == archives::atZip) {
+                options.c = 1;
+            }
+        };
+    }
     hooks.prepareArchive = [&batch, &bar](archives::TArchiveFile& archive) {
         archive.SetOnProgress([&batch, &bar](archives::TArchiveFile&, int state,
                                              LPEXTRACTINGINFOEX record, bool& abort) {

@@ -321,6 +321,41 @@ TEST_F(CliTest, DecompressKeepsExistingFilesUnlessOverwriteIsGiven) {
     EXPECT_EQ(ReadFile(back / "notes.txt"), ReadFile(In("notes.txt")));
 }
 
+// ZIP through the same batch: --format zip makes one archive per file (read back by unzip),
+// list, test and decompress take them, existing files are kept unless --overwrite, and --sfx
+// makes a program that extracts by itself.
+TEST_F(CliTest, ZipArchivesThroughTheSameBatch) {
+    const ProgramRun packed = Cli({"compress", "--format", "zip", "--level", "9", "-o", Out(),
+                                   In("notes.txt"), In("日本語の名前.txt")});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(FolderContents(Out()), (std::vector<std::string>{"notes.zip", "日本語の名前.zip"}));
+    EXPECT_EQ(RunProgram({"/usr/bin/unzip", "-p", Out("日本語の名前.zip")}).out,
+              ReadFile(In("日本語の名前.txt")));
+    EXPECT_EQ(Cli({"test", Out("notes.zip"), Out("日本語の名前.zip")}).status, 0);
+    EXPECT_NE(Cli({"list", Out("notes.zip")}).out.find("notes.txt"), std::string::npos);
+
+    const fs::path back = work_ / "back";
+    WriteFile(back / "notes.txt", "mine");
+    const ProgramRun kept =
+        Cli({"decompress", "-o", back, Out("notes.zip"), Out("日本語の名前.zip")});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(ReadFile(back / "notes.txt"), "mine");
+    EXPECT_NE(kept.out.find("notes.txt: kept the existing file"), std::string::npos) << kept.out;
+    EXPECT_EQ(ReadFile(back / "日本語の名前.txt"), ReadFile(In("日本語の名前.txt")));
+    ASSERT_EQ(Cli({"decompress", "--overwrite", "-o", back, Out("notes.zip")}).status, 0);
+    EXPECT_EQ(ReadFile(back / "notes.txt"), ReadFile(In("notes.txt")));
+
+    const ProgramRun sfx =
+        Cli({"compress", "--format", "zip", "--sfx", "-o", work_ / "sfx", In("data.bin")},
+            PrivateTemp());
+    ASSERT_EQ(sfx.status, 0) << sfx.err;
+    const fs::path unpacked = work_ / "unpacked";
+    fs::create_directories(unpacked);
+    EXPECT_EQ(RunProgram({work_ / "sfx/data.exe", unpacked.string()}).status, 0);
+    EXPECT_EQ(ReadFile(unpacked / "data.bin"), ReadFile(In("data.bin")));
+    EXPECT_EQ(FolderContents(tmp_.Path()), std::vector<std::string>{});
+}
+
 // Output that cannot be written (a full disk) is a failure, not a silent success.
 TEST_F(CliTest, AFailedWriteToStandardOutputIsAnError) {
     ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt")}).status, 0);
