@@ -1,5 +1,7 @@
 #include "export/entries.h"
 
+#include "platform/messages.h"
+
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -8,21 +10,6 @@
 namespace zembrat::exports {
 
 namespace {
-
-struct OwnerWindow {
-    ARC_HWND window = 0;
-    ARC_PROGRESS_PROC procedure = nullptr;
-};
-
-std::mutex& OwnerMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-OwnerWindow& Owner() {
-    static OwnerWindow owner;
-    return owner;
-}
 
 struct OpenedArchive {
     std::unique_ptr<ArchiveCursor> cursor;
@@ -82,19 +69,19 @@ int FindMatching(OpenedArchive& archive, ARCHIVE_ENTRY_RECORD* entry) {
 
 }  // namespace
 
-common::ProgressReporter CurrentReporter() {
-    std::lock_guard lock(OwnerMutex());
-    const OwnerWindow owner = Owner();
+common::ProgressReporter CurrentReporter(const Backend& backend) {
+    const platform::ProgressOwner owner = platform::GetProgressOwner(backend.Family());
     if (owner.window == 0 && owner.procedure == nullptr) {
         return {};
     }
-    return common::ProgressReporter(owner.window, owner.procedure);
+    return common::ProgressReporter(owner.window,
+                                    reinterpret_cast<ARC_PROGRESS_PROC>(owner.procedure));
 }
 
 int Command(Backend& backend, const char* commandLine, char* output, std::uint32_t outputSize) {
     try {
         Context context;
-        context.progress = CurrentReporter();
+        context.progress = CurrentReporter(backend);
         const int code = backend.RunCommand(commandLine ? commandLine : "", context);
         context.output.CopyTo(output, outputSize);
         return code;
@@ -160,19 +147,14 @@ int CheckArchive(Backend& backend, const char* archive, int mode) {
     }
 }
 
-int SetOwnerWindowEx(ARC_HWND window, ARC_PROGRESS_PROC procedure) {
-    std::lock_guard lock(OwnerMutex());
-    Owner() = OwnerWindow{window, procedure};
+int SetOwnerWindowEx(const Backend& backend, ARC_HWND window, ARC_PROGRESS_PROC procedure) {
+    platform::SetProgressOwner(backend.Family(),
+                               {window, reinterpret_cast<void*>(procedure)});
     return 1;
 }
 
-int KillOwnerWindowEx(ARC_HWND window) {
-    std::lock_guard lock(OwnerMutex());
-    if (Owner().window != window) {
-        return 0;
-    }
-    Owner() = OwnerWindow{};
-    return 1;
+int KillOwnerWindowEx(const Backend& backend, ARC_HWND window) {
+    return platform::ClearProgressOwner(backend.Family(), window) ? 1 : 0;
 }
 
 int ExtractMem(Backend& backend, const char* commandLine, unsigned char* buffer,
@@ -183,7 +165,7 @@ int ExtractMem(Backend& backend, const char* commandLine, unsigned char* buffer,
     }
     try {
         Context context;
-        context.progress = CurrentReporter();
+        context.progress = CurrentReporter(backend);
         MemoryResult result;
         const std::span<std::byte> target(reinterpret_cast<std::byte*>(buffer),
                                           buffer ? bufferSize : 0);

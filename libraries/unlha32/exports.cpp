@@ -48,6 +48,8 @@ class LhaCursor : public exports::ArchiveCursor {
 
 class LhaBackend : public exports::Backend {
   public:
+    std::string_view Family() const override { return "lha"; }
+
     int RunCommand(std::string_view commandLine, Context& context) override {
         context.overwriteSwitch = "-m1";
         return RunCommandLine(commandLine, context);
@@ -86,6 +88,6 @@ using zembrat::unlha32::Lha;
 
 ZEMBRAT_EXPORT_COMMAND(Unlha, Lha)
 ZEMBRAT_EXPORT_LISTING(Unlha, Lha)
-ZEMBRAT_EXPORT_OWNER_WINDOW(Unlha)
+ZEMBRAT_EXPORT_OWNER_WINDOW(Unlha, Lha)
 ZEMBRAT_EXPORT_EXTRACT_MEM(UnlhaExtractMem, Lha)
 ZEMBRAT_EXPORT_GETTERS(Unlha)

@@ -8,6 +8,10 @@ namespace {
 
 class ZipBackend : public exports::Backend {
   public:
+    // The driver gives the owner window to the unpacking library; packing through
+    // libzip32j.so reports to the same owner.
+    std::string_view Family() const override { return "zip"; }
+
     std::unique_ptr<exports::ArchiveCursor> OpenArchive(const std::string& path,
                                                         std::uint32_t) override {
         // Self-extracting files are always read: the directory is found from the end.

@@ -9,7 +9,7 @@ using zembrat::zip32::ZipSide;
 ZEMBRAT_EXPORT_COMMAND(Unzip, UnzipSide)
 ZEMBRAT_EXPORT_COMMAND(Zip, ZipSide)
 ZEMBRAT_EXPORT_LISTING(Unzip, UnzipSide)
-ZEMBRAT_EXPORT_OWNER_WINDOW(Unzip)
+ZEMBRAT_EXPORT_OWNER_WINDOW(Unzip, UnzipSide)
 ZEMBRAT_EXPORT_EXTRACT_MEM(UnzipExtractMem, UnzipSide)
 ZEMBRAT_EXPORT_GETTER(UnzipGetWriteTimeEx, kWriteTime)
 ZEMBRAT_EXPORT_GETTER(UnzipGetCreateTimeEx, kCreateTime)

@@ -7,7 +7,7 @@ using zembrat::zip32::UnzipSide;
 
 ZEMBRAT_EXPORT_COMMAND(UnZip, UnzipSide)
 ZEMBRAT_EXPORT_LISTING(UnZip, UnzipSide)
-ZEMBRAT_EXPORT_OWNER_WINDOW(UnZip)
+ZEMBRAT_EXPORT_OWNER_WINDOW(UnZip, UnzipSide)
 ZEMBRAT_EXPORT_EXTRACT_MEM(UnZipExtractMem, UnzipSide)
 ZEMBRAT_EXPORT_GETTER(UnzipGetWriteTimeEx, kWriteTime)
 ZEMBRAT_EXPORT_GETTER(UnZipGetCreateTimeEx, kCreateTime)

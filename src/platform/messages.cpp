@@ -106,4 +106,42 @@ std::intptr_t DefWindowProc(WindowHandle, MessageId, std::uintptr_t, std::intptr
     return 0;
 }
 
+namespace {
+
+struct ProgressOwners {
+    std::mutex mutex;
+    std::map<std::string, ProgressOwner, std::less<>> owners;
+};
+
+ProgressOwners& Owners() {
+    static ProgressOwners owners;
+    return owners;
+}
+
+}  // namespace
+
+void SetProgressOwner(std::string_view family, ProgressOwner owner) {
+    ProgressOwners& owners = Owners();
+    std::lock_guard lock(owners.mutex);
+    owners.owners[std::string(family)] = owner;
+}
+
+bool ClearProgressOwner(std::string_view family, WindowHandle window) {
+    ProgressOwners& owners = Owners();
+    std::lock_guard lock(owners.mutex);
+    const auto found = owners.owners.find(family);
+    if (found == owners.owners.end() || found->second.window != window) {
+        return false;
+    }
+    owners.owners.erase(found);
+    return true;
+}
+
+ProgressOwner GetProgressOwner(std::string_view family) {
+    ProgressOwners& owners = Owners();
+    std::lock_guard lock(owners.mutex);
+    const auto found = owners.owners.find(family);
+    return found == owners.owners.end() ? ProgressOwner{} : found->second;
+}
+
 }  // namespace zembrat::platform

@@ -45,4 +45,18 @@ std::intptr_t SendMessage(WindowHandle window, MessageId message, std::uintptr_t
 std::intptr_t DefWindowProc(WindowHandle window, MessageId message, std::uintptr_t wParam,
                             std::intptr_t lParam);
 
+// The owner window (and progress procedure, as an opaque address) that a family of archiver
+// libraries reports progress to. The libraries of one family are separate shared objects
+// (the ZIP family unpacks in one and packs in another) and the component gives the owner to
+// one of them; the others find it here, since they all link this library.
+struct ProgressOwner {
+    WindowHandle window = 0;
+    void* procedure = nullptr;
+};
+void SetProgressOwner(std::string_view family, ProgressOwner owner);
+// Clears the family's owner when it is that window; false when it is not.
+bool ClearProgressOwner(std::string_view family, WindowHandle window);
+// The family's owner; window 0 and no procedure when there is none.
+ProgressOwner GetProgressOwner(std::string_view family);
+
 }  // namespace zembrat::platform

@@ -80,6 +80,9 @@ inline constexpr int kNoMoreMembers = -1;
 class Backend {
   public:
     virtual ~Backend() = default;
+    // The libraries that share one owner window: every library of a family reports its
+    // progress to the owner any of them was given ("lha", "zip").
+    virtual std::string_view Family() const = 0;
     // The command entry: runs one command line, its text into the context's output.
     virtual int RunCommand(std::string_view commandLine, Context& context) = 0;
     // OpenArchive: the archive for listing, or nothing when this library cannot read it.

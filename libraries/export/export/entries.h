@@ -20,8 +20,10 @@ int CloseArchive(HARC archive);
 int FindFirst(HARC archive, const char* wildcard, ARCHIVE_ENTRY_RECORD* entry);
 int FindNext(HARC archive, ARCHIVE_ENTRY_RECORD* entry);
 int CheckArchive(Backend& backend, const char* archive, int mode);
-int SetOwnerWindowEx(ARC_HWND window, ARC_PROGRESS_PROC procedure);
-int KillOwnerWindowEx(ARC_HWND window);
+// The owner belongs to the backend's family, so that every library of the family reports
+// to it (platform::SetProgressOwner).
+int SetOwnerWindowEx(const Backend& backend, ARC_HWND window, ARC_PROGRESS_PROC procedure);
+int KillOwnerWindowEx(const Backend& backend, ARC_HWND window);
 int ExtractMem(Backend& backend, const char* commandLine, unsigned char* buffer,
                std::uint32_t bufferSize, std::int64_t* timeStamp, std::uint16_t* attributes,
                std::uint32_t* written);
@@ -31,7 +33,7 @@ enum class Value { kWriteTime, kCreateTime, kAccessTime, kOriginalSize, kCompres
 int GetValue(HARC archive, Value value, std::uint64_t* result);
 
 // Where the owner window set by SetOwnerWindowEx wants progress; inactive when none.
-common::ProgressReporter CurrentReporter();
+common::ProgressReporter CurrentReporter(const Backend& backend);
 
 }  // namespace zembrat::exports
 
@@ -65,13 +67,13 @@ common::ProgressReporter CurrentReporter();
     }
 
 // Prefix##SetOwnerWindowEx and Prefix##KillOwnerWindowEx.
-#define ZEMBRAT_EXPORT_OWNER_WINDOW(Prefix)                                            \
+#define ZEMBRAT_EXPORT_OWNER_WINDOW(Prefix, backend)                                   \
     ZEMBRAT_ARCHIVER_ENTRY int Prefix##SetOwnerWindowEx(ARC_HWND window,               \
                                                         ARC_PROGRESS_PROC procedure) { \
-        return ::zembrat::exports::SetOwnerWindowEx(window, procedure);                \
+        return ::zembrat::exports::SetOwnerWindowEx(backend(), window, procedure);     \
     }                                                                                  \
     ZEMBRAT_ARCHIVER_ENTRY int Prefix##KillOwnerWindowEx(ARC_HWND window) {            \
-        return ::zembrat::exports::KillOwnerWindowEx(window);                          \
+        return ::zembrat::exports::KillOwnerWindowEx(backend(), window);               \
     }
 
 #define ZEMBRAT_EXPORT_EXTRACT_MEM(Name, backend)                                                  \
