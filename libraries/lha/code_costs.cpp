@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <numeric>
 
 #include "huffman_encoder.h"
 
@@ -9,6 +11,11 @@ namespace zembrat::lha {
 namespace {
 
 constexpr int kMaxCodeLength = 16;
+constexpr std::uint32_t kUnused = 16;  // bits for a code its block did not use
+
+std::uint32_t ExtraBits(std::size_t slot) {
+    return slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0;
+}
 
 }  // namespace
 
@@ -16,42 +23,52 @@ CodeCosts CodeCosts::Starting() {
     CodeCosts costs;
     for (std::size_t code = 0; code < costs.code.size(); ++code) {
         costs.code[code] =
-            code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255));
+            kUnit * (code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255)));
     }
     for (std::uint32_t slot = 0; slot < costs.position.size(); ++slot) {
-        costs.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
+        costs.position[slot] = kUnit * (3 + slot + (slot > 1 ? slot - 1 : 0) / 2);
     }
     return costs;
 }
 
 void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
-                    std::span<const std::uint8_t> positionLengths,
-                    std::span<const std::uint32_t> literalFrequency) {
-    constexpr std::uint32_t kUnused = 16;
+                    std::span<const std::uint8_t> positionLengths) {
     for (std::size_t code = 0; code < literalLengths.size(); ++code) {
-        costs.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
+        costs.code[code] =
+            CodeCosts::kUnit * (literalLengths[code] != 0 ? literalLengths[code] : kUnused);
     }
     for (std::size_t slot = 0; slot < costs.position.size(); ++slot) {
         std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
                                    ? positionLengths[slot]
                                    : kUnused;
-        costs.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
-    }
-    std::uint64_t literalBits = 0, literals = 0;
-    for (std::size_t code = 0; code < 256; ++code) {
-        literalBits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
-        literals += literalFrequency[code];
-    }
-    if (literals != 0) {
-        costs.literalAverage =
-            std::max<std::uint32_t>(16, static_cast<std::uint32_t>(literalBits * 16 / literals));
+        costs.position[slot] = CodeCosts::kUnit * (length + ExtraBits(slot));
     }
 }
 
 void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
                    std::span<const std::uint32_t> positionFrequency) {
     PriceByLengths(costs, BuildCodeLengths(literalFrequency, kMaxCodeLength),
-                   BuildCodeLengths(positionFrequency, kMaxCodeLength), literalFrequency);
+                   BuildCodeLengths(positionFrequency, kMaxCodeLength));
+}
+
+void PriceByShares(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
+                   std::span<const std::uint32_t> positionFrequency) {
+    auto price = [](std::span<const std::uint32_t> frequency, auto&& store) {
+        double total = std::accumulate(frequency.begin(), frequency.end(), 0.0);
+        for (std::size_t s = 0; s < frequency.size(); ++s) {
+            double bits = frequency[s] != 0 && total > 0
+                              ? std::clamp(std::log2(total / frequency[s]), 1.0, double{kUnused})
+                              : double{kUnused};
+            store(s, static_cast<std::uint32_t>(bits * CodeCosts::kUnit + 0.5));
+        }
+    };
+    price(literalFrequency, [&](std::size_t s, std::uint32_t c) { costs.code[s] = c; });
+    price(positionFrequency, [&](std::size_t s, std::uint32_t c) {
+        costs.position[s] = c + CodeCosts::kUnit * ExtraBits(s);
+    });
+    for (std::size_t s = positionFrequency.size(); s < costs.position.size(); ++s) {
+        costs.position[s] = CodeCosts::kUnit * (kUnused + ExtraBits(s));
+    }
 }
 
 }  // namespace zembrat::lha
