@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
-#include <numeric>
 
 #include "huffman_encoder.h"
 
@@ -49,26 +47,6 @@ void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequ
                    std::span<const std::uint32_t> positionFrequency) {
     PriceByLengths(costs, BuildCodeLengths(literalFrequency, kMaxCodeLength),
                    BuildCodeLengths(positionFrequency, kMaxCodeLength));
-}
-
-void PriceByShares(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
-                   std::span<const std::uint32_t> positionFrequency) {
-    auto price = [](std::span<const std::uint32_t> frequency, auto&& store) {
-        double total = std::accumulate(frequency.begin(), frequency.end(), 0.0);
-        for (std::size_t s = 0; s < frequency.size(); ++s) {
-            double bits = frequency[s] != 0 && total > 0
-                              ? std::clamp(std::log2(total / frequency[s]), 1.0, double{kUnused})
-                              : double{kUnused};
-            store(s, static_cast<std::uint32_t>(bits * CodeCosts::kUnit + 0.5));
-        }
-    };
-    price(literalFrequency, [&](std::size_t s, std::uint32_t c) { costs.code[s] = c; });
-    price(positionFrequency, [&](std::size_t s, std::uint32_t c) {
-        costs.position[s] = c + CodeCosts::kUnit * ExtraBits(s);
-    });
-    for (std::size_t s = positionFrequency.size(); s < costs.position.size(); ++s) {
-        costs.position[s] = CodeCosts::kUnit * (kUnused + ExtraBits(s));
-    }
 }
 
 }  // namespace zembrat::lha

@@ -27,10 +27,6 @@ void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengt
 void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
                    std::span<const std::uint32_t> positionFrequency);
 
-// Prices the codes by their share of the counts (-log2 of it, in fractions of a bit).
-void PriceByShares(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
-                   std::span<const std::uint32_t> positionFrequency);
-
 // The position slot of a distance - 1: 0, or its bit width.
 inline std::uint32_t PositionSlot(std::uint32_t position) {
     return static_cast<std::uint32_t>(std::bit_width(position));

@@ -94,14 +94,8 @@ class RegionPaths {
     std::vector<Step> path_;
 };
 
-// How a path's counts become prices: by the code lengths they would get, to price the same
-// region again; by their shares, to price the next region, whose counts will differ (there
-// fractions of a bit estimate better than whole code lengths: 0.1% smaller at level 0).
-enum class Pricing { kCodeLengths, kShares };
-
-// Prices the codes by the path's counts of them.
-void PriceByPath(CodeCosts& costs, const std::vector<Step>& path, const std::uint8_t* bytes,
-                 Pricing pricing) {
+// Prices the codes by the lengths a block of the path's codes would give them.
+void PriceByPath(CodeCosts& costs, const std::vector<Step>& path, const std::uint8_t* bytes) {
     std::array<std::uint32_t, 510> literalFrequency{};
     std::array<std::uint32_t, 17> positionFrequency{};
     std::size_t at = 0;
@@ -114,11 +108,7 @@ void PriceByPath(CodeCosts& costs, const std::vector<Step>& path, const std::uin
         }
         at += step.length;
     }
-    if (pricing == Pricing::kShares) {
-        PriceByShares(costs, literalFrequency, positionFrequency);
-    } else {
-        PriceByCounts(costs, literalFrequency, positionFrequency);
-    }
+    PriceByCounts(costs, literalFrequency, positionFrequency);
 }
 
 }  // namespace
@@ -166,7 +156,7 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
         }
         const std::vector<Step>* path = &paths.CheapestPath(bytes, n, costs);
         for (int pricing = 1; pricing < finder.Effort().pricings; ++pricing) {
-            PriceByPath(costs, *path, bytes, Pricing::kCodeLengths);
+            PriceByPath(costs, *path, bytes);
             path = &paths.CheapestPath(bytes, n, costs);
         }
         std::size_t at = 0;
@@ -179,7 +169,7 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
             at += step.length;
         }
         // The next region starts from what this one's codes cost.
-        PriceByPath(costs, *path, bytes, Pricing::kShares);
+        PriceByPath(costs, *path, bytes);
     }
 }
 
