@@ -1,6 +1,5 @@
 #include "code_costs.h"
 
-#include <algorithm>
 #include <bit>
 
 #include "huffman_encoder.h"
@@ -21,10 +20,10 @@ CodeCosts CodeCosts::Starting() {
     CodeCosts costs;
     for (std::size_t code = 0; code < costs.code.size(); ++code) {
         costs.code[code] =
-            kUnit * (code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255)));
+            code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255));
     }
     for (std::uint32_t slot = 0; slot < costs.position.size(); ++slot) {
-        costs.position[slot] = kUnit * (3 + slot + (slot > 1 ? slot - 1 : 0) / 2);
+        costs.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
     }
     return costs;
 }
@@ -32,14 +31,13 @@ CodeCosts CodeCosts::Starting() {
 void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
                     std::span<const std::uint8_t> positionLengths) {
     for (std::size_t code = 0; code < literalLengths.size(); ++code) {
-        costs.code[code] =
-            CodeCosts::kUnit * (literalLengths[code] != 0 ? literalLengths[code] : kUnused);
+        costs.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
     }
     for (std::size_t slot = 0; slot < costs.position.size(); ++slot) {
         std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
                                    ? positionLengths[slot]
                                    : kUnused;
-        costs.position[slot] = CodeCosts::kUnit * (length + ExtraBits(slot));
+        costs.position[slot] = length + ExtraBits(slot);
     }
 }
 

@@ -1,5 +1,5 @@
-// What each code of the static Huffman family costs: the parser weighs matches against
-// literals by it.
+// What each code of the static Huffman family costs in bits: the parser weighs matches
+// against literals by it.
 #pragma once
 
 #include <array>
@@ -10,9 +10,8 @@
 namespace zembrat::lha {
 
 struct CodeCosts {
-    static constexpr std::uint32_t kUnit = 16;  // costs are in 1/16 bits
-    std::array<std::uint32_t, 510> code{};      // literals, then match lengths 3..256
-    std::array<std::uint32_t, 32> position{};   // per slot, extra bits included
+    std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
+    std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
 
     // Before anything has been priced: literals at 8 bits, lengths and positions a little
     // dearer as they grow.
