@@ -148,8 +148,7 @@ int CheckArchive(Backend& backend, const char* archive, int mode) {
 }
 
 int SetOwnerWindowEx(const Backend& backend, ARC_HWND window, ARC_PROGRESS_PROC procedure) {
-    platform::SetProgressOwner(backend.Family(),
-                               {window, reinterpret_cast<void*>(procedure)});
+    platform::SetProgressOwner(backend.Family(), {window, reinterpret_cast<void*>(procedure)});
     return 1;
 }
 
