@@ -64,10 +64,12 @@ run: build
 install: build
 	cmake --install $(BUILD) --prefix "$${PREFIX:-/usr/local}"
 
-# One table: our codecs beside jlha, gzip, lhasa, 7zz and bsdtar, measured in the same run.
+# Tables of our codecs beside their peers, each measured in one run: LHA (jlha, gzip, lhasa,
+# 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar).
 .PHONY: bench
 bench: build
 	bench/run.sh $(BUILD)
+	bench/zip_bench.sh $(BUILD)
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
 FUZZ_SECONDS ?= 60
