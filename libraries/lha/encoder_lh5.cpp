@@ -279,7 +279,7 @@ class BlockEncoder {
             return;
         } else {
             // The next block is parsed by this block's code lengths.
-            PriceByLengths(costs_, literalLengths, positionLengths);
+            PriceByLengths(costs_, literalLengths, positionLengths, literalFrequency);
         }
         auto literalCodes = CanonicalCodes(literalLengths);
         auto positionCodes = CanonicalCodes(positionLengths);
