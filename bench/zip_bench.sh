@@ -23,7 +23,7 @@ run() {
         echo "failed: $*" >&2; cat run.log >&2; exit 1; }
     read -r secs kib < timing
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 0) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 row() {  # name bytes secs kib [peer bytes] [peer secs]
     printf '%-26s %12s %9s %8s %9s %9s\n' "$1" "$2" "${5:+$(ratio "$2" "$5")}" "$3" \
