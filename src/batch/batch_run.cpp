@@ -15,6 +15,7 @@
 #include "archiver_api.h"
 #include "archives/archiver_errors.h"
 #include "batch/scratch_folder.h"
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/system_folders.h"
@@ -84,25 +85,13 @@ std::string PathProblem(const std::string& path) {
     }
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (lower(left[i]) != lower(right[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The file of the folder whose name is the given one in any letter case.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, std::string_view name) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string found = entry.path().filename().string();
-        if (EqualsIgnoringAsciiCase(found, name) && platform::FileExists(entry.path().string())) {
+        if (platform::EqualsIgnoringAsciiCase(found, name, platform::SystemCodePage()) &&
+            platform::FileExists(entry.path().string())) {
             return entry.path().string();
         }
     }
