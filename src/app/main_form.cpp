@@ -299,8 +299,11 @@ void TMainForm::GoButtonClick() {
     auto& hooks = batch_.Hooks();
     hooks.pumpEvents = [this] { PumpEvents(); };
     hooks.prepareArchive = [this](archives::TArchiveFile& archive) {
-        archive.SetOnProgress([this](archives::TArchiveFile&, int state, LPEXTRACTINGINFOEX,
-                                     bool&) { LibraryProgress(state); });
+        archive.SetOnProgress(
+            [this](archives::TArchiveFile&, int state, LPEXTRACTINGINFOEX, bool& abort) {
+                LibraryProgress(state);
+                abort = abort || terminating_;
+            });
     };
     hooks.onCompleted = [this] {
         LockControls(false);
@@ -316,6 +319,11 @@ void TMainForm::GoButtonClick() {
         LockControls(false);
         ShowMessage(error.what());
     }
+}
+
+void TMainForm::Terminate() {
+    terminating_ = true;
+    close();  // during a run: as a close by the user, and the library is stopped as well
 }
 
 void TMainForm::PumpEvents() {

@@ -61,6 +61,10 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     void SetProcessing(bool processing) { batch_.SetProcessing(processing); }
     // True for the length of a run, while the controls are locked.
     bool Running() const { return running_; }
+    // The system asks the program to end (SIGTERM, SIGHUP, SIGINT): the window closes, and a
+    // run in progress is stopped at the library's next progress report, which drops what it
+    // was writing, so that nothing half-made or temporary is left behind.
+    void Terminate();
     // The batch run, for its hooks (a file observer, extra options).
     batch::TBatchRun& Batch() { return batch_; }
     // The parent of every control; disabled while a run locks the window.
@@ -121,6 +125,7 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     batch::TBatchRun batch_;
     bool running_ = false;
     bool closedDuringRun_ = false;  // the user closed the window during the run
+    bool terminating_ = false;      // Terminate() was called: the library is told to stop
     std::chrono::steady_clock::time_point lastPump_;
     bool centred_ = false;
 };

@@ -438,7 +438,7 @@ TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
 }
 
 // What the user does from the windows while the library packs the first of three files.
-enum class UserAction { kCancel, kCloseWindow, kRunAgain };
+enum class UserAction { kCancel, kCloseWindow, kRunAgain, kTerminate };
 
 struct DuringPacking {
     const char* name;
@@ -480,6 +480,9 @@ TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
                 case UserAction::kRunAgain:
                     form.GoButtonClick();
                     break;
+                case UserAction::kTerminate:
+                    form.Terminate();
+                    break;
             }
             progressShown = sub.isVisible();
             mainShown = form.isVisible();
@@ -509,6 +512,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Both windows go at once; the program ends when the run is back in the message loop.
         DuringPacking{
             "CloseTheMainWindow", UserAction::kCloseWindow, false, false, {"1.lzh"}, {}, 0},
+        // SIGTERM, SIGHUP: as a close, and the library drops the file it was writing.
+        DuringPacking{"TerminateTheProgram", UserAction::kTerminate, false, false, {}, {}, 0},
         DuringPacking{"StartASecondRun",
                       UserAction::kRunAgain,
                       true,
