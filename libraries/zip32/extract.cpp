@@ -288,17 +288,11 @@ class Extractor {
     }
 
     void MakeLink(const zip::Member& member, const std::string& path) {
-        // Made under a temporary name and renamed, so that an existing file is replaced whole.
-        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
-        unlink(temporary.c_str());
-        if (symlink(member.linkTarget.c_str(), temporary.c_str()) != 0 ||
-            std::rename(temporary.c_str(), path.c_str()) != 0) {
-            unlink(temporary.c_str());
+        if (!target_.MakeLink(path, member.linkTarget)) {
             Problem(ARC_ERROR_CANNOT_WRITE, member.name,
                     std::string("cannot make the symbolic link: ") + std::strerror(errno));
             return;
         }
-        target_.RememberLink(path);
         Say("extracted " + Escaped(member.name));
     }
 
