@@ -3,6 +3,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "archiver_api.h"
+#include "common/failure.h"
+#include "common/safe_path.h"
+
 namespace zembrat::common {
 
 namespace {
@@ -89,6 +93,33 @@ std::optional<std::vector<std::string>> ReadListFile(const std::string& path) {
         return std::nullopt;
     }
     return ParseListFile(text);
+}
+
+Operands ParseOperands(std::span<const Token> tokens, bool takesFolder) {
+    std::size_t i = 0;
+    if (i >= tokens.size() || tokens[i].text.empty()) {
+        throw Failure(ARC_ERROR_BAD_COMMAND, "no archive name given");
+    }
+    Operands operands;
+    operands.archive = tokens[i++].text;
+    if (takesFolder && i < tokens.size() && !tokens[i].text.empty() &&
+        tokens[i].text.back() == '/') {
+        operands.folder = tokens[i++].text;
+    }
+    for (; i < tokens.size(); ++i) {
+        const std::string& text = tokens[i].text;
+        if (text.size() > 1 && text.front() == '@') {
+            auto listed = ReadListFile(text.substr(1));
+            if (!listed) {
+                throw Failure(ARC_ERROR_CANNOT_READ,
+                              "cannot read list file " + EscapeControlCharacters(text.substr(1)));
+            }
+            operands.names.insert(operands.names.end(), listed->begin(), listed->end());
+        } else if (!text.empty()) {
+            operands.names.push_back(text);
+        }
+    }
+    return operands;
 }
 
 }  // namespace zembrat::common

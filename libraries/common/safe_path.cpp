@@ -184,6 +184,21 @@ bool ExtractionTarget::InsideDestination(const std::string& realPath) const {
     return realPath.starts_with(prefix);
 }
 
+bool ExtractionTarget::MakeLink(const std::string& fullPath, const std::string& linkTarget) {
+    const std::size_t slash = fullPath.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string("./") : fullPath.substr(0, slash + 1);
+    const std::string temporary = folder + ".zembrat-link-" + std::to_string(getpid());
+    unlink(temporary.c_str());
+    if (symlink(linkTarget.c_str(), temporary.c_str()) != 0 ||
+        std::rename(temporary.c_str(), fullPath.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    RememberLink(fullPath);
+    return true;
+}
+
 std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePath, bool wantFolder,
                                                      std::string& reason) {
     if (realFolder_.empty() && !CreateFolder(reason)) {

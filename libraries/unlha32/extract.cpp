@@ -10,6 +10,7 @@
 
 #include "archiver_api.h"
 #include "common/safe_path.h"
+#include "export/member_problems.h"
 #include "platform/path.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
@@ -81,7 +82,8 @@ class Extractor {
           context_(context),
           keepFolders_(keepFolders),
           target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()) {}
+          umask_(common::ProcessUmask()),
+          problems_(context.output) {}
 
     int Run() {
         ArchiveSource archive(request_.archive, true);
@@ -110,39 +112,20 @@ class Extractor {
         }
         ApplyFolderTimes();
         if (!any && !request_.names.empty()) {
-            outcome_.Note(ARC_ERROR_NO_FILES);
+            problems_.Note(ARC_ERROR_NO_FILES);
             context_.output.FirstLine("no member matches the names given");
         }
-        return outcome_.Code();
+        return problems_.Code();
     }
 
   private:
-    void Problem(int code, const std::string& name, const std::string& what) {
-        outcome_.Note(code);
-        const std::string line = common::EscapeControlCharacters(name) + ": " + what;
-        if (code == ARC_WARNING_SKIPPED || firstProblemWritten_) {
-            context_.output.Line(line);
-        } else {
-            context_.output.FirstLine(line);
-            firstProblemWritten_ = true;
-        }
-    }
-
-    void PrepareProblem(const std::string& name, const std::string& reason) {
-        if (target_.LastFailureWasUnsafe()) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
-        } else {
-            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
-        }
-    }
-
     void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
         std::string reason;
         // Our own archives, and other Unix tools', say 'U': there '\\' and ':' are characters.
         const auto rules = member.osId == 'U' ? common::NameRules::kUnix : common::NameRules::kDos;
         auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
         }
         if (!keepFolders_) {
@@ -156,7 +139,7 @@ class Extractor {
             const bool keep = !request_.options.overwrite && Exists(target_.Folder() + *relative);
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
-                PrepareProblem(name, reason);
+                problems_.ReportRefusedPath(target_, name, reason);
                 return;
             }
             // Permissions too come last: a read-only folder would refuse its own members.
@@ -168,17 +151,18 @@ class Extractor {
             return;
         }
         if (member.IsSymlink() && !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
+            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
             return;
         }
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
-            PrepareProblem(name, reason);
+            problems_.ReportRefusedPath(target_, name, reason);
             return;
         }
         if (Exists(*path) && !request_.options.overwrite) {
-            Problem(ARC_WARNING_SKIPPED, name,
-                    "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+            problems_.Report(
+                ARC_WARNING_SKIPPED, name,
+                "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
             return;
         }
         if (member.IsSymlink()) {
@@ -186,13 +170,13 @@ class Extractor {
             return;
         }
         if (!lha::CanDecode(member.method)) {
-            Problem(ARC_ERROR_UNKNOWN_METHOD, name, "unsupported method " + member.method);
+            problems_.Report(ARC_ERROR_UNKNOWN_METHOD, name, "unsupported method " + member.method);
             return;
         }
         common::TemporaryFile temporary(FolderOf(*path));
         if (!temporary.Valid()) {
-            Problem(ARC_ERROR_CANNOT_WRITE, name,
-                    std::string("cannot create a file: ") + std::strerror(errno));
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
+                             std::string("cannot create a file: ") + std::strerror(errno));
             return;
         }
         FdOutput out(temporary.Fd());
@@ -204,8 +188,9 @@ class Extractor {
                 error.Kind() == lha::ErrorKind::kTruncated) {
                 throw;
             }
-            Problem(error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
-                    name, error.what());
+            problems_.Report(
+                error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
+                name, error.what());
             return;
         } catch (const Failure& failure) {
             // A write that failed (a full disk, a file size limit) ends this member only: the
@@ -213,7 +198,7 @@ class Extractor {
             if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
                 throw;
             }
-            Problem(failure.Code(), name, failure.what());
+            problems_.Report(failure.Code(), name, failure.what());
             return;
         }
         fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
@@ -221,24 +206,18 @@ class Extractor {
                                    ToTimespec(WriteTimeNanoseconds(member))};
         futimens(temporary.Fd(), times);
         if (!temporary.Commit(*path, reason)) {
-            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
             return;
         }
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
     }
 
     void MakeLink(const lha::Member& member, const std::string& name, const std::string& path) {
-        // Made under a temporary name and renamed, so that an existing file is replaced whole.
-        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
-        unlink(temporary.c_str());
-        if (symlink(member.linkTarget.c_str(), temporary.c_str()) != 0 ||
-            std::rename(temporary.c_str(), path.c_str()) != 0) {
-            unlink(temporary.c_str());
-            Problem(ARC_ERROR_CANNOT_WRITE, name,
-                    std::string("cannot make the symbolic link: ") + std::strerror(errno));
+        if (!target_.MakeLink(path, member.linkTarget)) {
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
+                             std::string("cannot make the symbolic link: ") + std::strerror(errno));
             return;
         }
-        target_.RememberLink(path);
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
     }
 
@@ -257,8 +236,7 @@ class Extractor {
     bool keepFolders_;
     common::ExtractionTarget target_;
     unsigned umask_;
-    Outcome outcome_;
-    bool firstProblemWritten_ = false;
+    exports::MemberProblems problems_;
     std::vector<FolderTime> folderTimes_;
 };
 

@@ -1,6 +1,5 @@
 // a, u, f and d: a new archive is always written under a temporary name beside the old one
 // and renamed over it only when complete, so a failure leaves the old archive as it was.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "archiver_api.h"
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
+#include "common/source_walk.h"
 #include "platform/file_system.h"
 #include "platform/file_time.h"
 #include "platform/path.h"
@@ -28,40 +28,12 @@ namespace zembrat::unlha32 {
 
 namespace {
 
-struct SourceEntry {
-    std::string path;    // where it is on disk
-    std::string stored;  // the host name to store, '/' between folders
-    struct stat info {};
-    std::string linkTarget;
-    bool throughLink = false;  // a symbolic link named by the caller: its target's content
-};
+using common::CleanRelative;
+using common::SourceEntry;
 
 std::string Escaped(const std::string& name) {
     return common::EscapeControlCharacters(name);
 }
-
-// "." and ".." parts and empty parts dropped; '/' between the rest.
-std::string CleanRelative(std::string_view path) {
-    std::string out;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string_view part = path.substr(start, i - start);
-            if (!part.empty() && part != "." && part != "..") {
-                if (!out.empty()) {
-                    out += '/';
-                }
-                out += part;
-            }
-            start = i + 1;
-        }
-    }
-    return out;
-}
-
-struct FolderCloser {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
 
 bool HasWildcard(std::string_view text) {
     return text.find_first_of("*?") != std::string_view::npos;
@@ -69,7 +41,11 @@ bool HasWildcard(std::string_view text) {
 
 class Collector {
   public:
-    Collector(const Request& request) : request_(request) {
+    Collector(const Request& request)
+        : request_(request), walk_({.excluded = [&request](const std::string& stored) {
+              return !request.options.excludes.empty() &&
+                     MatchesAny(stored, request.options.excludes);
+          }}) {
         if (!request.folder.empty()) {
             base_ = platform::IncludeTrailingDelimiter(platform::ExpandFileName(request.folder));
         }
@@ -79,7 +55,7 @@ class Collector {
         for (const std::string& name : request_.names) {
             CollectName(name);
         }
-        return std::move(entries_);
+        return walk_.Take();
     }
 
   private:
@@ -114,7 +90,7 @@ class Collector {
                                                          ": the symbolic link leads nowhere (" +
                                                          std::strerror(errno) + ")");
             }
-            AddPath(path, StoredNameFor(given, path), info, throughLink);
+            walk_.Add(path, StoredNameFor(given, path), info, throughLink);
             return;
         }
         const std::string mask = platform::ExtractFileName(path);
@@ -125,86 +101,32 @@ class Collector {
         const std::string folder = platform::ExtractFilePath(path);
         const std::string storedFolder =
             platform::ExtractFilePath(StoredNameFor(given, folder + "x"));
-        const std::size_t before = entries_.size();
+        const std::size_t before = walk_.Count();
         Search(folder.empty() ? std::string("./") : folder, storedFolder, mask);
-        if (entries_.size() == before) {
+        if (walk_.Count() == before) {
             throw Failure(ARC_ERROR_NO_FILES, "nothing matches " + Escaped(path));
         }
     }
 
-    std::vector<std::string> FolderNames(const std::string& folder) {
-        std::vector<std::string> names;
-        std::unique_ptr<DIR, FolderCloser> directory(opendir(folder.c_str()));
-        if (!directory) {
-            throw Failure(ARC_ERROR_CANNOT_READ,
-                          "cannot read folder " + Escaped(folder) + ": " + std::strerror(errno));
-        }
-        while (const dirent* entry = readdir(directory.get())) {
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.emplace_back(name);
-            }
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     void Search(const std::string& folder, const std::string& storedFolder,
                 const std::string& mask) {
-        for (const std::string& name : FolderNames(folder)) {
+        for (const std::string& name : walk_.FolderNames(folder)) {
             const std::string path = folder + name;
             struct stat info {};
             if (lstat(path.c_str(), &info) != 0) {
                 continue;
             }
             if (platform::MatchesMask(name, mask)) {
-                AddPath(path, storedFolder + name, info);
+                walk_.Add(path, storedFolder + name, info);
             } else if (request_.options.recursive && S_ISDIR(info.st_mode)) {
                 Search(path + "/", storedFolder + name + "/", mask);
             }
         }
     }
 
-    void AddPath(const std::string& path, const std::string& stored, const struct stat& info,
-                 bool throughLink = false) {
-        if (!request_.options.excludes.empty() && MatchesAny(stored, request_.options.excludes)) {
-            return;
-        }
-        SourceEntry entry{platform::ExcludeTrailingDelimiter(path), stored, info, {}, throughLink};
-        if (entry.path.empty()) {
-            entry.path = "/";
-        }
-        if (S_ISREG(info.st_mode)) {
-            entries_.push_back(std::move(entry));
-        } else if (S_ISDIR(info.st_mode)) {
-            if (!stored.empty()) {
-                entries_.push_back(entry);
-            }
-            const std::string folder = platform::IncludeTrailingDelimiter(entry.path);
-            const std::string storedFolder = stored.empty() ? std::string() : stored + "/";
-            for (const std::string& name : FolderNames(folder)) {
-                struct stat child {};
-                if (lstat((folder + name).c_str(), &child) == 0) {
-                    AddPath(folder + name, storedFolder + name, child);
-                }
-            }
-        } else if (S_ISLNK(info.st_mode)) {
-            std::vector<char> target(PATH_MAX + 1);
-            const ssize_t length = readlink(path.c_str(), target.data(), target.size() - 1);
-            if (length < 0) {
-                throw Failure(ARC_ERROR_CANNOT_READ, "cannot read link " + Escaped(path));
-            }
-            entry.linkTarget.assign(target.data(), static_cast<std::size_t>(length));
-            entries_.push_back(std::move(entry));
-        } else {
-            throw Failure(ARC_ERROR_NOT_REGULAR,
-                          Escaped(path) + " is not a regular file or folder; refused");
-        }
-    }
-
     const Request& request_;
+    common::SourceWalk walk_;
     std::string base_;
-    std::vector<SourceEntry> entries_;
 };
 
 lha::Member HeaderFor(const SourceEntry& entry) {

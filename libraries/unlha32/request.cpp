@@ -1,6 +1,8 @@
 #include "unlha32/request.h"
 
 #include <array>
+#include <span>
+#include <utility>
 
 #include "archiver_api.h"
 #include "common/command_line.h"
@@ -98,35 +100,14 @@ Request ParseCommandLine(std::string_view line, bool commandExpected) {
             }
             continue;
         }
-        request.archive = text;
-        ++i;
         break;
     }
-    if (request.archive.empty()) {
-        throw Failure(ARC_ERROR_BAD_COMMAND, "no archive name given");
-    }
-    // A token right after the archive that ends in '/' is the base folder or destination;
-    // d and ExtractMem take none, so there it is a member name.
+    // d and ExtractMem take no folder: there a name ending in '/' is a member name.
     const bool takesFolder = request.command != 'd' && request.command != 0;
-    if (takesFolder && i < tokens.size() && !tokens[i].text.empty() &&
-        tokens[i].text.back() == '/') {
-        request.folder = tokens[i].text;
-        ++i;
-    }
-    for (; i < tokens.size(); ++i) {
-        const std::string& text = tokens[i].text;
-        if (text.size() > 1 && text.front() == '@') {
-            auto listed = common::ReadListFile(text.substr(1));
-            if (!listed) {
-                throw Failure(
-                    ARC_ERROR_CANNOT_READ,
-                    "cannot read list file " + common::EscapeControlCharacters(text.substr(1)));
-            }
-            request.names.insert(request.names.end(), listed->begin(), listed->end());
-        } else if (!text.empty()) {
-            request.names.push_back(text);
-        }
-    }
+    common::Operands operands = common::ParseOperands(std::span(tokens).subspan(i), takesFolder);
+    request.archive = std::move(operands.archive);
+    request.folder = std::move(operands.folder);
+    request.names = std::move(operands.names);
 
     Options& options = request.options;
     const std::int64_t method = switches.Number("jm", 7);

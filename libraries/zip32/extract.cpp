@@ -11,6 +11,7 @@
 
 #include "archiver_api.h"
 #include "common/safe_path.h"
+#include "export/member_problems.h"
 #include "platform/path.h"
 #include "zip32/operations.h"
 
@@ -94,7 +95,8 @@ class Extractor {
           context_(context),
           testOnly_(request.command == Command::kTest),
           target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()) {}
+          umask_(common::ProcessUmask()),
+          problems_(context.output) {}
 
     int Run() {
         zip::Reader reader(request_.archive);
@@ -126,14 +128,14 @@ class Extractor {
             RequireEmptyArchive();
         }
         if (chosen == 0 && !request_.names.empty()) {
-            outcome_.Note(ARC_ERROR_NO_FILES);
+            problems_.Note(ARC_ERROR_NO_FILES);
             context_.output.FirstLine("no member matches the names given");
-        } else if (testOnly_ && outcome_.Code() == 0) {
+        } else if (testOnly_ && problems_.Code() == 0) {
             context_.output.Line(std::to_string(chosen) + " members tested, no errors");
         } else if (testOnly_) {
             context_.output.FirstLine("the archive has damaged members");
         }
-        return outcome_.Code();
+        return problems_.Code();
     }
 
   private:
@@ -152,17 +154,6 @@ class Extractor {
         throw Failure(ARC_ERROR_BROKEN_ARCHIVE, "damaged archive: no member could be read");
     }
 
-    void Problem(int code, const std::string& name, const std::string& what) {
-        outcome_.Note(code);
-        const std::string line = Escaped(name) + ": " + what;
-        if (code == ARC_WARNING_SKIPPED || firstProblemWritten_) {
-            context_.output.Line(line);
-        } else {
-            context_.output.FirstLine(line);
-            firstProblemWritten_ = true;
-        }
-    }
-
     void Say(const std::string& line) {
         if (!request_.options.quiet) {
             context_.output.Line(line);
@@ -173,7 +164,8 @@ class Extractor {
     bool Decode(zip::Reader& reader, const zip::Member& member, zip::DataSink& sink,
                 const std::string& destination) {
         if (member.encrypted) {
-            Problem(ARC_ERROR_UNKNOWN_METHOD, member.name, "encrypted member, not supported");
+            problems_.Report(ARC_ERROR_UNKNOWN_METHOD, member.name,
+                             "encrypted member, not supported");
             return false;
         }
         ProgressMeter meter(context_.progress, member.name, destination, member.size.value_or(0),
@@ -184,14 +176,14 @@ class Extractor {
             if (error.Kind() != zip::ErrorKind::kMember) {
                 throw;
             }
-            Problem(ARC_ERROR_CRC, member.name, error.what());
+            problems_.Report(ARC_ERROR_CRC, member.name, error.what());
             return false;
         } catch (const Failure& failure) {
             // A write that failed (a full disk) ends this member only.
             if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
                 throw;
             }
-            Problem(failure.Code(), member.name, failure.what());
+            problems_.Report(failure.Code(), member.name, failure.what());
             return false;
         }
         meter.Finish();
@@ -208,24 +200,16 @@ class Extractor {
         }
     }
 
-    void PrepareProblem(const std::string& name, const std::string& reason) {
-        if (target_.LastFailureWasUnsafe()) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
-        } else {
-            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
-        }
-    }
-
     void ExtractOne(zip::Reader& reader, const zip::Member& member) {
         const std::string& name = member.name;
         std::string reason;
         auto relative = common::SafeRelativePath(name, reason);
         if (!relative) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
         }
         if (member.kind == MemberKind::kOther) {
-            Problem(ARC_ERROR_NOT_REGULAR, name, "not a file, folder or link; skipped");
+            problems_.Report(ARC_ERROR_NOT_REGULAR, name, "not a file, folder or link; skipped");
             return;
         }
         if (request_.options.junkPaths) {
@@ -237,7 +221,7 @@ class Extractor {
         if (member.kind == MemberKind::kDirectory) {
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
-                PrepareProblem(name, reason);
+                problems_.ReportRefusedPath(target_, name, reason);
                 return;
             }
             // Times and permissions come last: a read-only folder would refuse its members.
@@ -248,17 +232,17 @@ class Extractor {
         }
         if (member.kind == MemberKind::kSymlink &&
             !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
-            Problem(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
+            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (symbolic link leads outside)");
             return;
         }
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
-            PrepareProblem(name, reason);
+            problems_.ReportRefusedPath(target_, name, reason);
             return;
         }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !request_.options.overwrite) {
-            Problem(ARC_WARNING_SKIPPED, name, "kept the existing file (-o overwrites)");
+            problems_.Report(ARC_WARNING_SKIPPED, name, "kept the existing file (-o overwrites)");
             return;
         }
         if (member.kind == MemberKind::kSymlink) {
@@ -267,8 +251,8 @@ class Extractor {
         }
         common::TemporaryFile temporary(FolderOf(*path));
         if (!temporary.Valid()) {
-            Problem(ARC_ERROR_CANNOT_WRITE, name,
-                    std::string("cannot create a file: ") + std::strerror(errno));
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
+                             std::string("cannot create a file: ") + std::strerror(errno));
             return;
         }
         FdSink sink(temporary.Fd());
@@ -281,24 +265,18 @@ class Extractor {
             futimens(temporary.Fd(), times);
         }
         if (!temporary.Commit(*path, reason)) {
-            Problem(ARC_ERROR_CANNOT_WRITE, name, reason);
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
             return;
         }
         Say("extracted " + Escaped(name));
     }
 
     void MakeLink(const zip::Member& member, const std::string& path) {
-        // Made under a temporary name and renamed, so that an existing file is replaced whole.
-        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
-        unlink(temporary.c_str());
-        if (symlink(member.linkTarget.c_str(), temporary.c_str()) != 0 ||
-            std::rename(temporary.c_str(), path.c_str()) != 0) {
-            unlink(temporary.c_str());
-            Problem(ARC_ERROR_CANNOT_WRITE, member.name,
-                    std::string("cannot make the symbolic link: ") + std::strerror(errno));
+        if (!target_.MakeLink(path, member.linkTarget)) {
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, member.name,
+                             std::string("cannot make the symbolic link: ") + std::strerror(errno));
             return;
         }
-        target_.RememberLink(path);
         Say("extracted " + Escaped(member.name));
     }
 
@@ -317,8 +295,7 @@ class Extractor {
     bool testOnly_;
     common::ExtractionTarget target_;
     unsigned umask_;
-    Outcome outcome_;
-    bool firstProblemWritten_ = false;
+    exports::MemberProblems problems_;
     std::vector<FolderTime> folderTimes_;
 };
 

@@ -3,7 +3,6 @@
 // A new archive is always written under a temporary name beside the old one and renamed over
 // it only when complete, so a failure leaves the old archive as it was. Unchanged members are
 // copied as they are, without recompressing.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 
 #include "archiver_api.h"
 #include "common/safe_path.h"
+#include "common/source_walk.h"
 #include "platform/code_page.h"
 #include "platform/path.h"
 #include "platform/system_folders.h"
@@ -33,24 +33,8 @@ std::string Escaped(std::string_view name) {
     return common::EscapeControlCharacters(name);
 }
 
-// "." and ".." parts and empty parts dropped; '/' between the rest.
-std::string CleanRelative(std::string_view path) {
-    std::string out;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string_view part = path.substr(start, i - start);
-            if (!part.empty() && part != "." && part != "..") {
-                if (!out.empty()) {
-                    out += '/';
-                }
-                out += part;
-            }
-            start = i + 1;
-        }
-    }
-    return out;
-}
+using common::CleanRelative;
+using common::SourceEntry;
 
 // At most count whole characters of the host code page: a multi-byte one is never split.
 std::string FirstCharacters(const std::string& text, std::size_t count) {
@@ -94,20 +78,13 @@ std::string DosName(std::string_view name) {
     return out;
 }
 
-struct SourceEntry {
-    std::string path;    // where it is on disk
-    std::string stored;  // the host name to store, '/' between folders
-    struct stat info {};
-    std::string linkTarget;
-};
-
-struct FolderCloser {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
 class Collector {
   public:
-    explicit Collector(const Request& request) : request_(request) {
+    explicit Collector(const Request& request)
+        : request_(request),
+          walk_({.includeHidden = request.options.includeHidden,
+                 .intoFolders = request.options.recurse,
+                 .excluded = {}}) {
         if (!request.folder.empty()) {
             base_ = platform::IncludeTrailingDelimiter(platform::ExpandFileName(request.folder));
         }
@@ -117,7 +94,7 @@ class Collector {
         for (const std::string& name : request_.names) {
             CollectName(name);
         }
-        return std::move(entries_);
+        return walk_.Take();
     }
 
   private:
@@ -144,7 +121,7 @@ class Collector {
         const std::string exact = *LiteralOf(pattern, true);
         struct stat info {};
         if (lstat(Located(exact).c_str(), &info) == 0) {
-            AddPath(Located(exact), StoredNameFor(exact, Located(exact)), info);
+            walk_.Add(Located(exact), StoredNameFor(exact, Located(exact)), info);
             return;
         }
         if (const auto literal = LiteralOf(pattern)) {
@@ -153,7 +130,7 @@ class Collector {
                 throw Failure(ARC_ERROR_CANNOT_READ,
                               "cannot find " + Escaped(path) + ": " + std::strerror(errno));
             }
-            AddPath(path, StoredNameFor(*literal, path), info);
+            walk_.Add(path, StoredNameFor(*literal, path), info);
             return;
         }
         // A wildcard in the last part: every matching name in that folder.
@@ -162,77 +139,23 @@ class Collector {
         const std::string folder = platform::ExtractFilePath(path);
         const std::string storedFolder =
             platform::ExtractFilePath(StoredNameFor(pattern, folder + "x"));
-        const std::size_t before = entries_.size();
-        for (const std::string& name : FolderNames(folder.empty() ? std::string("./") : folder)) {
+        const std::size_t before = walk_.Count();
+        for (const std::string& name :
+             walk_.FolderNames(folder.empty() ? std::string("./") : folder)) {
             const std::string found = (folder.empty() ? std::string() : folder) + name;
             if (fnmatch(mask.c_str(), name.c_str(), FNM_NOESCAPE | FNM_PERIOD) == 0 &&
                 lstat(found.c_str(), &info) == 0) {
-                AddPath(found, storedFolder + name, info);
+                walk_.Add(found, storedFolder + name, info);
             }
         }
-        if (entries_.size() == before) {
+        if (walk_.Count() == before) {
             throw Failure(ARC_ERROR_NO_FILES, "nothing matches " + Escaped(path));
         }
     }
 
-    // The names in a folder, sorted; hidden ones only with -S.
-    std::vector<std::string> FolderNames(const std::string& folder) const {
-        std::vector<std::string> names;
-        std::unique_ptr<DIR, FolderCloser> directory(opendir(folder.c_str()));
-        if (!directory) {
-            throw Failure(ARC_ERROR_CANNOT_READ,
-                          "cannot read folder " + Escaped(folder) + ": " + std::strerror(errno));
-        }
-        while (const dirent* entry = readdir(directory.get())) {
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != ".." &&
-                (request_.options.includeHidden || !name.starts_with('.'))) {
-                names.emplace_back(name);
-            }
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    void AddPath(const std::string& path, const std::string& stored, const struct stat& info) {
-        SourceEntry entry{platform::ExcludeTrailingDelimiter(path), stored, info, {}};
-        if (entry.path.empty()) {
-            entry.path = "/";
-        }
-        if (S_ISREG(info.st_mode)) {
-            entries_.push_back(std::move(entry));
-        } else if (S_ISDIR(info.st_mode)) {
-            if (!stored.empty()) {
-                entries_.push_back(entry);
-            }
-            if (!request_.options.recurse) {
-                return;
-            }
-            const std::string folder = platform::IncludeTrailingDelimiter(entry.path);
-            const std::string storedFolder = stored.empty() ? std::string() : stored + "/";
-            for (const std::string& name : FolderNames(folder)) {
-                struct stat child {};
-                if (lstat((folder + name).c_str(), &child) == 0) {
-                    AddPath(folder + name, storedFolder + name, child);
-                }
-            }
-        } else if (S_ISLNK(info.st_mode)) {
-            std::vector<char> target(PATH_MAX + 1);
-            const ssize_t length = readlink(path.c_str(), target.data(), target.size() - 1);
-            if (length < 0) {
-                throw Failure(ARC_ERROR_CANNOT_READ, "cannot read link " + Escaped(path));
-            }
-            entry.linkTarget.assign(target.data(), static_cast<std::size_t>(length));
-            entries_.push_back(std::move(entry));
-        } else {
-            throw Failure(ARC_ERROR_NOT_REGULAR,
-                          Escaped(path) + " is not a regular file or folder; refused");
-        }
-    }
-
     const Request& request_;
+    common::SourceWalk walk_;  // hidden names only with -S, into folders only with -r
     std::string base_;
-    std::vector<SourceEntry> entries_;
 };
 
 // The stored names as the switches want them; folders go with -D and -j, later duplicates

@@ -3,6 +3,8 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <span>
+#include <utility>
 
 #include "archiver_api.h"
 #include "common/command_line.h"
@@ -21,32 +23,13 @@ std::string UnknownSwitch(char letter, std::string_view token) {
            common::EscapeControlCharacters(token);
 }
 
-// The archive, the folder (a token ending in '/', when the command takes one) and the names
-// that follow the switches; "@path" names a list file.
+// The archive, the folder (when the command takes one) and the names after the switches.
 void ParseOperands(const std::vector<common::Token>& tokens, std::size_t i, bool takesFolder,
                    Request& request) {
-    if (i >= tokens.size() || tokens[i].text.empty()) {
-        BadCommand("no archive name given");
-    }
-    request.archive = tokens[i++].text;
-    if (takesFolder && i < tokens.size() && !tokens[i].text.empty() &&
-        tokens[i].text.back() == '/') {
-        request.folder = tokens[i++].text;
-    }
-    for (; i < tokens.size(); ++i) {
-        const std::string& text = tokens[i].text;
-        if (text.size() > 1 && text.front() == '@') {
-            auto listed = common::ReadListFile(text.substr(1));
-            if (!listed) {
-                throw Failure(
-                    ARC_ERROR_CANNOT_READ,
-                    "cannot read list file " + common::EscapeControlCharacters(text.substr(1)));
-            }
-            request.names.insert(request.names.end(), listed->begin(), listed->end());
-        } else if (!text.empty()) {
-            request.names.push_back(text);
-        }
-    }
+    common::Operands operands = common::ParseOperands(std::span(tokens).subspan(i), takesFolder);
+    request.archive = std::move(operands.archive);
+    request.folder = std::move(operands.folder);
+    request.names = std::move(operands.names);
 }
 
 // Switches stand before the archive; a quoted token or one without '-' is the archive.

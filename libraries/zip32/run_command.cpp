@@ -1,8 +1,11 @@
 #include <algorithm>
-#include <new>
+#include <exception>
+#include <optional>
+#include <string>
 
 #include "archiver_api.h"
 #include "common/output_text.h"
+#include "export/guarded.h"
 #include "platform/file_time.h"
 #include "zip32/operations.h"
 
@@ -14,26 +17,15 @@ std::uint32_t Clamp32(std::uint64_t value) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
 }
 
-// Runs one command; every failure becomes its code with the reason as the first line.
-template <typename Run>
-int Guarded(Context& context, Run run) {
-    try {
-        return run();
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const zip::Error& error) {
-        context.output.FirstLine(error.Kind() == zip::ErrorKind::kAborted
-                                     ? std::string("stopped at the owner window's request")
-                                     : std::string(error.what()));
-        return ResultFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
+// The code and reason of an error of the ZIP engine.
+std::optional<Failure> DescribeZipError(const std::exception& error) {
+    const auto* zipError = dynamic_cast<const zip::Error*>(&error);
+    if (zipError == nullptr) {
+        return std::nullopt;
     }
+    return Failure(ResultFor(*zipError), zipError->Kind() == zip::ErrorKind::kAborted
+                                             ? std::string("stopped at the owner window's request")
+                                             : std::string(zipError->what()));
 }
 
 }  // namespace
@@ -61,19 +53,25 @@ int ResultFor(const zip::Error& error) {
 }
 
 int RunUnzipLine(std::string_view line, Context& context) {
-    return Guarded(context, [&] {
-        const Request request = ParseUnzipLine(line, false);
-        return request.command == Command::kList ? List(request, context)
-                                                 : Extract(request, context);
-    });
+    return exports::Guarded(
+        context,
+        [&] {
+            const Request request = ParseUnzipLine(line, false);
+            return request.command == Command::kList ? List(request, context)
+                                                     : Extract(request, context);
+        },
+        DescribeZipError);
 }
 
 int RunZipLine(std::string_view line, Context& context) {
-    return Guarded(context, [&] {
-        const Request request = ParseZipLine(line);
-        return request.command == Command::kAdjust ? Adjust(request, context)
-                                                   : Pack(request, context);
-    });
+    return exports::Guarded(
+        context,
+        [&] {
+            const Request request = ParseZipLine(line);
+            return request.command == Command::kAdjust ? Adjust(request, context)
+                                                       : Pack(request, context);
+        },
+        DescribeZipError);
 }
 
 void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {

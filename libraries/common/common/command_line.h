@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,5 +25,18 @@ std::optional<std::vector<std::string>> ReadListFile(const std::string& path);
 
 // Parses the text of a list file (see ReadListFile).
 std::vector<std::string> ParseListFile(std::string_view text);
+
+// What follows the switches of a command line.
+struct Operands {
+    std::string archive;
+    std::string folder;  // the token right after the archive when it ends in '/'; may be empty
+    std::vector<std::string> names;  // a list file's names in place of its "@path"
+};
+
+// Reads the operands from the first of tokens; takesFolder: whether the command takes a
+// folder at all (without one, a name ending in '/' is a name). Throws Failure:
+// ARC_ERROR_BAD_COMMAND without an archive name, ARC_ERROR_CANNOT_READ for a list file that
+// cannot be read.
+Operands ParseOperands(std::span<const Token> tokens, bool takesFolder);
 
 }  // namespace zembrat::common

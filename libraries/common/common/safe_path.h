@@ -55,6 +55,11 @@ class ExtractionTarget {
     // Records a symbolic link this extraction made, so that no later member goes through it.
     void RememberLink(const std::string& fullPath) { madeLinks_.insert(fullPath); }
 
+    // Makes a symbolic link at fullPath and remembers it. It is made under a temporary name
+    // beside it and renamed, so that an existing file is replaced whole. False, with errno
+    // set, when it cannot be made.
+    bool MakeLink(const std::string& fullPath, const std::string& linkTarget);
+
   private:
     bool InsideDestination(const std::string& realPath) const;
     std::optional<std::string> Walk(std::string_view relativePath, bool wantFolder,

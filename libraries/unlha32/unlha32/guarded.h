@@ -2,36 +2,31 @@
 // first line of the output.
 #pragma once
 
-#include <new>
-#include <string>
+#include <exception>
+#include <optional>
 
 #include "archiver_api.h"
+#include "export/guarded.h"
 #include "lha/archive.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/operations.h"
 
 namespace zembrat::unlha32 {
 
+// The code and reason of an error of the LHA format layer.
+inline std::optional<Failure> DescribeLhaError(const std::exception& error) {
+    if (dynamic_cast<const lha::Aborted*>(&error) != nullptr) {
+        return Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+    }
+    if (const auto* lhaError = dynamic_cast<const lha::Error*>(&error)) {
+        return Failure(ResultFor(*lhaError), lhaError->what());
+    }
+    return std::nullopt;
+}
+
 template <typename Command>
 int Guarded(Context& context, Command command) {
-    try {
-        return command();
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const lha::Aborted&) {
-        context.output.FirstLine("stopped at the owner window's request");
-        return ARC_ERROR_ABORTED;
-    } catch (const lha::Error& error) {
-        context.output.FirstLine(error.what());
-        return ResultFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
-    }
+    return exports::Guarded(context, command, DescribeLhaError);
 }
 
 }  // namespace zembrat::unlha32

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/failure.h"
 
 namespace zembrat::zip32 {
 
@@ -48,15 +49,7 @@ struct Request {
     std::vector<std::string> names;
 };
 
-// A failure that ends the command: a result code of archiver_api.h and a one-line reason.
-class Failure : public std::runtime_error {
-  public:
-    Failure(int code, const std::string& reason) : std::runtime_error(reason), code_(code) {}
-    int Code() const { return code_; }
-
-  private:
-    int code_;
-};
+using common::Failure;
 
 // Both throw Failure (ARC_ERROR_BAD_COMMAND, or ARC_ERROR_CANNOT_READ for an unreadable list
 // file). memory: the ExtractMem line, which names no command.
