@@ -192,7 +192,9 @@ bool ExtractionTarget::MakeLink(const std::string& fullPath, const std::string& 
     unlink(temporary.c_str());
     if (symlink(linkTarget.c_str(), temporary.c_str()) != 0 ||
         std::rename(temporary.c_str(), fullPath.c_str()) != 0) {
+        const int failure = errno;  // the caller reports it; the clean-up must not replace it
         unlink(temporary.c_str());
+        errno = failure;
         return false;
     }
     RememberLink(fullPath);
