@@ -1,8 +1,9 @@
 // The format units linked into the component. A kind that is not registered here is
 // refused as an unsupported kind, and content detection does without its recogniser:
-// today the LHA and ZIP drivers exist (CAB, ARJ, TAR, RAR and BGA follow).
+// today the LHA, ZIP and TAR drivers exist (CAB, ARJ, RAR and BGA follow).
 #include "archives/driver_registry.h"
 #include "drivers/lha32.h"
+#include "drivers/tar32.h"
 #include "drivers/zip32.h"
 
 namespace zembrat::archives {
@@ -22,10 +23,30 @@ DriverKind Kind(TArchiverType type, int probeOrder) {
     };
 }
 
+// A kind that content detection reaches through another kind's recogniser.
+template <class Driver>
+DriverKind KindWithoutProbe(TArchiverType type) {
+    return {
+        .type = type,
+        .create = [] { return std::make_unique<Driver>(); },
+        .recognize = nullptr,
+        .probeOrder = 0,
+        .fallbackRecognizer = false,
+    };
+}
+
 }  // namespace
 
 void RegisterStandardDrivers(DriverRegistry& registry) {
     // Probe order: tar (a fallback), rar, arj, zip, bga, cab, lha; a later "yes" wins.
+    // The tar library names all three of its kinds; its answer counts only when no other
+    // recogniser claims the file.
+    DriverKind tar = KindWithoutProbe<drivers::TTar32>(atTar);
+    tar.recognize = drivers::TarArchiverType;
+    tar.fallbackRecognizer = true;
+    registry.Register(std::move(tar));
+    registry.Register(KindWithoutProbe<drivers::TTgz32>(atTgz));
+    registry.Register(KindWithoutProbe<drivers::TBZ232>(atBZ2));
     registry.Register(Kind<drivers::TZip32, drivers::IsZipArchive>(atZip, 3));
     registry.Register(Kind<drivers::TLha32, drivers::IsLhaArchive>(atLha, 6));
 }

@@ -445,6 +445,19 @@ std::string TZip32::BuildLmzipCommand(std::string_view command, const std::strin
     return std::string(command) + builder.Text;
 }
 
+void WriteSelfExtractor(const std::string& stub, const std::string& archive,
+                        const std::string& target) {
+    // The program is written under a temporary name and takes the target's name only when
+    // whole: a failed copy leaves no broken program, and an archive that already bears the
+    // target's name is read to the end before it is replaced.
+    const File archiveFile = OpenForReading(archive);
+    const File stubFile = OpenForReading(stub);
+    StagedTarget staged(target);
+    staged.Append(stubFile.get(), stub);
+    staged.Append(archiveFile.get(), archive);
+    staged.Commit();
+}
+
 std::string SfxTargetName(std::string_view archive, std::string_view folder,
                           const platform::PathSyntax& syntax) {
     const std::string target = platform::ChangeFileExt(archive, ".EXE", syntax);
@@ -537,17 +550,7 @@ int TZip32::MakeSfx(WindowHandle window, const std::string& archive,
         throw archives::EArchiver(windowStub ? kWin32StubMissing : kDosStubMissing);
     }
     const std::string target = SfxTargetName(archive, folder);
-    {
-        // The program is written under a temporary name and takes the target's name only
-        // when whole: a failed copy leaves no broken program, and an archive that already
-        // bears the target's name is read to the end before it is replaced.
-        const File archiveFile = OpenForReading(archive);
-        const File stubFile = OpenForReading(*stub);
-        StagedTarget staged(target);
-        staged.Append(stubFile.get(), *stub);
-        staged.Append(archiveFile.get(), archive);
-        staged.Commit();
-    }
+    WriteSelfExtractor(*stub, archive, target);
     return RunZipCommand(window, "-A " + target, output);
 }
 

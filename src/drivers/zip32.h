@@ -150,6 +150,11 @@ std::string EscapeZipName(std::string_view name,
 std::string SfxTargetName(std::string_view archive, std::string_view folder,
                           const platform::PathSyntax& syntax = platform::PathSyntax::Host());
 
+// Writes the stub followed by the archive as target (a program file). The target appears
+// only when complete; EStreamError when a file cannot be read or written.
+void WriteSelfExtractor(const std::string& stub, const std::string& archive,
+                        const std::string& target);
+
 // True when the ZIP libraries both check and open the file; never raises.
 bool IsZipArchive(const std::string& fileName);
 

@@ -33,6 +33,9 @@ class RecorderAccess {
     void SetArchiveAnswers(int check, int open) const {
         Get<RECORDER_SET_ARCHIVE_ANSWERS>("RecorderSetArchiveAnswers")(check, open);
     }
+    void SetArchiveType(int type) const {
+        Get<RECORDER_SET_ARCHIVE_TYPE>("RecorderSetArchiveType")(type);
+    }
 
   private:
     template <class Function>

@@ -43,6 +43,7 @@ struct Recorder {
     int member = -1;  // current listing position
     int checkAnswer = 1;
     int openAnswer = 1;
+    int archiveType = 0;
     ARC_HWND owner = 0;
 };
 
@@ -180,6 +181,11 @@ EXPORT int ENTRY(ExtractMem)(ARC_HWND window, const char* commandLine, unsigned 
     return 0;
 }
 
+EXPORT int ENTRY(GetArchiveType)(const char* archive) {
+    Log(kPrefix + "GetArchiveType " + archive);
+    return State().archiveType;
+}
+
 #ifndef RECORDER_NO_TIMES
 // Times 2 s, 3 s and 4 s after the file-time epoch tell the three getters apart.
 EXPORT int RECORDER_JOIN(RECORDER_WRITE_TIME_PREFIX, GetWriteTimeEx)(HARC, uint64_t* time) {
@@ -233,4 +239,8 @@ EXPORT void RecorderSetMembers(int members) {
 EXPORT void RecorderSetArchiveAnswers(int check, int open) {
     State().checkAnswer = check;
     State().openAnswer = open;
+}
+
+EXPORT void RecorderSetArchiveType(int type) {
+    State().archiveType = type;
 }

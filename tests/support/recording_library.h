@@ -18,4 +18,6 @@ typedef void (*RECORDER_SET_PROGRESS)(int messages);
 typedef void (*RECORDER_SET_MEMBERS)(int members);
 // CheckArchive's answer and whether OpenArchive opens anything.
 typedef void (*RECORDER_SET_ARCHIVE_ANSWERS)(int check, int open);
+// The code GetArchiveType answers (0 until set).
+typedef void (*RECORDER_SET_ARCHIVE_TYPE)(int type);
 }
