@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 
 #include "common/name_encoding.h"
@@ -88,6 +89,10 @@ namespace {
 
 archive_host::HostOptions WithOutputLimit(archive_host::HostOptions options,
                                           const std::string& path) {
+    // The decoders need a few MiB; a crafted file (a gzip that holds itself) asks for more
+    // until the limit stops it, and a lower limit stops it sooner.
+    constexpr std::uint64_t kMemoryLimit = 256ull << 20;
+    options.memoryLimit = std::min(options.memoryLimit, kMemoryLimit);
     if (options.outputLimit == 0) {
         options.outputLimit = OutputLimitFor(FileSize(path));
     }
