@@ -1,4 +1,4 @@
-// The commands of libtar32.so over the tar-family engine: x, t, l, ExtractMem, the listing
+// The commands of libtar32.so over the tar-family engine: x, t, l, c, ExtractMem, the listing
 // cursor, CheckArchive and the archive-type probe.
 #include <fcntl.h>
 #include <unistd.h>
@@ -324,6 +324,42 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
     throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
 }
 
+class PackEvents final : public tar::CreateEvents {
+  public:
+    explicit PackEvents(Context& context) : context_(context) {}
+    void Added(const std::string& name) override {
+        context_.output.Line("added " + common::EscapeControlCharacters(name));
+    }
+    void Failed(const std::string& name, const std::string& reason) override {
+        outcome_.Note(ARC_ERROR_CANNOT_READ);
+        context_.output.FirstLine(common::EscapeControlCharacters(name) + ": " + reason);
+    }
+    int Code() const { return outcome_.Code(); }
+
+  private:
+    Context& context_;
+    exports::Outcome outcome_;
+};
+
+int Create(const Request& request, Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_BAD_COMMAND, "no files named to pack");
+    }
+    tar::CreateOptions options;
+    options.baseFolder = request.folder;
+    options.filter = request.compression == Compression::kGzip    ? tar::Filter::kGzip
+                     : request.compression == Compression::kBzip2 ? tar::Filter::kBzip2
+                                                                  : tar::Filter::kNone;
+    options.level = request.level;
+    PackEvents events(context);
+    try {
+        tar::Create(request.archive, request.names, options, events);
+    } catch (const std::runtime_error& error) {
+        throw Failure(ARC_ERROR_CANNOT_WRITE, error.what());
+    }
+    return events.Code();
+}
+
 class TarBackend final : public exports::Backend {
   public:
     std::string_view Family() const override { return "tar"; }
@@ -335,7 +371,7 @@ class TarBackend final : public exports::Backend {
                 case Command::kList:
                     return List(request, context);
                 case Command::kCreate:
-                    throw Failure(ARC_ERROR_BAD_COMMAND, "creating archives (c) is not built yet");
+                    return Create(request, context);
                 default:
                     return Extract(request, context);
             }

@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "archive_host/client.h"
 
@@ -107,5 +108,31 @@ struct ExtractSummary {
 // (what was done stays), Error(kAborted) when a progress callback stopped it.
 ExtractSummary Extract(const std::string& archivePath, const ExtractOptions& options,
                        ExtractEvents& events);
+
+}  // namespace zembrat::tar
+
+namespace zembrat::tar {
+
+enum class Filter { kNone, kGzip, kBzip2 };
+
+struct CreateOptions {
+    std::string baseFolder;  // names are read relative to it; empty: the current folder
+    Filter filter = Filter::kNone;
+    int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
+};
+
+class CreateEvents {
+  public:
+    virtual ~CreateEvents() = default;
+    virtual void Added(const std::string& memberName) = 0;
+    // A file that could not be read; the archive is made without it.
+    virtual void Failed(const std::string& name, const std::string& reason) = 0;
+};
+
+// Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
+// them), under gzip or bzip2 when asked. The archive appears under its name only once it is
+// complete. Throws std::runtime_error when the archive cannot be written.
+void Create(const std::string& archivePath, const std::vector<std::string>& names,
+            const CreateOptions& options, CreateEvents& events);
 
 }  // namespace zembrat::tar
