@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 
 #include "common/name_encoding.h"
 #include "tar/tar.h"
@@ -31,13 +30,9 @@ std::uint64_t FileSize(const std::string& path) {
 
 // The FNAME field of a gzip header, if the file starts with one.
 std::optional<std::string> GzipHeaderName(const std::string& path) {
-    std::array<unsigned char, 4096> head{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-    ::close(fd);
+    const std::string text = FileHead(path, 4096);
+    const auto* head = reinterpret_cast<const unsigned char*>(text.data());
+    const auto got = static_cast<std::ptrdiff_t>(text.size());
     constexpr unsigned char kExtra = 0x04;
     constexpr unsigned char kName = 0x08;
     if (got < 10 || head[0] != 0x1f || head[1] != 0x8b || head[2] != 8 || !(head[3] & kName)) {
@@ -66,6 +61,18 @@ std::optional<std::string> GzipHeaderName(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FileHead(const std::string& path, std::size_t size) {
+    std::string head(size, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return head;
+}
 
 std::uint64_t OutputLimitFor(std::uint64_t archiveSize) {
     constexpr std::uint64_t kFloor = 1ull << 30;

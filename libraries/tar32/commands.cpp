@@ -416,13 +416,9 @@ class TarBackend final : public exports::Backend {
 enum class Filter { kNone, kGzip, kCompress, kBzip2, kXz, kLzma, kZstd };
 
 Filter FilterOf(const std::string& path) {
-    std::array<unsigned char, 6> head{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return Filter::kNone;
-    }
-    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-    ::close(fd);
+    const std::string text = tar::FileHead(path, 6);
+    const auto* head = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t got = text.size();
     if (got < 3) {
         return Filter::kNone;
     }
@@ -435,7 +431,7 @@ Filter FilterOf(const std::string& path) {
     if (head[0] == 'B' && head[1] == 'Z' && head[2] == 'h') {
         return Filter::kBzip2;
     }
-    if (got == 6 && std::memcmp(head.data(),
+    if (got == 6 && std::memcmp(head,
                                 "\xFD"
                                 "7zXZ\0",
                                 6) == 0) {
@@ -462,17 +458,9 @@ int GetArchiveType(const std::string& path) {
     try {
         tar::Reader reader(path);
         const auto first = reader.Next();
-        if (!first && FilterOf(path) == Filter::kNone && ::access(path.c_str(), R_OK) == 0) {
-            // An empty file reads as an empty archive; only a real end block counts.
-            std::array<char, 1> byte{};
-            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            const bool empty = fd < 0 || ::read(fd, byte.data(), 1) != 1;
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            if (empty) {
-                return kNotOurs;
-            }
+        // An empty file reads as an empty archive; only a real end block counts.
+        if (!first && tar::FileHead(path, 1).empty()) {
+            return kNotOurs;
         }
         lone = first && first->lone;
     } catch (const std::exception&) {

@@ -48,6 +48,10 @@ struct Member {
     std::string error;  // non-empty: the header is damaged and the member cannot be extracted
 };
 
+// Up to size bytes from the start of a file (fewer when it is shorter; none when it cannot
+// be read).
+std::string FileHead(const std::string& path, std::size_t size);
+
 // The most a whole archive may decompress to: generous for real data (1 GiB, plus 1024 bytes
 // for each byte of the archive), and a clear stop for a decompression bomb.
 std::uint64_t OutputLimitFor(std::uint64_t archiveSize);
