@@ -326,6 +326,14 @@ struct ArchiveDeleter {
 
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// Without an address-space limit (see ApplyLimits) the sanitizer's own memory limit stops a
+// decoder that asks for ever more, as the address-space limit does in a normal build.
+extern "C" const char* __asan_default_options() {
+    return "hard_rss_limit_mb=512:allocator_may_return_null=1";
+}
+#endif
+
 int main(int argc, char** argv) {
     std::string format;
     unsigned long long memory = 1024ull * 1024 * 1024;
