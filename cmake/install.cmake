@@ -2,7 +2,8 @@
 #   bin/zembrat, bin/zembrat-cli                      the programs
 #   lib/zembrat/libunlha32.so, libzembrat_platform.so the libraries they load
 #   lib/zembrat/libunzip32.so, libzip32j.so, liblmzip32.so  the ZIP libraries
-#   lib/zembrat/zembrat-archive-host                  the helper the ZIP libraries read with
+#   lib/zembrat/libtar32.so                           the tar-family library
+#   lib/zembrat/zembrat-archive-host                  the helper the ZIP and tar libraries read with
 #   lib/zembrat/zembrat-sfx                           the self-extracting stub for LHA
 #   lib/zembrat/sfx32gui.dat, sfx16.dat               the self-extracting stub for ZIP
 #   share/applications, share/icons, share/man/man1, share/doc/zembrat
@@ -22,7 +23,7 @@ set_target_properties(${zembrat_programs} PROPERTIES
     INSTALL_RPATH "$ORIGIN/../${ZEMBRAT_INSTALL_PRIVATE_DIR}")
 install(TARGETS ${zembrat_programs} RUNTIME DESTINATION bin)
 
-set(zembrat_libraries zembrat_platform unlha32 unzip32 zip32j lmzip32 zembrat-archive-host)
+set(zembrat_libraries zembrat_platform unlha32 unzip32 zip32j lmzip32 tar32 zembrat-archive-host)
 set_target_properties(${zembrat_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS ${zembrat_libraries}
     LIBRARY DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}

@@ -122,6 +122,7 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
 
     const std::string memory = std::to_string(options_.memoryLimit);
     const std::string cpu = std::to_string(options_.cpuSeconds);
+    const std::string outputLimit = std::to_string(options_.outputLimit);
     std::string formatText(format);
     std::vector<char*> argv = {const_cast<char*>(helper.c_str()),
                                const_cast<char*>("--format"),
@@ -130,6 +131,8 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
                                const_cast<char*>(memory.c_str()),
                                const_cast<char*>("--cpu"),
                                const_cast<char*>(cpu.c_str()),
+                               const_cast<char*>("--max-output"),
+                               const_cast<char*>(outputLimit.c_str()),
                                nullptr};
     pid_t pid = -1;
     const int spawned =

@@ -108,7 +108,7 @@ std::optional<HostMember> DecodeMember(std::string_view payload) {
     const auto size = in.U64();
     const auto mtime = in.U64();
     if (!path || !link || !format || !error || !kind || !mode || !flags || !size || !mtime ||
-        !in.AtEnd() || *kind > static_cast<std::uint64_t>(MemberKind::kOther)) {
+        !in.AtEnd() || *kind > static_cast<std::uint64_t>(MemberKind::kHardlink)) {
         return std::nullopt;
     }
     member.path = std::move(*path);

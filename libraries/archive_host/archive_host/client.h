@@ -40,6 +40,9 @@ struct HostOptions {
     // CPU time for the whole archive: generous, since a large archive takes long; a decoder
     // that loops without output is caught sooner by answerTimeout.
     unsigned cpuSeconds = 3600;
+    // The most data all members together may decompress to (0: no limit): a bound on
+    // decompression bombs, whatever sizes the headers declare.
+    std::uint64_t outputLimit = 0;
     // The longest the helper may stay silent while an answer is due (an answer comes at least
     // every 64 KiB of member data).
     std::chrono::milliseconds answerTimeout{30'000};

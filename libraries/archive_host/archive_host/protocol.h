@@ -30,7 +30,8 @@ enum class FrameType : char {
 inline constexpr std::size_t kDataFrameSize = 64 * 1024;
 inline constexpr std::size_t kMaxFramePayload = 1024 * 1024;
 
-enum class MemberKind : std::uint8_t { kFile, kDirectory, kSymlink, kOther };
+// kHardlink: linkTarget names an earlier member whose data this one shares.
+enum class MemberKind : std::uint8_t { kFile, kDirectory, kSymlink, kOther, kHardlink };
 
 struct HostMember {
     std::string path;  // as the decoder gives it (see the format's reader for its encoding)

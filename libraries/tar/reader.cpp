@@ -1,0 +1,177 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "common/name_encoding.h"
+#include "tar/tar.h"
+
+namespace zembrat::tar {
+
+namespace {
+
+// Names come from the helper as stored: pax names are UTF-8, older tar and cpio names are
+// whatever the maker's system used. Valid UTF-8 stays; anything else is read as CP932 (then
+// Latin-1), as for the other archivers of this tool.
+std::string HostName(std::string_view stored) {
+    return common::DecodeStoredName(stored, false, 'U');
+}
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// The FNAME field of a gzip header, if the file starts with one.
+std::optional<std::string> GzipHeaderName(const std::string& path) {
+    const std::string text = FileHead(path, 4096);
+    const auto* head = reinterpret_cast<const unsigned char*>(text.data());
+    const auto got = static_cast<std::ptrdiff_t>(text.size());
+    constexpr unsigned char kExtra = 0x04;
+    constexpr unsigned char kName = 0x08;
+    if (got < 10 || head[0] != 0x1f || head[1] != 0x8b || head[2] != 8 || !(head[3] & kName)) {
+        return std::nullopt;
+    }
+    std::size_t at = 10;
+    if (head[3] & kExtra) {
+        if (at + 2 > static_cast<std::size_t>(got)) {
+            return std::nullopt;
+        }
+        at += 2 + (head[at] | (std::size_t{head[at + 1]} << 8));
+    }
+    std::string name;
+    for (; at < static_cast<std::size_t>(got) && head[at] != 0; ++at) {
+        name.push_back(static_cast<char>(head[at]));
+    }
+    if (at >= static_cast<std::size_t>(got)) {
+        return std::nullopt;  // no terminating NUL within reach
+    }
+    // Only the file name part counts: the header must not choose a folder.
+    name = BaseName(name);
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    return name;
+}
+
+}  // namespace
+
+std::string FileHead(const std::string& path, std::size_t size) {
+    std::string head(size, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return head;
+}
+
+std::uint64_t OutputLimitFor(std::uint64_t archiveSize) {
+    constexpr std::uint64_t kFloor = 1ull << 30;
+    constexpr std::uint64_t kRatio = 1024;
+    return kFloor + archiveSize * kRatio;
+}
+
+std::string LoneMemberName(const std::string& archivePath) {
+    if (auto name = GzipHeaderName(archivePath)) {
+        return HostName(*name);
+    }
+    std::string name = BaseName(archivePath);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) {
+        name.resize(dot);
+    }
+    return name.empty() ? std::string("data") : name;
+}
+
+namespace {
+
+archive_host::HostOptions WithOutputLimit(archive_host::HostOptions options,
+                                          const std::string& path) {
+    // The decoders need a few MiB; a crafted file (a gzip that holds itself) asks for more
+    // until the limit stops it, and a lower limit stops it sooner.
+    constexpr std::uint64_t kMemoryLimit = 256ull << 20;
+    options.memoryLimit = std::min(options.memoryLimit, kMemoryLimit);
+    if (options.outputLimit == 0) {
+        options.outputLimit = OutputLimitFor(FileSize(path));
+    }
+    return options;
+}
+
+}  // namespace
+
+Reader::Reader(const std::string& archivePath, archive_host::HostOptions options) try
+    : path_(archivePath), host_(archivePath, "tar", WithOutputLimit(options, archivePath)) {
+} catch (const archive_host::HostError& error) {
+    throw Error(ErrorKind::kArchive, error.what());
+}
+
+std::optional<Member> Reader::Next() {
+    std::optional<archive_host::HostMember> next;
+    try {
+        next = host_.Next();
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+    current_.reset();
+    if (!next) {
+        return std::nullopt;
+    }
+    Member member;
+    member.name = next->formatName == "raw" ? LoneMemberName(path_) : HostName(next->path);
+    while (member.name.size() > 1 && member.name.back() == '/') {
+        member.name.pop_back();
+    }
+    member.lone = next->formatName == "raw";
+    member.kind = next->kind;
+    member.linkTarget = HostName(next->linkTarget);
+    member.size = member.kind == MemberKind::kFile ? next->size : std::optional<std::uint64_t>(0);
+    member.mtime = next->mtime;
+    member.mode = next->mode;
+    member.error = next->error;
+    if ((member.kind == MemberKind::kSymlink || member.kind == MemberKind::kHardlink) &&
+        member.linkTarget.empty() && member.error.empty()) {
+        member.error = "damaged member: a link without a target";
+    }
+    current_ = member;
+    return member;
+}
+
+void Reader::Extract(const DataSink& sink, const ProgressFn& progress) {
+    if (!current_) {
+        throw Error(ErrorKind::kMember, "no member to extract");
+    }
+    const Member member = *current_;
+    current_.reset();
+    if (!member.error.empty()) {
+        throw Error(ErrorKind::kMember, member.error);
+    }
+    const std::uint64_t total = member.size.value_or(0);
+    std::uint64_t done = 0;
+    try {
+        host_.ReadData([&](std::span<const std::byte> data) {
+            done += data.size();
+            if (member.size && done > *member.size) {
+                throw Error(ErrorKind::kArchive, "member data runs past its declared size");
+            }
+            sink(data);
+            if (progress && !progress(done, total)) {
+                throw Error(ErrorKind::kAborted, "stopped");
+            }
+        });
+    } catch (const archive_host::MemberError& error) {
+        throw Error(ErrorKind::kMember, error.what());
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+}
+
+}  // namespace zembrat::tar

@@ -1,0 +1,142 @@
+// The tar-family engine: reads tar (every dialect), cpio, ar, rpm and lone compressed files
+// with libarchive inside a helper process, and extracts them under the safety rules (nothing
+// outside the destination, links never lead a later member out, no device files, nothing
+// half-written under a final name). Knows nothing of command lines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "archive_host/client.h"
+
+namespace zembrat::tar {
+
+using MemberKind = archive_host::MemberKind;
+
+enum class ErrorKind {
+    kArchive,  // the archive cannot be read any further (damaged, a limit hit, no helper)
+    kMember,   // one member cannot be extracted; the others can
+    kAborted,  // a progress callback asked to stop
+};
+
+class Error : public std::runtime_error {
+  public:
+    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+    ErrorKind Kind() const { return kind_; }
+
+  private:
+    ErrorKind kind_;
+};
+
+using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using DataSink = std::function<void(std::span<const std::byte>)>;
+
+struct Member {
+    std::string name;  // UTF-8 where the bytes are valid UTF-8, else read as CP932
+    MemberKind kind = MemberKind::kFile;
+    std::string linkTarget;  // a symbolic link's target, or the member a hard link names
+    std::optional<std::uint64_t> size;
+    std::optional<std::int64_t> mtime;  // seconds since 1970 UTC
+    std::uint32_t mode = 0;             // permission bits
+    bool lone = false;                  // the one member of a compressed file that holds no archive
+    std::string error;  // non-empty: the header is damaged and the member cannot be extracted
+};
+
+// Up to size bytes from the start of a file (fewer when it is shorter; none when it cannot
+// be read).
+std::string FileHead(const std::string& path, std::size_t size);
+
+// The most a whole archive may decompress to: generous for real data (1 GiB, plus 1024 bytes
+// for each byte of the archive), and a clear stop for a decompression bomb.
+std::uint64_t OutputLimitFor(std::uint64_t archiveSize);
+
+// The one member's name of a lone compressed file: the name in its gzip header, else the
+// archive's file name without its extension.
+std::string LoneMemberName(const std::string& archivePath);
+
+class Reader {
+  public:
+    // Throws Error(kArchive) when the file is no archive of the family or cannot be opened.
+    explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {});
+
+    // The next member, or nothing at the end. Throws Error(kArchive).
+    std::optional<Member> Next();
+    // The current member's data. Throws Error(kMember) for this member alone (what the sink
+    // got must be thrown away), Error(kArchive) when the archive is lost.
+    void Extract(const DataSink& sink, const ProgressFn& progress = {});
+
+  private:
+    std::string path_;
+    archive_host::ArchiveHost host_;
+    std::optional<Member> current_;
+};
+
+enum class Problem {
+    kUnsafe,       // a name or link that would lead outside the destination
+    kNotCreated,   // a device file, FIFO or socket: reported, never created
+    kDamaged,      // the member's data or header is bad
+    kCannotWrite,  // the file system refused
+    kKept,         // an existing file was kept (no overwrite asked)
+};
+
+struct ExtractOptions {
+    std::string folder = "./";
+    bool testOnly = false;        // decode everything, write nothing
+    bool overwrite = false;       // replace existing files
+    bool keepPermissions = true;  // the stored permission bits (less the umask); else defaults
+    bool useFolders = true;       // false: every file straight into the folder
+    std::function<bool(const Member&)> select;  // empty: every member
+};
+
+class ExtractEvents {
+  public:
+    virtual ~ExtractEvents() = default;
+    virtual void Done(const Member& member) = 0;
+    virtual void Failed(Problem problem, const Member& member, const std::string& reason) = 0;
+    // The progress of one member's data, written to destination.
+    virtual ProgressFn Progress(const Member&, const std::string& /*destination*/) { return {}; }
+};
+
+struct ExtractSummary {
+    std::size_t seen = 0;
+    std::size_t selected = 0;
+};
+
+// Extracts (or tests) the archive. Throws Error(kArchive) when the archive is lost midway
+// (what was done stays), Error(kAborted) when a progress callback stopped it.
+ExtractSummary Extract(const std::string& archivePath, const ExtractOptions& options,
+                       ExtractEvents& events);
+
+}  // namespace zembrat::tar
+
+namespace zembrat::tar {
+
+enum class Filter { kNone, kGzip, kBzip2 };
+
+struct CreateOptions {
+    std::string baseFolder;  // names are read relative to it; empty: the current folder
+    Filter filter = Filter::kNone;
+    int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
+};
+
+class CreateEvents {
+  public:
+    virtual ~CreateEvents() = default;
+    virtual void Added(const std::string& memberName) = 0;
+    // A file that could not be read; the archive is made without it.
+    virtual void Failed(const std::string& name, const std::string& reason) = 0;
+};
+
+// Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
+// them), under gzip or bzip2 when asked. The archive appears under its name only once it is
+// complete. Throws std::runtime_error when the archive cannot be written.
+void Create(const std::string& archivePath, const std::vector<std::string>& names,
+            const CreateOptions& options, CreateEvents& events);
+
+}  // namespace zembrat::tar

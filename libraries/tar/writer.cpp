@@ -1,0 +1,251 @@
+// Creating a tar archive: pax format over the decoder library's writer, in-process (the input
+// is the user's own files, not an untrusted archive), into a temporary file renamed into
+// place once complete.
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "common/safe_path.h"
+#include "tar/tar.h"
+
+namespace zembrat::tar {
+
+namespace {
+
+struct WriterDeleter {
+    void operator()(archive* writer) const { archive_write_free(writer); }
+};
+struct EntryDeleter {
+    void operator()(archive_entry* entry) const { archive_entry_free(entry); }
+};
+struct ResolverDeleter {
+    void operator()(archive_entry_linkresolver* resolver) const {
+        archive_entry_linkresolver_free(resolver);
+    }
+};
+struct FdCloser {
+    void operator()(const int* fd) const { ::close(*fd); }
+};
+
+// The writer converts names by the thread's locale: a UTF-8 one for this thread alone, the
+// host's locale untouched.
+class Utf8Locale {
+  public:
+    Utf8Locale() : locale_(newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
+        if (locale_) {
+            previous_ = uselocale(locale_);
+        }
+    }
+    ~Utf8Locale() {
+        if (locale_) {
+            uselocale(previous_);
+            freelocale(locale_);
+        }
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+  private:
+    locale_t locale_;
+    locale_t previous_ = nullptr;
+};
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// The name stored for a path given on the command line: relative, without "." parts, and
+// never with ".." (an archive we make must not lead its reader outside).
+std::string StoredName(const std::string& given) {
+    std::string reason;
+    return common::SafeRelativePath(given, reason, common::NameRules::kUnix).value_or("");
+}
+
+class ArchiveWriter {
+  public:
+    ArchiveWriter(int fd, const CreateOptions& options, CreateEvents& events)
+        : writer_(archive_write_new()),
+          resolver_(archive_entry_linkresolver_new()),
+          base_(options.baseFolder.empty() ? std::string("./") : options.baseFolder),
+          events_(events) {
+        if (!writer_ || !resolver_) {
+            throw std::bad_alloc();
+        }
+        if (base_.back() != '/') {
+            base_ += '/';
+        }
+        Check(archive_write_set_format_pax_restricted(writer_.get()));
+        archive_entry_linkresolver_set_strategy(resolver_.get(), archive_format(writer_.get()));
+        if (options.filter == Filter::kGzip) {
+            Check(archive_write_add_filter_gzip(writer_.get()));
+        } else if (options.filter == Filter::kBzip2) {
+            Check(archive_write_add_filter_bzip2(writer_.get()));
+        }
+        if (options.filter != Filter::kNone && options.level >= 1) {
+            const std::string level = "compression-level=" + std::to_string(options.level);
+            Check(archive_write_set_options(writer_.get(), level.c_str()));
+        }
+        // Whole blocks of 10 KiB as tar readers expect; the last one padded.
+        Check(archive_write_set_bytes_in_last_block(writer_.get(), 1));
+        Check(archive_write_open_fd(writer_.get(), fd));
+    }
+
+    void Add(const std::string& given) {
+        const std::string stored = StoredName(given);
+        if (stored.empty()) {
+            events_.Failed(given, "not a name below the base folder");
+            return;
+        }
+        AddPath(given.starts_with('/') ? given : base_ + given, stored);
+    }
+
+    void Finish() {
+        // Hard links whose other names never came: written as they are.
+        archive_entry* spare = nullptr;
+        archive_entry* ignored = nullptr;
+        for (archive_entry_linkify(resolver_.get(), &ignored, &spare); ignored != nullptr;
+             archive_entry_linkify(resolver_.get(), &ignored, &spare)) {
+            archive_entry_free(ignored);
+            ignored = nullptr;
+        }
+        Check(archive_write_close(writer_.get()));
+    }
+
+  private:
+    void Check(int result) {
+        if (result < ARCHIVE_WARN) {
+            const char* text = archive_error_string(writer_.get());
+            throw std::runtime_error(std::string("cannot write the archive: ") +
+                                     (text ? text : "unknown error"));
+        }
+    }
+
+    void AddPath(const std::string& path, const std::string& stored) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            events_.Failed(stored, std::strerror(errno));
+            return;
+        }
+        if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode)) {
+            events_.Failed(stored, "not a file, folder or link; left out");
+            return;
+        }
+        std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
+        archive_entry_copy_stat(entry.get(), &info);
+        archive_entry_set_pathname_utf8(entry.get(), stored.c_str());
+        if (S_ISLNK(info.st_mode)) {
+            std::vector<char> target(static_cast<std::size_t>(info.st_size) + 1);
+            const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+            if (got < 0 || static_cast<std::size_t>(got) >= target.size()) {
+                events_.Failed(stored, "cannot read the link");
+                return;
+            }
+            archive_entry_set_symlink_utf8(entry.get(), std::string(target.data(), got).c_str());
+        }
+        int fd = -1;
+        if (S_ISREG(info.st_mode)) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                events_.Failed(stored, std::strerror(errno));
+                return;
+            }
+        }
+        const std::unique_ptr<const int, FdCloser> closer(fd >= 0 ? &fd : nullptr);
+        archive_entry* spare = nullptr;
+        archive_entry* raw = entry.release();
+        archive_entry_linkify(resolver_.get(), &raw, &spare);
+        entry.reset(raw);
+        std::unique_ptr<archive_entry, EntryDeleter> spareEntry(spare);
+        if (entry) {
+            Check(archive_write_header(writer_.get(), entry.get()));
+            if (fd >= 0 && archive_entry_size(entry.get()) > 0) {
+                CopyData(fd, stored, archive_entry_size(entry.get()));
+            }
+        }
+        events_.Added(stored);
+        if (S_ISDIR(info.st_mode)) {
+            std::error_code error;
+            std::vector<std::string> children;
+            for (const auto& child : std::filesystem::directory_iterator(path, error)) {
+                children.push_back(child.path().filename().string());
+            }
+            std::sort(children.begin(), children.end());
+            for (const std::string& child : children) {
+                AddPath(path + "/" + child, stored + "/" + child);
+            }
+        }
+    }
+
+    void CopyData(int fd, const std::string& stored, la_int64_t size) {
+        std::vector<char> buffer(1 << 20);
+        la_int64_t left = size;
+        while (left > 0) {
+            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                // The header promised more: the rest is zeros, and the member is reported.
+                events_.Failed(stored, "the file shrank while it was read; the rest is zeros");
+                std::fill(buffer.begin(), buffer.end(), '\0');
+                while (left > 0) {
+                    left -= Write(buffer, left);
+                }
+                return;
+            }
+            left -= Write(buffer, std::min<la_int64_t>(left, got));
+        }
+    }
+
+    // Writes up to count bytes of the buffer; the number written.
+    la_int64_t Write(const std::vector<char>& buffer, la_int64_t count) {
+        const auto piece = static_cast<std::size_t>(
+            std::min<la_int64_t>(count, static_cast<la_int64_t>(buffer.size())));
+        if (archive_write_data(writer_.get(), buffer.data(), piece) < 0) {
+            Check(ARCHIVE_FATAL);
+        }
+        return static_cast<la_int64_t>(piece);
+    }
+
+    std::unique_ptr<archive, WriterDeleter> writer_;
+    std::unique_ptr<archive_entry_linkresolver, ResolverDeleter> resolver_;
+    std::string base_;
+    CreateEvents& events_;
+};
+
+}  // namespace
+
+void Create(const std::string& archivePath, const std::vector<std::string>& names,
+            const CreateOptions& options, CreateEvents& events) {
+    const Utf8Locale locale;
+    common::TemporaryFile temporary(FolderOf(archivePath));
+    if (!temporary.Valid()) {
+        throw std::runtime_error("cannot create the archive: " + std::string(std::strerror(errno)));
+    }
+    {
+        ArchiveWriter writer(temporary.Fd(), options, events);
+        for (const std::string& name : names) {
+            writer.Add(name);
+        }
+        writer.Finish();
+    }
+    ::fchmod(temporary.Fd(), 0666 & ~common::ProcessUmask());
+    std::string reason;
+    if (!temporary.Commit(archivePath, reason)) {
+        throw std::runtime_error("cannot write the archive: " + reason);
+    }
+}
+
+}  // namespace zembrat::tar

@@ -1,0 +1,199 @@
+// Crafted tar archives through libtar32.so: links and names that would lead outside, device
+// files, hard links, the driver's switches, and the archive-type codes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tar32_library.h"
+
+namespace zembrat::tar32::testing {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+struct TarMember {
+    std::string name;
+    char type;  // '0' file, '1' hard link, '2' symbolic link, '3' character device, '5' folder,
+                // '6' FIFO
+    std::string data;  // a file's data, or a link's target
+};
+
+// A ustar archive of the members, built by hand so that it may hold anything.
+std::string Ustar(const std::vector<TarMember>& members) {
+    std::string out;
+    for (const TarMember& member : members) {
+        std::string header(512, '\0');
+        std::memcpy(header.data(), member.name.data(),
+                    std::min<std::size_t>(member.name.size(), 100));
+        const bool isLink = member.type == '1' || member.type == '2';
+        const std::size_t size = member.type == '0' ? member.data.size() : 0;
+        std::snprintf(header.data() + 100, 8, "%07o", member.type == '5' ? 0755 : 0644);
+        std::snprintf(header.data() + 108, 8, "%07o", 0);
+        std::snprintf(header.data() + 116, 8, "%07o", 0);
+        std::snprintf(header.data() + 124, 12, "%011zo", size);
+        std::snprintf(header.data() + 136, 12, "%011o", 1000000000);
+        header[156] = member.type;
+        if (isLink) {
+            std::memcpy(header.data() + 157, member.data.data(), member.data.size());
+        }
+        std::memcpy(header.data() + 257,
+                    "ustar\0"
+                    "00",
+                    8);
+        std::memset(header.data() + 148, ' ', 8);
+        unsigned sum = 0;
+        for (unsigned char c : header) {
+            sum += c;
+        }
+        std::snprintf(header.data() + 148, 8, "%06o", sum);
+        out += header;
+        if (size > 0) {
+            out += member.data;
+            out.append((512 - size % 512) % 512, '\0');
+        }
+    }
+    out.append(1024, '\0');
+    return out;
+}
+
+class Tar32SafetyTest : public ::testing::Test {
+  protected:
+    std::string WriteArchive(const std::vector<TarMember>& members) {
+        std::ofstream(archive_, std::ios::binary) << Ustar(members);
+        return archive_;
+    }
+
+    TempFolder scratch_;
+    std::string archive_ = scratch_.Folder() + "t.tar";
+    std::string destination_ = scratch_.Folder() + "out/";
+};
+
+TEST_F(Tar32SafetyTest, NothingLeadsOutsideTheDestination) {
+    ASSERT_NE(Library().command, nullptr);
+    scratch_.Write("out/victim", "before");
+    struct Case {
+        const char* what;
+        std::vector<TarMember> members;
+        int code;
+    };
+    const Case cases[] = {
+        {"a name with ..", {{"../outside", '0', "x"}}, ARC_ERROR_UNSAFE_PATH},
+        {"an absolute name", {{"/tmp/zembrat-tar-outside", '0', "x"}}, ARC_ERROR_UNSAFE_PATH},
+        {"through an absolute symbolic link",
+         {{"link", '2', scratch_.Folder()}, {"link/outside", '0', "x"}},
+         ARC_ERROR_UNSAFE_PATH},
+        {"through a symbolic link made here",
+         {{"up", '2', "."}, {"up/outside", '0', "x"}},
+         ARC_ERROR_UNSAFE_PATH},
+        {"a symbolic link upwards", {{"up", '2', "../"}}, ARC_ERROR_UNSAFE_PATH},
+        {"a hard link upwards", {{"hard", '1', "../outside"}}, ARC_ERROR_UNSAFE_PATH},
+        {"a hard link to a file that was already there",
+         {{"hard", '1', "victim"}},
+         ARC_ERROR_UNSAFE_PATH},
+        {"a FIFO and a device", {{"fifo", '6', ""}, {"tty", '3', ""}}, ARC_ERROR_NOT_REGULAR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteArchive(c.members);
+        const auto result = Library().Run(ExtractLine(archive_, destination_));
+        EXPECT_EQ(result.code, c.code) << result.text;
+        EXPECT_FALSE(fs::exists(scratch_.Folder() + "outside"));
+        EXPECT_FALSE(fs::exists(destination_ + "outside"));
+        EXPECT_FALSE(fs::exists(destination_ + "fifo"));
+        EXPECT_FALSE(fs::exists("/tmp/zembrat-tar-outside"));
+        EXPECT_EQ(ReadFile(destination_ + "victim"), "before");
+        fs::remove_all(destination_ + "link");
+        fs::remove_all(destination_ + "up");
+    }
+}
+
+TEST_F(Tar32SafetyTest, HardLinksShareTheFileAndLaterMembersReplaceEarlierOnes) {
+    ASSERT_NE(Library().command, nullptr);
+    WriteArchive({{"a", '0', "first"}, {"a", '0', "second"}, {"b", '1', "a"}});
+    const auto result = Library().Run(ExtractLine(archive_, destination_));
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(destination_ + "b"), "second");
+    EXPECT_TRUE(fs::equivalent(destination_ + "a", destination_ + "b"));
+    // An existing file is kept without -g and replaced with it.
+    WriteArchive({{"a", '0', "third"}});
+    EXPECT_EQ(Library().Run(ExtractLine(archive_, destination_)).code, ARC_WARNING_SKIPPED);
+    EXPECT_EQ(ReadFile(destination_ + "a"), "second");
+    EXPECT_EQ(Library().Run(ExtractLine(archive_, destination_, "-AH -g")).code, 0);
+    EXPECT_EQ(ReadFile(destination_ + "a"), "third");
+}
+
+TEST_F(Tar32SafetyTest, TheDriversSwitches) {
+    ASSERT_NE(Library().command, nullptr);
+    WriteArchive({{"d/", '5', ""}, {"d/f.txt", '0', "text"}, {"d/g.bin", '0', "bin"}});
+    // The whole line the driver writes, with the switches it may add.
+    auto result = Library().Run("x -I --display-dialog=0 --check-all-path=0 --use-directory=0 -f " +
+                                Quoted(archive_) + " -o " + Quoted(destination_) + " \"f.txt\" ");
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(destination_ + "f.txt"), "text");
+    EXPECT_FALSE(fs::exists(destination_ + "g.bin"));
+    EXPECT_FALSE(fs::exists(destination_ + "d"));
+
+    struct Refused {
+        std::string line;
+        const char* reason;
+    };
+    const Refused refused[] = {
+        {"x -Q -f " + Quoted(archive_), "unknown switch -Q"},
+        {"x -f", "needs a value"},
+        {"q -f " + Quoted(archive_), "unknown command q"},
+        {"x -z12 -f " + Quoted(archive_), "out of range"},
+        {"x -o " + Quoted(destination_), "no archive"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.line);
+        result = Library().Run(r.line);
+        EXPECT_EQ(result.code, ARC_ERROR_BAD_COMMAND);
+        EXPECT_THAT(result.text, HasSubstr(r.reason));
+    }
+}
+
+TEST_F(Tar32SafetyTest, ArchiveTypesAndLoneCompressedFiles) {
+    ASSERT_NE(Library().command, nullptr);
+    if (std::system("command -v gzip >/dev/null && command -v bzip2 >/dev/null") != 0) {
+        GTEST_SKIP() << "gzip or bzip2 is not installed";
+    }
+    WriteArchive({{"f.txt", '0', "text"}});
+    const std::string folder = scratch_.Folder();
+    scratch_.Write("plain.txt", "just text, not an archive");
+    scratch_.Write("note.txt", "a lone compressed file");
+    ASSERT_EQ(
+        std::system(("cd '" + folder + "' && gzip -c t.tar > t.tgz && bzip2 -c t.tar > t.tbz" +
+                     " && gzip -c note.txt > renamed.gz && bzip2 -k note.txt")
+                        .c_str()),
+        0);
+    struct Case {
+        const char* file;
+        int type;
+    };
+    const Case cases[] = {{"t.tar", 1},        {"t.tgz", 2},     {"renamed.gz", 3}, {"t.tbz", 6},
+                          {"note.txt.bz2", 7}, {"plain.txt", 0}, {"missing.tar", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(Library().archiveType((folder + c.file).c_str()), c.type);
+    }
+    // The lone member is named from the gzip header, else from the file without ".bz2".
+    for (const char* lone : {"renamed.gz", "note.txt.bz2"}) {
+        SCOPED_TRACE(lone);
+        EXPECT_THAT(Library().Names(folder + lone), ::testing::ElementsAre("note.txt"));
+        fs::remove_all(destination_);
+        ASSERT_EQ(Library().Run(ExtractLine(folder + lone, destination_)).code, 0);
+        EXPECT_EQ(ReadFile(destination_ + "note.txt"), "a lone compressed file");
+    }
+    // A plain file is no archive of ours.
+    EXPECT_EQ(Library().Run(ExtractLine(folder + "plain.txt", destination_)).code,
+              ARC_ERROR_BROKEN_ARCHIVE);
+}
+
+}  // namespace
+}  // namespace zembrat::tar32::testing
