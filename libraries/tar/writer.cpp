@@ -73,6 +73,14 @@ std::string StoredName(const std::string& given) {
     return common::SafeRelativePath(given, reason, common::NameRules::kUnix).value_or("");
 }
 
+std::string LastPart(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    const std::size_t slash = path.rfind('/');
+    return StoredName(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 class ArchiveWriter {
   public:
     ArchiveWriter(int fd, const CreateOptions& options, CreateEvents& events)
@@ -102,8 +110,10 @@ class ArchiveWriter {
         Check(archive_write_open_fd(writer_.get(), fd));
     }
 
+    // A relative name is stored as given, below the base folder; an absolute one under its
+    // last part, as the LHA library stores a file the batch names by its full path.
     void Add(const std::string& given) {
-        const std::string stored = StoredName(given);
+        const std::string stored = given.starts_with('/') ? LastPart(given) : StoredName(given);
         if (stored.empty()) {
             events_.Failed(given, "not a name below the base folder");
             return;

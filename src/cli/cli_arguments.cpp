@@ -30,9 +30,16 @@ std::optional<Command> CommandNamed(std::string_view word) {
 }
 
 // The kinds compress makes, by the extension of their archives.
-constexpr std::array<std::string_view, 2> kFormats = {"lzh", "zip"};
+constexpr std::array<std::string_view, 6> kFormats = {"lzh", "zip",    "tar",
+                                                      "tgz", "tar.gz", "tar.bz2"};
 // The kinds whose library takes a compression level.
-constexpr std::array<std::string_view, 1> kLevelledFormats = {"zip"};
+constexpr std::array<std::string_view, 4> kLevelledFormats = {"zip", "tgz", "tar.gz", "tar.bz2"};
+// The kinds --sfx can make (a self-extracting program for tar is still to come).
+constexpr std::array<std::string_view, 2> kSelfExtractingFormats = {"lzh", "zip"};
+
+bool Among(std::span<const std::string_view> formats, std::string_view format) {
+    return std::find(formats.begin(), formats.end(), format) != formats.end();
+}
 
 std::string FormatNamed(std::string_view value) {
     const std::string lower = Lower(value);
@@ -168,9 +175,12 @@ class ArgumentReader {
         if (result.method && result.format != "lzh") {
             throw UsageError("--method は lzh の書庫でだけ使えます。");
         }
-        if (result.level && std::find(kLevelledFormats.begin(), kLevelledFormats.end(),
-                                      result.format) == kLevelledFormats.end()) {
-            throw UsageError("--level は zip の書庫でだけ使えます (lzh では --method)。");
+        if (result.level && !Among(kLevelledFormats, result.format)) {
+            throw UsageError(
+                "--level は zip, tgz, tar.gz, tar.bz2 の書庫でだけ使えます (lzh では --method)。");
+        }
+        if (result.selfExtracting && !Among(kSelfExtractingFormats, result.format)) {
+            throw UsageError("--sfx は lzh と zip の書庫でだけ使えます。");
         }
         if (!writes && !writingOnly_.empty()) {
             throw UsageError(writingOnly_.front() + " は compress と decompress でだけ使えます。");
@@ -224,7 +234,7 @@ std::string UsageText() {
 処理はウィンドウ版 (zembrat) と同じです。
 
 コマンド:
-  compress [--format lzh|zip] [--sfx] [--overwrite] [--upper]
+  compress [--format lzh|zip|tar|tgz|tar.gz|tar.bz2] [--sfx] [--overwrite] [--upper]
            [--method lh0|lh5|lh6|lh7] [--level 0-9] -o フォルダ ファイル...
       ファイルごとに書庫 (名前.lzh、--sfx では自己解凍形式の 名前.exe) をフォルダに作ります。
   decompress [--overwrite] -o フォルダ 書庫...
@@ -241,9 +251,9 @@ std::string UsageText() {
       --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします。
                          decompress ではウィンドウ版と同じく上書きして展開します)
       --upper            拡張子は大文字にします (.LZH / .EXE)
-      --format 形式      作る書庫の形式 lzh (指定しなければ), zip
+      --format 形式      作る書庫の形式 lzh (指定しなければ), zip, tar, tgz, tar.gz, tar.bz2
       --method 方式      lzh の圧縮方式 lh0 (無圧縮), lh5, lh6, lh7 (指定しなければライブラリの既定)
-      --level 数         zip の圧縮レベル 0 (無圧縮) から 9 (指定しなければライブラリの既定)
+      --level 数         zip, tgz, tar.gz, tar.bz2 の圧縮レベル 0 から 9 (指定しなければライブラリの既定)
   -v, --verbose          ライブラリに渡したコマンドラインとその出力を表示します
   -q, --quiet            進行状況と結果のメッセージを表示しません (エラーは表示します)
   -h, --help             この説明を表示します

@@ -356,6 +356,23 @@ TEST_F(CliTest, ZipArchivesThroughTheSameBatch) {
     EXPECT_EQ(FolderContents(tmp_.Path()), std::vector<std::string>{});
 }
 
+// The tar family through the same batch: each kind made, read back by GNU tar, and unpacked.
+TEST_F(CliTest, TarArchivesThroughTheSameBatch) {
+    for (const std::string format : {"tar", "tgz", "tar.gz", "tar.bz2"}) {
+        SCOPED_TRACE(format);
+        const fs::path out = work_ / ("out-" + format);
+        const ProgramRun packed =
+            Cli({"compress", "--format", format, "-o", out, In("日本語の名前.txt")});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        const std::string archive = (out / ("日本語の名前." + format)).string();
+        EXPECT_EQ(RunProgram({"/usr/bin/tar", "-xOf", archive}).out,
+                  ReadFile(In("日本語の名前.txt")));
+        const fs::path back = work_ / ("back-" + format);
+        ASSERT_EQ(Cli({"decompress", "-o", back, archive}).status, 0);
+        EXPECT_EQ(ReadFile(back / "日本語の名前.txt"), ReadFile(In("日本語の名前.txt")));
+    }
+}
+
 // Output that cannot be written (a full disk) is a failure, not a silent success.
 TEST_F(CliTest, AFailedWriteToStandardOutputIsAnError) {
     ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt")}).status, 0);
