@@ -6,6 +6,14 @@ namespace zembrat::archives {
 
 namespace {
 
+std::string MissingLibraryMessage(const std::string& kindName, const std::string& dllName) {
+    return FormatMessage("%0:s を扱うには %1:s が 必要です。", {kindName, dllName});
+}
+
+}  // namespace
+
+namespace {
+
 constexpr const char* kSuffixes[kEntryCount] = {
     "",
     "OpenArchive",
@@ -177,8 +185,7 @@ void TArchiverDll::LoadDLL() {
         handle_ = platform::LoadLibrary(dllName_);
     }
     if (handle_ == nullptr) {
-        throw ENoArchiverDLL(
-            FormatMessage("%0:s を扱うには %1:s が 必要です。", {kindName_, dllName_}));
+        throw ENoArchiverDLL(MissingLibraryMessage(kindName_, dllName_));
     }
 }
 
@@ -280,6 +287,23 @@ int TArchiverDll::GetArchiveType(const std::string& archive) {
     LoadDLL();
     ResolveEntry(Entry::GetArchiveType, true);
     return TCustomArchiverDll::GetArchiveType(archive);
+}
+
+// ---- TSharedDllBinding --------------------------------------------------------------------
+
+void TSharedDllBinding::Load() {
+    if (binding_) {
+        return;
+    }
+    binding_ = std::make_unique<TArchiverDll>(kindName_, dllName_, prefix_);
+    binding_->LoadDLL();
+}
+
+TArchiverDll& TSharedDllBinding::Loaded() const {
+    if (!binding_) {
+        throw ENoArchiverDLL(MissingLibraryMessage(kindName_, dllName_));
+    }
+    return *binding_;
 }
 
 }  // namespace zembrat::archives

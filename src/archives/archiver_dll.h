@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "archiver_api.h"
@@ -159,6 +160,31 @@ class TArchiverDll : public TCustomArchiverDll {
     std::string kindName_;
     std::string dllName_;
     std::string prefix_;
+};
+
+// The binding one kind of driver shares among all its objects and its content probe: made and
+// loaded by the first Load, gone after Free. A call after Free reports the library as missing,
+// as a failed load does, instead of reaching through nothing.
+class TSharedDllBinding {
+  public:
+    TSharedDllBinding(std::string kindName, std::string dllName, std::string prefix)
+        : kindName_(std::move(kindName)),
+          dllName_(std::move(dllName)),
+          prefix_(std::move(prefix)) {}
+
+    // A binding whose load failed is not retried here; its next call reports it.
+    void Load();
+    void Free() { binding_.reset(); }
+    // nullptr before the first Load or after Free.
+    TArchiverDll* Get() const { return binding_.get(); }
+    // The binding, or ENoArchiverDLL when there is none.
+    TArchiverDll& Loaded() const;
+
+  private:
+    std::string kindName_;
+    std::string dllName_;
+    std::string prefix_;
+    std::unique_ptr<TArchiverDll> binding_;
 };
 
 }  // namespace zembrat::archives

@@ -12,11 +12,6 @@ using archives::TCmdOpt;
 
 namespace {
 
-std::unique_ptr<archives::TArchiverDll>& LhaBinding() {
-    static std::unique_ptr<archives::TArchiverDll> binding;
-    return binding;
-}
-
 // The assertion texts keep the unit name and line numbers users have always seen.
 constexpr const char* kJseMissing = "jse オプションが設定されていません。 (LHA32, 258 行)";
 constexpr const char* kJsoMissing = "jso オプションが設定されていません。 (LHA32, 264 行)";
@@ -24,15 +19,14 @@ constexpr const char* kJsoMissing = "jso オプションが設定されていま
 constexpr const char* kKindName = "LHA 形式書庫";
 constexpr const char* kDllName = "UNLHA32.DLL";
 
-// The binding every call goes through. After FreeDLL there is none: a call then reports the
-// library as missing, as a failed load does, instead of reaching through nothing.
+// The binding every driver of the kind shares (and its content probe).
+archives::TSharedDllBinding& LhaBinding() {
+    static archives::TSharedDllBinding binding(kKindName, kDllName, "Unlha");
+    return binding;
+}
+
 archives::TArchiverDll& Loaded() {
-    auto& binding = LhaBinding();
-    if (!binding) {
-        throw archives::ENoArchiverDLL(std::string(kKindName) + " を扱うには " + kDllName +
-                                       " が 必要です。");
-    }
-    return *binding;
+    return LhaBinding().Loaded();
 }
 
 // Mode of the content probe's OpenArchive: look inside self-extracting files as well.
@@ -46,20 +40,15 @@ TLha32::TLha32() {
 }
 
 void TLha32::LoadLibraryBinding() {
-    auto& binding = LhaBinding();
-    if (binding) {
-        return;  // a binding whose load failed is not retried here; its next call reports it
-    }
-    binding = std::make_unique<archives::TArchiverDll>(kKindName, kDllName, "Unlha");
-    binding->LoadDLL();
+    LhaBinding().Load();
 }
 
 void TLha32::FreeLibraryBinding() {
-    LhaBinding().reset();
+    LhaBinding().Free();
 }
 
 archives::TArchiverDll* TLha32::Binding() {
-    return LhaBinding().get();
+    return LhaBinding().Get();
 }
 
 std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_view command,

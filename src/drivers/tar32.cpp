@@ -22,20 +22,14 @@ constexpr const char* kBz2SfxRefused = "BZ2 形式書庫は自己解凍形式に
 constexpr const char* kStubMissing =
     "tar/tgz 書庫からの自己解凍書庫の作成には kmtarsef.exe が必要です。";
 
-std::unique_ptr<archives::TArchiverDll>& TarBinding() {
-    static std::unique_ptr<archives::TArchiverDll> binding;
+// The binding every driver of the kind shares (and its content probe).
+archives::TSharedDllBinding& TarBinding() {
+    static archives::TSharedDllBinding binding(kKindName, kDllName, "Tar");
     return binding;
 }
 
-// After FreeDLL there is no binding: a call reports the library as missing, as a failed load
-// does, instead of reaching through nothing.
 archives::TArchiverDll& Loaded() {
-    auto& binding = TarBinding();
-    if (!binding) {
-        throw archives::ENoArchiverDLL(std::string(kKindName) + " を扱うには " + kDllName +
-                                       " が 必要です。");
-    }
-    return *binding;
+    return TarBinding().Loaded();
 }
 
 // The compression switch name for the driver's kind: "z" (gzip), "B" (bzip2), or none.
@@ -56,20 +50,15 @@ TTar32::TTar32() {
 }
 
 void TTar32::LoadLibraryBinding() {
-    auto& binding = TarBinding();
-    if (binding) {
-        return;  // a binding whose load failed is not retried here; its next call reports it
-    }
-    binding = std::make_unique<archives::TArchiverDll>(kKindName, kDllName, "Tar");
-    binding->LoadDLL();
+    TarBinding().Load();
 }
 
 void TTar32::FreeLibraryBinding() {
-    TarBinding().reset();
+    TarBinding().Free();
 }
 
 archives::TArchiverDll* TTar32::Binding() {
-    return TarBinding().get();
+    return TarBinding().Get();
 }
 
 std::string TTar32::BuildCommand(std::string_view command, const std::string& archive,
