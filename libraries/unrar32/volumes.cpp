@@ -71,6 +71,17 @@ std::string Tail(const std::string& path, std::size_t size) {
     return tail;
 }
 
+std::uint32_t Crc32(std::string_view data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
 }  // namespace
 
 std::optional<std::string> NextVolumeName(std::string_view volume) {
@@ -128,20 +139,32 @@ std::optional<std::string> NextVolumeName(std::string_view volume) {
 }
 
 std::optional<bool> VolumeContinues(const std::string& path) {
-    const std::string tail = Tail(path, 64);
+    const std::string tail = Tail(path, 128);
     const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(tail[at]); };
-    const std::size_t size = tail.size();
-    // The newer format ends with: CRC32, header size 3, type 5, header flags 0, archive flags
-    // (bit 0: a volume follows).
-    if (size >= 8 && byte(size - 4) == 3 && byte(size - 3) == 5 && byte(size - 2) == 0) {
-        return (byte(size - 1) & 1) != 0;
-    }
-    // The older format ends with a block: CRC16, type 0x7B, flags (bit 0: a volume follows),
-    // size, then optional fields, reaching exactly to the end of the file.
-    for (std::size_t at = 0; at + 7 <= size; ++at) {
-        const std::size_t blockSize = byte(at + 5) | (std::size_t{byte(at + 6)} << 8);
-        if (byte(at + 2) == 0x7B && blockSize >= 7 && at + blockSize == size) {
-            return (byte(at + 3) & 1) != 0;
+    const auto crcMatches = [&](std::size_t at, std::size_t from, std::size_t length,
+                                std::uint32_t mask) {
+        std::uint32_t stored = 0;
+        for (std::size_t i = 0; i < (mask > 0xFFFFu ? 4u : 2u); ++i) {
+            stored |= std::uint32_t{byte(at + i)} << (8 * i);
+        }
+        return (Crc32(std::string_view(tail).substr(from, length)) & mask) == stored;
+    };
+    // The last end-of-archive header wins; zeros may pad the volume after it.
+    for (std::size_t at = tail.size(); at-- > 0;) {
+        // The newer format: CRC32, header size 3, type 5, header flags, archive flags (bit 0:
+        // a volume follows), the CRC over the four bytes after it.
+        if (at + 8 <= tail.size() && byte(at + 4) == 3 && byte(at + 5) == 5 &&
+            crcMatches(at, at + 4, 4, 0xFFFFFFFFu)) {
+            return (byte(at + 7) & 1) != 0;
+        }
+        // The older format: CRC16 (the low half of the CRC32 from the type on), type 0x7B,
+        // flags (bit 0: a volume follows), the block's size, reaching to the file's end.
+        if (at + 7 <= tail.size() && byte(at + 2) == 0x7B) {
+            const std::size_t blockSize = byte(at + 5) | (std::size_t{byte(at + 6)} << 8);
+            if (blockSize >= 7 && at + blockSize == tail.size() &&
+                crcMatches(at, at + 2, blockSize - 2, 0xFFFFu)) {
+                return (byte(at + 3) & 1) != 0;
+            }
         }
     }
     return std::nullopt;
