@@ -71,6 +71,15 @@ const std::map<std::string, std::vector<Row>> kCorrections = {
 // The decoder asks 960 MB for this one: the helper's memory limit ends it with a reason.
 const std::set<std::string> kNeedsMoreMemory = {"read_format_rar_unbound_staticdata.rar"};
 
+// Under the sanitizer the helper has no address-space limit (its shadow memory needs terabytes)
+// and the sanitizer's own limit ends it, without the reason; the library's memory includes
+// the shadow.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 std::vector<std::string> FilesBelow(const std::string& folder) {
     std::vector<std::string> files;
     std::error_code error;
@@ -113,7 +122,9 @@ TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
         const auto result = Library().Run(ExtractLine(entry.path().string(), scratch.Folder()));
         if (kNeedsMoreMemory.count(name) != 0) {
             EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
-            EXPECT_THAT(result.text, HasSubstr("more memory than the helper's limit"));
+            if (!kSanitized) {
+                EXPECT_THAT(result.text, HasSubstr("more memory than the helper's limit"));
+            }
             EXPECT_TRUE(FilesBelow(scratch.Folder()).empty());
             continue;
         }
@@ -219,7 +230,9 @@ TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     // The library's own memory stays small, whatever the helper was asked to decode.
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident KiB";
+    if (!kSanitized) {
+        EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident KiB";
+    }
 }
 
 TEST(Unrar32Fixtures, EncryptedArchivesSayTheyAreEncrypted) {
