@@ -17,11 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/protocol.h"
+#include "rar5_scan.h"
 
 namespace {
 
@@ -210,8 +212,9 @@ HostMember Describe(archive* reader, archive_entry* entry) {
 class Session {
   public:
     // outputLimit: the most data all members together may decompress to (0: no limit).
-    Session(archive* reader, std::uint64_t outputLimit)
-        : reader_(reader), outputLimit_(outputLimit) {}
+    // encrypted: members known to be encrypted although the decoder does not say so.
+    Session(archive* reader, std::uint64_t outputLimit, std::set<std::string> encrypted = {})
+        : reader_(reader), outputLimit_(outputLimit), encrypted_(std::move(encrypted)) {}
 
     // Answers one "next" command; false once the conversation is over.
     bool Next() {
@@ -280,6 +283,10 @@ class Session {
             if (got < 0) {
                 // A warning after the data is an integrity failure (a bad CRC): the member is
                 // lost, the archive is not.
+                if (encrypted_.count(member_.path) != 0) {
+                    return WriteFrame(kOutput, FrameType::kMemberError,
+                                      "encrypted member, not supported");
+                }
                 if (got == ARCHIVE_FATAL) {
                     return Fatal("damaged archive: " + ErrorText(reader_, "unreadable data"));
                 }
@@ -340,6 +347,7 @@ class Session {
     archive* reader_;
     std::uint64_t outputLimit_;
     std::uint64_t produced_ = 0;
+    std::set<std::string> encrypted_;
     HostMember member_;
     bool current_ = false;
     bool sparse_ = false;
@@ -434,7 +442,19 @@ int main(int argc, char** argv) {
     archive_read_set_skip_callback(reader.get(), SkipSource);
     archive_read_set_seek_callback(reader.get(), SeekSource);
     archive_read_set_switch_callback(reader.get(), SwitchSource);
-    Session session(reader.get(), outputLimit);
+    Rar5Encryption encryption;
+    if (format == "rar") {
+        std::vector<int> volumes;
+        for (const Source& source : sources) {
+            volumes.push_back(source.fd);
+        }
+        encryption = ScanRar5Encryption(volumes);
+    }
+    Session session(reader.get(), outputLimit, std::move(encryption.members));
+    if (encryption.headers) {
+        session.Fatal("encrypted archive (its headers too), not supported");
+        return 0;
+    }
     if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
         session.Fatal("not a readable archive: " + ErrorText(reader.get(), "unknown format"));
         return 0;

@@ -28,6 +28,9 @@ std::string Plain(const std::string& reason) {
     std::string lower = reason;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.starts_with("encrypted")) {
+        return "encrypted, not supported";
+    }
     if (lower.find("encrypt") != std::string::npos || lower.find("password") != std::string::npos) {
         return "encrypted, not supported (" + reason + ")";
     }
