@@ -1,6 +1,8 @@
 // The commands of libunrar32.so over the tar-family engine, which reads RAR through the
 // helper process: extraction with and without folders, test, ExtractMem, the listing
 // cursor and CheckArchive.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <new>
 
@@ -50,6 +52,16 @@ archive_host::HostOptions HostFor(const std::string& archive) {
                           ")");
     }
     archive_host::HostOptions options;
+    // The bound on what the archive may expand to counts every volume.
+    const auto sizeOf = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    };
+    std::uint64_t size = sizeOf(archive);
+    for (const std::string& volume : volumes.more) {
+        size += sizeOf(volume);
+    }
+    options.outputLimit = tar::OutputLimitFor(size);
     options.moreVolumes = std::move(volumes.more);
     return options;
 }
