@@ -184,6 +184,29 @@ int MemberCursor::Next(std::string_view mask, exports::ListedMember& listed) {
     return exports::kNoMoreMembers;
 }
 
+std::unique_ptr<exports::ArchiveCursor> OpenCursor(const std::function<std::vector<Member>()>& read,
+                                                   std::string method,
+                                                   MemberCursor::Selects selects) {
+    try {
+        return std::make_unique<MemberCursor>(read(), std::move(method), std::move(selects));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+bool CheckArchive(int mode, const std::function<void()>& readHeaders,
+                  const std::function<bool()>& decodeAll) {
+    try {
+        if ((mode & 0x0F) < ARC_CHECK_FULL) {
+            readHeaders();
+            return true;
+        }
+        return decodeAll();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)>& selects,
                          std::span<std::byte> buffer, exports::MemoryResult& result,
                          std::string& reason) {

@@ -159,27 +159,19 @@ class UnrarBackend final : public exports::Backend {
 
     std::unique_ptr<exports::ArchiveCursor> OpenArchive(const std::string& path,
                                                         std::uint32_t) override {
-        try {
-            return std::make_unique<tar::MemberCursor>(ReadMembers(path), "RAR", MaskSelects);
-        } catch (const std::exception&) {
-            return nullptr;
-        }
+        return tar::OpenCursor([&] { return ReadMembers(path); }, "RAR", MaskSelects);
     }
 
     bool CheckArchive(const std::string& path, int mode) override {
-        try {
-            if ((mode & 0x0F) < ARC_CHECK_FULL) {
-                ReadMembers(path);
-                return true;
-            }
-            Request request;
-            request.command = Command::kTest;
-            request.archive = path;
-            Context context;
-            return Extract(request, context) == ARC_OK;
-        } catch (const std::exception&) {
-            return false;
-        }
+        return tar::CheckArchive(
+            mode, [&] { ReadMembers(path); },
+            [&] {
+                Request request;
+                request.command = Command::kTest;
+                request.archive = path;
+                Context context;
+                return Extract(request, context) == ARC_OK;
+            });
     }
 
     int ExtractToMemory(std::string_view commandLine, std::span<std::byte> buffer,

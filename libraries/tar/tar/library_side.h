@@ -73,6 +73,17 @@ class MemberCursor final : public exports::ArchiveCursor {
     std::size_t next_ = 0;
 };
 
+// OpenArchive: a cursor over the members read, or nothing when they cannot be read.
+std::unique_ptr<exports::ArchiveCursor> OpenCursor(const std::function<std::vector<Member>()>& read,
+                                                   std::string method,
+                                                   MemberCursor::Selects selects);
+
+// CheckArchive: below ARC_CHECK_FULL in the low nibble every header is read (readHeaders),
+// from it every member is decoded as well (decodeAll answers whether all were sound); false
+// on any failure.
+bool CheckArchive(int mode, const std::function<void()>& readHeaders,
+                  const std::function<bool()>& decodeAll);
+
 // The first regular member selected into the buffer: ARC_OK, or the code with its reason
 // (ARC_ERROR_BUFFER_TOO_SMALL keeps the first bytes, ARC_ERROR_NO_FILES). The engine's
 // failures are thrown as Error.
