@@ -1,7 +1,6 @@
 // Writing cabinets with libgcab, and the self-extracting file (stub + cabinet).
 #include <fcntl.h>
 #include <gio/gio.h>
-#include <gio/gunixoutputstream.h>
 #include <libgcab.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,9 +169,18 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     GPointer<GCancellable> cancellable(g_cancellable_new());
     WriteState state{&options, cancellable.get(), 0, total, false};
     {
-        GPointer<GOutputStream> stream(g_unix_output_stream_new(temporary.Fd(), FALSE));
-        if (!gcab_cabinet_write_simple(cabinet.get(), stream.get(), OnFile, &state,
-                                       cancellable.get(), &error)) {
+        // libgcab seeks back to write the headers: the temporary file opened again, read-write,
+        // through its descriptor (it may have no name yet).
+        GPointer<GFile> file(
+            g_file_new_for_path(("/proc/self/fd/" + std::to_string(temporary.Fd())).c_str()));
+        GPointer<GFileIOStream> stream(g_file_open_readwrite(file.get(), nullptr, &error));
+        if (!stream) {
+            throw Error(ErrorKind::kArchive, "cannot write " + archivePath + ": " + Take(error));
+        }
+        if (!gcab_cabinet_write_simple(cabinet.get(),
+                                       g_io_stream_get_output_stream(G_IO_STREAM(stream.get())),
+                                       OnFile, &state, cancellable.get(), &error) ||
+            !g_io_stream_close(G_IO_STREAM(stream.get()), nullptr, &error)) {
             if (state.stopped) {
                 g_clear_error(&error);
                 throw Error(ErrorKind::kAborted, "stopped at the owner window's request");
