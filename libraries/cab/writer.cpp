@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archiver_api.h"
 #include "cab/cab.h"
 #include "common/failure.h"
 #include "common/name_encoding.h"
@@ -146,15 +147,22 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         total += static_cast<std::uint64_t>(info.st_size);
         added.push_back(hostName);
     }
+    if (added.empty()) {
+        throw common::Failure(ARC_ERROR_NO_FILES,
+                              options.intoFolders
+                                  ? "no files to pack"
+                                  : "no files to pack (a folder brings its files only with -r)");
+    }
     if (added.size() > kMaxMembers) {
-        throw Error(ErrorKind::kArchive, "a cabinet holds at most 65535 files; " +
-                                             std::to_string(added.size()) + " were named");
+        throw common::Failure(
+            ARC_ERROR_TOO_LARGE,
+            "a cabinet holds at most 65535 files; " + std::to_string(added.size()) + " were named");
     }
     if (total > kMaxCabinetContent) {
-        throw Error(ErrorKind::kArchive, "the files come to " + std::to_string(total) +
-                                             " bytes; a cabinet holds at most 2 GiB (" +
-                                             std::to_string(kMaxCabinetContent) +
-                                             " bytes): not written");
+        throw common::Failure(ARC_ERROR_TOO_LARGE, "the files come to " + std::to_string(total) +
+                                                       " bytes; a cabinet holds at most 2 GiB (" +
+                                                       std::to_string(kMaxCabinetContent) +
+                                                       " bytes): not written");
     }
     GPointer<GCabCabinet> cabinet(gcab_cabinet_new());
     GError* error = nullptr;
