@@ -1,6 +1,7 @@
 // The cabinet engine: reads cabinets (stored, MSZIP, Quantum, LZX; inside self-extracting
 // programs; spanned over several files) with libmspack inside the helper process, extracts
-// them under the safety rules, and writes them with libgcab. Knows nothing of command lines.
+// them under the safety rules, and writes them (MSZIP or stored) with libdeflate. Knows
+// nothing of command lines.
 #pragma once
 
 #include <cstddef>
