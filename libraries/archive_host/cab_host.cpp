@@ -303,23 +303,36 @@ class CabinetSession {
     CabinetSession& operator=(const CabinetSession&) = delete;
 
     // Finds the cabinet and joins the rest of its set; false (reported) when there is none.
+    // A cabinet is read at the start of the file, or anywhere inside a program (a
+    // self-extracting cabinet), never inside other files: a ZIP archive holding a cabinet
+    // stays a ZIP archive.
     bool Open() {
-        mscabd_cabinet* found = decompressor_->search(decompressor_, kArchiveName);
+        char head[4] = {};
+        const bool program = ::pread(kArchiveFd, head, sizeof head, 0) == sizeof head &&
+                             (std::memcmp(head, "MZ", 2) == 0 || std::memcmp(head,
+                                                                             "\x7f"
+                                                                             "ELF",
+                                                                             4) == 0);
+        mscabd_cabinet* found = program ? decompressor_->search(decompressor_, kArchiveName)
+                                        : decompressor_->open(decompressor_, kArchiveName);
         if (!found) {
             const int code = decompressor_->last_error(decompressor_);
             return Fatal(code == MSPACK_ERR_OK ? "not a cabinet"
                                                : "not a cabinet: " + ErrorText(code));
         }
         opened_.push_back(found);
-        // A self-extracting program may hold more than one: the first is the archive.
-        mscabd_cabinet* cabinet = found;
-        JoinSet(cabinet);
-        next_ = cabinet->files;
+        // A program may hold more than one: the first is the archive.
+        JoinSet(found);
+        next_ = found->files;
         return true;
     }
 
     bool Next() {
         current_ = next_;
+        if (!current_ && !missingNext_.empty()) {
+            // The members of the cabinets that are there came first; the set is incomplete.
+            return Fatal("the set goes on in " + missingNext_ + ", which is not beside it");
+        }
         if (!current_) {
             return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
         }

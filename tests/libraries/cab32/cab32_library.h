@@ -101,9 +101,17 @@ struct RawMember {
     std::uint16_t attributes = 0x20;
 };
 
+// Where a cabinet stands in a set: the names of its neighbours (empty: none).
+struct SetPlace {
+    std::string previous;
+    std::string next;
+    unsigned index = 0;
+};
+
 // A cabinet of one stored folder, one data block per 32 KiB. checksum: the value every
 // block declares (0: none, which readers do not check).
-inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0) {
+inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
+                              const SetPlace& place = {}) {
     auto u16 = [](std::string& out, unsigned value) {
         out.push_back(static_cast<char>(value & 0xFF));
         out.push_back(static_cast<char>((value >> 8) & 0xFF));
@@ -132,7 +140,15 @@ inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32
         u16(blocks, static_cast<unsigned>(piece.size()));
         blocks += piece;
     }
-    constexpr std::uint32_t kHeader = 36, kFolder = 8;
+    std::string neighbours;
+    if (!place.previous.empty()) {
+        neighbours += place.previous + '\0' + "disk" + '\0';
+    }
+    if (!place.next.empty()) {
+        neighbours += place.next + '\0' + "disk" + '\0';
+    }
+    const auto kHeader = static_cast<std::uint32_t>(36 + neighbours.size());
+    constexpr std::uint32_t kFolder = 8;
     std::string cabinet = "MSCF";
     u32(cabinet, 0);
     u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size() + blocks.size()));
@@ -142,9 +158,10 @@ inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32
     cabinet += "\x03\x01";  // format 1.3
     u16(cabinet, 1);        // folders
     u16(cabinet, static_cast<unsigned>(members.size()));
-    u16(cabinet, 0);  // flags
+    u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
     u16(cabinet, 0x1234);
-    u16(cabinet, 0);
+    u16(cabinet, place.index);
+    cabinet += neighbours;
     u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size()));
     u16(cabinet, blockCount);
     u16(cabinet, 0);  // stored

@@ -241,5 +241,52 @@ TEST(Cab32Crafted, SelectionFoldersAndMemory) {
     EXPECT_STREQ(records[2].method, "Stored");
 }
 
+TEST(Cab32Crafted, WhereACabinetIsFound) {
+    const std::string cabinet = RawCabinet({{"inside.txt", "found"}});
+    const struct {
+        const char* what;
+        std::string file;
+        bool found;
+    } cases[] = {
+        {"at the start", cabinet, true},
+        {"inside a Windows program", "MZ" + std::string(3000, '\0') + cabinet, true},
+        {"inside a Linux program",
+         "\x7f"
+         "ELF" +
+             std::string(3000, '\1') + cabinet,
+         true},
+        // A ZIP archive that stores a cabinet is no cabinet.
+        {"inside another archive", "PK\x03\x04" + std::string(3000, '\0') + cabinet, false},
+        {"nowhere", std::string(5000, 'M'), false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        TempFolder scratch;
+        const std::string file = scratch.Write("file.bin", test.file);
+        const auto records = Library().Records(file);
+        EXPECT_EQ(records.size(), test.found ? 1u : 0u);
+        const auto result = Library().Run(Line("-x", file, scratch.Folder() + "out"));
+        EXPECT_EQ(result.code, test.found ? 0 : ARC_ERROR_BROKEN_ARCHIVE) << result.text;
+        EXPECT_EQ(fs::exists(scratch / "out/inside.txt"), test.found);
+    }
+}
+
+TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
+    TempFolder scratch;
+    const std::string first =
+        scratch.Write("SET1.CAB", RawCabinet({{"one.txt", "1"}}, 0, {"", "set2.cab", 0}));
+    scratch.Write("set2.cab", RawCabinet({{"two.txt", "22"}}, 0, {"SET1.CAB", "", 1}));
+    auto result = Library().Run(Line("-x", first, scratch.Folder() + "all"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(scratch / "all/two.txt"), "22");
+    EXPECT_EQ(Library().Records(first).size(), 2u);
+    // Without the next cabinet: what is there comes out, and the missing one is named.
+    fs::remove(scratch / "set2.cab");
+    result = Library().Run(Line("-x", first, scratch.Folder() + "part"));
+    EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
+    EXPECT_THAT(result.text, HasSubstr("set2.cab"));
+    EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
+}
+
 }  // namespace
 }  // namespace zembrat::cab32::testing
