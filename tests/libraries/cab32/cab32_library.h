@@ -29,6 +29,8 @@ class CabLibrary {
             findFirst = Bind<ARC_FIND_FIRST>("CabFindFirst");
             findNext = Bind<ARC_FIND_NEXT>("CabFindNext");
             extractMem = Bind<ARC_EXTRACT_MEM>("CabExtractMem");
+            setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("CabSetOwnerWindowEx");
+            killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("CabKillOwnerWindowEx");
         }
     }
     ~CabLibrary() { platform::FreeLibrary(module_); }
@@ -68,6 +70,8 @@ class CabLibrary {
     ARC_FIND_FIRST findFirst = nullptr;
     ARC_FIND_NEXT findNext = nullptr;
     ARC_EXTRACT_MEM extractMem = nullptr;
+    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
+    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
 
   private:
     template <typename Function>

@@ -288,5 +288,68 @@ TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
     EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
 }
 
+// What the owner window saw, and when it answers "stop".
+struct ProgressLog {
+    std::vector<std::pair<unsigned, std::string>> reports;  // state, source name
+    std::uint32_t lastWritten = 0;
+    unsigned stopAt = ~0u;  // the state whose report is answered with 1
+};
+ProgressLog progressLog;
+
+int RecordProgress(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX record) {
+    progressLog.reports.emplace_back(state, record->source_file_name);
+    progressLog.lastWritten = record->write_size;
+    return state == progressLog.stopAt ? 1 : 0;
+}
+
+TEST(Cab32Progress, TheOwnerWindowSeesEachMemberAndCanStopCleanly) {
+    TempFolder scratch;
+    const std::string cabinet =
+        scratch.Write("in.cab", RawCabinet({{"big.bin", std::string(300000, 'b')}}));
+    ASSERT_NE(Library().setOwnerWindow(0, &RecordProgress), 0);
+    const struct {
+        const char* what;
+        const char* line;
+        unsigned stopAt;
+        int code;
+    } cases[] = {
+        {"extraction", "-x -i", ~0u, 0},
+        {"no -i, no reports", "-x", ~0u, 0},
+        {"stopped at the start", "-x -i", ARC_PROGRESS_BEGIN, ARC_ERROR_ABORTED},
+        {"stopped midway", "-x -i", ARC_PROGRESS_UPDATE, ARC_ERROR_ABORTED},
+        {"packing stopped", "-a -i", ARC_PROGRESS_UPDATE, ARC_ERROR_ABORTED},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        progressLog = {};
+        progressLog.stopAt = test.stopAt;
+        fs::remove_all(scratch / "out");
+        const bool packing = std::string(test.line).starts_with("-a");
+        const std::string line = packing ? Line(test.line, scratch / "out/new.cab",
+                                                scratch.Folder() + "out", "../in.cab")
+                                         : Line(test.line, cabinet, scratch.Folder() + "out");
+        if (packing) {
+            fs::create_directories(scratch / "out");
+        }
+        const auto result = Library().Run(line);
+        EXPECT_EQ(result.code, test.code) << result.text;
+        if (test.code != 0) {
+            // Nothing half-written under a final name.
+            for (const std::string& file : FilesBelow(scratch / "out")) {
+                ADD_FAILURE() << "left behind: " << file;
+            }
+        } else if (std::string(test.line).find("-i") != std::string::npos) {
+            ASSERT_FALSE(progressLog.reports.empty());
+            EXPECT_EQ(progressLog.reports.front(),
+                      std::make_pair(unsigned{ARC_PROGRESS_BEGIN}, std::string("big.bin")));
+            EXPECT_EQ(progressLog.reports.back().first, unsigned{ARC_PROGRESS_END});
+            EXPECT_EQ(progressLog.lastWritten, 300000u);
+        } else {
+            EXPECT_TRUE(progressLog.reports.empty());
+        }
+    }
+    Library().killOwnerWindow(0);
+}
+
 }  // namespace
 }  // namespace zembrat::cab32::testing
