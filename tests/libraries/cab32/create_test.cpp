@@ -154,5 +154,48 @@ TEST(Cab32Sfx, TheSelfExtractingCabinetRunsOnItsOwn) {
     EXPECT_EQ(Library().Records(program).size(), kTree.size());
 }
 
+TEST(Cab32Create, ACutOrDamagedCabinetNeverLeavesAPartialFile) {
+    TempFolder scratch;
+    const std::string source = MakeTree(scratch);
+    const std::string cabinet = scratch / "whole.cab";
+    ASSERT_EQ(Library()
+                  .Run(Line("-a -r", cabinet, source, "readme.txt empty.dat 日本語フォルダ data"))
+                  .code,
+              0);
+    const std::string whole = ReadFile(cabinet);
+    // Cut at many places.
+    std::vector<std::pair<std::string, std::string>> damaged;
+    for (std::size_t cut = 0; cut < whole.size(); cut += whole.size() / 17 + 1) {
+        damaged.emplace_back("cut at " + std::to_string(cut), whole.substr(0, cut));
+    }
+    // Changed bytes in the data blocks, which their checksums guard (a cabinet's member
+    // table has no checksum: a changed name or size there is read as it stands).
+    const std::size_t dataStart =
+        static_cast<unsigned char>(whole[36]) |
+        static_cast<std::size_t>(static_cast<unsigned char>(whole[37])) << 8 |
+        static_cast<std::size_t>(static_cast<unsigned char>(whole[38])) << 16;
+    for (std::size_t at = dataStart; at < whole.size(); at += whole.size() / 13 + 1) {
+        std::string changed = whole;
+        changed[at] = static_cast<char>(changed[at] ^ 0x55);
+        damaged.emplace_back("byte " + std::to_string(at) + " changed", changed);
+    }
+    for (const auto& [what, content] : damaged) {
+        SCOPED_TRACE(what);
+        const std::string file = scratch.Write("damaged.cab", content);
+        fs::remove_all(scratch / "out");
+        const auto result = Library().Run(Line("-x", file, scratch / "out"));
+        if (result.code != 0) {
+            EXPECT_FALSE(result.text.empty());
+        }
+        // Whatever came out is whole.
+        if (fs::exists(scratch / "out")) {
+            for (const auto& [name, data] : TreeBelow(scratch / "out")) {
+                ASSERT_TRUE(kTree.count(name)) << name;
+                EXPECT_EQ(data, kTree.at(name)) << name << ": " << result.text;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zembrat::cab32::testing
