@@ -1,8 +1,11 @@
 // Reading a cabinet through the helper process (its cabinet setup: libmspack), and the names
 // of its members.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "archive_host/cab_member.h"
 #include "cab/cab.h"
@@ -27,6 +30,26 @@ archive_host::HostOptions Limited(archive_host::HostOptions options, const std::
     return options;
 }
 
+// Whether the file can hold a cabinet as the helper reads one (at its start, or inside a
+// program): the probe of every file a user drops asks this, and most are answered here
+// without starting the helper.
+const std::string& MayHoldCabinet(const std::string& path) {
+    char head[4] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool read = fd >= 0 && ::pread(fd, head, sizeof head, 0) == sizeof head;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (read && (std::memcmp(head, "MSCF", 4) == 0 || std::memcmp(head, "MZ", 2) == 0 ||
+                 std::memcmp(head,
+                             "\x7f"
+                             "ELF",
+                             4) == 0)) {
+        return path;
+    }
+    throw Error(ErrorKind::kArchive, read ? "not a cabinet" : "cannot read " + path);
+}
+
 }  // namespace
 
 std::uint64_t OutputLimitFor(std::uint64_t archiveSize) {
@@ -37,7 +60,8 @@ std::uint64_t OutputLimitFor(std::uint64_t archiveSize) {
 }
 
 Reader::Reader(const std::string& archivePath, archive_host::HostOptions options) try
-    : host_(archivePath, archive_host::kCabinetFormat, Limited(options, archivePath)) {
+    : host_(MayHoldCabinet(archivePath), archive_host::kCabinetFormat,
+            Limited(options, archivePath)) {
 } catch (const archive_host::HostError& error) {
     throw Error(ErrorKind::kArchive, error.what());
 }
