@@ -255,25 +255,12 @@ std::string ErrorText(int code) {
     }
 }
 
-// DOS date and time fields as seconds since 1970, read as local time as cabinets store it.
-std::int64_t MemberTime(const mscabd_file& file) {
-    std::tm fields{};
-    fields.tm_year = file.date_y - 1900;
-    fields.tm_mon = file.date_m - 1;
-    fields.tm_mday = file.date_d;
-    fields.tm_hour = file.time_h;
-    fields.tm_min = file.time_m;
-    fields.tm_sec = file.time_s;
-    fields.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&fields));
-}
-
 HostMember Describe(const mscabd_file& file) {
     HostMember member;
     member.path = file.filename ? file.filename : "";
     member.kind = MemberKind::kFile;
     member.size = file.length;
-    member.mtime = MemberTime(file);
+    member.mtime = CabinetMemberTime(file);
     member.mode = (file.attribs & MSCAB_ATTRIB_EXEC) ? 0755 : 0644;
     if (file.attribs & MSCAB_ATTRIB_RDONLY) {
         member.mode &= ~0222u;

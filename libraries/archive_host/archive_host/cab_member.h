@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,21 @@ inline std::optional<CabinetMemberInfo> DecodeCabinetInfo(std::string_view text)
         info.attributes = info.attributes * 16 + static_cast<std::uint32_t>(value);
     }
     return info;
+}
+
+// A member's time from libmspack's date and time fields, read as local time as cabinets
+// store it (a template: this header does not depend on libmspack's).
+template <typename CabinetFile>
+std::int64_t CabinetMemberTime(const CabinetFile& file) {
+    std::tm fields{};
+    fields.tm_year = file.date_y - 1900;
+    fields.tm_mon = file.date_m - 1;
+    fields.tm_mday = file.date_d;
+    fields.tm_hour = file.time_h;
+    fields.tm_min = file.time_m;
+    fields.tm_sec = file.time_s;
+    fields.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&fields));
 }
 
 }  // namespace zembrat::archive_host

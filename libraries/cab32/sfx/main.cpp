@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_host/cab_member.h"
 #include "cab/cab.h"
 #include "common/safe_path.h"
 
@@ -36,18 +37,6 @@ std::string OwnPath() {
 std::string NameOf(const mscabd_file& file) {
     return zembrat::common::EscapeControlCharacters(
         zembrat::cab::DecodeMemberName(file.filename, static_cast<std::uint32_t>(file.attribs)));
-}
-
-std::time_t TimeOf(const mscabd_file& file) {
-    std::tm fields{};
-    fields.tm_year = file.date_y - 1900;
-    fields.tm_mon = file.date_m - 1;
-    fields.tm_mday = file.date_d;
-    fields.tm_hour = file.time_h;
-    fields.tm_min = file.time_m;
-    fields.tm_sec = file.time_s;
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
 }
 
 const char* ErrorText(int code) {
@@ -147,7 +136,7 @@ int Extract(Decompressor& decompressor, mscabd_cabinet& cabinet, const std::stri
             continue;
         }
         fchmod(temporary.Fd(), ((file->attribs & MSCAB_ATTRIB_EXEC) ? 0755u : 0644u) & ~umask);
-        const std::time_t time = TimeOf(*file);
+        const auto time = static_cast<std::time_t>(zembrat::archive_host::CabinetMemberTime(*file));
         const timespec times[2] = {{time, 0}, {time, 0}};
         futimens(temporary.Fd(), times);
         if (!temporary.Commit(*path, reason)) {
