@@ -10,6 +10,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -144,34 +145,39 @@ int ReadFile(mspack_file* file, void* buffer, int bytes) {
     return static_cast<int>(got);
 }
 
-int WriteFile(mspack_file* file, void* buffer, int bytes) {
-    HostFile* host = Host(file);
-    if (!host->sink || bytes < 0) {
-        return -1;
-    }
+// The member's data to the library, counted against the limits; false when it must stop
+// (the reason in sinkState).
+bool Sink(std::string_view data) {
     SinkState& state = sinkState;
-    const auto count = static_cast<std::uint64_t>(bytes);
-    state.produced += count;
-    state.memberProduced += count;
+    state.produced += data.size();
+    state.memberProduced += data.size();
     if (state.outputLimit != 0 && state.produced > state.outputLimit) {
         state.fatal = "the archive expands to more than " + std::to_string(state.outputLimit) +
                       " bytes, far beyond its own size: refused as a decompression bomb";
-        return -1;
+        return false;
     }
     if (state.memberProduced > state.memberSize) {
         state.memberFault = "damaged member: its data runs past its declared size";
-        return -1;
+        return false;
     }
-    auto data = std::string_view(static_cast<const char*>(buffer), count);
     while (!data.empty()) {
         const std::size_t piece = std::min(data.size(), kDataFrameSize);
         if (!WriteFrame(kOutput, FrameType::kData, data.substr(0, piece))) {
             state.fatal = "the library is gone";
-            return -1;
+            return false;
         }
         data.remove_prefix(piece);
     }
-    return bytes;
+    return true;
+}
+
+int WriteFile(mspack_file* file, void* buffer, int bytes) {
+    if (!Host(file)->sink || bytes < 0) {
+        return -1;
+    }
+    return Sink(std::string_view(static_cast<const char*>(buffer), static_cast<std::size_t>(bytes)))
+               ? bytes
+               : -1;
 }
 
 int SeekFile(mspack_file* file, off_t offset, int mode) {
@@ -277,6 +283,191 @@ struct DecompressorDeleter {
     }
 };
 
+std::uint32_t ReadU32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+unsigned ReadU16(const unsigned char* bytes) {
+    return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
+}
+
+// A data block's checksum: its bytes as little-endian 32-bit words XORed together, the last
+// one to three bytes as one word, big end first; seeded by the caller.
+std::uint32_t BlockChecksum(const unsigned char* data, std::size_t size, std::uint32_t seed) {
+    std::size_t at = 0;
+    for (; at + 4 <= size; at += 4) {
+        seed ^= ReadU32(data + at);
+    }
+    std::uint32_t tail = 0;
+    for (; at < size; ++at) {
+        tail = (tail << 8) | data[at];
+    }
+    return seed ^ tail;
+}
+
+// A raw inflater, ended with its owner.
+struct Inflater {
+    Inflater() = default;
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    ~Inflater() {
+        if (ready) {
+            inflateEnd(&stream);
+        }
+    }
+    z_stream stream{};
+    bool ready = false;
+};
+
+// The MSZIP folders of a cabinet that stands alone (no set, no reserved fields) are inflated
+// here with zlib, which is much faster than libmspack's own inflater; the blocks are read
+// and their checksums checked the same way. Every other folder goes to libmspack.
+class MszipFolders {
+  public:
+    // Reads the folder table of the cabinet; nothing is handled here when it is unusual.
+    void Open(const mscabd_cabinet& cabinet) {
+        unsigned char head[36];
+        if (cabinet.prevname || cabinet.nextname ||
+            ::pread(kArchiveFd, head, sizeof head, cabinet.base_offset) != sizeof head ||
+            ReadU16(head + 30) != 0) {
+            return;  // a set, or reserved fields
+        }
+        const unsigned count = ReadU16(head + 26);
+        std::vector<unsigned char> table(std::size_t{count} * 8);
+        if (::pread(kArchiveFd, table.data(), table.size(), cabinet.base_offset + 36) !=
+            static_cast<ssize_t>(table.size())) {
+            return;
+        }
+        unsigned index = 0;
+        for (const mscabd_folder* folder = cabinet.folders; folder && index < count;
+             folder = folder->next, ++index) {
+            const unsigned char* record = table.data() + std::size_t{index} * 8;
+            if (MSCABD_COMP_METHOD(folder->comp_type) == MSCAB_COMP_MSZIP &&
+                ReadU16(record + 4) == folder->num_blocks) {
+                places_.push_back(
+                    {folder, cabinet.base_offset + ReadU32(record), folder->num_blocks});
+            }
+        }
+    }
+
+    bool Handles(const mscabd_file& file) const { return Find(file.folder) != nullptr; }
+
+    // Streams the file's data to the sink; "" or the reason it failed.
+    std::string Extract(const mscabd_file& file) {
+        const Place* place = Find(file.folder);
+        if (place != current_ || file.offset < blockStart_) {
+            current_ = place;
+            nextBlock_ = 0;
+            nextBlockAt_ = place->dataOffset;
+            blockStart_ = 0;
+            block_.clear();
+            window_.clear();
+        }
+        std::uint64_t at = file.offset;
+        std::uint64_t remaining = file.length;
+        while (remaining > 0) {
+            if (at >= blockStart_ + block_.size()) {
+                if (std::string failure = NextBlock(); !failure.empty()) {
+                    current_ = nullptr;
+                    return failure;
+                }
+                continue;
+            }
+            const std::uint64_t inBlock = at - blockStart_;
+            const std::size_t take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(remaining, block_.size() - inBlock));
+            if (!Sink(std::string_view(reinterpret_cast<const char*>(block_.data()) + inBlock,
+                                       take))) {
+                current_ = nullptr;
+                return "stopped";
+            }
+            at += take;
+            remaining -= take;
+        }
+        return {};
+    }
+
+  private:
+    struct Place {
+        const mscabd_folder* folder;
+        off_t dataOffset;
+        unsigned blocks;
+    };
+
+    const Place* Find(const mscabd_folder* folder) const {
+        for (const Place& place : places_) {
+            if (place.folder == folder) {
+                return &place;
+            }
+        }
+        return nullptr;
+    }
+
+    std::string NextBlock() {
+        constexpr std::size_t kBlockSize = 32768;
+        if (nextBlock_ >= current_->blocks) {
+            return "damaged member: the folder's data ends early";
+        }
+        unsigned char head[8];
+        if (::pread(kArchiveFd, head, sizeof head, nextBlockAt_) != sizeof head) {
+            return "damaged member: the cabinet ends early";
+        }
+        const unsigned packed = ReadU16(head + 4), size = ReadU16(head + 6);
+        input_.resize(packed);
+        if (packed < 2 || size > kBlockSize ||
+            ::pread(kArchiveFd, input_.data(), packed, nextBlockAt_ + 8) !=
+                static_cast<ssize_t>(packed)) {
+            return "damaged member: damaged cabinet data";
+        }
+        if (const std::uint32_t declared = ReadU32(head);
+            declared != 0 &&
+            BlockChecksum(head + 4, 4, BlockChecksum(input_.data(), packed, 0)) != declared) {
+            return "damaged member: checksum error";
+        }
+        if (input_[0] != 'C' || input_[1] != 'K') {
+            return "damaged member: damaged compressed data";
+        }
+        if (!inflater_.ready) {
+            if (inflateInit2(&inflater_.stream, -MAX_WBITS) != Z_OK) {
+                return "out of memory";
+            }
+            inflater_.ready = true;
+        }
+        z_stream* stream = &inflater_.stream;
+        inflateReset(stream);
+        if (!window_.empty()) {
+            inflateSetDictionary(stream, window_.data(), static_cast<uInt>(window_.size()));
+        }
+        blockStart_ += block_.size();
+        block_.resize(size);
+        stream->next_in = input_.data() + 2;
+        stream->avail_in = packed - 2;
+        stream->next_out = block_.data();
+        stream->avail_out = size;
+        const int result = inflate(stream, Z_FINISH);
+        if ((result != Z_STREAM_END && result != Z_BUF_ERROR) || stream->avail_out != 0) {
+            return "damaged member: damaged compressed data";
+        }
+        // The next block may refer to the 32 KiB before it.
+        window_.insert(window_.end(), block_.begin(), block_.end());
+        if (window_.size() > kBlockSize) {
+            window_.erase(window_.begin(), window_.end() - kBlockSize);
+        }
+        nextBlockAt_ += 8 + packed;
+        ++nextBlock_;
+        return {};
+    }
+
+    std::vector<Place> places_;
+    const Place* current_ = nullptr;
+    unsigned nextBlock_ = 0;
+    off_t nextBlockAt_ = 0;
+    std::uint64_t blockStart_ = 0;  // the folder offset of block_'s first byte
+    std::vector<unsigned char> block_, window_, input_;
+    Inflater inflater_;
+};
+
 class CabinetSession {
   public:
     explicit CabinetSession(mscab_decompressor* decompressor) : decompressor_(decompressor) {}
@@ -310,6 +501,7 @@ class CabinetSession {
         opened_.push_back(found);
         // A program may hold more than one: the first is the archive.
         JoinSet(found);
+        mszip_.Open(*found);
         next_ = found->files;
         return true;
     }
@@ -336,6 +528,17 @@ class CabinetSession {
         sinkState.memberSize = file->length;
         sinkState.memberProduced = 0;
         sinkState.memberFault.clear();
+        if (mszip_.Handles(*file)) {
+            const std::string failure = mszip_.Extract(*file);
+            if (!sinkState.fatal.empty()) {
+                return Fatal(sinkState.fatal);
+            }
+            if (!failure.empty()) {
+                return WriteFrame(kOutput, FrameType::kMemberError,
+                                  sinkState.memberFault.empty() ? failure : sinkState.memberFault);
+            }
+            return WriteFrame(kOutput, FrameType::kDataEnd, std::string_view());
+        }
         const int code = decompressor_->extract(decompressor_, file, kMemberSink);
         if (!sinkState.fatal.empty()) {
             return Fatal(sinkState.fatal);
@@ -383,6 +586,7 @@ class CabinetSession {
 
     mscab_decompressor* decompressor_;
     std::vector<mscabd_cabinet*> opened_;
+    MszipFolders mszip_;
     mscabd_file* next_ = nullptr;
     mscabd_file* current_ = nullptr;
     std::string missingNext_;

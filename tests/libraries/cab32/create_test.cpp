@@ -199,5 +199,26 @@ TEST(Cab32Create, ACutOrDamagedCabinetNeverLeavesAPartialFile) {
     }
 }
 
+TEST(Cab32Create, ABlockChecksumThatDoesNotMatchIsCaught) {
+    TempFolder scratch;
+    const std::string source = MakeTree(scratch);
+    for (const char* method : {"-m1", "-m0"}) {
+        SCOPED_TRACE(method);
+        const std::string cabinet = scratch / "c.cab";
+        ASSERT_EQ(Library().Run(Line(std::string("-a -r ") + method, cabinet, source, "data")).code,
+                  0);
+        std::string bytes = ReadFile(cabinet);
+        // The first data block's checksum, one bit off.
+        const std::size_t dataStart =
+            static_cast<unsigned char>(bytes[36]) |
+            static_cast<std::size_t>(static_cast<unsigned char>(bytes[37])) << 8;
+        bytes[dataStart] = static_cast<char>(bytes[dataStart] ^ 1);
+        scratch.Write("c.cab", bytes);
+        const auto result = Library().Run(Line("-t", cabinet, scratch / "out"));
+        EXPECT_EQ(result.code, ARC_ERROR_CRC) << result.text;
+        EXPECT_THAT(result.text, HasSubstr("checksum"));
+    }
+}
+
 }  // namespace
 }  // namespace zembrat::cab32::testing
