@@ -206,19 +206,20 @@ C
 cc -O2 -o lzxcab lzxcab.c
 cab() { ./driver "$library" "$1"; }
 
-# best <setup> <command...>: the best wall time (s) of three runs into $secs, the peak
-# resident memory (KiB) of the largest process of that run into $kib; setup runs first.
+# best <setup> <command...>: the best wall time (s) of three runs into $secs, the CPU time
+# (user + system, s, children included) of that run into $cpu, the peak resident memory
+# (KiB) of its largest process into $kib; setup runs first.
 best() {
     setup=$1
     shift
     secs=
     for i in 1 2 3; do
         sh -c "$setup"
-        /usr/bin/time -f "%e %M" -o timing "$@" >/dev/null 2>run.log || {
+        /usr/bin/time -f "%e %M %U %S" -o timing "$@" >/dev/null 2>run.log || {
             echo "failed: $*" >&2; cat run.log >&2; exit 1; }
-        read -r s k < timing
+        read -r s k u y < timing
         if [ -z "$secs" ] || awk -v a="$s" -v b="$secs" 'BEGIN { exit !(a < b) }'; then
-            secs=$s kib=$k
+            secs=$s kib=$k cpu=$(awk -v u="$u" -v y="$y" 'BEGIN { printf "%.2f", u + y }')
         fi
     done
 }
@@ -240,18 +241,18 @@ check() { cmp -s out/corpus.bin src/corpus.bin || { echo "$1 extracted something
 ./lzxcab lzx.cab src/corpus.bin
 for cabinet in gcab.cab lzx.cab; do
     echo
-    printf '%-28s %8s %9s %9s\n' "extraction ($cabinet)" "secs" "vs ours" "peak MiB"
+    printf '%-28s %8s %9s %9s %9s\n' "extraction ($cabinet)" "secs" "vs ours" "cpu secs" "peak MiB"
     best "rm -rf out" ./driver "$library" "-x -q \"$work/$cabinet\" \"$work/out\\\""
     check ours
     osecs=$secs
-    printf '%-28s %8s %9s %9s\n' "ours (-x)" "$secs" "" "$(mib "$kib")"
+    printf '%-28s %8s %9s %9s %9s\n' "ours (-x)" "$secs" "" "$cpu" "$(mib "$kib")"
     best "rm -rf out" cabextract -q -d out "$cabinet"
     check cabextract
-    printf '%-28s %8s %9s %9s\n' "cabextract" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+    printf '%-28s %8s %9s %9s %9s\n' "cabextract" "$secs" "$(ratio "$secs" "$osecs")x" "$cpu" "$(mib "$kib")"
     best "rm -rf out" 7zz x -y -oout "$cabinet"
     check 7zz
-    printf '%-28s %8s %9s %9s\n' "7zz" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+    printf '%-28s %8s %9s %9s %9s\n' "7zz" "$secs" "$(ratio "$secs" "$osecs")x" "$cpu" "$(mib "$kib")"
 done
 echo
 echo "speed: the peer's time over ours (above 1 = ours faster). Our times include the helper"
-echo "process that decodes; peak memory is that of the largest process of the run."
+echo "process that decodes (its CPU time too); peak memory is that of the largest process."
