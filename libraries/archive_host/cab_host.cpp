@@ -292,20 +292,6 @@ unsigned ReadU16(const unsigned char* bytes) {
     return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
 }
 
-// A data block's checksum: its bytes as little-endian 32-bit words XORed together, the last
-// one to three bytes as one word, big end first; seeded by the caller.
-std::uint32_t BlockChecksum(const unsigned char* data, std::size_t size, std::uint32_t seed) {
-    std::size_t at = 0;
-    for (; at + 4 <= size; at += 4) {
-        seed ^= ReadU32(data + at);
-    }
-    std::uint32_t tail = 0;
-    for (; at < size; ++at) {
-        tail = (tail << 8) | data[at];
-    }
-    return seed ^ tail;
-}
-
 // A raw inflater, ended with its owner.
 struct Inflater {
     Inflater() = default;
@@ -422,7 +408,11 @@ class MszipFolders {
         }
         if (const std::uint32_t declared = ReadU32(head);
             declared != 0 &&
-            BlockChecksum(head + 4, 4, BlockChecksum(input_.data(), packed, 0)) != declared) {
+            CabinetBlockChecksum(
+                std::string_view(reinterpret_cast<const char*>(head) + 4, 4),
+                CabinetBlockChecksum(
+                    std::string_view(reinterpret_cast<const char*>(input_.data()), packed), 0)) !=
+                declared) {
             return "damaged member: checksum error";
         }
         if (input_[0] != 'C' || input_[1] != 'K') {

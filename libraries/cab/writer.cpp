@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "archive_host/cab_member.h"
 #include "archiver_api.h"
 #include "cab/cab.h"
 #include "common/failure.h"
@@ -77,24 +78,6 @@ void PutU16(std::string& out, unsigned value) {
 void PutU32(std::string& out, std::uint32_t value) {
     PutU16(out, value & 0xFFFF);
     PutU16(out, value >> 16);
-}
-
-// The checksum of a data block: its bytes taken as little-endian 32-bit words XORed together,
-// the last one to three bytes as one word, big end first; seeded by the caller.
-std::uint32_t BlockChecksum(std::string_view data, std::uint32_t seed) {
-    std::uint32_t sum = seed;
-    std::size_t at = 0;
-    for (; at + 4 <= data.size(); at += 4) {
-        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(data[at])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(data[at + 1])) << 8 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(data[at + 2])) << 16 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(data[at + 3])) << 24;
-    }
-    std::uint32_t tail = 0;
-    for (; at < data.size(); ++at) {
-        tail = (tail << 8) | static_cast<unsigned char>(data[at]);
-    }
-    return sum ^ tail;
 }
 
 void DosDateTime(std::int64_t seconds, std::uint16_t& date, std::uint16_t& time) {
@@ -218,7 +201,8 @@ class BlockWriter {
         PutU16(sizes, static_cast<unsigned>(payload.size()));
         PutU16(sizes, static_cast<unsigned>(data.size()));
         std::string record;
-        PutU32(record, BlockChecksum(sizes, BlockChecksum(payload, 0)));
+        PutU32(record, archive_host::CabinetBlockChecksum(
+                           sizes, archive_host::CabinetBlockChecksum(payload, 0)));
         return record + sizes + payload;
     }
 

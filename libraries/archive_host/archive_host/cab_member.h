@@ -44,6 +44,24 @@ inline std::optional<CabinetMemberInfo> DecodeCabinetInfo(std::string_view text)
     return info;
 }
 
+// A data block's checksum: its bytes as little-endian 32-bit words XORed together, the last
+// one to three bytes as one word, big end first; seeded with the checksum of what came
+// before (the block's data first, then its two size fields).
+inline std::uint32_t CabinetBlockChecksum(std::string_view data, std::uint32_t seed) {
+    const auto byte = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(data[at]));
+    };
+    std::size_t at = 0;
+    for (; at + 4 <= data.size(); at += 4) {
+        seed ^= byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
+    }
+    std::uint32_t tail = 0;
+    for (; at < data.size(); ++at) {
+        tail = (tail << 8) | byte(at);
+    }
+    return seed ^ tail;
+}
+
 // A member's time from libmspack's date and time fields, read as local time as cabinets
 // store it (a template: this header does not depend on libmspack's).
 template <typename CabinetFile>
