@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "archive_host/protocol.h"
+#include "cab_host.h"
 #include "rar5_scan.h"
 
 namespace {
@@ -421,6 +422,9 @@ int main(int argc, char** argv) {
     ::close_range(static_cast<unsigned>(kArchiveFd + volumeCount), ~0U, 0);
     // The decoder converts names by the locale: UTF-8 names stay UTF-8, others come as stored.
     std::setlocale(LC_ALL, "C.UTF-8");
+    if (format == "cab") {
+        return RunCabinetSession(outputLimit);
+    }
 
     std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
     std::vector<Source> sources(static_cast<std::size_t>(volumeCount));
