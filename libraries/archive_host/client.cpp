@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -271,13 +272,35 @@ std::optional<HostMember> ArchiveHost::Next() {
 }
 
 void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink) {
+    ReadData(sink, [&sink](std::uint64_t size) {
+        const std::string zeros(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, kDataFrameSize)), '\0');
+        for (; size > 0; size -= std::min<std::uint64_t>(size, zeros.size())) {
+            sink(std::as_bytes(
+                std::span(zeros.data(), std::min<std::uint64_t>(size, zeros.size()))));
+        }
+    });
+}
+
+void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink,
+                           const std::function<void(std::uint64_t)>& holes) {
     Send(Command::kData);
     for (;;) {
         Frame frame = Receive();
+        std::optional<std::uint64_t> hole;
         switch (frame.type) {
             case FrameType::kData:
+            case FrameType::kHole:
+                hole = frame.type == FrameType::kHole ? DecodeHole(frame.payload) : std::nullopt;
+                if (frame.type == FrameType::kHole && !hole) {
+                    Fail("the helper sent a malformed answer");
+                }
                 try {
-                    sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
+                    if (hole) {
+                        holes(*hole);
+                    } else {
+                        sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
+                    }
                 } catch (...) {
                     // The helper is still sending this member: it cannot be asked for more.
                     broken_ = true;

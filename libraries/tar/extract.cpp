@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/safe_path.h"
+#include "common/staged_file.h"
 #include "tar/tar.h"
 
 namespace zembrat::tar {
@@ -47,20 +48,6 @@ struct FolderTime {
     std::int64_t mtime;
     unsigned mode;
 };
-
-// Writes all of data or throws: a failed write spoils this member only.
-void WriteAll(int fd, std::span<const std::byte> data) {
-    while (!data.empty()) {
-        const ssize_t wrote = ::write(fd, data.data(), data.size());
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot write");
-        }
-        data = data.subspan(static_cast<std::size_t>(wrote));
-    }
-}
 
 class Extractor {
   public:
@@ -105,10 +92,13 @@ class Extractor {
     }
 
     // Decodes the member into write; false (reported) when this member fails.
-    bool Decode(Reader& reader, const Member& member, const DataSink& write,
-                const std::string& destination) {
+    bool Decode(Reader& reader, const Member& member, const DataSink& write, const HoleSink& holes,
+                const std::string& destination, const std::function<void()>& finish = {}) {
         try {
-            reader.Extract(write, events_.Progress(member, destination));
+            reader.Extract(write, events_.Progress(member, destination), holes);
+            if (finish) {
+                finish();
+            }
         } catch (const Error& error) {
             if (error.Kind() != ErrorKind::kMember) {
                 throw;
@@ -125,7 +115,8 @@ class Extractor {
     void TestOne(Reader& reader, const Member& member) {
         if (member.kind == MemberKind::kFile &&
             !Decode(
-                reader, member, [](std::span<const std::byte>) {}, member.name)) {
+                reader, member, [](std::span<const std::byte>) {}, [](std::uint64_t) {},
+                member.name)) {
             return;
         }
         if (!member.error.empty()) {
@@ -208,16 +199,20 @@ class Extractor {
             MakeLink(member, *path, linkedPath);
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
-        if (!temporary.Valid()) {
+        common::StagedFile staged(FolderOf(*path));
+        if (!staged.Valid()) {
             events_.Failed(Problem::kCannotWrite, member,
                            std::string("cannot create a file: ") + std::strerror(errno));
             return;
         }
-        const int fd = temporary.Fd();
+        const int fd = staged.Fd();
+        // Zeros become holes: a sparse member stays sparse, whether its holes come as such or
+        // as zeros.
+        common::HoleAwareWriter writer(fd);
         if (!Decode(
-                reader, member, [fd](std::span<const std::byte> data) { WriteAll(fd, data); },
-                *path)) {
+                reader, member, [&writer](std::span<const std::byte> data) { writer.Write(data); },
+                [&writer](std::uint64_t size) { writer.Hole(size); }, *path,
+                [&writer] { writer.Finish(); })) {
             return;  // the temporary file goes with it
         }
         ::fchmod(fd, ModeFor(member, 0644));
@@ -225,7 +220,7 @@ class Extractor {
             const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
             ::futimens(fd, times);
         }
-        if (!temporary.Commit(*path, reason)) {
+        if (!staged.Commit(*path, reason)) {
             events_.Failed(Problem::kCannotWrite, member, reason);
             return;
         }

@@ -67,6 +67,10 @@ class ArchiveHost {
     // Streams the current member's data to sink. Throws MemberError for this member alone,
     // HostError when the archive is lost; whatever the sink throws ends the helper too.
     void ReadData(const std::function<void(std::span<const std::byte>)>& sink);
+    // The same, with the holes of a sparse member given to holes as their length instead of
+    // as zeros.
+    void ReadData(const std::function<void(std::span<const std::byte>)>& sink,
+                  const std::function<void(std::uint64_t)>& holes);
 
   private:
     struct Frame {

@@ -36,6 +36,8 @@ class Error : public std::runtime_error {
 
 using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 using DataSink = std::function<void(std::span<const std::byte>)>;
+// A run of zeros of a sparse member, by its length.
+using HoleSink = std::function<void(std::uint64_t)>;
 
 struct Member {
     std::string name;  // UTF-8 where the bytes are valid UTF-8, else read as CP932
@@ -68,8 +70,9 @@ class Reader {
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
     // The current member's data. Throws Error(kMember) for this member alone (what the sink
-    // got must be thrown away), Error(kArchive) when the archive is lost.
-    void Extract(const DataSink& sink, const ProgressFn& progress = {});
+    // got must be thrown away), Error(kArchive) when the archive is lost. The holes of a
+    // sparse member go to holes when given, else to sink as zeros.
+    void Extract(const DataSink& sink, const ProgressFn& progress = {}, const HoleSink& holes = {});
 
   private:
     std::string path_;
