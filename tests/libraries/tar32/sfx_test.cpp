@@ -1,0 +1,154 @@
+// The self-extracting stub for tar and tar.gz: small, free of our libraries, and safe on
+// crafted archives appended to it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tar32_library.h"
+
+namespace zembrat::tar32::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One ustar header with its checksum, and the data padded to whole blocks.
+std::string Member(const std::string& name, char type, const std::string& data = "",
+                   const std::string& link = "") {
+    std::string header(512, '\0');
+    name.copy(header.data(), std::min<std::size_t>(name.size(), 100));
+    std::snprintf(header.data() + 100, 8, "%07o", 0644u);
+    std::snprintf(header.data() + 124, 12, "%011o", static_cast<unsigned>(data.size()));
+    std::snprintf(header.data() + 136, 12, "%011o", 1000000000u);
+    header[156] = type;
+    link.copy(header.data() + 157, std::min<std::size_t>(link.size(), 100));
+    std::string(
+        "ustar\0"
+        "00",
+        8)
+        .copy(header.data() + 257, 8);
+    std::string(8, ' ').copy(header.data() + 148, 8);
+    unsigned sum = 0;
+    for (unsigned char byte : header) {
+        sum += byte;
+    }
+    std::snprintf(header.data() + 148, 8, "%06o", sum);
+    return header + data + std::string((512 - data.size() % 512) % 512, '\0');
+}
+
+std::string End() {
+    return std::string(1024, '\0');
+}
+
+std::string Gzip(const std::string& data) {
+    std::string out(compressBound(data.size()) + 64, '\0');
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+class TarSfxTest : public ::testing::Test {
+  protected:
+    // Runs the stub with archive appended, in a folder of its own; its exit status.
+    int Run(const std::string& archive, const std::string& arguments = "out") {
+        const std::string program = scratch_ / "x.exe";
+        fs::copy_file(ZEMBRAT_TARSFX_PATH, program, fs::copy_options::overwrite_existing);
+        std::ofstream(program, std::ios::binary | std::ios::app) << archive;
+        fs::remove_all(scratch_ / "work");
+        fs::create_directories(scratch_ / "work/out");
+        const int status = std::system(("cd '" + scratch_ / "work" + "' && '" + program + "' " +
+                                        arguments + " >/dev/null 2>&1")
+                                           .c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Out(const std::string& name) const { return scratch_ / ("work/out/" + name); }
+
+    TempFolder scratch_;
+};
+
+TEST_F(TarSfxTest, SmallAndStandingAlone) {
+    EXPECT_LE(fs::file_size(ZEMBRAT_TARSFX_PATH), ZEMBRAT_TARSFX_SIZE_LIMIT);
+    // Nothing but the C library: a self-extracting file is copied anywhere.
+    const std::string libraries = scratch_ / "needed";
+    ASSERT_EQ(std::system(("objdump -p '" + std::string(ZEMBRAT_TARSFX_PATH) +
+                           "' | grep NEEDED > '" + libraries + "'")
+                              .c_str()),
+              0);
+    std::ifstream in(libraries);
+    for (std::string line; std::getline(in, line);) {
+        EXPECT_TRUE(line.find("libc.so") != std::string::npos ||
+                    line.find("ld-linux") != std::string::npos)
+            << line;
+    }
+    EXPECT_NE(Run(""), 0);  // no archive attached
+}
+
+TEST_F(TarSfxTest, ExtractsPlainAndCompressedArchives) {
+    const std::string tar = Member("dir/", '5') + Member("dir/a.txt", '0', "alpha") +
+                            Member("dir/hard", '1', "", "dir/a.txt") +
+                            Member("dir/link", '2', "", "a.txt") + End();
+    // gzip members one after another read as one stream, as gzip readers take them.
+    const std::string split = Gzip(tar.substr(0, 1024)) + Gzip(tar.substr(1024));
+    for (const std::string& archive : {tar, Gzip(tar), split}) {
+        ASSERT_EQ(Run(archive), 0);
+        EXPECT_EQ(ReadFile(Out("dir/a.txt")), "alpha");
+        EXPECT_TRUE(fs::equivalent(Out("dir/a.txt"), Out("dir/hard")));
+        EXPECT_EQ(fs::read_symlink(Out("dir/link")), "a.txt");
+        EXPECT_EQ(Run(archive, "-t"), 0);
+    }
+}
+
+TEST_F(TarSfxTest, RefusesEveryWayOutAndDamage) {
+    const std::string good = Member("ok.txt", '0', "fine");
+    struct Case {
+        const char* name;
+        std::string archive;
+        const char* absent;  // relative to the work folder: must not exist afterwards
+    };
+    std::string badChecksum = Member("bad.txt", '0', "x");
+    badChecksum[0] = 'c';
+    const std::string tar = Member("t.txt", '0', std::string(5000, 't')) + End();
+    const std::string gz = Gzip(tar);
+    const Case cases[] = {
+        {"dot-dot", Member("../escaped.txt", '0', "x") + good + End(), "escaped.txt"},
+        {"absolute", Member("/tmp/zembrat-sfx-escaped", '0', "x") + good + End(), nullptr},
+        {"link out, then through it",
+         Member("up", '2', "", "..") + Member("up/escaped.txt", '0', "x") + good + End(),
+         "escaped.txt"},
+        {"hard link to a file outside", Member("h", '1', "", "../victim") + good + End(), "out/h"},
+        {"device", Member("dev", '3') + good + End(), "out/dev"},
+        {"fifo", Member("fifo", '6') + good + End(), "out/fifo"},
+        {"bad checksum", good + badChecksum + End(), "out/bad.txt"},
+        {"truncated data", tar.substr(0, 1024), "out/t.txt"},
+        {"truncated gzip", gz.substr(0, gz.size() - 12), "out/t.txt"},
+        // The check comes at the very end, after the members: the run fails all the same.
+        {"gzip with a bad crc",
+         gz.substr(0, gz.size() - 8) + std::string(4, '\x55') + gz.substr(gz.size() - 4), nullptr},
+    };
+    std::ofstream(scratch_ / "victim") << "secret";
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        EXPECT_EQ(Run(test.archive), 1);
+        if (test.absent) {
+            EXPECT_FALSE(
+                fs::exists(fs::symlink_status(scratch_ / ("work/" + std::string(test.absent)))));
+        }
+        EXPECT_FALSE(fs::exists("/tmp/zembrat-sfx-escaped"));
+        if (test.archive.find("ok.txt") != std::string::npos) {
+            EXPECT_EQ(ReadFile(Out("ok.txt")), "fine");  // the sound members still come out
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zembrat::tar32::testing
