@@ -6,7 +6,8 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
             libmspack-dev libgcab-dev cabextract gcab arj \
             lhasa jlha-utils 7zip libarchive-tools unar \
-            qt6-base-dev fonts-ipafont-gothic
+            qt6-base-dev fonts-ipafont-gothic \
+            libisal-dev
 BUILD    := build
 JOBS     ?= $(shell nproc)
 

@@ -252,16 +252,36 @@ ArchiveHost::Frame ArchiveHost::Receive() {
     return frame;
 }
 
+void ArchiveHost::StreamAll() {
+    if (!streaming_) {
+        Send(Command::kStream);
+        streaming_ = true;
+    }
+}
+
 std::optional<HostMember> ArchiveHost::Next() {
-    Send(Command::kNext);
+    if (ended_) {
+        return std::nullopt;
+    }
+    if (!streaming_) {
+        Send(Command::kNext);
+    } else if (dataPending_) {
+        try {
+            ReadData([](std::span<const std::byte>) {}, [](std::uint64_t) {});
+        } catch (const MemberError&) {
+            // the member nobody read is no concern
+        }
+    }
     Frame frame = Receive();
     switch (frame.type) {
         case FrameType::kMember:
             if (auto member = DecodeMember(frame.payload)) {
+                dataPending_ = streaming_;
                 return member;
             }
             break;
         case FrameType::kEnd:
+            ended_ = true;
             return std::nullopt;
         case FrameType::kFatal:
             Fail(frame.payload);
@@ -284,7 +304,11 @@ void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>
 
 void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink,
                            const std::function<void(std::uint64_t)>& holes) {
-    Send(Command::kData);
+    if (!streaming_) {
+        Send(Command::kData);
+    } else if (!std::exchange(dataPending_, false)) {
+        throw MemberError("no member to read");
+    }
     for (;;) {
         Frame frame = Receive();
         std::optional<std::uint64_t> hole;

@@ -16,10 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "archive_host/gunzip_source.h"
 #include "archive_host/protocol.h"
 
 namespace {
@@ -77,6 +79,23 @@ la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
     }
     source->position = target;
     return target;
+}
+
+// A gzip file of the tar family, inflated by the helper itself.
+struct InflatedSource {
+    GunzipSource gunzip{kArchiveFd};
+    std::vector<std::byte> buffer = std::vector<std::byte>(256 * 1024);
+};
+
+la_ssize_t ReadInflated(archive* reader, void* data, const void** block) {
+    auto* source = static_cast<InflatedSource*>(data);
+    const ssize_t got = source->gunzip.Read(source->buffer.data(), source->buffer.size());
+    if (got < 0) {
+        archive_set_error(reader, EINVAL, "%s", source->gunzip.Error().c_str());
+        return ARCHIVE_FATAL;
+    }
+    *block = source->buffer.data();
+    return got;
 }
 
 bool SetUpFormat(archive* reader, std::string_view format) {
@@ -183,8 +202,9 @@ HostMember Describe(archive* reader, archive_entry* entry) {
 class Session {
   public:
     // outputLimit: the most data all members together may decompress to (0: no limit).
-    Session(archive* reader, std::uint64_t outputLimit)
-        : reader_(reader), outputLimit_(outputLimit) {}
+    // inflatedHere: the helper decompresses the file before the decoder sees it.
+    Session(archive* reader, std::uint64_t outputLimit, bool inflatedHere = false)
+        : reader_(reader), outputLimit_(outputLimit), inflatedHere_(inflatedHere) {}
 
     // Answers one "next" command; false once the conversation is over.
     bool Next() {
@@ -200,6 +220,7 @@ class Session {
         const int result = archive_read_next_header(reader_, &entry);
         if (result == ARCHIVE_EOF) {
             current_ = false;
+            ended_ = true;
             return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
         }
         if (result == ARCHIVE_OK || result == ARCHIVE_WARN) {
@@ -227,6 +248,20 @@ class Session {
             return WriteFrame(kOutput, FrameType::kMember, EncodeMember(member));
         }
         return Fatal("damaged archive: " + ErrorText(reader_, "unreadable header"));
+    }
+
+    // Answers a "stream" command: every member's header and then its data as "data" would
+    // answer, to the end, without waiting to be asked.
+    bool Stream() {
+        while (Next()) {
+            if (ended_) {
+                return true;
+            }
+            if (!Data()) {
+                return false;
+            }
+        }
+        return false;
     }
 
     // Answers one "data" command.
@@ -338,11 +373,14 @@ class Session {
     // The raw reader takes any file as one member: that is only an archive of ours when a
     // decompressor stands in front of it (a lone .gz, .bz2, .Z).
     bool CompressedOrArchive() const {
-        return archive_format(reader_) != ARCHIVE_FORMAT_RAW || archive_filter_count(reader_) > 1;
+        return archive_format(reader_) != ARCHIVE_FORMAT_RAW || archive_filter_count(reader_) > 1 ||
+               inflatedHere_;
     }
 
     archive* reader_;
     std::uint64_t outputLimit_;
+    bool inflatedHere_;
+    bool ended_ = false;
     std::uint64_t produced_ = 0;
     HostMember member_;
     bool current_ = false;
@@ -395,11 +433,20 @@ int main(int argc, char** argv) {
         WriteFrame(kOutput, FrameType::kFatal, "the helper cannot read this kind of archive");
         return 2;
     }
-    archive_read_set_callback_data(reader.get(), &source);
-    archive_read_set_read_callback(reader.get(), ReadSource);
-    archive_read_set_skip_callback(reader.get(), SkipSource);
-    archive_read_set_seek_callback(reader.get(), SeekSource);
-    Session session(reader.get(), outputLimit);
+    // A gzip file of the tar family is inflated here, several times faster than by the
+    // decoder's own filter; the decoder sees the archive inside.
+    std::optional<InflatedSource> inflated;
+    if (format == "tar" && GunzipSource::Starts(kArchiveFd)) {
+        inflated.emplace();
+        archive_read_set_callback_data(reader.get(), &*inflated);
+        archive_read_set_read_callback(reader.get(), ReadInflated);
+    } else {
+        archive_read_set_callback_data(reader.get(), &source);
+        archive_read_set_read_callback(reader.get(), ReadSource);
+        archive_read_set_skip_callback(reader.get(), SkipSource);
+        archive_read_set_seek_callback(reader.get(), SeekSource);
+    }
+    Session session(reader.get(), outputLimit, inflated.has_value());
     if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
         session.Fatal("not a readable archive: " + ErrorText(reader.get(), "unknown format"));
         return 0;
@@ -413,9 +460,10 @@ int main(int argc, char** argv) {
         if (got != 1) {
             return 0;
         }
-        const bool goOn = command == static_cast<char>(Command::kNext)   ? session.Next()
-                          : command == static_cast<char>(Command::kData) ? session.Data()
-                                                                         : false;
+        const bool goOn = command == static_cast<char>(Command::kNext)     ? session.Next()
+                          : command == static_cast<char>(Command::kData)   ? session.Data()
+                          : command == static_cast<char>(Command::kStream) ? session.Stream()
+                                                                           : false;
         if (!goOn) {
             return 0;
         }

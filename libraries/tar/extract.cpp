@@ -59,6 +59,9 @@ class Extractor {
 
     ExtractSummary Run(const std::string& archivePath) {
         Reader reader(archivePath);
+        if (!options_.fewMembers) {
+            reader.StreamAll();
+        }
         std::string reason;
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
             throw Error(ErrorKind::kArchive, reason);

@@ -114,6 +114,14 @@ Reader::Reader(const std::string& archivePath, archive_host::HostOptions options
     throw Error(ErrorKind::kArchive, error.what());
 }
 
+void Reader::StreamAll() {
+    try {
+        host_.StreamAll();
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+}
+
 std::optional<Member> Reader::Next() {
     std::optional<archive_host::HostMember> next;
     try {

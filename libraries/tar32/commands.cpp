@@ -180,6 +180,7 @@ int Extract(const Request& request, Context& context) {
     options.select = [&request](const tar::Member& member) {
         return Selected(member.name, request);
     };
+    options.fewMembers = !request.names.empty();
     Events events(context, request);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
     if (summary.selected == 0 && !request.names.empty()) {

@@ -15,6 +15,9 @@ namespace zembrat::archive_host {
 enum class Command : char {
     kNext = 'n',  // the next member header (skips the data of the current one)
     kData = 'd',  // the current member's data
+    // Every member from here to the end, each header followed by its data as for kData,
+    // without further commands.
+    kStream = 's',
 };
 
 enum class FrameType : char {

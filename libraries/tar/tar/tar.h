@@ -67,6 +67,10 @@ class Reader {
     // Throws Error(kArchive) when the file is no archive of the family or cannot be opened.
     explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {});
 
+    // Every member and its data come without being asked for (archive_host::StreamAll):
+    // faster when the whole archive is read.
+    void StreamAll();
+
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
     // The current member's data. Throws Error(kMember) for this member alone (what the sink
@@ -95,6 +99,9 @@ struct ExtractOptions {
     bool keepPermissions = true;  // the stored permission bits (less the umask); else defaults
     bool useFolders = true;       // false: every file straight into the folder
     std::function<bool(const Member&)> select;  // empty: every member
+    // Only a few members are wanted (names were given): the others' data is skipped rather
+    // than streamed.
+    bool fewMembers = false;
 };
 
 class ExtractEvents {
