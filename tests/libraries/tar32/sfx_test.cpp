@@ -2,60 +2,18 @@
 // crafted archives appended to it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "tar32_library.h"
+#include "ustar.h"
 
 namespace zembrat::tar32::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One ustar header with its checksum, and the data padded to whole blocks.
-std::string Member(const std::string& name, char type, const std::string& data = "",
-                   const std::string& link = "") {
-    std::string header(512, '\0');
-    name.copy(header.data(), std::min<std::size_t>(name.size(), 100));
-    std::snprintf(header.data() + 100, 8, "%07o", 0644u);
-    std::snprintf(header.data() + 124, 12, "%011o", static_cast<unsigned>(data.size()));
-    std::snprintf(header.data() + 136, 12, "%011o", 1000000000u);
-    header[156] = type;
-    link.copy(header.data() + 157, std::min<std::size_t>(link.size(), 100));
-    std::string(
-        "ustar\0"
-        "00",
-        8)
-        .copy(header.data() + 257, 8);
-    std::string(8, ' ').copy(header.data() + 148, 8);
-    unsigned sum = 0;
-    for (unsigned char byte : header) {
-        sum += byte;
-    }
-    std::snprintf(header.data() + 148, 8, "%06o", sum);
-    return header + data + std::string((512 - data.size() % 512) % 512, '\0');
-}
-
-std::string End() {
-    return std::string(1024, '\0');
-}
-
-std::string Gzip(const std::string& data) {
-    std::string out(compressBound(data.size()) + 64, '\0');
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 class TarSfxTest : public ::testing::Test {
   protected:
@@ -94,9 +52,10 @@ TEST_F(TarSfxTest, SmallAndStandingAlone) {
 }
 
 TEST_F(TarSfxTest, ExtractsPlainAndCompressedArchives) {
-    const std::string tar = Member("dir/", '5') + Member("dir/a.txt", '0', "alpha") +
-                            Member("dir/hard", '1', "", "dir/a.txt") +
-                            Member("dir/link", '2', "", "a.txt") + End();
+    const std::string tar = Ustar({{"dir/", '5', ""},
+                                   {"dir/a.txt", '0', "alpha"},
+                                   {"dir/hard", '1', "dir/a.txt"},
+                                   {"dir/link", '2', "a.txt"}});
     // gzip members one after another read as one stream, as gzip readers take them.
     const std::string split = Gzip(tar.substr(0, 1024)) + Gzip(tar.substr(1024));
     for (const std::string& archive : {tar, Gzip(tar), split}) {
@@ -109,26 +68,25 @@ TEST_F(TarSfxTest, ExtractsPlainAndCompressedArchives) {
 }
 
 TEST_F(TarSfxTest, RefusesEveryWayOutAndDamage) {
-    const std::string good = Member("ok.txt", '0', "fine");
+    const TarMember good{"ok.txt", '0', "fine"};
     struct Case {
         const char* name;
         std::string archive;
         const char* absent;  // relative to the work folder: must not exist afterwards
     };
-    std::string badChecksum = Member("bad.txt", '0', "x");
-    badChecksum[0] = 'c';
-    const std::string tar = Member("t.txt", '0', std::string(5000, 't')) + End();
+    std::string badChecksum = Ustar({good, {"bad.txt", '0', "x"}});
+    badChecksum[1024] = 'c';  // the second header's name, after the first member's two blocks
+    const std::string tar = Ustar({{"t.txt", '0', std::string(5000, 't')}});
     const std::string gz = Gzip(tar);
     const Case cases[] = {
-        {"dot-dot", Member("../escaped.txt", '0', "x") + good + End(), "escaped.txt"},
-        {"absolute", Member("/tmp/zembrat-sfx-escaped", '0', "x") + good + End(), nullptr},
+        {"dot-dot", Ustar({{"../escaped.txt", '0', "x"}, good}), "escaped.txt"},
+        {"absolute", Ustar({{"/tmp/zembrat-sfx-escaped", '0', "x"}, good}), nullptr},
         {"link out, then through it",
-         Member("up", '2', "", "..") + Member("up/escaped.txt", '0', "x") + good + End(),
-         "escaped.txt"},
-        {"hard link to a file outside", Member("h", '1', "", "../victim") + good + End(), "out/h"},
-        {"device", Member("dev", '3') + good + End(), "out/dev"},
-        {"fifo", Member("fifo", '6') + good + End(), "out/fifo"},
-        {"bad checksum", good + badChecksum + End(), "out/bad.txt"},
+         Ustar({{"up", '2', ".."}, {"up/escaped.txt", '0', "x"}, good}), "escaped.txt"},
+        {"hard link to a file outside", Ustar({{"h", '1', "../victim"}, good}), "out/h"},
+        {"device", Ustar({{"dev", '3', ""}, good}), "out/dev"},
+        {"fifo", Ustar({{"fifo", '6', ""}, good}), "out/fifo"},
+        {"bad checksum", badChecksum, "out/bad.txt"},
         {"truncated data", tar.substr(0, 1024), "out/t.txt"},
         {"truncated gzip", gz.substr(0, gz.size() - 12), "out/t.txt"},
         // The check comes at the very end, after the members: the run fails all the same.
