@@ -14,9 +14,12 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/safe_path.h"
+#include "tar/parallel_gzip.h"
 #include "tar/tar.h"
 
 namespace zembrat::tar {
@@ -96,18 +99,25 @@ class ArchiveWriter {
         }
         Check(archive_write_set_format_pax_restricted(writer_.get()));
         archive_entry_linkresolver_set_strategy(resolver_.get(), archive_format(writer_.get()));
-        if (options.filter == Filter::kGzip) {
-            Check(archive_write_add_filter_gzip(writer_.get()));
-        } else if (options.filter == Filter::kBzip2) {
+        if (options.filter == Filter::kBzip2) {
             Check(archive_write_add_filter_bzip2(writer_.get()));
-        }
-        if (options.filter != Filter::kNone && options.level >= 1) {
-            const std::string level = "compression-level=" + std::to_string(options.level);
-            Check(archive_write_set_options(writer_.get(), level.c_str()));
+            if (options.level >= 1) {
+                const std::string level = "compression-level=" + std::to_string(options.level);
+                Check(archive_write_set_options(writer_.get(), level.c_str()));
+            }
         }
         // Whole blocks of 10 KiB as tar readers expect; the last one padded.
         Check(archive_write_set_bytes_in_last_block(writer_.get(), 1));
-        Check(archive_write_open_fd(writer_.get(), fd));
+        if (options.filter == Filter::kGzip) {
+            // gzip in pieces compressed on two cores (ParallelGzipWriter).
+            constexpr int kDefaultLevel = 6;
+            const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+            gzip_ = std::make_unique<ParallelGzipWriter>(
+                fd, options.level >= 1 ? options.level : kDefaultLevel, threads);
+            Check(archive_write_open2(writer_.get(), this, nullptr, WriteGzip, CloseGzip, nullptr));
+        } else {
+            Check(archive_write_open_fd(writer_.get(), fd));
+        }
     }
 
     // A relative name is stored as given, below the base folder; an absolute one under its
@@ -134,6 +144,27 @@ class ArchiveWriter {
     }
 
   private:
+    static la_ssize_t WriteGzip(archive* writer, void* self, const void* data, size_t size) {
+        try {
+            static_cast<ArchiveWriter*>(self)->gzip_->Write(
+                std::span(static_cast<const std::byte*>(data), size));
+            return static_cast<la_ssize_t>(size);
+        } catch (const std::exception& error) {
+            archive_set_error(writer, EIO, "%s", error.what());
+            return -1;
+        }
+    }
+
+    static int CloseGzip(archive* writer, void* self) {
+        try {
+            static_cast<ArchiveWriter*>(self)->gzip_->Finish();
+            return ARCHIVE_OK;
+        } catch (const std::exception& error) {
+            archive_set_error(writer, EIO, "%s", error.what());
+            return ARCHIVE_FATAL;
+        }
+    }
+
     void Check(int result) {
         if (result < ARCHIVE_WARN) {
             const char* text = archive_error_string(writer_.get());
@@ -229,6 +260,7 @@ class ArchiveWriter {
         return static_cast<la_int64_t>(piece);
     }
 
+    std::unique_ptr<ParallelGzipWriter> gzip_;  // declared first: the writer may still use it
     std::unique_ptr<archive, WriterDeleter> writer_;
     std::unique_ptr<archive_entry_linkresolver, ResolverDeleter> resolver_;
     std::string base_;
