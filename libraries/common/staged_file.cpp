@@ -1,6 +1,7 @@
 #include "common/staged_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -119,6 +120,38 @@ void HoleAwareWriter::Finish() {
     if (holeAtEnd_ && ftruncate(fd_, static_cast<off_t>(offset_)) != 0) {
         throw std::system_error(errno, std::generic_category(), "cannot write");
     }
+}
+
+bool MakeHardLink(const std::string& existing, const std::string& fullPath) {
+    const std::size_t slash = fullPath.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string("./") : fullPath.substr(0, slash + 1);
+    const std::string temporary = folder + ".zembrat-link-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(stagedCounter++);
+    if (link(existing.c_str(), temporary.c_str()) != 0) {
+        return false;
+    }
+    if (std::rename(temporary.c_str(), fullPath.c_str()) != 0) {
+        const int failure = errno;
+        unlink(temporary.c_str());
+        errno = failure;
+        return false;
+    }
+    return true;
+}
+
+void FolderTimes::Remember(std::string path, std::int64_t mtime, unsigned mode) {
+    folders_.push_back({std::move(path), mtime, mode});
+}
+
+void FolderTimes::Apply() {
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+        timespec times[2] = {};
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(it->mtime);
+        utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        chmod(it->path.c_str(), it->mode);
+    }
+    folders_.clear();
 }
 
 }  // namespace zembrat::common

@@ -37,18 +37,6 @@ bool IsTopFolder(std::string_view name) {
            name.find("..") == std::string_view::npos;
 }
 
-timespec AtSecond(std::int64_t seconds) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(seconds);
-    return time;
-}
-
-struct FolderTime {
-    std::string path;
-    std::int64_t mtime;
-    unsigned mode;
-};
-
 class Extractor {
   public:
     Extractor(const ExtractOptions& options, ExtractEvents& events)
@@ -81,10 +69,10 @@ class Extractor {
                 }
             }
         } catch (...) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw;
         }
-        ApplyFolderTimes();
+        folderTimes_.Apply();
         return summary;
     }
 
@@ -169,7 +157,7 @@ class Extractor {
                 return;
             }
             // Times and permissions come last: a read-only folder would refuse its members.
-            folderTimes_.push_back({*path, member.mtime.value_or(0), ModeFor(member, 0755)});
+            folderTimes_.Remember(*path, member.mtime.value_or(0), ModeFor(member, 0755));
             events_.Done(member);
             return;
         }
@@ -220,7 +208,8 @@ class Extractor {
         }
         ::fchmod(fd, ModeFor(member, 0644));
         if (member.mtime) {
-            const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
+            timespec times[2] = {};
+            times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*member.mtime);
             ::futimens(fd, times);
         }
         if (!staged.Commit(*path, reason)) {
@@ -254,43 +243,27 @@ class Extractor {
 
     void MakeLink(const Member& member, const std::string& path,
                   const std::optional<std::string>& linkedPath) {
-        // Made under a temporary name and renamed, so that an existing file is replaced whole.
-        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
-        ::unlink(temporary.c_str());
-        const bool made = linkedPath ? ::link(linkedPath->c_str(), temporary.c_str()) == 0
-                                     : ::symlink(member.linkTarget.c_str(), temporary.c_str()) == 0;
-        if (!made || std::rename(temporary.c_str(), path.c_str()) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
+        const bool made = linkedPath ? common::MakeHardLink(*linkedPath, path)
+                                     : target_.MakeLink(path, member.linkTarget);
+        if (!made) {
             events_.Failed(Problem::kCannotWrite, member,
-                           std::string("cannot make the link: ") + std::strerror(error));
+                           std::string("cannot make the link: ") + std::strerror(errno));
             return;
         }
         madePaths_.insert(path);
         if (linkedPath) {
             madeFiles_.insert(path);
         } else {
-            target_.RememberLink(path);
             madeFiles_.erase(path);
         }
         events_.Done(member);
-    }
-
-    void ApplyFolderTimes() {
-        // Deepest first: files made inside a folder change its time.
-        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
-            const timespec times[2] = {AtSecond(it->mtime), AtSecond(it->mtime)};
-            ::utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            ::chmod(it->path.c_str(), it->mode);
-        }
-        folderTimes_.clear();
     }
 
     const ExtractOptions& options_;
     ExtractEvents& events_;
     common::ExtractionTarget target_;
     unsigned umask_;
-    std::vector<FolderTime> folderTimes_;
+    common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
     std::set<std::string> madePaths_;  // and of everything else it made but folders
 };

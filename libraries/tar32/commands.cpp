@@ -11,8 +11,11 @@
 #include <new>
 
 #include "archiver_api.h"
+#include "common/member_progress.h"
 #include "common/output_text.h"
 #include "common/safe_path.h"
+#include "export/guarded.h"
+#include "export/member_problems.h"
 #include "platform/file_time.h"
 #include "tar/tar.h"
 #include "tar32/request.h"
@@ -61,71 +64,45 @@ int ResultFor(tar::Problem problem) {
     return ARC_ERROR_INTERNAL;
 }
 
-// Runs one command; every failure becomes its code with the reason as the first line.
-template <typename Run>
-int Guarded(Context& context, Run run) {
-    try {
-        return run();
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const tar::Error& error) {
-        context.output.FirstLine(error.what());
-        return ResultFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
+// tar::Error as a result code and reason, for exports::Guarded.
+std::optional<common::Failure> DescribeTarError(const std::exception& error) {
+    if (const auto* tarError = dynamic_cast<const tar::Error*>(&error)) {
+        return common::Failure(ResultFor(*tarError), tarError->what());
     }
+    return std::nullopt;
 }
 
-// Progress of one member to the owner window: BEGIN, UPDATE every 64 KiB, END.
+template <typename Run>
+int Guarded(Context& context, Run run) {
+    return exports::Guarded(context, run, DescribeTarError);
+}
+
+// Progress of one member to the owner window for as long as it lives: BEGIN, UPDATE, END.
 class ProgressMeter {
   public:
     ProgressMeter(const common::ProgressReporter& reporter, const tar::Member& member,
                   const std::string& destination)
-        : reporter_(reporter) {
-        record_.file_size = Clamp32(member.size.value_or(0));
-        common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, member.name);
-        common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
-        LocalDosTime(member.mtime.value_or(0), record_.dos_date, record_.dos_time);
-        Send(ARC_PROGRESS_BEGIN);
+        : progress_(reporter, member.name, destination, member.size.value_or(0),
+                    member.mtime.value_or(0)) {
+        StopIf(progress_.Begin());
     }
-    ~ProgressMeter() {
-        if (reporter_.Active()) {
-            record_.write_size = Clamp32(done_);
-            reporter_.Send(ARC_PROGRESS_END, record_);
-        }
-    }
+    ~ProgressMeter() { (void)progress_.End(); }
     ProgressMeter(const ProgressMeter&) = delete;
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
     bool Update(std::uint64_t done) {
-        done_ = done;
-        if (done_ - reported_ >= common::kProgressStep) {
-            reported_ = done_;
-            Send(ARC_PROGRESS_UPDATE);
-        }
+        StopIf(progress_.Reach(done));
         return true;
     }
 
   private:
-    void Send(unsigned state) {
-        if (!reporter_.Active()) {
-            return;
-        }
-        record_.write_size = Clamp32(done_);
-        if (reporter_.Send(state, record_)) {
+    static void StopIf(bool stopAsked) {
+        if (stopAsked) {
             throw tar::Error(tar::ErrorKind::kAborted, "stopped at the owner window's request");
         }
     }
 
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_{};
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    common::MemberProgress progress_;
 };
 
 class Events final : public tar::ExtractEvents {
@@ -141,15 +118,7 @@ class Events final : public tar::ExtractEvents {
     void Failed(tar::Problem problem, const tar::Member& member,
                 const std::string& reason) override {
         meter_.reset();
-        const int code = ResultFor(problem);
-        outcome_.Note(code);
-        const std::string line = common::EscapeControlCharacters(member.name) + ": " + reason;
-        if (code == ARC_WARNING_SKIPPED || firstWritten_) {
-            context_.output.Line(line);
-        } else {
-            context_.output.FirstLine(line);
-            firstWritten_ = true;
-        }
+        problems_.Report(ResultFor(problem), member.name, reason);
     }
 
     tar::ProgressFn Progress(const tar::Member& member, const std::string& destination) override {
@@ -160,13 +129,12 @@ class Events final : public tar::ExtractEvents {
         return [this](std::uint64_t done, std::uint64_t) { return meter_->Update(done); };
     }
 
-    int Code() const { return outcome_.Code(); }
+    int Code() const { return problems_.Code(); }
 
   private:
     Context& context_;
     const Request& request_;
-    exports::Outcome outcome_;
-    bool firstWritten_ = false;
+    exports::MemberProblems problems_{context_.output};
     std::optional<ProgressMeter> meter_;
 };
 

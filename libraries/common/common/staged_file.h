@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace zembrat::common {
 
@@ -54,6 +55,27 @@ class HoleAwareWriter {
     int fd_;
     std::uint64_t offset_ = 0;
     bool holeAtEnd_ = false;
+};
+
+// Makes fullPath a hard link to existing: made under a temporary name beside it and renamed,
+// so that a file already there is replaced whole. False, with errno set, when it cannot be.
+bool MakeHardLink(const std::string& existing, const std::string& fullPath);
+
+// Folder times and permissions to set once an extraction is through: files made inside a
+// folder change its time, and a read-only folder would refuse its members.
+class FolderTimes {
+  public:
+    void Remember(std::string path, std::int64_t mtime, unsigned mode);
+    // Sets them all, the last remembered (the deepest) first, and forgets them.
+    void Apply();
+
+  private:
+    struct Folder {
+        std::string path;
+        std::int64_t mtime;
+        unsigned mode;
+    };
+    std::vector<Folder> folders_;
 };
 
 // The size of the blocks HoleAwareWriter looks at: a run of zeros shorter than one, or not

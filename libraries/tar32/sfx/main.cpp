@@ -84,21 +84,11 @@ class Extractor {
             std::fprintf(stderr, "%s\n", error.what());
             status_ = 1;
         }
-        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-            const timespec times[2] = {{it->mtime, 0}, {it->mtime, 0}};
-            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            chmod(it->path.c_str(), it->mode);
-        }
+        folders_.Apply();
         return status_;
     }
 
   private:
-    struct Folder {
-        std::string path;
-        std::int64_t mtime;
-        unsigned mode;
-    };
-
     void Fail(const std::string& name, const std::string& what) {
         std::fprintf(stderr, "%s: %s\n", Printable(name).c_str(), what.c_str());
         status_ = 1;
@@ -146,7 +136,7 @@ class Extractor {
             return Fail(entry.name, reason);
         }
         if (entry.kind == Kind::kDirectory) {
-            folders_.push_back({*path, entry.mtime, Mode(entry, 0755)});
+            folders_.Remember(*path, entry.mtime, Mode(entry, 0755));
             std::printf("extracted %s\n", Printable(entry.name).c_str());
             return;
         }
@@ -164,15 +154,9 @@ class Extractor {
             }
             files_.erase(*path);
         } else if (entry.kind == Kind::kHardlink) {
-            const std::string staged =
-                FolderOf(*path) + ".zembrat-link-" + std::to_string(getpid());
-            unlink(staged.c_str());
-            if (link(linked.c_str(), staged.c_str()) != 0 ||
-                std::rename(staged.c_str(), path->c_str()) != 0) {
-                const int error = errno;
-                unlink(staged.c_str());
+            if (!zembrat::common::MakeHardLink(linked, *path)) {
                 return Fail(entry.name,
-                            std::string("cannot make the link: ") + std::strerror(error));
+                            std::string("cannot make the link: ") + std::strerror(errno));
             }
             files_.insert(*path);
         } else if (!WriteFile(stream, entry, *path)) {
@@ -227,7 +211,7 @@ class Extractor {
     bool overwrite_;
     unsigned umask_;
     int status_ = 0;
-    std::vector<Folder> folders_;
+    zembrat::common::FolderTimes folders_;
     std::set<std::string> files_;  // regular files this run made: what a hard link may name
     std::set<std::string> made_;   // everything but folders this run made
 };

@@ -111,5 +111,41 @@ TEST(StagedFile, AppearsOnlyWhenCommitted) {
     EXPECT_FALSE(nowhere.Commit(final, reason));
 }
 
+TEST(MakeHardLink, ReplacesWhatIsThereWhole) {
+    const testing::TempFolder folder;
+    const std::string source = folder.Write("source", "data");
+    const std::string existing = folder.Write("existing", "old");
+    for (const std::string& target : {folder / "new", existing}) {
+        ASSERT_TRUE(MakeHardLink(source, target)) << target;
+        EXPECT_TRUE(std::filesystem::equivalent(source, target)) << target;
+    }
+    EXPECT_FALSE(MakeHardLink(folder / "missing", folder / "other"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "other"));
+    // Nothing temporary is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                            std::filesystem::directory_iterator()),
+              3);
+}
+
+// Times and permissions hold once applied, deepest first, even for a parent whose child was
+// touched after it was remembered.
+TEST(FolderTimes, AppliedDeepestFirst) {
+    const testing::TempFolder folder;
+    const std::string outer = folder / "outer";
+    const std::string inner = folder / "outer/inner";
+    std::filesystem::create_directories(inner);
+    FolderTimes times;
+    times.Remember(outer, 1000000000, 0755);
+    times.Remember(inner, 1100000000, 0500);
+    times.Apply();
+    struct stat info {};
+    ASSERT_EQ(::stat(outer.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000000000);
+    ASSERT_EQ(::stat(inner.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1100000000);
+    EXPECT_EQ(info.st_mode & 07777, 0500u);
+    ::chmod(inner.c_str(), 0755);
+}
+
 }  // namespace
 }  // namespace zembrat::common
