@@ -67,11 +67,13 @@ install: build
 	cmake --install $(BUILD) --prefix "$${PREFIX:-/usr/local}"
 
 # Tables of our codecs beside their peers, each measured in one run: LHA (jlha, gzip, lhasa,
-# 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar).
+# 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar), then tar.gz through
+# zembrat-cli (GNU tar, bsdtar).
 .PHONY: bench
 bench: build
 	bench/run.sh $(BUILD)
 	bench/zip_bench.sh $(BUILD)
+	bench/tar_bench.sh $(BUILD)
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
 FUZZ_SECONDS ?= 60
