@@ -153,7 +153,26 @@ struct PaxValues {
     std::optional<std::uint64_t> size;
     std::optional<std::int64_t> mtime;
     bool sparse = false;
+    // pax 1.0 sparse: GNU.sparse.major=1, minor=0, the real name and size.
+    std::string sparseMajor;
+    std::string sparseMinor;
+    std::string sparseName;
+    std::optional<std::uint64_t> sparseSize;
 };
+
+std::optional<std::uint64_t> Decimal(std::string_view text) {
+    std::uint64_t number = 0;
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    for (char digit : text) {
+        if (digit < '0' || digit > '9' || number >> 58) {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<std::uint64_t>(digit - '0');
+    }
+    return number;
+}
 
 // "LEN key=value\n" records; unknown keys are ignored.
 void ParsePax(std::string_view text, PaxValues& values) {
@@ -180,7 +199,18 @@ void ParsePax(std::string_view text, PaxValues& values) {
         }
         const std::string_view key = record.substr(0, equals);
         const std::string_view value = record.substr(equals + 1);
-        if (key.starts_with("GNU.sparse.")) {
+        if (key == "GNU.sparse.major") {
+            values.sparseMajor = value;
+        } else if (key == "GNU.sparse.minor") {
+            values.sparseMinor = value;
+        } else if (key == "GNU.sparse.name") {
+            values.sparseName = value;
+        } else if (key == "GNU.sparse.realsize") {
+            values.sparseSize = Decimal(value);
+            if (!values.sparseSize) {
+                throw TarStreamError("damaged archive: a bad pax number");
+            }
+        } else if (key.starts_with("GNU.sparse.")) {
             values.sparse = true;
         } else if (key == "path") {
             values.path = value;
@@ -328,7 +358,17 @@ bool TarStream::Next(StreamEntry& entry) {
             dataLeft_ = stored;
             paddingLeft_ = (kBlock - stored % kBlock) % kBlock;
             entry.size = entry.kind == StreamEntry::Kind::kFile ? stored : 0;
-            entry.sparse = pax.sparse || type == 'S';
+            const bool sparse10 = pax.sparseMajor == "1" && pax.sparseMinor == "0" &&
+                                  pax.sparseSize && entry.kind == StreamEntry::Kind::kFile;
+            entry.sparse = !sparse10 && (pax.sparse || !pax.sparseMajor.empty() || type == 'S');
+            sparseSize_.reset();
+            if (sparse10) {
+                sparseSize_ = pax.sparseSize;
+                entry.size = *pax.sparseSize;
+                if (!pax.sparseName.empty()) {
+                    entry.name = pax.sparseName;
+                }
+            }
             while (entry.name.size() > 1 && entry.name.back() == '/') {
                 entry.name.pop_back();
             }
@@ -337,22 +377,103 @@ bool TarStream::Next(StreamEntry& entry) {
     }
 }
 
-void TarStream::ReadData(const std::function<void(std::span<const std::byte>)>& sink) {
-    std::vector<std::byte> buffer(1 << 16);
-    while (dataLeft_ + paddingLeft_ > 0) {
-        const bool data = dataLeft_ > 0;
-        const std::uint64_t left = data ? dataLeft_ : paddingLeft_;
+void TarStream::ReadData(const std::function<void(std::span<const std::byte>)>& sink,
+                         const std::function<void(std::uint64_t)>& holes) {
+    const bool sparse = sparseSize_ && sink;
+    if (sparse) {
+        ReadSparse(sink, holes);
+    }
+    sparseSize_.reset();
+    ReadRaw(dataLeft_, sparse ? nullptr : sink);
+    std::array<std::byte, kBlock> padding{};
+    ReadExactly(padding.data(), static_cast<std::size_t>(paddingLeft_));
+    paddingLeft_ = 0;
+}
+
+// size bytes of the member's stored data to sink (nothing when sink is empty).
+void TarStream::ReadRaw(std::uint64_t size,
+                        const std::function<void(std::span<const std::byte>)>& sink) {
+    if (size > dataLeft_) {
+        throw TarStreamError("damaged archive: a sparse member's data is shorter than its map");
+    }
+    std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 16)));
+    while (size > 0) {
         const std::size_t piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
         ReadExactly(buffer.data(), piece);
-        if (data) {
-            dataLeft_ -= piece;
-            if (sink) {
-                sink(std::span(buffer.data(), piece));
-            }
-        } else {
-            paddingLeft_ -= piece;
+        dataLeft_ -= piece;
+        size -= piece;
+        if (sink) {
+            sink(std::span(buffer.data(), piece));
         }
+    }
+}
+
+// One decimal number of a pax 1.0 sparse map, ended by a newline.
+std::uint64_t TarStream::ReadMapNumber() {
+    std::string digits;
+    for (;;) {
+        std::byte byte{};
+        if (dataLeft_ == 0 || digits.size() > 20) {
+            throw TarStreamError("damaged archive: a bad sparse map");
+        }
+        ReadExactly(&byte, 1);
+        --dataLeft_;
+        if (byte == std::byte{'\n'}) {
+            break;
+        }
+        digits.push_back(static_cast<char>(byte));
+    }
+    const auto number = Decimal(digits);
+    if (!number) {
+        throw TarStreamError("damaged archive: a bad sparse map");
+    }
+    return *number;
+}
+
+// A pax 1.0 sparse member: the map (a count, then offset and length of each run, one number
+// a line, padded to a block), then the runs' data one after another.
+void TarStream::ReadSparse(const std::function<void(std::span<const std::byte>)>& sink,
+                           const std::function<void(std::uint64_t)>& holes) {
+    const std::uint64_t stored = dataLeft_;
+    const std::uint64_t count = ReadMapNumber();
+    if (count > stored / 4) {
+        throw TarStreamError("damaged archive: a bad sparse map");
+    }
+    std::vector<Run> runs;
+    std::uint64_t at = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const Run run{ReadMapNumber(), ReadMapNumber()};
+        if (run.offset < at || run.length > *sparseSize_ ||
+            run.offset > *sparseSize_ - run.length) {
+            throw TarStreamError("damaged archive: a bad sparse map");
+        }
+        at = run.offset + run.length;
+        runs.push_back(run);
+    }
+    ReadRaw((kBlock - (stored - dataLeft_) % kBlock) % kBlock, {});
+    const auto hole = [&](std::uint64_t size) {
+        if (holes) {
+            holes(size);
+            return;
+        }
+        const std::vector<std::byte> zeros(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 16)));
+        for (; size > 0; size -= std::min<std::uint64_t>(size, zeros.size())) {
+            sink(std::span(zeros.data(),
+                           static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()))));
+        }
+    };
+    at = 0;
+    for (const Run& run : runs) {
+        if (run.offset > at) {
+            hole(run.offset - at);
+        }
+        ReadRaw(run.length, sink);
+        at = run.offset + run.length;
+    }
+    if (*sparseSize_ > at) {
+        hole(*sparseSize_ - at);
     }
 }
 

@@ -110,7 +110,8 @@ class Extractor {
             return;
         }
         if (entry.sparse) {
-            return Fail(entry.name, "a sparse member: not extracted by this program");
+            return Fail(entry.name,
+                        "a sparse member of an old kind: not extracted by this program");
         }
         if (entry.kind == Kind::kOther) {
             return Fail(entry.name, "a device file, FIFO or socket: not created");
@@ -176,16 +177,18 @@ class Extractor {
         }
         zembrat::common::HoleAwareWriter writer(staged.Fd());
         std::string failure;
-        stream.ReadData([&](std::span<const std::byte> data) {
-            if (!failure.empty()) {
-                return;
-            }
-            try {
-                writer.Write(data);
-            } catch (const std::system_error& error) {
-                failure = error.what();
-            }
-        });
+        stream.ReadData(
+            [&](std::span<const std::byte> data) {
+                if (!failure.empty()) {
+                    return;
+                }
+                try {
+                    writer.Write(data);
+                } catch (const std::system_error& error) {
+                    failure = error.what();
+                }
+            },
+            [&](std::uint64_t size) { writer.Hole(size); });
         try {
             writer.Finish();
         } catch (const std::system_error& error) {
@@ -229,7 +232,8 @@ int ListOrTest(zembrat::tar::TarStream& stream, bool list) {
                 std::printf("%12" PRIu64 " %s%s\n", entry.size, Printable(entry.name).c_str(),
                             entry.kind == Kind::kDirectory ? "/" : "");
             } else {
-                stream.ReadData({});
+                // Read through as an extraction would, sparse maps included.
+                stream.ReadData([](std::span<const std::byte>) {}, [](std::uint64_t) {});
                 std::printf("ok %s\n", Printable(entry.name).c_str());
             }
         }
