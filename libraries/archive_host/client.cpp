@@ -263,6 +263,9 @@ std::optional<HostMember> ArchiveHost::Next() {
     if (ended_) {
         return std::nullopt;
     }
+    if (broken_) {
+        throw HostError(brokenReason_);  // streaming sends no command that would find out
+    }
     if (!streaming_) {
         Send(Command::kNext);
     } else if (dataPending_) {
@@ -306,6 +309,8 @@ void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>
                            const std::function<void(std::uint64_t)>& holes) {
     if (!streaming_) {
         Send(Command::kData);
+    } else if (broken_) {
+        throw HostError(brokenReason_);
     } else if (!std::exchange(dataPending_, false)) {
         throw MemberError("no member to read");
     }
