@@ -4,7 +4,7 @@
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
-            libmspack-dev cabextract gcab arj \
+            libmspack-dev cabextract gcab arj libisal-dev \
             lhasa jlha-utils 7zip libarchive-tools unar python3 \
             qt6-base-dev fonts-ipafont-gothic
 BUILD    := build
@@ -66,11 +66,13 @@ install: build
 	cmake --install $(BUILD) --prefix "$${PREFIX:-/usr/local}"
 
 # Tables of our codecs beside their peers, each measured in one run: LHA (jlha, gzip, lhasa,
-# 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar).
+# 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar), then tar.gz through
+# zembrat-cli (GNU tar, bsdtar).
 .PHONY: bench
 bench: build
 	bench/run.sh $(BUILD)
 	bench/zip_bench.sh $(BUILD)
+	bench/tar_bench.sh $(BUILD)
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
 FUZZ_SECONDS ?= 60

@@ -6,6 +6,7 @@
 #   lib/zembrat/zembrat-archive-host                  the helper the ZIP and tar libraries read with
 #   lib/zembrat/zembrat-sfx                           the self-extracting stub for LHA
 #   lib/zembrat/sfx32gui.dat, sfx16.dat               the self-extracting stub for ZIP
+#   lib/zembrat/kmtarsef.exe                          the self-extracting stub for tar and tar.gz
 #   share/applications, share/icons, share/man/man1, share/doc/zembrat
 # The platform layer looks for an archiver library (and for the stub) in the program's own
 # folder first and then in its ../lib/zembrat/, so the tree works wherever it is put: the
@@ -40,6 +41,10 @@ foreach(stub sfx32gui.dat sfx16.dat)
     install(PROGRAMS $<TARGET_FILE:zembrat-zipsfx> DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
             RENAME ${stub})
 endforeach()
+
+# The tar stub under the name the TAR driver searches for.
+install(PROGRAMS $<TARGET_FILE:zembrat-tarsfx> DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
+        RENAME kmtarsef.exe)
 
 set(zembrat_share ${CMAKE_CURRENT_LIST_DIR}/../share)
 install(FILES ${zembrat_share}/applications/zembrat.desktop DESTINATION share/applications)

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -284,16 +285,39 @@ ArchiveHost::Frame ArchiveHost::Receive() {
     return frame;
 }
 
+void ArchiveHost::StreamAll() {
+    if (!streaming_) {
+        Send(Command::kStream);
+        streaming_ = true;
+    }
+}
+
 std::optional<HostMember> ArchiveHost::Next() {
-    Send(Command::kNext);
+    if (ended_) {
+        return std::nullopt;
+    }
+    if (broken_) {
+        throw HostError(brokenReason_);  // streaming sends no command that would find out
+    }
+    if (!streaming_) {
+        Send(Command::kNext);
+    } else if (dataPending_) {
+        try {
+            ReadData([](std::span<const std::byte>) {}, [](std::uint64_t) {});
+        } catch (const MemberError&) {
+            // the member nobody read is no concern
+        }
+    }
     Frame frame = Receive();
     switch (frame.type) {
         case FrameType::kMember:
             if (auto member = DecodeMember(frame.payload)) {
+                dataPending_ = streaming_;
                 return member;
             }
             break;
         case FrameType::kEnd:
+            ended_ = true;
             return std::nullopt;
         case FrameType::kFatal:
             Fail(frame.payload);
@@ -304,13 +328,41 @@ std::optional<HostMember> ArchiveHost::Next() {
 }
 
 void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink) {
-    Send(Command::kData);
+    ReadData(sink, [&sink](std::uint64_t size) {
+        const std::string zeros(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, kDataFrameSize)), '\0');
+        for (; size > 0; size -= std::min<std::uint64_t>(size, zeros.size())) {
+            sink(std::as_bytes(
+                std::span(zeros.data(), std::min<std::uint64_t>(size, zeros.size()))));
+        }
+    });
+}
+
+void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>& sink,
+                           const std::function<void(std::uint64_t)>& holes) {
+    if (!streaming_) {
+        Send(Command::kData);
+    } else if (broken_) {
+        throw HostError(brokenReason_);
+    } else if (!std::exchange(dataPending_, false)) {
+        throw MemberError("no member to read");
+    }
     for (;;) {
         Frame frame = Receive();
+        std::optional<std::uint64_t> hole;
         switch (frame.type) {
             case FrameType::kData:
+            case FrameType::kHole:
+                hole = frame.type == FrameType::kHole ? DecodeHole(frame.payload) : std::nullopt;
+                if (frame.type == FrameType::kHole && !hole) {
+                    Fail("the helper sent a malformed answer");
+                }
                 try {
-                    sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
+                    if (hole) {
+                        holes(*hole);
+                    } else {
+                        sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
+                    }
                 } catch (...) {
                     // The helper is still sending this member: it cannot be asked for more.
                     broken_ = true;

@@ -142,4 +142,16 @@ bool WriteFrame(int fd, FrameType type, std::string_view payload) {
     return WriteFrame(fd, type, std::as_bytes(std::span(payload.data(), payload.size())));
 }
 
+std::string EncodeHole(std::uint64_t size) {
+    std::string out;
+    PutU64(out, size);
+    return out;
+}
+
+std::optional<std::uint64_t> DecodeHole(std::string_view payload) {
+    Cursor in(payload);
+    const auto size = in.U64();
+    return size && in.AtEnd() ? size : std::nullopt;
+}
+
 }  // namespace zembrat::archive_host

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/safe_path.h"
+#include "common/staged_file.h"
 #include "tar/tar.h"
 
 namespace zembrat::tar {
@@ -36,32 +37,6 @@ bool IsTopFolder(std::string_view name) {
            name.find("..") == std::string_view::npos;
 }
 
-timespec AtSecond(std::int64_t seconds) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(seconds);
-    return time;
-}
-
-struct FolderTime {
-    std::string path;
-    std::int64_t mtime;
-    unsigned mode;
-};
-
-// Writes all of data or throws: a failed write spoils this member only.
-void WriteAll(int fd, std::span<const std::byte> data) {
-    while (!data.empty()) {
-        const ssize_t wrote = ::write(fd, data.data(), data.size());
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot write");
-        }
-        data = data.subspan(static_cast<std::size_t>(wrote));
-    }
-}
-
 class Extractor {
   public:
     Extractor(const ExtractOptions& options, ExtractEvents& events)
@@ -72,6 +47,9 @@ class Extractor {
 
     ExtractSummary Run(const std::string& archivePath) {
         Reader reader(archivePath, options_.host, options_.format);
+        if (!options_.fewMembers) {
+            reader.StreamAll();
+        }
         std::string reason;
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
             throw Error(ErrorKind::kArchive, reason);
@@ -91,10 +69,10 @@ class Extractor {
                 }
             }
         } catch (...) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw;
         }
-        ApplyFolderTimes();
+        folderTimes_.Apply();
         return summary;
     }
 
@@ -105,10 +83,13 @@ class Extractor {
     }
 
     // Decodes the member into write; false (reported) when this member fails.
-    bool Decode(Reader& reader, const Member& member, const DataSink& write,
-                const std::string& destination) {
+    bool Decode(Reader& reader, const Member& member, const DataSink& write, const HoleSink& holes,
+                const std::string& destination, const std::function<void()>& finish = {}) {
         try {
-            reader.Extract(write, events_.Progress(member, destination));
+            reader.Extract(write, events_.Progress(member, destination), holes);
+            if (finish) {
+                finish();
+            }
         } catch (const Error& error) {
             if (error.Kind() != ErrorKind::kMember) {
                 throw;
@@ -125,7 +106,8 @@ class Extractor {
     void TestOne(Reader& reader, const Member& member) {
         if (member.kind == MemberKind::kFile &&
             !Decode(
-                reader, member, [](std::span<const std::byte>) {}, member.name)) {
+                reader, member, [](std::span<const std::byte>) {}, [](std::uint64_t) {},
+                member.name)) {
             return;
         }
         if (!member.error.empty()) {
@@ -175,7 +157,7 @@ class Extractor {
                 return;
             }
             // Times and permissions come last: a read-only folder would refuse its members.
-            folderTimes_.push_back({*path, member.mtime.value_or(0), ModeFor(member, 0755)});
+            folderTimes_.Remember(*path, member.mtime.value_or(0), ModeFor(member, 0755));
             events_.Done(member);
             return;
         }
@@ -213,24 +195,29 @@ class Extractor {
             MakeLink(member, *path, linkedPath);
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
-        if (!temporary.Valid()) {
+        common::StagedFile staged(FolderOf(*path));
+        if (!staged.Valid()) {
             events_.Failed(Problem::kCannotWrite, member,
                            std::string("cannot create a file: ") + std::strerror(errno));
             return;
         }
-        const int fd = temporary.Fd();
+        const int fd = staged.Fd();
+        // Zeros become holes: a sparse member stays sparse, whether its holes come as such or
+        // as zeros.
+        common::HoleAwareWriter writer(fd);
         if (!Decode(
-                reader, member, [fd](std::span<const std::byte> data) { WriteAll(fd, data); },
-                *path)) {
+                reader, member, [&writer](std::span<const std::byte> data) { writer.Write(data); },
+                [&writer](std::uint64_t size) { writer.Hole(size); }, *path,
+                [&writer] { writer.Finish(); })) {
             return;  // the temporary file goes with it
         }
         ::fchmod(fd, ModeFor(member, 0644));
         if (member.mtime) {
-            const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
+            timespec times[2] = {};
+            times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*member.mtime);
             ::futimens(fd, times);
         }
-        if (!temporary.Commit(*path, reason)) {
+        if (!staged.Commit(*path, reason)) {
             events_.Failed(Problem::kCannotWrite, member, reason);
             return;
         }
@@ -261,43 +248,27 @@ class Extractor {
 
     void MakeLink(const Member& member, const std::string& path,
                   const std::optional<std::string>& linkedPath) {
-        // Made under a temporary name and renamed, so that an existing file is replaced whole.
-        const std::string temporary = FolderOf(path) + ".zembrat-link-" + std::to_string(getpid());
-        ::unlink(temporary.c_str());
-        const bool made = linkedPath ? ::link(linkedPath->c_str(), temporary.c_str()) == 0
-                                     : ::symlink(member.linkTarget.c_str(), temporary.c_str()) == 0;
-        if (!made || std::rename(temporary.c_str(), path.c_str()) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
+        const bool made = linkedPath ? common::MakeHardLink(*linkedPath, path)
+                                     : target_.MakeLink(path, member.linkTarget);
+        if (!made) {
             events_.Failed(Problem::kCannotWrite, member,
-                           std::string("cannot make the link: ") + std::strerror(error));
+                           std::string("cannot make the link: ") + std::strerror(errno));
             return;
         }
         madePaths_.insert(path);
         if (linkedPath) {
             madeFiles_.insert(path);
         } else {
-            target_.RememberLink(path);
             madeFiles_.erase(path);
         }
         events_.Done(member);
-    }
-
-    void ApplyFolderTimes() {
-        // Deepest first: files made inside a folder change its time.
-        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
-            const timespec times[2] = {AtSecond(it->mtime), AtSecond(it->mtime)};
-            ::utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            ::chmod(it->path.c_str(), it->mode);
-        }
-        folderTimes_.clear();
     }
 
     const ExtractOptions& options_;
     ExtractEvents& events_;
     common::ExtractionTarget target_;
     unsigned umask_;
-    std::vector<FolderTime> folderTimes_;
+    common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
     std::set<std::string> madePaths_;  // and of everything else it made but folders
 };

@@ -115,6 +115,14 @@ Reader::Reader(const std::string& archivePath, archive_host::HostOptions options
     throw Error(ErrorKind::kArchive, error.what());
 }
 
+void Reader::StreamAll() {
+    try {
+        host_.StreamAll();
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
+}
+
 std::optional<Member> Reader::Next() {
     std::optional<archive_host::HostMember> next;
     try {
@@ -140,7 +148,7 @@ std::optional<Member> Reader::Next() {
     return member;
 }
 
-void Reader::Extract(const DataSink& sink, const ProgressFn& progress) {
+void Reader::Extract(const DataSink& sink, const ProgressFn& progress, const HoleSink& holes) {
     if (!current_) {
         throw Error(ErrorKind::kMember, "no member to extract");
     }
@@ -151,17 +159,33 @@ void Reader::Extract(const DataSink& sink, const ProgressFn& progress) {
     }
     const std::uint64_t total = member.size.value_or(0);
     std::uint64_t done = 0;
+    // What arrives counts against the declared size and for progress, holes as much as data.
+    const auto account = [&](std::uint64_t size) {
+        done += size;
+        if (member.size && done > *member.size) {
+            throw Error(ErrorKind::kArchive, "member data runs past its declared size");
+        }
+    };
+    const auto report = [&] {
+        if (progress && !progress(done, total)) {
+            throw Error(ErrorKind::kAborted, "stopped");
+        }
+    };
+    const auto data = [&](std::span<const std::byte> piece) {
+        account(piece.size());
+        sink(piece);
+        report();
+    };
     try {
-        host_.ReadData([&](std::span<const std::byte> data) {
-            done += data.size();
-            if (member.size && done > *member.size) {
-                throw Error(ErrorKind::kArchive, "member data runs past its declared size");
-            }
-            sink(data);
-            if (progress && !progress(done, total)) {
-                throw Error(ErrorKind::kAborted, "stopped");
-            }
-        });
+        if (holes) {
+            host_.ReadData(data, [&](std::uint64_t size) {
+                account(size);
+                holes(size);
+                report();
+            });
+        } else {
+            host_.ReadData(data);
+        }
     } catch (const archive_host::MemberError& error) {
         throw Error(ErrorKind::kMember, error.what());
     } catch (const archive_host::HostError& error) {

@@ -13,10 +13,14 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/safe_path.h"
+#include "tar/parallel_gzip.h"
 #include "tar/tar.h"
 
 namespace zembrat::tar {
@@ -81,6 +85,42 @@ std::string LastPart(std::string path) {
     return StoredName(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
+// A run of a file's data: where it starts and how long it is.
+struct DataRun {
+    la_int64_t offset;
+    la_int64_t length;
+};
+
+// The runs of data of a file with holes (by SEEK_DATA and SEEK_HOLE), or nothing when its
+// holes come to less than a MiB or the file system cannot tell: such a file is stored whole.
+std::optional<std::vector<DataRun>> DataRuns(int fd, la_int64_t size) {
+    constexpr la_int64_t kWorthwhileHoles = 1 << 20;
+    std::vector<DataRun> runs;
+    la_int64_t at = 0;
+    la_int64_t holes = 0;
+    while (at < size) {
+        const off_t start = ::lseek(fd, at, SEEK_DATA);
+        if (start < 0 && errno == ENXIO) {
+            holes += size - at;  // a hole to the end
+            break;
+        }
+        const off_t end = start < 0 ? -1 : ::lseek(fd, start, SEEK_HOLE);
+        if (end < 0 || end <= start) {
+            return std::nullopt;
+        }
+        holes += start - at;
+        runs.push_back({start, std::min<la_int64_t>(end, size) - start});
+        at = std::min<la_int64_t>(end, size);
+    }
+    if (holes < kWorthwhileHoles) {
+        return std::nullopt;
+    }
+    if (runs.empty()) {
+        runs.push_back({size, 0});  // the map needs one entry: none of data, at the end
+    }
+    return runs;
+}
+
 class ArchiveWriter {
   public:
     ArchiveWriter(int fd, const CreateOptions& options, CreateEvents& events)
@@ -96,18 +136,25 @@ class ArchiveWriter {
         }
         Check(archive_write_set_format_pax_restricted(writer_.get()));
         archive_entry_linkresolver_set_strategy(resolver_.get(), archive_format(writer_.get()));
-        if (options.filter == Filter::kGzip) {
-            Check(archive_write_add_filter_gzip(writer_.get()));
-        } else if (options.filter == Filter::kBzip2) {
+        if (options.filter == Filter::kBzip2) {
             Check(archive_write_add_filter_bzip2(writer_.get()));
-        }
-        if (options.filter != Filter::kNone && options.level >= 1) {
-            const std::string level = "compression-level=" + std::to_string(options.level);
-            Check(archive_write_set_options(writer_.get(), level.c_str()));
+            if (options.level >= 1) {
+                const std::string level = "compression-level=" + std::to_string(options.level);
+                Check(archive_write_set_options(writer_.get(), level.c_str()));
+            }
         }
         // Whole blocks of 10 KiB as tar readers expect; the last one padded.
         Check(archive_write_set_bytes_in_last_block(writer_.get(), 1));
-        Check(archive_write_open_fd(writer_.get(), fd));
+        if (options.filter == Filter::kGzip) {
+            // gzip in pieces compressed on two cores (ParallelGzipWriter).
+            constexpr int kDefaultLevel = 6;
+            const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+            gzip_ = std::make_unique<ParallelGzipWriter>(
+                fd, options.level >= 1 ? options.level : kDefaultLevel, threads);
+            Check(archive_write_open2(writer_.get(), this, nullptr, WriteGzip, CloseGzip, nullptr));
+        } else {
+            Check(archive_write_open_fd(writer_.get(), fd));
+        }
     }
 
     // A relative name is stored as given, below the base folder; an absolute one under its
@@ -134,6 +181,27 @@ class ArchiveWriter {
     }
 
   private:
+    static la_ssize_t WriteGzip(archive* writer, void* self, const void* data, size_t size) {
+        try {
+            static_cast<ArchiveWriter*>(self)->gzip_->Write(
+                std::span(static_cast<const std::byte*>(data), size));
+            return static_cast<la_ssize_t>(size);
+        } catch (const std::exception& error) {
+            archive_set_error(writer, EIO, "%s", error.what());
+            return -1;
+        }
+    }
+
+    static int CloseGzip(archive* writer, void* self) {
+        try {
+            static_cast<ArchiveWriter*>(self)->gzip_->Finish();
+            return ARCHIVE_OK;
+        } catch (const std::exception& error) {
+            archive_set_error(writer, EIO, "%s", error.what());
+            return ARCHIVE_FATAL;
+        }
+    }
+
     void Check(int result) {
         if (result < ARCHIVE_WARN) {
             const char* text = archive_error_string(writer_.get());
@@ -173,6 +241,16 @@ class ArchiveWriter {
             }
         }
         const std::unique_ptr<const int, FdCloser> closer(fd >= 0 ? &fd : nullptr);
+        // A file with holes is stored sparse (pax GNU.sparse 1.0): its holes take no room.
+        std::vector<DataRun> runs{{0, static_cast<la_int64_t>(info.st_size)}};
+        if (fd >= 0) {
+            if (auto sparse = DataRuns(fd, info.st_size)) {
+                runs = std::move(*sparse);
+                for (const DataRun& run : runs) {
+                    archive_entry_sparse_add_entry(entry.get(), run.offset, run.length);
+                }
+            }
+        }
         archive_entry* spare = nullptr;
         archive_entry* raw = entry.release();
         archive_entry_linkify(resolver_.get(), &raw, &spare);
@@ -181,7 +259,7 @@ class ArchiveWriter {
         if (entry) {
             Check(archive_write_header(writer_.get(), entry.get()));
             if (fd >= 0 && archive_entry_size(entry.get()) > 0) {
-                CopyData(fd, stored, archive_entry_size(entry.get()));
+                CopyData(fd, stored, runs, archive_entry_size(entry.get()));
             }
         }
         events_.Added(stored);
@@ -198,24 +276,43 @@ class ArchiveWriter {
         }
     }
 
-    void CopyData(int fd, const std::string& stored, la_int64_t size) {
+    // The file's data to the archive: the runs read, the holes between them given as zeros
+    // (which the writer leaves out of a sparse member).
+    void CopyData(int fd, const std::string& stored, const std::vector<DataRun>& runs,
+                  la_int64_t size) {
         std::vector<char> buffer(1 << 20);
-        la_int64_t left = size;
-        while (left > 0) {
-            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) {
-                continue;
+        const std::vector<char> zeros(buffer.size(), '\0');
+        la_int64_t at = 0;
+        bool shrank = false;
+        for (const DataRun& run : runs) {
+            for (; at < run.offset;) {
+                at += Write(zeros, run.offset - at);
             }
-            if (got <= 0) {
-                // The header promised more: the rest is zeros, and the member is reported.
-                events_.Failed(stored, "the file shrank while it was read; the rest is zeros");
-                std::fill(buffer.begin(), buffer.end(), '\0');
-                while (left > 0) {
-                    left -= Write(buffer, left);
+            while (at < run.offset + run.length) {
+                const la_int64_t want = std::min<la_int64_t>(
+                    run.offset + run.length - at, static_cast<la_int64_t>(buffer.size()));
+                const ssize_t got = shrank
+                                        ? 0
+                                        : ::pread(fd, buffer.data(), static_cast<std::size_t>(want),
+                                                  static_cast<off_t>(at));
+                if (got < 0 && errno == EINTR) {
+                    continue;
                 }
-                return;
+                if (got <= 0) {
+                    // The header promised more: the rest is zeros, and the member is reported.
+                    if (!shrank) {
+                        events_.Failed(stored,
+                                       "the file shrank while it was read; the rest is zeros");
+                    }
+                    shrank = true;
+                    at += Write(zeros, run.offset + run.length - at);
+                    continue;
+                }
+                at += Write(buffer, got);
             }
-            left -= Write(buffer, std::min<la_int64_t>(left, got));
+        }
+        while (at < size) {
+            at += Write(zeros, size - at);
         }
     }
 
@@ -229,6 +326,7 @@ class ArchiveWriter {
         return static_cast<la_int64_t>(piece);
     }
 
+    std::unique_ptr<ParallelGzipWriter> gzip_;  // declared first: the writer may still use it
     std::unique_ptr<archive, WriterDeleter> writer_;
     std::unique_ptr<archive_entry_linkresolver, ResolverDeleter> resolver_;
     std::string base_;

@@ -13,6 +13,7 @@
 #include "archiver_api.h"
 #include "common/output_text.h"
 #include "common/safe_path.h"
+#include "export/guarded.h"
 #include "platform/file_time.h"
 #include "tar/library_side.h"
 #include "tar/tar.h"
@@ -25,24 +26,17 @@ namespace {
 
 using exports::Context;
 
-// Runs one command; every failure becomes its code with the reason as the first line.
+// tar::Error as a result code and reason, for exports::Guarded.
+std::optional<common::Failure> DescribeTarError(const std::exception& error) {
+    if (const auto* tarError = dynamic_cast<const tar::Error*>(&error)) {
+        return common::Failure(tar::ResultFor(*tarError), tarError->what());
+    }
+    return std::nullopt;
+}
+
 template <typename Run>
 int Guarded(Context& context, Run run) {
-    try {
-        return run();
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const tar::Error& error) {
-        context.output.FirstLine(error.what());
-        return ResultFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
-    }
+    return exports::Guarded(context, run, DescribeTarError);
 }
 
 int Extract(const Request& request, Context& context) {
@@ -55,6 +49,7 @@ int Extract(const Request& request, Context& context) {
     options.select = [&request](const tar::Member& member) {
         return Selected(member.name, request);
     };
+    options.fewMembers = !request.names.empty();
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.progress = request.showDialog;

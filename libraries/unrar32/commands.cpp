@@ -10,6 +10,7 @@
 #include "common/failure.h"
 #include "common/output_text.h"
 #include "common/safe_path.h"
+#include "export/guarded.h"
 #include "tar/library_side.h"
 #include "tar/tar.h"
 #include "unrar32/request.h"
@@ -74,24 +75,17 @@ int CodeFor(const tar::Error& error) {
                : tar::ResultFor(error);
 }
 
-// Runs one command; every failure becomes its code with the reason as the first line.
+// tar::Error in the words of this library, for exports::Guarded.
+std::optional<Failure> DescribeRarError(const std::exception& error) {
+    if (const auto* rarError = dynamic_cast<const tar::Error*>(&error)) {
+        return Failure(CodeFor(*rarError), Plain(rarError->what()));
+    }
+    return std::nullopt;
+}
+
 template <typename Run>
 int Guarded(Context& context, Run run) {
-    try {
-        return run();
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    } catch (const tar::Error& error) {
-        context.output.FirstLine(Plain(error.what()));
-        return CodeFor(error);
-    } catch (const std::bad_alloc&) {
-        context.output.FirstLine("out of memory");
-        return ARC_ERROR_NO_MEMORY;
-    } catch (const std::exception& error) {
-        context.output.FirstLine(std::string("internal error: ") + error.what());
-        return ARC_ERROR_INTERNAL;
-    }
+    return exports::Guarded(context, run, DescribeRarError);
 }
 
 int Extract(const Request& request, Context& context) {
@@ -106,6 +100,7 @@ int Extract(const Request& request, Context& context) {
     };
     options.format = kDecoderSetup;
     options.host = HostFor(request.archive);
+    options.fewMembers = !request.names.empty();
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.method = "RAR";

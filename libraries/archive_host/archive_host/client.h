@@ -65,12 +65,21 @@ class ArchiveHost {
     ArchiveHost(const ArchiveHost&) = delete;
     ArchiveHost& operator=(const ArchiveHost&) = delete;
 
+    // From here on the helper sends every member and its data without being asked, saving
+    // two round trips per member when the whole archive is read; Next() passes over whatever
+    // data of the previous member was not read.
+    void StreamAll();
+
     // The next member, or nothing at the end. Throws HostError.
     std::optional<HostMember> Next();
 
     // Streams the current member's data to sink. Throws MemberError for this member alone,
     // HostError when the archive is lost; whatever the sink throws ends the helper too.
     void ReadData(const std::function<void(std::span<const std::byte>)>& sink);
+    // The same, with the holes of a sparse member given to holes as their length instead of
+    // as zeros.
+    void ReadData(const std::function<void(std::span<const std::byte>)>& sink,
+                  const std::function<void(std::uint64_t)>& holes);
 
   private:
     struct Frame {
@@ -88,6 +97,9 @@ class ArchiveHost {
     int socket_ = -1;
     pid_t pid_ = -1;
     bool broken_ = false;
+    bool streaming_ = false;
+    bool dataPending_ = false;  // streaming: the current member's data is still on its way
+    bool ended_ = false;
     std::string brokenReason_;
 };
 

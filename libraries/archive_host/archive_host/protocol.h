@@ -15,6 +15,9 @@ namespace zembrat::archive_host {
 enum class Command : char {
     kNext = 'n',  // the next member header (skips the data of the current one)
     kData = 'd',  // the current member's data
+    // Every member from here to the end, each header followed by its data as for kData,
+    // without further commands.
+    kStream = 's',
 };
 
 enum class FrameType : char {
@@ -24,6 +27,7 @@ enum class FrameType : char {
     kDataEnd = 'Z',      // the current member's data is complete and sound
     kMemberError = 'W',  // the current member failed (reason); later members may still be read
     kFatal = 'F',        // the archive cannot be read any further (reason)
+    kHole = 'H',         // a run of zeros in the current member's data (64-bit length)
 };
 
 // Data frames carry at most this much; a header frame at most kMaxFramePayload.
@@ -54,5 +58,9 @@ std::optional<HostMember> DecodeMember(std::string_view payload);
 // Writes one frame whole (retrying short writes); false when the peer is gone.
 bool WriteFrame(int fd, FrameType type, std::span<const std::byte> payload);
 bool WriteFrame(int fd, FrameType type, std::string_view payload);
+
+// The payload of a kHole frame, and its length back (nothing when malformed).
+std::string EncodeHole(std::uint64_t size);
+std::optional<std::uint64_t> DecodeHole(std::string_view payload);
 
 }  // namespace zembrat::archive_host

@@ -38,6 +38,8 @@ class Error : public std::runtime_error {
 
 using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 using DataSink = std::function<void(std::span<const std::byte>)>;
+// A run of zeros of a sparse member, by its length.
+using HoleSink = std::function<void(std::uint64_t)>;
 
 // name: UTF-8 where the bytes are valid UTF-8, else read as CP932; linkTarget: a symbolic
 // link's target, or the member a hard link names; error non-empty: the header is damaged.
@@ -64,11 +66,16 @@ class Reader {
     explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {},
                     std::string_view format = "tar");
 
+    // Every member and its data come without being asked for (archive_host::StreamAll):
+    // faster when the whole archive is read.
+    void StreamAll();
+
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
     // The current member's data. Throws Error(kMember) for this member alone (what the sink
-    // got must be thrown away), Error(kArchive) when the archive is lost.
-    void Extract(const DataSink& sink, const ProgressFn& progress = {});
+    // got must be thrown away), Error(kArchive) when the archive is lost. The holes of a
+    // sparse member go to holes when given, else to sink as zeros.
+    void Extract(const DataSink& sink, const ProgressFn& progress = {}, const HoleSink& holes = {});
 
   private:
     std::string path_;
@@ -94,6 +101,9 @@ struct ExtractOptions {
     std::function<bool(const Member&)> select;  // empty: every member
     std::string format = "tar";                 // the helper's decoder setup (see Reader)
     archive_host::HostOptions host;             // the volumes that follow the first, ...
+    // Only a few members are wanted (names were given): the others' data is skipped rather
+    // than streamed.
+    bool fewMembers = false;
 };
 
 class ExtractEvents {

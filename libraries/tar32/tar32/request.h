@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/failure.h"
+
 namespace zembrat::tar32 {
 
 enum class Command {
@@ -33,14 +35,8 @@ struct Request {
     int level = -1;                                // N of -z or -B; -1: the default
 };
 
-class Failure : public std::runtime_error {
-  public:
-    Failure(int code, const std::string& reason) : std::runtime_error(reason), code_(code) {}
-    int Code() const { return code_; }
-
-  private:
-    int code_;
-};
+// A command's failure: its result code and reason (shared by every library).
+using Failure = common::Failure;
 
 // Throws Failure(ARC_ERROR_BAD_COMMAND) with the reason, or ARC_ERROR_CANNOT_READ for a list
 // file that cannot be read. memory: the ExtractMem line, which has no command word.

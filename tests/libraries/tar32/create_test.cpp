@@ -1,5 +1,6 @@
-// "c": archives libtar32.so writes read back whole through the library itself and through
-// GNU tar and bsdtar, with Japanese and long names, empty files, folders and links.
+// "c": archives libtar32.so writes read back whole through the library itself, through
+// GNU tar, bsdtar and 7zz, and through the self-extracting stub with the archive appended,
+// with Japanese and long names, empty files, folders and links.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -64,19 +65,43 @@ TEST_F(Tar32CreateTest, ArchivesReadBackThroughUsAndOtherReaders) {
         ASSERT_EQ(extracted.code, 0) << extracted.text;
         ExpectSameTree(ours);
 
-        for (const char* reader : {"tar", "bsdtar"}) {
-            if (std::system(("command -v " + std::string(reader) + " >/dev/null").c_str()) != 0) {
+        // 7zz takes off one layer at a time: the compressed file, then the tar inside.
+        const std::string sevenZip = c.type == 1
+                                         ? "7zz x -ttar -snh -y '" + archive + "'"
+                                         : "7zz x -so '" + archive + "' | 7zz x -si -ttar -snh -y";
+        const struct {
+            const char* name;
+            std::string command;  // run in the folder to extract into
+        } readers[] = {{"tar", "tar -xf '" + archive + "'"},
+                       {"bsdtar", "bsdtar -xf '" + archive + "'"},
+                       {"7zz", sevenZip}};
+        for (const auto& reader : readers) {
+            if (std::system(("command -v " + std::string(reader.name) + " >/dev/null").c_str()) !=
+                0) {
                 continue;
             }
-            SCOPED_TRACE(reader);
-            const std::string theirs = scratch_.Folder() + reader + "/" + c.file + "/";
+            SCOPED_TRACE(reader.name);
+            const std::string theirs = scratch_.Folder() + reader.name + "/" + c.file + "/";
             fs::create_directories(theirs);
-            ASSERT_EQ(std::system((std::string(reader) + " -xf '" + archive + "' -C '" + theirs +
-                                   "' 2>/dev/null")
-                                      .c_str()),
-                      0);
+            ASSERT_EQ(
+                std::system(
+                    ("cd '" + theirs + "' && " + reader.command + " >/dev/null 2>&1").c_str()),
+                0);
             ExpectSameTree(theirs);
         }
+        if (c.type == 6) {
+            continue;  // the stub reads tar and tar.gz only
+        }
+        // The stub with the archive appended, as the TAR driver makes a self-extracting file.
+        const std::string program = scratch_.Folder() + c.file + ".exe";
+        ASSERT_EQ(std::system(("cat '" + std::string(ZEMBRAT_TARSFX_PATH) + "' '" + archive +
+                               "' > '" + program + "' && chmod +x '" + program + "'")
+                                  .c_str()),
+                  0);
+        const std::string unpacked = scratch_.Folder() + "sfx/" + c.file + "/";
+        EXPECT_EQ(std::system(("'" + program + "' -t >/dev/null").c_str()), 0);
+        ASSERT_EQ(std::system(("'" + program + "' '" + unpacked + "' >/dev/null").c_str()), 0);
+        ExpectSameTree(unpacked);
     }
     // A name that leads upwards is not packed.
     const auto refused = Library().Run("c -f " + Quoted(scratch_.Folder() + "up.tar") + " -o " +

@@ -1,0 +1,157 @@
+#include "common/staged_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "common/safe_path.h"
+
+namespace zembrat::common {
+
+namespace {
+
+std::atomic<std::uint64_t> stagedCounter{0};
+
+bool AllZero(std::span<const std::byte> data) {
+    return std::all_of(data.begin(), data.end(), [](std::byte b) { return b == std::byte{0}; });
+}
+
+}  // namespace
+
+StagedFile::StagedFile(const std::string& folder) {
+    std::string base = folder.empty() ? std::string("./") : folder;
+    if (base.back() != '/') {
+        base += '/';
+    }
+    base += ".zembrat-" + std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        path_ = base + std::to_string(stagedCounter++);
+        fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd_ < 0) {
+        path_.clear();
+    }
+}
+
+StagedFile::~StagedFile() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+    if (!committed_ && !path_.empty()) {
+        unlink(path_.c_str());
+    }
+}
+
+bool StagedFile::Commit(const std::string& finalPath, std::string& reason) {
+    if (fd_ < 0) {
+        reason = "no temporary file";
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        reason = std::string("cannot write: ") + std::strerror(errno);
+        return false;
+    }
+    if (std::rename(path_.c_str(), finalPath.c_str()) != 0) {
+        reason =
+            "cannot rename to " + EscapeControlCharacters(finalPath) + ": " + std::strerror(errno);
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+void HoleAwareWriter::WriteAt(std::span<const std::byte> data) {
+    while (!data.empty()) {
+        const ssize_t wrote = pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset_));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot write");
+        }
+        offset_ += static_cast<std::uint64_t>(wrote);
+        data = data.subspan(static_cast<std::size_t>(wrote));
+    }
+    holeAtEnd_ = false;
+}
+
+void HoleAwareWriter::Write(std::span<const std::byte> data) {
+    while (!data.empty()) {
+        const std::size_t intoBlock = static_cast<std::size_t>(offset_ % kHoleBlock);
+        const std::size_t piece = std::min(data.size(), kHoleBlock - intoBlock);
+        if (intoBlock == 0 && piece == kHoleBlock && AllZero(data.first(piece))) {
+            Hole(piece);
+            data = data.subspan(piece);
+            continue;
+        }
+        // This piece and the whole blocks of data after it go out in one write.
+        std::size_t run = piece;
+        while (data.size() - run >= kHoleBlock && !AllZero(data.subspan(run, kHoleBlock))) {
+            run += kHoleBlock;
+        }
+        if (data.size() - run < kHoleBlock) {
+            run = data.size();
+        }
+        WriteAt(data.first(run));
+        data = data.subspan(run);
+    }
+}
+
+void HoleAwareWriter::Hole(std::uint64_t size) {
+    if (size > 0) {
+        offset_ += size;
+        holeAtEnd_ = true;
+    }
+}
+
+void HoleAwareWriter::Finish() {
+    if (holeAtEnd_ && ftruncate(fd_, static_cast<off_t>(offset_)) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot write");
+    }
+}
+
+bool MakeHardLink(const std::string& existing, const std::string& fullPath) {
+    const std::size_t slash = fullPath.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string("./") : fullPath.substr(0, slash + 1);
+    const std::string temporary = folder + ".zembrat-link-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(stagedCounter++);
+    if (link(existing.c_str(), temporary.c_str()) != 0) {
+        return false;
+    }
+    if (std::rename(temporary.c_str(), fullPath.c_str()) != 0) {
+        const int failure = errno;
+        unlink(temporary.c_str());
+        errno = failure;
+        return false;
+    }
+    return true;
+}
+
+void FolderTimes::Remember(std::string path, std::int64_t mtime, unsigned mode) {
+    folders_.push_back({std::move(path), mtime, mode});
+}
+
+void FolderTimes::Apply() {
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+        timespec times[2] = {};
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(it->mtime);
+        utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        chmod(it->path.c_str(), it->mode);
+    }
+    folders_.clear();
+}
+
+}  // namespace zembrat::common

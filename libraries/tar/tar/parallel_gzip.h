@@ -1,0 +1,40 @@
+// gzip written as a series of members, each made from one piece of the data by one of a few
+// worker threads: any gzip reader reads members one after another as one stream, and the
+// pieces compress in parallel. libdeflate compresses each piece whole.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <future>
+#include <span>
+#include <vector>
+
+namespace zembrat::tar {
+
+class ParallelGzipWriter {
+  public:
+    // level: 0-12 (libdeflate's scale; 6 is gzip's default); threads: pieces compressed at
+    // once (at least 1). Memory: about (threads + 1) * 2 * pieceSize.
+    ParallelGzipWriter(int fd, int level, unsigned threads, std::size_t pieceSize = 1 << 21);
+    ~ParallelGzipWriter();
+    ParallelGzipWriter(const ParallelGzipWriter&) = delete;
+    ParallelGzipWriter& operator=(const ParallelGzipWriter&) = delete;
+
+    // Throws std::system_error when the file cannot be written, std::bad_alloc.
+    void Write(std::span<const std::byte> data);
+    // Compresses and writes what is left. Throws as Write.
+    void Finish();
+
+  private:
+    void Submit();
+    void WriteOldest();
+
+    int fd_;
+    int level_;
+    unsigned threads_;
+    std::size_t pieceSize_;
+    std::vector<std::byte> pending_;
+    std::deque<std::future<std::vector<std::byte>>> inFlight_;
+};
+
+}  // namespace zembrat::tar

@@ -1,0 +1,300 @@
+// zembrat-tarsfx: the program at the head of a self-extracting tar or tar.gz file. The TAR
+// driver makes one by plain concatenation, so the archive is found where the program's own
+// ELF image ends. It reads the archive in-process (no helper, no library of ours) and
+// extracts under the same rules as the library: nothing outside the folder, links never lead
+// a later member out, device files and FIFOs are reported and not made, and a file appears
+// under its name only when its data is complete.
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/safe_path.h"
+#include "common/staged_file.h"
+#include "tar/tar_stream.h"
+
+namespace {
+
+using zembrat::tar::StreamEntry;
+using Kind = zembrat::tar::StreamEntry::Kind;
+
+void Usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [-l | -t] [-f] [FOLDER]\n"
+                 "  extracts the attached tar archive into FOLDER (default: the current folder)\n"
+                 "  -l  list the members   -t  test the members   -f  overwrite existing files\n",
+                 program);
+}
+
+std::string Printable(std::string_view name) {
+    return zembrat::common::EscapeControlCharacters(name);
+}
+
+// Where the ELF image ends: past its program segments and its section header table.
+std::uint64_t ElfImageEnd(int fd) {
+    Elf64_Ehdr header{};
+    if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_ident[EI_CLASS] != ELFCLASS64) {
+        return 0;
+    }
+    std::uint64_t end = header.e_shoff + std::uint64_t{header.e_shnum} * header.e_shentsize;
+    for (unsigned i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr segment{};
+        if (pread(fd, &segment, sizeof segment,
+                  static_cast<off_t>(header.e_phoff + i * std::uint64_t{header.e_phentsize})) ==
+            static_cast<ssize_t>(sizeof segment)) {
+            end = std::max<std::uint64_t>(end, segment.p_offset + segment.p_filesz);
+        }
+    }
+    return end;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+class Extractor {
+  public:
+    Extractor(const std::string& folder, bool overwrite)
+        : target_(folder), overwrite_(overwrite), umask_(zembrat::common::ProcessUmask()) {}
+
+    int Run(zembrat::tar::TarStream& stream) {
+        std::string reason;
+        if (!target_.CreateFolder(reason)) {
+            std::fprintf(stderr, "%s\n", reason.c_str());
+            return 1;
+        }
+        StreamEntry entry;
+        try {
+            while (stream.Next(entry)) {
+                ExtractOne(stream, entry);
+            }
+        } catch (const zembrat::tar::TarStreamError& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            status_ = 1;
+        }
+        folders_.Apply();
+        return status_;
+    }
+
+  private:
+    void Fail(const std::string& name, const std::string& what) {
+        std::fprintf(stderr, "%s: %s\n", Printable(name).c_str(), what.c_str());
+        status_ = 1;
+    }
+
+    unsigned Mode(const StreamEntry& entry, unsigned fallback) const {
+        return (entry.mode != 0 ? entry.mode : fallback) & ~umask_;
+    }
+
+    void ExtractOne(zembrat::tar::TarStream& stream, const StreamEntry& entry) {
+        std::string reason;
+        const auto relative = zembrat::common::SafeRelativePath(entry.name, reason,
+                                                                zembrat::common::NameRules::kUnix);
+        if (!relative) {
+            if (entry.kind != Kind::kDirectory ||
+                entry.name.find_first_not_of("./") != std::string::npos) {
+                Fail(entry.name, "refused (" + reason + ")");
+            }
+            return;
+        }
+        if (entry.sparse) {
+            return Fail(entry.name,
+                        "a sparse member of an old kind: not extracted by this program");
+        }
+        if (entry.kind == Kind::kOther) {
+            return Fail(entry.name, "a device file, FIFO or socket: not created");
+        }
+        if (entry.kind == Kind::kSymlink &&
+            !zembrat::common::LinkTargetStaysInside(*relative, entry.linkTarget)) {
+            return Fail(entry.name, "refused (symbolic link leads outside)");
+        }
+        std::string linked;
+        if (entry.kind == Kind::kHardlink) {
+            const auto source = zembrat::common::SafeRelativePath(
+                entry.linkTarget, reason, zembrat::common::NameRules::kUnix);
+            linked = source ? target_.Folder() + *source : std::string();
+            // Only a file this run made: a link can neither reach outside nor take in a file
+            // that was there before.
+            if (!files_.contains(linked)) {
+                return Fail(entry.name,
+                            "refused (hard link to a file this extraction did not make)");
+            }
+        }
+        const auto path = target_.Prepare(*relative, entry.kind == Kind::kDirectory, reason);
+        if (!path) {
+            return Fail(entry.name, reason);
+        }
+        if (entry.kind == Kind::kDirectory) {
+            folders_.Remember(*path, entry.mtime, Mode(entry, 0755));
+            std::printf("extracted %s\n", Printable(entry.name).c_str());
+            return;
+        }
+        struct stat existing {};
+        if (lstat(path->c_str(), &existing) == 0 && !overwrite_ && !made_.contains(*path)) {
+            std::printf("%s: kept the existing file (-f overwrites)\n",
+                        Printable(entry.name).c_str());
+            status_ = 1;
+            return;
+        }
+        if (entry.kind == Kind::kSymlink) {
+            if (!target_.MakeLink(*path, entry.linkTarget)) {
+                return Fail(entry.name,
+                            std::string("cannot make the link: ") + std::strerror(errno));
+            }
+            files_.erase(*path);
+        } else if (entry.kind == Kind::kHardlink) {
+            if (!zembrat::common::MakeHardLink(linked, *path)) {
+                return Fail(entry.name,
+                            std::string("cannot make the link: ") + std::strerror(errno));
+            }
+            files_.insert(*path);
+        } else if (!WriteFile(stream, entry, *path)) {
+            return;
+        }
+        made_.insert(*path);
+        std::printf("extracted %s\n", Printable(entry.name).c_str());
+    }
+
+    bool WriteFile(zembrat::tar::TarStream& stream, const StreamEntry& entry,
+                   const std::string& path) {
+        zembrat::common::StagedFile staged(FolderOf(path));
+        if (!staged.Valid()) {
+            stream.ReadData({});
+            Fail(entry.name, std::string("cannot create a file: ") + std::strerror(errno));
+            return false;
+        }
+        zembrat::common::HoleAwareWriter writer(staged.Fd());
+        std::string failure;
+        stream.ReadData(
+            [&](std::span<const std::byte> data) {
+                if (!failure.empty()) {
+                    return;
+                }
+                try {
+                    writer.Write(data);
+                } catch (const std::system_error& error) {
+                    failure = error.what();
+                }
+            },
+            [&](std::uint64_t size) { writer.Hole(size); });
+        try {
+            writer.Finish();
+        } catch (const std::system_error& error) {
+            failure = error.what();
+        }
+        if (!failure.empty()) {
+            Fail(entry.name, failure);
+            return false;
+        }
+        fchmod(staged.Fd(), Mode(entry, 0644));
+        const timespec times[2] = {{entry.mtime, 0}, {entry.mtime, 0}};
+        futimens(staged.Fd(), times);
+        std::string reason;
+        if (!staged.Commit(path, reason)) {
+            Fail(entry.name, reason);
+            return false;
+        }
+        files_.insert(path);
+        return true;
+    }
+
+    zembrat::common::ExtractionTarget target_;
+    bool overwrite_;
+    unsigned umask_;
+    int status_ = 0;
+    zembrat::common::FolderTimes folders_;
+    std::set<std::string> files_;  // regular files this run made: what a hard link may name
+    std::set<std::string> made_;   // everything but folders this run made
+};
+
+// -l lists, -t reads every member through (the gzip checks included).
+int ListOrTest(zembrat::tar::TarStream& stream, bool list) {
+    std::uint64_t total = 0;
+    std::size_t count = 0;
+    StreamEntry entry;
+    try {
+        while (stream.Next(entry)) {
+            ++count;
+            total += entry.size;
+            if (list) {
+                std::printf("%12" PRIu64 " %s%s\n", entry.size, Printable(entry.name).c_str(),
+                            entry.kind == Kind::kDirectory ? "/" : "");
+            } else {
+                // Read through as an extraction would, sparse maps included.
+                stream.ReadData([](std::span<const std::byte>) {}, [](std::uint64_t) {});
+                std::printf("ok %s\n", Printable(entry.name).c_str());
+            }
+        }
+    } catch (const zembrat::tar::TarStreamError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    if (list) {
+        std::printf("%zu members, %" PRIu64 " bytes\n", count, total);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// The C++ runtime's own handler for an uncaught exception names it through the symbol
+// demangler, a large part of the program's size; this one names nothing and stops the same way.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::fputs("internal error\n", stderr);
+    std::abort();
+}
+}  // namespace __gnu_cxx
+
+int main(int argc, char** argv) {
+    char mode = 'x';
+    bool overwrite = false;
+    std::string folder;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-l" || argument == "-t") {
+            mode = argument[1];
+        } else if (argument == "-f") {
+            overwrite = true;
+        } else if (argument == "-h" || argument == "--help") {
+            Usage(argv[0]);
+            return 0;
+        } else if (argument.empty() || argument.front() == '-' || !folder.empty()) {
+            Usage(argv[0]);
+            return 2;
+        } else {
+            folder = argument.back() == '/' ? argument : argument + "/";
+        }
+    }
+    const int self = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    const std::uint64_t imageEnd = self >= 0 ? ElfImageEnd(self) : 0;
+    if (imageEnd == 0 || fstat(self, &info) != 0 ||
+        static_cast<std::uint64_t>(info.st_size) <= imageEnd) {
+        std::fprintf(stderr, "no archive is attached to this program\n");
+        return 1;
+    }
+    try {
+        const auto source = zembrat::tar::OpenRegion(self, imageEnd);
+        zembrat::tar::TarStream stream(*source);
+        if (mode != 'x') {
+            return ListOrTest(stream, mode == 'l');
+        }
+        return Extractor(folder.empty() ? std::string("./") : folder, overwrite).Run(stream);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}
