@@ -14,6 +14,7 @@ archives::TSharedDllBinding& LhaBinding();
 
 class TLha32 : public TBoundDriver<LhaBinding> {
   public:
+    // Loads the LHA library (ENoArchiverDLL when it cannot).
     TLha32() = default;
 
     int Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
