@@ -23,10 +23,7 @@ std::string TBGA32::BuildCommand(std::string_view command, const std::string& ar
     builder.AddSwitch("r", o.r > 0);
     builder.AddSwitch("j", o.x < 1);
     builder.AddNumber("l", o.jm);
-    builder.Add(o.UserOptions);
-    AddArchiveAndFolder(builder, archive, folder);
-    AddFileList(builder, options, items, useListFile);
-    return std::string(command) + builder.Text;
+    return CompleteCommand(builder, command, archive, folder, options, items, useListFile);
 }
 
 int TBGA32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,

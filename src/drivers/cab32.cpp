@@ -22,10 +22,7 @@ std::string TCab32::BuildCommand(std::string_view command, const std::string& ar
     builder.AddFolder("h", o.w);  // "-h<folder>/" in one pair of quotes
     builder.AddSwitch("j", o.x == 0);
     builder.AddSwitch("q", o.ji > 0);
-    builder.Add(o.UserOptions);
-    AddArchiveAndFolder(builder, archive, folder);
-    AddFileList(builder, options, items, useListFile);
-    return std::string(command) + builder.Text;
+    return CompleteCommand(builder, command, archive, folder, options, items, useListFile);
 }
 
 int TCab32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,

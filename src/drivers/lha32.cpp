@@ -113,10 +113,7 @@ std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_
     for (auto [name, value] : {std::pair{"gs", o.gs}, {"gu", o.gu}, {"gw", o.gw}}) {
         builder.AddNumber(name, value);
     }
-    builder.Add(o.UserOptions);
-    AddArchiveAndFolder(builder, archive, folder);
-    AddFileList(builder, options, items, useListFile);
-    return std::string(command) + builder.Text;
+    return CompleteCommand(builder, command, archive, folder, options, items, useListFile);
 }
 
 int TLha32::RunFileCommand(WindowHandle window, std::string_view command,

@@ -37,6 +37,16 @@ bool TLibraryDriver::KillOwnerWindow(WindowHandle window) {
     return accepted;
 }
 
+std::string TLibraryDriver::CompleteCommand(archives::TCmdOpt& builder, std::string_view command,
+                                            const std::string& archive, const std::string& folder,
+                                            const TArchiverOptions& options, FileItems items,
+                                            bool useListFile) {
+    builder.Add(options.UserOptions);
+    AddArchiveAndFolder(builder, archive, folder);
+    AddFileList(builder, options, items, useListFile);
+    return std::string(command) + builder.Text;
+}
+
 int TLibraryDriver::RunCommand(WindowHandle window, const std::string& commandLine,
                                std::string& output) const {
     return Loaded().Command(window, commandLine, output.data(),

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "archives/archiver.h"
 #include "archives/archiver_dll.h"
@@ -40,6 +41,14 @@ class TLibraryDriver : public archives::TArchiver {
     // The binding the driver's kind shares.
     virtual archives::TSharedDllBinding& KindBinding() const = 0;
     archives::TArchiverDll& Loaded() const { return KindBinding().Loaded(); }
+
+    // The end every line of these kinds shares: UserOptions, the archive and the folder, the
+    // files (or the list file) and UserFileList; the command text followed directly by the
+    // builder's text.
+    static std::string CompleteCommand(archives::TCmdOpt& builder, std::string_view command,
+                                       const std::string& archive, const std::string& folder,
+                                       const TArchiverOptions& options, FileItems items,
+                                       bool useListFile);
 
     // The library's command entry with the whole output buffer; its result unchanged.
     int RunCommand(WindowHandle window, const std::string& commandLine, std::string& output) const;

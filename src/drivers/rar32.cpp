@@ -17,10 +17,7 @@ std::string TRar32::BuildCommand(std::string_view command, const std::string& ar
     builder.AddSwitch("u", o.c < 1);  // also when c is not set
     builder.AddSwitch("y", o.m > 0);
     builder.AddSwitch("s", o.p > 0);
-    builder.Add(o.UserOptions);
-    AddArchiveAndFolder(builder, archive, folder);
-    AddFileList(builder, options, items, useListFile);
-    return std::string(command) + builder.Text;
+    return CompleteCommand(builder, command, archive, folder, options, items, useListFile);
 }
 
 int TRar32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
