@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include "app/ui_style.h"
+#include "archives/archive_file.h"
 
 namespace zembrat::app {
 
@@ -21,13 +22,23 @@ namespace {
 const QString kAllFilesFilter = QStringLiteral("全てのファイル（*.*） (*)");
 const QString kFolderPrompt = QStringLiteral("書き出しフォルダを選択してください");
 
+// The second filter: every kind the component has a driver for, self-extracting programs
+// included (the toolkit matches the patterns without regard to letter case).
+QString ArchivesFilter() {
+    QStringList patterns;
+    for (const std::string& extension : archives::TArchiveFile::ArchiveExtensions()) {
+        patterns << QLatin1Char('*') + QString::fromStdString(extension);
+    }
+    return QStringLiteral("書庫ファイル (%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
 }  // namespace
 
 TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     setOption(QFileDialog::DontUseNativeDialog);
     setOption(QFileDialog::HideNameFilterDetails);
     setFileMode(QFileDialog::ExistingFiles);
-    setNameFilter(kAllFilesFilter);
+    setNameFilters({kAllFilesFilter, ArchivesFilter()});
     setSizeGripEnabled(true);
     setSidebarUrls({});  // no places bar
     if (auto* sidebar = findChild<QWidget*>(QStringLiteral("sidebar"))) {

@@ -26,10 +26,11 @@ class TDialogs {
     virtual void Beep() = 0;
 };
 
-// The file-open dialog: several files at once, one filter caption, no places bar. The
-// toolkit's dialog writes a selection of several files into its name field as "a" "b" and
-// reads the names back from there, so a name holding a double quote fell apart and the
-// whole selection was refused; a selection made in the list is taken from the list.
+// The file-open dialog: several files at once, every file or the archives of every kind
+// (every file first), no places bar. The toolkit's dialog writes a selection of several
+// files into its name field as "a" "b" and reads the names back from there, so a name
+// holding a double quote fell apart and the whole selection was refused; a selection made
+// in the list is taken from the list.
 class TOpenDialog : public QFileDialog {
   public:
     explicit TOpenDialog(QWidget* parent = nullptr);

@@ -116,6 +116,16 @@ TArchiverType TArchiveFile::DetectArchiverType(const std::string& fileName, bool
     return atNone;
 }
 
+std::vector<std::string> TArchiveFile::ArchiveExtensions() {
+    std::vector<std::string> extensions;
+    for (const auto& [extension, type] : kExtensionKinds) {
+        if (type == atAutoDetect || DriverRegistry::Instance().Find(type) != nullptr) {
+            extensions.emplace_back(extension);
+        }
+    }
+    return extensions;
+}
+
 platform::MessageId TArchiveFile::ArcExtractMessage() {
     return arcExtractMessage.load();
 }

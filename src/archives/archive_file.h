@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archiver_api.h"
 #include "archives/archiver.h"
@@ -75,6 +76,9 @@ class TArchiveFile {
 
     // The kind named by the extension (".exe": by content), or by content alone.
     static TArchiverType DetectArchiverType(const std::string& fileName, bool byExtension);
+    // The extensions (".lzh", ...) whose kind has a driver, and ".exe": what a file chooser
+    // offers as archives.
+    static std::vector<std::string> ArchiveExtensions();
     // The id of "wm_arcextract"; 0 until a component with a progress handler registered it.
     static platform::MessageId ArcExtractMessage();
 

@@ -120,13 +120,16 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
             options.m = 0;
         }
     };
-    // The ZIP driver's line replaces existing files only with -o (option c); the LHA line
-    // stays the window's.
+    // The ZIP, CAB and BGA lines replace existing files only with -o, and the RAR line
+    // leaves out -u: all from option c. The LHA and ARJ lines stay the window's.
     if (arguments.overwrite) {
         hooks.adjustUnpackOptions = [](archives::TArchiverType type,
                                        archives::TArchiverOptions& options) {
-            if (type == archives::atZip) {
-                options.c = 1;
+            for (const archives::TArchiverType replacing :
+                 {archives::atZip, archives::atCab, archives::atBga, archives::atRar}) {
+                if (type == replacing) {
+                    options.c = 1;
+                }
             }
         };
     }

@@ -29,23 +29,45 @@ std::optional<Command> CommandNamed(std::string_view word) {
     return std::nullopt;
 }
 
-// The kinds compress makes, by the extension of their archives.
-constexpr std::array<std::string_view, 6> kFormats = {"lzh", "zip",    "tar",
-                                                      "tgz", "tar.gz", "tar.bz2"};
-// The kinds whose library takes a compression level.
-constexpr std::array<std::string_view, 4> kLevelledFormats = {"zip", "tgz", "tar.gz", "tar.bz2"};
-// The kinds --sfx can make (a self-extracting program for tar is still to come).
-constexpr std::array<std::string_view, 2> kSelfExtractingFormats = {"lzh", "zip"};
+// The kinds compress makes, by the extension of their archives, with what each takes.
+struct FormatRule {
+    std::string_view name;
+    bool level;           // --level: the library takes a compression level
+    bool selfExtracting;  // --sfx: the kind has a self-extracting program
+};
+constexpr std::array<FormatRule, 9> kFormats = {{
+    {"lzh", false, true},
+    {"zip", true, true},
+    {"tar", false, false},
+    {"tgz", true, false},
+    {"tar.gz", true, false},
+    {"tar.bz2", true, false},
+    {"cab", false, true},
+    {"gza", true, true},
+    {"bza", true, true},
+}};
 
-bool Among(std::span<const std::string_view> formats, std::string_view format) {
-    return std::find(formats.begin(), formats.end(), format) != formats.end();
+const FormatRule* RuleOf(std::string_view format) {
+    const auto found = std::ranges::find(kFormats, format, &FormatRule::name);
+    return found == kFormats.end() ? nullptr : &*found;
+}
+
+// "lzh, zip, ..." of the kinds that pass the test.
+std::string FormatNames(bool (*test)(const FormatRule&)) {
+    std::string names;
+    for (const FormatRule& rule : kFormats) {
+        if (test(rule)) {
+            names += (names.empty() ? "" : ", ") + std::string(rule.name);
+        }
+    }
+    return names;
 }
 
 std::string FormatNamed(std::string_view value) {
     const std::string lower = Lower(value);
-    if (std::find(kFormats.begin(), kFormats.end(), lower) == kFormats.end()) {
-        throw UsageError("--format には lzh, zip のどれかを指定してください: " +
-                         std::string(value));
+    if (RuleOf(lower) == nullptr) {
+        throw UsageError("--format には " + FormatNames([](const FormatRule&) { return true; }) +
+                         " のどれかを指定してください: " + std::string(value));
     }
     return lower;
 }
@@ -175,12 +197,16 @@ class ArgumentReader {
         if (result.method && result.format != "lzh") {
             throw UsageError("--method は lzh の書庫でだけ使えます。");
         }
-        if (result.level && !Among(kLevelledFormats, result.format)) {
-            throw UsageError(
-                "--level は zip, tgz, tar.gz, tar.bz2 の書庫でだけ使えます (lzh では --method)。");
+        const FormatRule& rule = *RuleOf(result.format);
+        if (result.level && !rule.level) {
+            throw UsageError("--level は " +
+                             FormatNames([](const FormatRule& r) { return r.level; }) +
+                             " の書庫でだけ使えます (lzh では --method)。");
         }
-        if (result.selfExtracting && !Among(kSelfExtractingFormats, result.format)) {
-            throw UsageError("--sfx は lzh と zip の書庫でだけ使えます。");
+        if (result.selfExtracting && !rule.selfExtracting) {
+            throw UsageError("--sfx は " +
+                             FormatNames([](const FormatRule& r) { return r.selfExtracting; }) +
+                             " の書庫でだけ使えます。");
         }
         if (!writes && !writingOnly_.empty()) {
             throw UsageError(writingOnly_.front() + " は compress と decompress でだけ使えます。");
@@ -234,7 +260,7 @@ std::string UsageText() {
 処理はウィンドウ版 (zembrat) と同じです。
 
 コマンド:
-  compress [--format lzh|zip|tar|tgz|tar.gz|tar.bz2] [--sfx] [--overwrite] [--upper]
+  compress [--format lzh|zip|tar|tgz|tar.gz|tar.bz2|cab|gza|bza] [--sfx] [--overwrite] [--upper]
            [--method lh0|lh5|lh6|lh7] [--level 0-9] -o フォルダ ファイル...
       ファイルごとに書庫 (名前.lzh、--sfx では自己解凍形式の 名前.exe) をフォルダに作ります。
   decompress [--overwrite] -o フォルダ 書庫...
@@ -247,13 +273,15 @@ std::string UsageText() {
 
 オプション:
   -o, --output フォルダ  出力先フォルダ (なければ作ります)
-      --sfx              自己解凍形式 (.exe) で作ります
+      --sfx              自己解凍形式 (.exe) で作ります (lzh, zip, cab, gza, bza)
       --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします。
                          decompress ではウィンドウ版と同じく上書きして展開します)
       --upper            拡張子は大文字にします (.LZH / .EXE)
-      --format 形式      作る書庫の形式 lzh (指定しなければ), zip, tar, tgz, tar.gz, tar.bz2
+      --format 形式      作る書庫の形式 lzh (指定しなければ), zip, tar, tgz, tar.gz, tar.bz2,
+                         cab, gza, bza
       --method 方式      lzh の圧縮方式 lh0 (無圧縮), lh5, lh6, lh7 (指定しなければライブラリの既定)
-      --level 数         zip, tgz, tar.gz, tar.bz2 の圧縮レベル 0 から 9 (指定しなければライブラリの既定)
+      --level 数         zip, tgz, tar.gz, tar.bz2, gza, bza の圧縮レベル 0 から 9
+                         (指定しなければライブラリの既定)
   -v, --verbose          ライブラリに渡したコマンドラインとその出力を表示します
   -q, --quiet            進行状況と結果のメッセージを表示しません (エラーは表示します)
   -h, --help             この説明を表示します

@@ -19,36 +19,13 @@ constexpr const char* kJsoMissing = "jso オプションが設定されていま
 constexpr const char* kKindName = "LHA 形式書庫";
 constexpr const char* kDllName = "UNLHA32.DLL";
 
-// The binding every driver of the kind shares (and its content probe).
-archives::TSharedDllBinding& LhaBinding() {
-    static archives::TSharedDllBinding binding(kKindName, kDllName, "Unlha");
-    return binding;
-}
-
-archives::TArchiverDll& Loaded() {
-    return LhaBinding().Loaded();
-}
-
-// Mode of the content probe's OpenArchive: look inside self-extracting files as well.
-constexpr std::uint32_t kProbeOpenMode = 0x00800002;
 constexpr int kProbeCheckMode = 16;
 
 }  // namespace
 
-TLha32::TLha32() {
-    LoadLibraryBinding();
-}
-
-void TLha32::LoadLibraryBinding() {
-    LhaBinding().Load();
-}
-
-void TLha32::FreeLibraryBinding() {
-    LhaBinding().Free();
-}
-
-archives::TArchiverDll* TLha32::Binding() {
-    return LhaBinding().Get();
+archives::TSharedDllBinding& LhaBinding() {
+    static archives::TSharedDllBinding binding(kKindName, kDllName, "Unlha");
+    return binding;
 }
 
 std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_view command,
@@ -136,15 +113,7 @@ std::string TLha32::BuildCommand(const archives::TArchiver& driver, std::string_
     for (auto [name, value] : {std::pair{"gs", o.gs}, {"gu", o.gu}, {"gw", o.gw}}) {
         builder.AddNumber(name, value);
     }
-    builder.Add(o.UserOptions);
-    AddArchiveAndFolder(builder, archive, folder);
-    AddFileList(builder, options, items, useListFile);
-    return std::string(command) + builder.Text;
-}
-
-int TLha32::RunCommand(WindowHandle window, const std::string& commandLine, std::string& output) {
-    return Loaded().Command(window, commandLine, output.data(),
-                            static_cast<std::uint32_t>(output.size()));
+    return CompleteCommand(builder, command, archive, folder, options, items, useListFile);
 }
 
 int TLha32::RunFileCommand(WindowHandle window, std::string_view command,
@@ -193,55 +162,21 @@ int TLha32::ExtractMem(WindowHandle window, const std::string& archive,
                        unsigned char* buffer, std::uint32_t bufferSize, std::uint32_t* written) {
     const archives::FileItem memberItem{member};
     CommandLine = BuildCommand(*this, "", archive, options, "", FileItems(&memberItem, 1), false);
-    return Loaded().ExtractMem(window, CommandLine, buffer, bufferSize, nullptr, nullptr, written);
-}
-
-HARC TLha32::OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) {
-    return Loaded().OpenArchive(window, platform::ExpandFileName(archive), mode);
-}
-
-int TLha32::FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
-                      const std::string& wildcard) {
-    return Loaded().FindFirst(archive, wildcard, entry);
-}
-
-int TLha32::FindNext(HARC archive, archives::TArchiveEntryInfo& entry) {
-    return Loaded().FindNext(archive, entry);
-}
-
-int TLha32::CloseArchive(HARC archive) {
-    return Loaded().CloseArchive(archive);
-}
-
-int TLha32::CheckArchive(const std::string& archive, int mode, int furtherMode) {
-    return Loaded().CheckArchive(archive, mode + furtherMode);
-}
-
-bool TLha32::SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) {
-    TArchiver::SetOwnerWindow(window, procedure);
-    return Loaded().SetOwnerWindowEx(window, procedure) != 0;
-}
-
-bool TLha32::KillOwnerWindow(WindowHandle window) {
-    const bool accepted = Loaded().KillOwnerWindowEx(window) != 0;
-    TArchiver::KillOwnerWindow(window);
-    return accepted;
+    return RunExtractMem(window, CommandLine, buffer, bufferSize, written);
 }
 
 bool IsLhaArchive(const std::string& fileName) {
+    // The LHA library is asked to check the file before it is asked to open it.
     try {
         TLha32::LoadLibraryBinding();
-        archives::TArchiverDll& binding = *TLha32::Binding();
-        const std::string path = platform::ExpandFileName(fileName);
-        if (binding.CheckArchive(path, kProbeCheckMode) == 0) {
+        if (LhaBinding().Loaded().CheckArchive(platform::ExpandFileName(fileName),
+                                               kProbeCheckMode) == 0) {
             return false;
         }
-        const HARC handle = binding.OpenArchive(0, path, kProbeOpenMode);
-        binding.CloseArchive(handle);
-        return handle != 0;
     } catch (...) {
         return false;
     }
+    return LibraryOpensArchive(LhaBinding(), fileName);
 }
 
 }  // namespace zembrat::drivers

@@ -5,33 +5,18 @@
 #include <string>
 #include <string_view>
 
-#include "archives/archiver.h"
-#include "archives/archiver_dll.h"
+#include "drivers/library_driver.h"
 
 namespace zembrat::drivers {
 
-using archives::FileItems;
-using archives::TArchiverOptions;
-using archives::WindowHandle;
+// The binding every TLha32 and IsLhaArchive share.
+archives::TSharedDllBinding& LhaBinding();
 
-class TLha32 : public archives::TArchiver {
+class TLha32 : public TBoundDriver<LhaBinding> {
   public:
-    // Makes the LHA binding exist and load its library (ENoArchiverDLL when it cannot).
-    TLha32();
+    // Loads the LHA library (ENoArchiverDLL when it cannot).
+    TLha32() = default;
 
-    // Class-level: act on the shared binding only.
-    static void LoadLibraryBinding();
-    static void FreeLibraryBinding();
-    // The binding every TLha32 shares; nullptr before the first load or after FreeDLL.
-    static archives::TArchiverDll* Binding();
-
-    void LoadDLL() override { LoadLibraryBinding(); }
-    void FreeDLL() override { FreeLibraryBinding(); }
-    HARC OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) override;
-    int FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
-                  const std::string& wildcard) override;
-    int FindNext(HARC archive, archives::TArchiveEntryInfo& entry) override;
-    int CloseArchive(HARC archive) override;
     int Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                const std::string& folder, FileItems items, bool useListFile,
                std::string& output) override;
@@ -49,9 +34,6 @@ class TLha32 : public archives::TArchiver {
     int ExtractMem(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                    const std::string& member, unsigned char* buffer, std::uint32_t bufferSize,
                    std::uint32_t* written) override;
-    int CheckArchive(const std::string& archive, int mode, int furtherMode) override;
-    bool SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) override;
-    bool KillOwnerWindow(WindowHandle window) override;
 
     // The command word followed by the switches, archive, folder and files. Raises
     // EAssertionFailed when jso (or, for "x", jse) is not set. Also used by drivers of
@@ -60,8 +42,11 @@ class TLha32 : public archives::TArchiver {
                                     const std::string& archive, const TArchiverOptions& options,
                                     const std::string& folder, FileItems items, bool useListFile);
 
+  protected:
+    // For a kind whose own library reads these lines: loads no LHA library.
+    explicit TLha32(WithoutLoading tag) : TBoundDriver(tag) {}
+
   private:
-    int RunCommand(WindowHandle window, const std::string& commandLine, std::string& output);
     int RunFileCommand(WindowHandle window, std::string_view command, const std::string& archive,
                        const TArchiverOptions& options, const std::string& folder, FileItems items,
                        archives::TResFileUse listFileUse, std::string& output);

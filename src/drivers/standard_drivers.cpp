@@ -1,8 +1,11 @@
 // The format units linked into the component. A kind that is not registered here is
-// refused as an unsupported kind, and content detection does without its recogniser:
-// today the LHA, ZIP and TAR drivers exist (CAB, ARJ, RAR and BGA follow).
+// refused as an unsupported kind, and content detection does without its recogniser.
 #include "archives/driver_registry.h"
+#include "drivers/arj32.h"
+#include "drivers/bga32.h"
+#include "drivers/cab32.h"
 #include "drivers/lha32.h"
+#include "drivers/rar32.h"
 #include "drivers/tar32.h"
 #include "drivers/zip32.h"
 
@@ -47,7 +50,11 @@ void RegisterStandardDrivers(DriverRegistry& registry) {
     registry.Register(std::move(tar));
     registry.Register(KindWithoutProbe<drivers::TTgz32>(atTgz));
     registry.Register(KindWithoutProbe<drivers::TBZ232>(atBZ2));
+    registry.Register(Kind<drivers::TRar32, drivers::IsRarArchive>(atRar, 1));
+    registry.Register(Kind<drivers::TArj32, drivers::IsArjArchive>(atArj, 2));
     registry.Register(Kind<drivers::TZip32, drivers::IsZipArchive>(atZip, 3));
+    registry.Register(Kind<drivers::TBGA32, drivers::IsBgaArchive>(atBga, 4));
+    registry.Register(Kind<drivers::TCab32, drivers::IsCabArchive>(atCab, 5));
     registry.Register(Kind<drivers::TLha32, drivers::IsLhaArchive>(atLha, 6));
 }
 

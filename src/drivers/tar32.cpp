@@ -22,16 +22,6 @@ constexpr const char* kBz2SfxRefused = "BZ2 形式書庫は自己解凍形式に
 constexpr const char* kStubMissing =
     "tar/tgz 書庫からの自己解凍書庫の作成には kmtarsef.exe が必要です。";
 
-// The binding every driver of the kind shares (and its content probe).
-archives::TSharedDllBinding& TarBinding() {
-    static archives::TSharedDllBinding binding(kKindName, kDllName, "Tar");
-    return binding;
-}
-
-archives::TArchiverDll& Loaded() {
-    return TarBinding().Loaded();
-}
-
 // The compression switch name for the driver's kind: "z" (gzip), "B" (bzip2), or none.
 const char* CompressionSwitch(const TTar32& driver) {
     if (dynamic_cast<const TTgz32*>(&driver) != nullptr) {
@@ -45,20 +35,9 @@ const char* CompressionSwitch(const TTar32& driver) {
 
 }  // namespace
 
-TTar32::TTar32() {
-    LoadLibraryBinding();
-}
-
-void TTar32::LoadLibraryBinding() {
-    TarBinding().Load();
-}
-
-void TTar32::FreeLibraryBinding() {
-    TarBinding().Free();
-}
-
-archives::TArchiverDll* TTar32::Binding() {
-    return TarBinding().Get();
+archives::TSharedDllBinding& TarBinding() {
+    static archives::TSharedDllBinding binding(kKindName, kDllName, "Tar");
+    return binding;
 }
 
 std::string TTar32::BuildCommand(std::string_view command, const std::string& archive,
@@ -96,8 +75,7 @@ int TTar32::RunFileCommand(WindowHandle window, std::string_view command,
                            archives::TResFileUse listFileUse, std::string& output) {
     CommandLine = BuildCommand(command, archive, options.ResFileUsage.Contains(listFileUse), items,
                                folder, options);
-    return Loaded().Command(window, CommandLine, output.data(),
-                            static_cast<std::uint32_t>(output.size()));
+    return RunCommand(window, CommandLine, output);
 }
 
 int TTar32::Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
@@ -129,45 +107,13 @@ int TTar32::ExtractMem(WindowHandle window, const std::string& archive,
                        unsigned char* buffer, std::uint32_t bufferSize, std::uint32_t* written) {
     const archives::FileItem memberItem{member};
     CommandLine = BuildCommand("", archive, false, FileItems(&memberItem, 1), "", options);
-    return Loaded().ExtractMem(window, CommandLine, buffer, bufferSize, nullptr, nullptr, written);
-}
-
-HARC TTar32::OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) {
-    return Loaded().OpenArchive(window, platform::ExpandFileName(archive), mode);
-}
-
-int TTar32::FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
-                      const std::string& wildcard) {
-    return Loaded().FindFirst(archive, wildcard, entry);
-}
-
-int TTar32::FindNext(HARC archive, archives::TArchiveEntryInfo& entry) {
-    return Loaded().FindNext(archive, entry);
-}
-
-int TTar32::CloseArchive(HARC archive) {
-    return Loaded().CloseArchive(archive);
-}
-
-int TTar32::CheckArchive(const std::string& archive, int mode, int furtherMode) {
-    return Loaded().CheckArchive(archive, mode + furtherMode);
-}
-
-bool TTar32::SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) {
-    TArchiver::SetOwnerWindow(window, procedure);
-    return Loaded().SetOwnerWindowEx(window, procedure) != 0;
-}
-
-bool TTar32::KillOwnerWindow(WindowHandle window) {
-    const bool accepted = Loaded().KillOwnerWindowEx(window) != 0;
-    TArchiver::KillOwnerWindow(window);
-    return accepted;
+    return RunExtractMem(window, CommandLine, buffer, bufferSize, written);
 }
 
 archives::TArchiverType TarArchiverType(const std::string& fileName) {
     try {
         TTar32::LoadLibraryBinding();
-        switch (Loaded().GetArchiveType(fileName)) {
+        switch (TarBinding().Loaded().GetArchiveType(fileName)) {
             case 1:
                 return archives::atTar;
             case 2:

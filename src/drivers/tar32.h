@@ -6,33 +6,15 @@
 #include <string>
 #include <string_view>
 
-#include "archives/archiver.h"
-#include "archives/archiver_dll.h"
+#include "drivers/library_driver.h"
 
 namespace zembrat::drivers {
 
-using archives::FileItems;
-using archives::TArchiverOptions;
-using archives::WindowHandle;
+// The binding the three kinds and TarArchiverType share.
+archives::TSharedDllBinding& TarBinding();
 
-class TTar32 : public archives::TArchiver {
+class TTar32 : public TBoundDriver<TarBinding> {
   public:
-    // Makes the tar binding exist and load its library (ENoArchiverDLL when it cannot).
-    TTar32();
-
-    // Class-level: act on the binding shared by the three kinds and TarArchiverType.
-    static void LoadLibraryBinding();
-    static void FreeLibraryBinding();
-    // nullptr before the first load or after FreeDLL.
-    static archives::TArchiverDll* Binding();
-
-    void LoadDLL() override { LoadLibraryBinding(); }
-    void FreeDLL() override { FreeLibraryBinding(); }
-    HARC OpenArchive(WindowHandle window, const std::string& archive, std::uint32_t mode) override;
-    int FindFirst(HARC archive, archives::TArchiveEntryInfo& entry,
-                  const std::string& wildcard) override;
-    int FindNext(HARC archive, archives::TArchiveEntryInfo& entry) override;
-    int CloseArchive(HARC archive) override;
     // Both take the list-file decision from the options' ResFileUsage, not from useListFile.
     int Unpack(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                const std::string& folder, FileItems items, bool useListFile,
@@ -47,9 +29,6 @@ class TTar32 : public archives::TArchiver {
     int ExtractMem(WindowHandle window, const std::string& archive, const TArchiverOptions& options,
                    const std::string& member, unsigned char* buffer, std::uint32_t bufferSize,
                    std::uint32_t* written) override;
-    int CheckArchive(const std::string& archive, int mode, int furtherMode) override;
-    bool SetOwnerWindow(WindowHandle window, ARC_PROGRESS_PROC procedure) override;
-    bool KillOwnerWindow(WindowHandle window) override;
 
     // The command text followed by the switches, -f archive, -o folder and the files.
     std::string BuildCommand(std::string_view command, const std::string& archive, bool useListFile,

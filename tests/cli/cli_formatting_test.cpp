@@ -40,6 +40,40 @@ TEST(CliArguments, OptionsMayStandAnywhereAndTakeTheirValueEitherWay) {
     EXPECT_THROW(Parse({"compress", "-o", "", "x"}), UsageError);
 }
 
+TEST(CliArguments, EachFormatTakesItsOwnLevelAndSelfExtractor) {
+    struct Case {
+        std::vector<std::string_view> options;
+        std::string error;  // empty: accepted
+    };
+    const std::vector<Case> cases = {
+        {{"--format", "CAB", "--sfx"}, ""},
+        {{"--format=gza", "--sfx", "--level", "9"}, ""},
+        {{"--format", "bza", "--sfx", "--level=1"}, ""},
+        {{"--format", "tar.bz2", "--level", "0"}, ""},
+        {{"--format", "cab", "--level", "5"},
+         "--level は zip, tgz, tar.gz, tar.bz2, gza, bza の書庫でだけ使えます (lzh では "
+         "--method)。"},
+        {{"--format", "tgz", "--sfx"}, "--sfx は lzh, zip, cab, gza, bza の書庫でだけ使えます。"},
+        {{"--format", "gza", "--method", "lh5"}, "--method は lzh の書庫でだけ使えます。"},
+        {{"--format", "rar"},
+         "--format には lzh, zip, tar, tgz, tar.gz, tar.bz2, cab, gza, bza "
+         "のどれかを指定してください: "
+         "rar"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string_view> words = {"compress", "-o", "out", "a.txt"};
+        words.insert(words.end(), c.options.begin(), c.options.end());
+        std::string error;
+        try {
+            Parse(words);
+        } catch (const UsageError& refused) {
+            error = refused.what();
+        }
+        EXPECT_EQ(error, c.error) << ::testing::PrintToString(c.options);
+    }
+    EXPECT_EQ(Parse({"compress", "-o", "out", "--format", "BZA", "a.txt"}).format, "bza");
+}
+
 class TerminalText : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr); }
