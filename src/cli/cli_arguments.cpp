@@ -38,9 +38,9 @@ struct FormatRule {
 constexpr std::array<FormatRule, 9> kFormats = {{
     {"lzh", false, true},
     {"zip", true, true},
-    {"tar", false, false},
-    {"tgz", true, false},
-    {"tar.gz", true, false},
+    {"tar", false, true},
+    {"tgz", true, true},
+    {"tar.gz", true, true},
     {"tar.bz2", true, false},
     {"cab", false, true},
     {"gza", true, true},
@@ -273,7 +273,7 @@ std::string UsageText() {
 
 オプション:
   -o, --output フォルダ  出力先フォルダ (なければ作ります)
-      --sfx              自己解凍形式 (.exe) で作ります (lzh, zip, cab, gza, bza)
+      --sfx              自己解凍形式 (.exe) で作ります (lzh, zip, tar, tgz, tar.gz, cab, gza, bza)
       --overwrite        同名ファイルの場合は上書きします (指定しなければそのファイルは飛ばします。
                          decompress ではウィンドウ版と同じく上書きして展開します)
       --upper            拡張子は大文字にします (.LZH / .EXE)
