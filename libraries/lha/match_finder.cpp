@@ -97,8 +97,15 @@ std::size_t MatchFinder::Walk(Found* out) {
     std::int32_t candidate = head;
     head = static_cast<std::int32_t>(at);
     std::uint32_t smallerLength = 0, largerLength = 0;  // bytes known equal on each side
-    if (at + 1 + 4 <= end_) {
-        __builtin_prefetch(&head_[Hash4(here + 1)]);
+    if (at + 2 + 4 <= end_) {
+        // The walks two and one positions on start at nodes and bytes far apart: fetch
+        // them while this walk goes on.
+        __builtin_prefetch(&head_[Hash4(here + 2)]);
+        std::int32_t next = head_[Hash4(here + 1)];
+        if (next != kNone) {
+            __builtin_prefetch(&tree_[2 * (static_cast<std::size_t>(next) & (window_ - 1))]);
+            __builtin_prefetch(data_ + next);
+        }
     }
     for (int depth = effort_.depth;; --depth) {
         if (candidate == kNone || candidate < oldest || depth == 0) {

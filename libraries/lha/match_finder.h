@@ -55,6 +55,9 @@ class alignas(64) MatchFinder {
     std::size_t Find(Found* out);
     // Moves to the next position without looking for matches.
     void Skip();
+    // Moves to the next position and leaves the current one out of the tree: no later match
+    // starts there.
+    void Pass() { ++position_; }
 
   private:
     template <bool kRecord>

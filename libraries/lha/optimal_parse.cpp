@@ -17,6 +17,9 @@ constexpr std::size_t kRegion = std::size_t{1} << 16;
 // Lengths between the first and the last kEdge of a match are priced every kStride-th.
 constexpr std::uint32_t kEdge = 8;
 constexpr std::uint32_t kStride = 4;
+// Positions searched in vain before some are passed over, and the most passed over at once.
+constexpr std::size_t kMissesBeforePassing = 64;
+constexpr std::size_t kMostPassed = 4;
 constexpr std::uint32_t kUnreached = std::numeric_limits<std::uint32_t>::max();
 
 // A match as the region keeps it (a literal step has distance 0 and length 1).
@@ -125,6 +128,7 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
         std::size_t n = std::min(finder.End() - finder.Position(), kRegion);
         paths.Clear();
         std::size_t i = 0;
+        std::size_t misses = 0;
         while (i < n) {
             paths.StartPosition(i);
             std::size_t count = finder.Find(found.data());
@@ -146,6 +150,19 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
                 }
             }
             ++i;
+            // Data that does not compress (already compressed, say) costs a whole tree walk a
+            // byte for nothing: after a stretch without matches, positions are passed over,
+            // more of them the longer the stretch, until a match turns up again.
+            misses = count == 0 ? misses + 1 : 0;
+            if (misses >= kMissesBeforePassing) {
+                std::size_t pass = std::min<std::size_t>(
+                    {(misses - kMissesBeforePassing) / kMissesBeforePassing + 1, kMostPassed,
+                     n - i});
+                for (std::size_t passEnd = i + pass; i < passEnd; ++i) {
+                    paths.StartPosition(i);
+                    finder.Pass();
+                }
+            }
             // A long match is taken as it is; searching inside it rarely pays.
             if (longest >= nice) {
                 for (std::size_t skipEnd = i - 1 + longest; i < skipEnd; ++i) {
