@@ -267,15 +267,16 @@ class BlockEncoder {
             std::array<std::uint32_t, kLengthCodes> lengthFrequency{};
             ForEachLiteralLength(literalLengths, count,
                                  [&](unsigned code, unsigned, int) { ++lengthFrequency[code]; });
+            // One reader fails on some blocks whose table of code lengths is in its one-code
+            // form (seen with short literal tables): a second code, unused, makes it an
+            // ordinary table of two one-bit codes.
             std::uint32_t onlyLength = 0;
-            std::vector<std::uint8_t> lengthLengths(kLengthCodes, 0);
             if (UsedSymbols(lengthFrequency, onlyLength) <= 1) {
-                out.Put(0, 5);
-                out.Put(onlyLength, 5);
-            } else {
-                lengthLengths = BuildCodeLengths(lengthFrequency, kMaxCodeLength);
-                WriteSmallTable(out, lengthLengths, 5, 3);
+                lengthFrequency[onlyLength == 0 ? 1 : onlyLength - 1] = 1;
             }
+            std::vector<std::uint8_t> lengthLengths =
+                BuildCodeLengths(lengthFrequency, kMaxCodeLength);
+            WriteSmallTable(out, lengthLengths, 5, 3);
             auto lengthCodes = CanonicalCodes(lengthLengths);
             out.Put(static_cast<std::uint32_t>(count), 9);
             ForEachLiteralLength(literalLengths, count,

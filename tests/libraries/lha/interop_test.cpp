@@ -171,6 +171,23 @@ TEST(LhaInterop, PeersReadEveryStreamEnding) {
         samples.push_back({"text" + std::to_string(length) + ".txt",
                            {text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)}});
     }
+    // Text as two bytes a character, ending in a byte 0 or 1 that no match can reach (after
+    // the only 0xFF): the last code is a literal with a short code, which a block of its own
+    // then gives a table of code lengths of a single kind.
+    std::vector<std::byte> wide;
+    for (std::byte b : TextBytes(20000, 32)) {
+        wide.insert(wide.end(), {b, b & std::byte{1}});
+    }
+    for (std::size_t length = 500; length < wide.size(); length += length / 3 + 1) {
+        for (std::byte last : {std::byte{0}, std::byte{1}}) {
+            std::vector<std::byte> data(wide.begin(),
+                                        wide.begin() + static_cast<std::ptrdiff_t>(length));
+            data.insert(data.end(), {std::byte{0xFF}, last});
+            samples.push_back({"wide" + std::to_string(length) + "_" +
+                                   std::to_string(static_cast<int>(last)) + ".bin",
+                               data});
+        }
+    }
     for (std::size_t length = 800000; length < 800004; ++length) {
         samples.push_back({"run" + std::to_string(length) + ".bin",
                            std::vector<std::byte>(length, std::byte{'z'})});
