@@ -4,8 +4,8 @@
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
-            libmspack-dev libgcab-dev cabextract gcab arj \
-            lhasa jlha-utils 7zip libarchive-tools unar \
+            libmspack-dev cabextract gcab arj \
+            lhasa jlha-utils 7zip libarchive-tools unar python3 \
             qt6-base-dev fonts-ipafont-gothic
 BUILD    := build
 JOBS     ?= $(shell nproc)

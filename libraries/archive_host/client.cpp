@@ -33,7 +33,19 @@ class Descriptor {
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+    Descriptor& operator=(Descriptor&&) = delete;
     int Get() const { return fd_; }
+    // Renumbers the descriptor to floor or above, so that handing descriptors to a child
+    // (dup2 to 0, 1, 3, 4, ...) never overwrites one that is still to be handed.
+    void MoveAbove(int floor) {
+        if (fd_ >= 0 && fd_ < floor) {
+            const int moved = ::fcntl(fd_, F_DUPFD_CLOEXEC, floor);
+            if (moved >= 0) {
+                ::close(std::exchange(fd_, moved));
+            }
+        }
+    }
     int Release() { return std::exchange(fd_, -1); }
 
   private:
@@ -97,12 +109,27 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
     if (archive.Get() < 0) {
         throw HostError("cannot open the archive: " + std::string(std::strerror(errno)));
     }
+    // The volumes that follow go to descriptors 4, 5, ...; each is opened here, so that a
+    // missing one fails before the helper starts.
+    std::vector<Descriptor> volumes;
+    for (const std::string& volume : options_.moreVolumes) {
+        volumes.emplace_back(::open(volume.c_str(), O_RDONLY | O_CLOEXEC));
+        if (volumes.back().Get() < 0) {
+            throw HostError("cannot open the volume " + volume + ": " + std::strerror(errno));
+        }
+    }
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         throw HostError("cannot create the helper's channel: " + std::string(std::strerror(errno)));
     }
     Descriptor mine(pair[0]);
     Descriptor theirs(pair[1]);
+    const int firstFree = 4 + static_cast<int>(volumes.size());
+    archive.MoveAbove(firstFree);
+    theirs.MoveAbove(firstFree);
+    for (Descriptor& volume : volumes) {
+        volume.MoveAbove(firstFree);
+    }
 
     // The helper talks on its standard input and output and reads the archive on descriptor 3;
     // every other descriptor of ours is close-on-exec or closed by the helper at its start.
@@ -110,6 +137,9 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
     posix_spawn_file_actions_adddup2(actions.Get(), theirs.Get(), 0);
     posix_spawn_file_actions_adddup2(actions.Get(), theirs.Get(), 1);
     posix_spawn_file_actions_adddup2(actions.Get(), archive.Get(), 3);
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        posix_spawn_file_actions_adddup2(actions.Get(), volumes[i].Get(), 4 + static_cast<int>(i));
+    }
     posix_spawn_file_actions_addopen(actions.Get(), 2, "/dev/null", O_WRONLY, 0);
     SpawnAttributes attributes;
     sigset_t none;
@@ -123,6 +153,7 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
     const std::string memory = std::to_string(options_.memoryLimit);
     const std::string cpu = std::to_string(options_.cpuSeconds);
     const std::string outputLimit = std::to_string(options_.outputLimit);
+    const std::string volumeCount = std::to_string(1 + volumes.size());
     std::string formatText(format);
     std::vector<char*> argv = {const_cast<char*>(helper.c_str()),
                                const_cast<char*>("--format"),
@@ -133,6 +164,8 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
                                const_cast<char*>(cpu.c_str()),
                                const_cast<char*>("--max-output"),
                                const_cast<char*>(outputLimit.c_str()),
+                               const_cast<char*>("--volumes"),
+                               const_cast<char*>(volumeCount.c_str()),
                                nullptr};
     pid_t pid = -1;
     const int spawned =

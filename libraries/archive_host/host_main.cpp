@@ -1,7 +1,7 @@
 // zembrat-archive-host: parses one archive with libarchive on behalf of a library, under the
 // limits the library gives, and answers its commands (archive_host/protocol.h). The archive
-// is descriptor 3; commands arrive on standard input, answers leave on standard output. It
-// never writes a file.
+// is descriptor 3 (the volumes that continue it 4, 5, ...); commands arrive on standard
+// input, answers leave on standard output. It never writes a file.
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/prctl.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <clocale>
@@ -16,11 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/protocol.h"
+#include "cab_host.h"
+#include "rar5_scan.h"
 
 namespace {
 
@@ -32,6 +36,20 @@ constexpr int kOutput = 1;
 // can report the same failure forever without moving on.
 constexpr int kMaxFailuresWithoutProgress = 3;
 constexpr int kMaxDamagedHeaders = 1000;
+constexpr int kMaxVolumes = 1000;
+
+// A decoder that cannot get memory under the address-space limit often reports bad data
+// instead; the allocator notes the refusal, so that the answer can say what happened.
+std::atomic<bool> allocationRefused{false};
+unsigned long long memoryLimit = 0;
+
+std::string WithMemoryCause(std::string reason) {
+    if (allocationRefused) {
+        reason = "the archive needs more memory than the helper's limit of " +
+                 std::to_string(memoryLimit >> 20) + " MiB (" + reason + ")";
+    }
+    return reason;
+}
 
 struct Source {
     int fd = kArchiveFd;
@@ -63,6 +81,12 @@ la_int64_t SkipSource(archive*, void* data, la_int64_t request) {
     return skipped;
 }
 
+// The decoder moves on to the next volume: it is read from its start.
+int SwitchSource(archive*, void*, void* next) {
+    static_cast<Source*>(next)->position = 0;
+    return ARCHIVE_OK;
+}
+
 la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
     auto* source = static_cast<Source*>(data);
     la_int64_t base = 0;
@@ -85,6 +109,12 @@ bool SetUpFormat(archive* reader, std::string_view format) {
         // from its local headers (the seekable reader bids higher when it can work).
         return archive_read_support_format_zip_seekable(reader) == ARCHIVE_OK &&
                archive_read_support_format_zip_streamable(reader) == ARCHIVE_OK;
+    }
+    if (format == "rar") {
+        // Only the two RAR readers: with every reader enabled, a ZIP stored in a RAR is taken
+        // for the archive. Both find an archive behind a self-extracting program.
+        return archive_read_support_format_rar(reader) == ARCHIVE_OK &&
+               archive_read_support_format_rar5(reader) == ARCHIVE_OK;
     }
     if (format == "tar") {
         // The tar family: every tar dialect, cpio, ar (and so .deb, an ar archive), rpm (a
@@ -183,8 +213,9 @@ HostMember Describe(archive* reader, archive_entry* entry) {
 class Session {
   public:
     // outputLimit: the most data all members together may decompress to (0: no limit).
-    Session(archive* reader, std::uint64_t outputLimit)
-        : reader_(reader), outputLimit_(outputLimit) {}
+    // encrypted: members known to be encrypted although the decoder does not say so.
+    Session(archive* reader, std::uint64_t outputLimit, std::set<std::string> encrypted = {})
+        : reader_(reader), outputLimit_(outputLimit), encrypted_(std::move(encrypted)) {}
 
     // Answers one "next" command; false once the conversation is over.
     bool Next() {
@@ -253,11 +284,16 @@ class Session {
             if (got < 0) {
                 // A warning after the data is an integrity failure (a bad CRC): the member is
                 // lost, the archive is not.
+                if (encrypted_.count(member_.path) != 0) {
+                    return WriteFrame(kOutput, FrameType::kMemberError,
+                                      "encrypted member, not supported");
+                }
                 if (got == ARCHIVE_FATAL) {
                     return Fatal("damaged archive: " + ErrorText(reader_, "unreadable data"));
                 }
-                return WriteFrame(kOutput, FrameType::kMemberError,
-                                  "damaged member: " + ErrorText(reader_, "unreadable data"));
+                return WriteFrame(
+                    kOutput, FrameType::kMemberError,
+                    WithMemoryCause("damaged member: " + ErrorText(reader_, "unreadable data")));
             }
             total += static_cast<std::uint64_t>(got);
             if (!CountOutput(static_cast<std::uint64_t>(got))) {
@@ -275,7 +311,7 @@ class Session {
     }
 
     bool Fatal(const std::string& reason) {
-        WriteFrame(kOutput, FrameType::kFatal, reason);
+        WriteFrame(kOutput, FrameType::kFatal, WithMemoryCause(reason));
         return false;
     }
 
@@ -312,6 +348,7 @@ class Session {
     archive* reader_;
     std::uint64_t outputLimit_;
     std::uint64_t produced_ = 0;
+    std::set<std::string> encrypted_;
     HostMember member_;
     bool current_ = false;
     bool sparse_ = false;
@@ -326,6 +363,32 @@ struct ArchiveDeleter {
 
 }  // namespace
 
+#if !defined(__SANITIZE_ADDRESS__)
+// The allocator's entries, noting a refusal (the sanitizer brings its own allocator).
+extern "C" void* __libc_malloc(std::size_t size);
+extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
+extern "C" void* __libc_realloc(void* old, std::size_t size);
+
+namespace {
+void* Noted(void* block, std::size_t size) {
+    if (block == nullptr && size != 0) {
+        allocationRefused = true;
+    }
+    return block;
+}
+}  // namespace
+
+extern "C" void* malloc(std::size_t size) noexcept {
+    return Noted(__libc_malloc(size), size);
+}
+extern "C" void* calloc(std::size_t count, std::size_t size) noexcept {
+    return Noted(__libc_calloc(count, size), count * size);
+}
+extern "C" void* realloc(void* old, std::size_t size) noexcept {
+    return Noted(__libc_realloc(old, size), size);
+}
+#endif
+
 #if defined(__SANITIZE_ADDRESS__)
 // Without an address-space limit (see ApplyLimits) the sanitizer's own memory limit stops a
 // decoder that asks for ever more, as the address-space limit does in a normal build.
@@ -339,6 +402,7 @@ int main(int argc, char** argv) {
     unsigned long long memory = 1024ull * 1024 * 1024;
     unsigned long long cpuSeconds = 120;
     unsigned long long outputLimit = 0;
+    int volumeCount = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view option = argv[i];
         if (option == "--format") {
@@ -349,25 +413,52 @@ int main(int argc, char** argv) {
             cpuSeconds = std::strtoull(argv[i + 1], nullptr, 10);
         } else if (option == "--max-output") {
             outputLimit = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (option == "--volumes") {
+            volumeCount = std::clamp(std::atoi(argv[i + 1]), 1, kMaxVolumes);
         }
     }
+    memoryLimit = memory;
     ApplyLimits(memory, cpuSeconds);
-    ::close_range(kArchiveFd + 1, ~0U, 0);
+    ::close_range(static_cast<unsigned>(kArchiveFd + volumeCount), ~0U, 0);
     // The decoder converts names by the locale: UTF-8 names stay UTF-8, others come as stored.
     std::setlocale(LC_ALL, "C.UTF-8");
+    if (format == "cab") {
+        return RunCabinetSession(outputLimit);
+    }
 
     std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
-    Source source;
-    source.size = ::lseek(kArchiveFd, 0, SEEK_END);
-    if (!reader || source.size < 0 || !SetUpFormat(reader.get(), format)) {
+    std::vector<Source> sources(static_cast<std::size_t>(volumeCount));
+    bool sized = true;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        sources[i].fd = kArchiveFd + static_cast<int>(i);
+        sources[i].size = ::lseek(sources[i].fd, 0, SEEK_END);
+        sized = sized && sources[i].size >= 0;
+    }
+    if (!reader || !sized || !SetUpFormat(reader.get(), format)) {
         WriteFrame(kOutput, FrameType::kFatal, "the helper cannot read this kind of archive");
         return 2;
     }
-    archive_read_set_callback_data(reader.get(), &source);
+    archive_read_set_callback_data(reader.get(), &sources[0]);
+    for (std::size_t i = 1; i < sources.size(); ++i) {
+        archive_read_append_callback_data(reader.get(), &sources[i]);
+    }
     archive_read_set_read_callback(reader.get(), ReadSource);
     archive_read_set_skip_callback(reader.get(), SkipSource);
     archive_read_set_seek_callback(reader.get(), SeekSource);
-    Session session(reader.get(), outputLimit);
+    archive_read_set_switch_callback(reader.get(), SwitchSource);
+    Rar5Encryption encryption;
+    if (format == "rar") {
+        std::vector<int> volumes;
+        for (const Source& source : sources) {
+            volumes.push_back(source.fd);
+        }
+        encryption = ScanRar5Encryption(volumes);
+    }
+    Session session(reader.get(), outputLimit, std::move(encryption.members));
+    if (encryption.headers) {
+        session.Fatal("encrypted archive (its headers too), not supported");
+        return 0;
+    }
     if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
         session.Fatal("not a readable archive: " + ErrorText(reader.get(), "unknown format"));
         return 0;

@@ -71,7 +71,7 @@ class Extractor {
           umask_(common::ProcessUmask()) {}
 
     ExtractSummary Run(const std::string& archivePath) {
-        Reader reader(archivePath);
+        Reader reader(archivePath, options_.host, options_.format);
         std::string reason;
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
             throw Error(ErrorKind::kArchive, reason);
@@ -199,10 +199,15 @@ class Extractor {
         struct stat existing {};
         // A later member of the same name replaces what this run made, as tar users expect;
         // a file that was there before is replaced only when asked.
-        if (::lstat(path->c_str(), &existing) == 0 && !options_.overwrite &&
-            madePaths_.count(*path) == 0) {
-            events_.Failed(Problem::kKept, member, "kept the existing file");
-            return;
+        if (::lstat(path->c_str(), &existing) == 0 && madePaths_.count(*path) == 0) {
+            if (!options_.overwrite) {
+                events_.Failed(Problem::kKept, member, "kept the existing file");
+                return;
+            }
+            if (options_.onlyNotOlder && member.mtime && existing.st_mtime > *member.mtime) {
+                events_.Failed(Problem::kKept, member, "kept the existing file, which is newer");
+                return;
+            }
         }
         if (member.kind == MemberKind::kSymlink || member.kind == MemberKind::kHardlink) {
             MakeLink(member, *path, linkedPath);

@@ -108,8 +108,9 @@ archive_host::HostOptions WithOutputLimit(archive_host::HostOptions options,
 
 }  // namespace
 
-Reader::Reader(const std::string& archivePath, archive_host::HostOptions options) try
-    : path_(archivePath), host_(archivePath, "tar", WithOutputLimit(options, archivePath)) {
+Reader::Reader(const std::string& archivePath, archive_host::HostOptions options,
+               std::string_view format) try
+    : path_(archivePath), host_(archivePath, format, WithOutputLimit(options, archivePath)) {
 } catch (const archive_host::HostError& error) {
     throw Error(ErrorKind::kArchive, error.what());
 }
@@ -126,20 +127,14 @@ std::optional<Member> Reader::Next() {
         return std::nullopt;
     }
     Member member;
-    member.name = next->formatName == "raw" ? LoneMemberName(path_) : HostName(next->path);
-    while (member.name.size() > 1 && member.name.back() == '/') {
-        member.name.pop_back();
+    static_cast<archive_host::MemberFields&>(member) =
+        archive_host::ToMemberFields(*next, HostName, archive_host::TargetRule::kAllLinks);
+    if (next->formatName == "raw") {
+        member.name = LoneMemberName(path_);
     }
     member.lone = next->formatName == "raw";
-    member.kind = next->kind;
-    member.linkTarget = HostName(next->linkTarget);
-    member.size = member.kind == MemberKind::kFile ? next->size : std::optional<std::uint64_t>(0);
-    member.mtime = next->mtime;
-    member.mode = next->mode;
-    member.error = next->error;
-    if ((member.kind == MemberKind::kSymlink || member.kind == MemberKind::kHardlink) &&
-        member.linkTarget.empty() && member.error.empty()) {
-        member.error = "damaged member: a link without a target";
+    if (member.kind != MemberKind::kFile) {
+        member.size = 0;
     }
     current_ = member;
     return member;

@@ -14,6 +14,7 @@
 #include "common/output_text.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
+#include "tar/library_side.h"
 #include "tar/tar.h"
 #include "tar32/request.h"
 #include "tar32/tar32.h"
@@ -23,43 +24,6 @@ namespace zembrat::tar32 {
 namespace {
 
 using exports::Context;
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
-
-void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(unixSeconds)), date, time);
-}
-
-int ResultFor(const tar::Error& error) {
-    switch (error.Kind()) {
-        case tar::ErrorKind::kArchive:
-            return ARC_ERROR_BROKEN_ARCHIVE;
-        case tar::ErrorKind::kMember:
-            return ARC_ERROR_CRC;
-        case tar::ErrorKind::kAborted:
-            return ARC_ERROR_ABORTED;
-    }
-    return ARC_ERROR_INTERNAL;
-}
-
-int ResultFor(tar::Problem problem) {
-    switch (problem) {
-        case tar::Problem::kUnsafe:
-            return ARC_ERROR_UNSAFE_PATH;
-        case tar::Problem::kNotCreated:
-            return ARC_ERROR_NOT_REGULAR;
-        case tar::Problem::kDamaged:
-            return ARC_ERROR_CRC;
-        case tar::Problem::kCannotWrite:
-            return ARC_ERROR_CANNOT_WRITE;
-        case tar::Problem::kKept:
-            return ARC_WARNING_SKIPPED;
-    }
-    return ARC_ERROR_INTERNAL;
-}
 
 // Runs one command; every failure becomes its code with the reason as the first line.
 template <typename Run>
@@ -81,95 +45,6 @@ int Guarded(Context& context, Run run) {
     }
 }
 
-// Progress of one member to the owner window: BEGIN, UPDATE every 64 KiB, END.
-class ProgressMeter {
-  public:
-    ProgressMeter(const common::ProgressReporter& reporter, const tar::Member& member,
-                  const std::string& destination)
-        : reporter_(reporter) {
-        record_.file_size = Clamp32(member.size.value_or(0));
-        common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, member.name);
-        common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
-        LocalDosTime(member.mtime.value_or(0), record_.dos_date, record_.dos_time);
-        Send(ARC_PROGRESS_BEGIN);
-    }
-    ~ProgressMeter() {
-        if (reporter_.Active()) {
-            record_.write_size = Clamp32(done_);
-            reporter_.Send(ARC_PROGRESS_END, record_);
-        }
-    }
-    ProgressMeter(const ProgressMeter&) = delete;
-    ProgressMeter& operator=(const ProgressMeter&) = delete;
-
-    bool Update(std::uint64_t done) {
-        done_ = done;
-        if (done_ - reported_ >= common::kProgressStep) {
-            reported_ = done_;
-            Send(ARC_PROGRESS_UPDATE);
-        }
-        return true;
-    }
-
-  private:
-    void Send(unsigned state) {
-        if (!reporter_.Active()) {
-            return;
-        }
-        record_.write_size = Clamp32(done_);
-        if (reporter_.Send(state, record_)) {
-            throw tar::Error(tar::ErrorKind::kAborted, "stopped at the owner window's request");
-        }
-    }
-
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_{};
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
-};
-
-class Events final : public tar::ExtractEvents {
-  public:
-    Events(Context& context, const Request& request) : context_(context), request_(request) {}
-
-    void Done(const tar::Member& member) override {
-        meter_.reset();
-        context_.output.Line((request_.command == Command::kTest ? "ok " : "extracted ") +
-                             common::EscapeControlCharacters(member.name));
-    }
-
-    void Failed(tar::Problem problem, const tar::Member& member,
-                const std::string& reason) override {
-        meter_.reset();
-        const int code = ResultFor(problem);
-        outcome_.Note(code);
-        const std::string line = common::EscapeControlCharacters(member.name) + ": " + reason;
-        if (code == ARC_WARNING_SKIPPED || firstWritten_) {
-            context_.output.Line(line);
-        } else {
-            context_.output.FirstLine(line);
-            firstWritten_ = true;
-        }
-    }
-
-    tar::ProgressFn Progress(const tar::Member& member, const std::string& destination) override {
-        if (!request_.showDialog) {
-            return {};
-        }
-        meter_.emplace(context_.progress, member, destination);
-        return [this](std::uint64_t done, std::uint64_t) { return meter_->Update(done); };
-    }
-
-    int Code() const { return outcome_.Code(); }
-
-  private:
-    Context& context_;
-    const Request& request_;
-    exports::Outcome outcome_;
-    bool firstWritten_ = false;
-    std::optional<ProgressMeter> meter_;
-};
-
 int Extract(const Request& request, Context& context) {
     tar::ExtractOptions options;
     options.folder = request.folder.empty() ? std::string("./") : request.folder;
@@ -180,7 +55,10 @@ int Extract(const Request& request, Context& context) {
     options.select = [&request](const tar::Member& member) {
         return Selected(member.name, request);
     };
-    Events events(context, request);
+    tar::EventSettings settings;
+    settings.testing = request.command == Command::kTest;
+    settings.progress = request.showDialog;
+    tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
     if (summary.selected == 0 && !request.names.empty()) {
         context.output.FirstLine("no member matches the names given");
@@ -196,43 +74,6 @@ std::vector<tar::Member> ReadMembers(const std::string& path) {
         members.push_back(std::move(*member));
     }
     return members;
-}
-
-std::string AttributeText(const tar::Member& member) {
-    switch (member.kind) {
-        case tar::MemberKind::kDirectory:
-            return "d";
-        case tar::MemberKind::kSymlink:
-            return "l";
-        case tar::MemberKind::kHardlink:
-            return "h";
-        case tar::MemberKind::kOther:
-            return "c";
-        case tar::MemberKind::kFile:
-            break;
-    }
-    return "-";
-}
-
-exports::ListedMember ToListed(const tar::Member& member) {
-    exports::ListedMember listed;
-    ARCHIVE_ENTRY_RECORD& record = listed.record;
-    const std::uint64_t size = member.size.value_or(0);
-    record.original_size = Clamp32(size);
-    record.compressed_size = Clamp32(size);
-    record.ratio = size == 0 ? 0 : 1000;
-    LocalDosTime(member.mtime.value_or(0), record.dos_date, record.dos_time);
-    common::CopyToField(
-        record.file_name, sizeof record.file_name,
-        member.kind == tar::MemberKind::kDirectory ? member.name + "/" : member.name);
-    common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
-    common::CopyToField(record.method, sizeof record.method, "-----");
-    listed.originalSize = size;
-    listed.compressedSize = size;
-    if (member.mtime) {
-        listed.writeTime = platform::FileTimeFromUnix(*member.mtime);
-    }
-    return listed;
 }
 
 int List(const Request& request, Context& context) {
@@ -253,8 +94,9 @@ int List(const Request& request, Context& context) {
             platform::FileTimeFromUnix(member.mtime.value_or(0))));
         char line[96];
         std::snprintf(line, sizeof line, "%12" PRIu64 " %s%03o %04d-%02d-%02d %02d:%02d:%02d ",
-                      member.size.value_or(0), AttributeText(member).c_str(), member.mode & 0777,
-                      time.year, time.month, time.day, time.hour, time.minute, time.second);
+                      member.size.value_or(0), tar::AttributeText(member).c_str(),
+                      member.mode & 0777, time.year, time.month, time.day, time.hour, time.minute,
+                      time.second);
         std::string text = line + common::EscapeControlCharacters(member.name);
         if (member.kind == tar::MemberKind::kSymlink || member.kind == tar::MemberKind::kHardlink) {
             text += " -> " + common::EscapeControlCharacters(member.linkTarget);
@@ -267,31 +109,12 @@ int List(const Request& request, Context& context) {
     return ARC_OK;
 }
 
-class TarCursor final : public exports::ArchiveCursor {
-  public:
-    explicit TarCursor(std::vector<tar::Member> members) : members_(std::move(members)) {}
-
-    void Restart() override { next_ = 0; }
-
-    int Next(std::string_view mask, exports::ListedMember& listed) override {
-        Request request;
-        if (!(mask.empty() || mask == "*" || mask == "*.*")) {
-            request.names.emplace_back(mask);
-        }
-        while (next_ < members_.size()) {
-            const tar::Member& member = members_[next_++];
-            if (Selected(member.name, request)) {
-                listed = ToListed(member);
-                return 0;
-            }
-        }
-        return exports::kNoMoreMembers;
-    }
-
-  private:
-    std::vector<tar::Member> members_;
-    std::size_t next_ = 0;
-};
+// A listing mask selects as a name of the command line does.
+bool MaskSelects(std::string_view name, std::string_view mask) {
+    Request request;
+    request.names.emplace_back(mask);
+    return Selected(name, request);
+}
 
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
                     exports::MemoryResult& result) {
@@ -299,29 +122,14 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
         throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
     }
     tar::Reader reader(request.archive);
-    while (auto member = reader.Next()) {
-        if (member->kind != tar::MemberKind::kFile || !Selected(member->name, request)) {
-            continue;
-        }
-        std::size_t stored = 0;
-        std::uint64_t total = 0;
-        reader.Extract([&](std::span<const std::byte> data) {
-            const std::size_t take = std::min(buffer.size() - stored, data.size());
-            std::memcpy(buffer.data() + stored, data.data(), take);
-            stored += take;
-            total += data.size();
-        });
-        result.written = static_cast<std::uint32_t>(stored);
-        result.unixTime = member->mtime.value_or(0);
-        result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
-        if (total > stored) {
-            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " + std::to_string(stored) +
-                                                          " of " + std::to_string(total) +
-                                                          " bytes");
-        }
-        return ARC_OK;
+    std::string reason;
+    const int code = tar::ExtractFirstToMemory(
+        reader, [&](const tar::Member& member) { return Selected(member.name, request); }, buffer,
+        result, reason);
+    if (code != ARC_OK) {
+        throw Failure(code, reason);
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    return ARC_OK;
 }
 
 class PackEvents final : public tar::CreateEvents {
@@ -380,28 +188,20 @@ class TarBackend final : public exports::Backend {
 
     std::unique_ptr<exports::ArchiveCursor> OpenArchive(const std::string& path,
                                                         std::uint32_t) override {
-        try {
-            return std::make_unique<TarCursor>(ReadMembers(path));
-        } catch (const std::exception&) {
-            return nullptr;
-        }
+        return tar::OpenCursor([&] { return ReadMembers(path); }, "-----", MaskSelects);
     }
 
     bool CheckArchive(const std::string& path, int mode) override {
-        try {
-            if ((mode & 0x0F) < ARC_CHECK_FULL) {
-                ReadMembers(path);
-                return true;
-            }
-            Request request;
-            request.command = Command::kTest;
-            request.archive = path;
-            request.showDialog = false;
-            Context context;
-            return Extract(request, context) == ARC_OK;
-        } catch (const std::exception&) {
-            return false;
-        }
+        return tar::CheckArchive(
+            mode, [&] { ReadMembers(path); },
+            [&] {
+                Request request;
+                request.command = Command::kTest;
+                request.archive = path;
+                request.showDialog = false;
+                Context context;
+                return Extract(request, context) == ARC_OK;
+            });
     }
 
     int ExtractToMemory(std::string_view commandLine, std::span<std::byte> buffer,

@@ -44,21 +44,9 @@ std::optional<Member> Reader::Next() {
         return std::nullopt;
     }
     Member member;
-    member.name = HostName(next->path);
-    while (member.name.size() > 1 && member.name.back() == '/') {
-        member.name.pop_back();  // folders are named without their trailing '/'
-    }
-    member.kind = next->kind;
-    member.linkTarget = HostName(next->linkTarget);
-    member.size = next->size;
-    member.mtime = next->mtime;
-    member.mode = next->mode;
-    member.encrypted = next->encrypted;
+    static_cast<archive_host::MemberFields&>(member) =
+        archive_host::ToMemberFields(*next, HostName, archive_host::TargetRule::kSymlinks);
     member.method = MethodOf(next->formatName);
-    member.error = next->error;
-    if (member.kind == MemberKind::kSymlink && member.linkTarget.empty() && member.error.empty()) {
-        member.error = "damaged member: a symbolic link without a target";
-    }
     current_ = member;
     return member;
 }

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive_host/protocol.h"
 
@@ -46,6 +47,9 @@ struct HostOptions {
     // The longest the helper may stay silent while an answer is due (an answer comes at least
     // every 64 KiB of member data).
     std::chrono::milliseconds answerTimeout{30'000};
+    // The volumes that continue the archive, in order (a multi-volume set): the library opens
+    // each and hands it to the helper, which reads them as one stream after the first.
+    std::vector<std::string> moreVolumes;
 };
 
 // Where the helper program is looked for when HostOptions::helperPath is empty.

@@ -11,9 +11,11 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
+#include "archive_host/member_fields.h"
 
 namespace zembrat::tar {
 
@@ -37,15 +39,10 @@ class Error : public std::runtime_error {
 using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 using DataSink = std::function<void(std::span<const std::byte>)>;
 
-struct Member {
-    std::string name;  // UTF-8 where the bytes are valid UTF-8, else read as CP932
-    MemberKind kind = MemberKind::kFile;
-    std::string linkTarget;  // a symbolic link's target, or the member a hard link names
-    std::optional<std::uint64_t> size;
-    std::optional<std::int64_t> mtime;  // seconds since 1970 UTC
-    std::uint32_t mode = 0;             // permission bits
-    bool lone = false;                  // the one member of a compressed file that holds no archive
-    std::string error;  // non-empty: the header is damaged and the member cannot be extracted
+// name: UTF-8 where the bytes are valid UTF-8, else read as CP932; linkTarget: a symbolic
+// link's target, or the member a hard link names; error non-empty: the header is damaged.
+struct Member : archive_host::MemberFields {
+    bool lone = false;  // the one member of a compressed file that holds no archive
 };
 
 // Up to size bytes from the start of a file (fewer when it is shorter; none when it cannot
@@ -63,7 +60,9 @@ std::string LoneMemberName(const std::string& archivePath);
 class Reader {
   public:
     // Throws Error(kArchive) when the file is no archive of the family or cannot be opened.
-    explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {});
+    // format: the helper's decoder setup ("tar"; "rar" for a library that reads RAR alike).
+    explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {},
+                    std::string_view format = "tar");
 
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
@@ -89,9 +88,12 @@ struct ExtractOptions {
     std::string folder = "./";
     bool testOnly = false;        // decode everything, write nothing
     bool overwrite = false;       // replace existing files
+    bool onlyNotOlder = false;    // with overwrite: keep an existing file newer than the member
     bool keepPermissions = true;  // the stored permission bits (less the umask); else defaults
     bool useFolders = true;       // false: every file straight into the folder
     std::function<bool(const Member&)> select;  // empty: every member
+    std::string format = "tar";                 // the helper's decoder setup (see Reader)
+    archive_host::HostOptions host;             // the volumes that follow the first, ...
 };
 
 class ExtractEvents {

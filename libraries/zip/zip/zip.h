@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive_host/client.h"
+#include "archive_host/member_fields.h"
 
 namespace zembrat::zip {
 
@@ -193,16 +194,9 @@ class ExistingArchive {
 
 using MemberKind = archive_host::MemberKind;
 
-struct Member {
-    std::string name;  // host code page; '/' between folders as stored
-    MemberKind kind = MemberKind::kFile;
-    std::string linkTarget;  // host code page
-    std::optional<std::uint64_t> size;
-    std::optional<std::int64_t> mtime;  // seconds since 1970 UTC
-    std::uint32_t mode = 0;             // permission bits
-    bool encrypted = false;
+// name and linkTarget in the host code page, '/' between folders as stored.
+struct Member : archive_host::MemberFields {
     std::string method;  // "deflation", "uncompressed", "bzip2", ... as the decoder names it
-    std::string error;   // non-empty: the header is damaged and the member cannot be extracted
 };
 
 // Receives one member's data.

@@ -1,0 +1,619 @@
+// The cabinet setup of zembrat-archive-host. libmspack reads through an I/O layer of ours:
+// the cabinet is descriptor 3 (searched at any offset, so a cabinet inside a self-extracting
+// program is found), the other cabinets of a spanned set are opened read-only beside it by
+// their bare file names, and whatever the decoder writes goes to the library as data frames.
+#include "cab_host.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <mspack.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive_host/cab_member.h"
+#include "archive_host/protocol.h"
+
+namespace zembrat::archive_host {
+
+namespace {
+
+constexpr int kArchiveFd = 3;
+constexpr int kOutput = 1;
+// The name the decoder is given for descriptor 3, and for the member being extracted. Both
+// start with a byte no cabinet's next-cabinet name can hold.
+constexpr const char* kArchiveName =
+    "\x01"
+    "archive";
+constexpr const char* kMemberSink =
+    "\x01"
+    "member";
+// A set longer than this is a loop of cabinets naming each other.
+constexpr int kMaxCabinetsInSet = 256;
+
+struct HostFile {
+    int fd = -1;
+    bool owned = false;  // opened here (a cabinet of the set), closed with the handle
+    bool sink = false;   // the member's data: every write becomes data frames
+    off_t position = 0;
+};
+
+// What the sink writes count against, and why it stopped.
+struct SinkState {
+    std::uint64_t outputLimit = 0;
+    std::uint64_t produced = 0;
+    std::uint64_t memberSize = 0;
+    std::uint64_t memberProduced = 0;
+    std::string fatal;        // non-empty: the archive is lost (limit, peer gone)
+    std::string memberFault;  // non-empty: only this member is lost
+};
+
+SinkState sinkState;
+
+std::string ArchiveFolder() {
+    std::vector<char> buffer(4096);
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(kArchiveFd)).c_str(),
+                                      buffer.data(), buffer.size() - 1);
+    if (length <= 0) {
+        return {};
+    }
+    std::string path(buffer.data(), static_cast<std::size_t>(length));
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A cabinet of the set, by the bare name the previous cabinet gives: first as written, then
+// in any letter case (the set was made where case does not matter).
+int OpenBeside(std::string_view name) {
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") {
+        return -1;
+    }
+    const std::string folder = ArchiveFolder();
+    if (folder.empty()) {
+        return -1;
+    }
+    const std::string wanted(name);
+    int fd = ::open((folder + wanted).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        return fd;
+    }
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
+    if (!listing) {
+        return -1;
+    }
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (::strcasecmp(entry->d_name, wanted.c_str()) == 0) {
+            return ::open((folder + entry->d_name).c_str(), O_RDONLY | O_CLOEXEC);
+        }
+    }
+    return -1;
+}
+
+mspack_file* OpenFile(mspack_system*, const char* filename, int mode) {
+    auto file = std::make_unique<HostFile>();
+    if (mode == MSPACK_SYS_OPEN_WRITE && std::strcmp(filename, kMemberSink) == 0) {
+        file->sink = true;
+    } else if (mode != MSPACK_SYS_OPEN_READ) {
+        return nullptr;  // the helper writes no file
+    } else if (std::strcmp(filename, kArchiveName) == 0) {
+        file->fd = kArchiveFd;
+    } else {
+        file->fd = OpenBeside(filename);
+        file->owned = true;
+        if (file->fd < 0) {
+            return nullptr;
+        }
+    }
+    return reinterpret_cast<mspack_file*>(file.release());
+}
+
+HostFile* Host(mspack_file* file) {
+    return reinterpret_cast<HostFile*>(file);
+}
+
+void CloseFile(mspack_file* file) {
+    std::unique_ptr<HostFile> host(Host(file));
+    if (host && host->owned && host->fd >= 0) {
+        ::close(host->fd);
+    }
+}
+
+int ReadFile(mspack_file* file, void* buffer, int bytes) {
+    HostFile* host = Host(file);
+    if (host->sink || bytes < 0) {
+        return -1;
+    }
+    ssize_t got;
+    while ((got = ::pread(host->fd, buffer, static_cast<std::size_t>(bytes), host->position)) < 0 &&
+           errno == EINTR) {
+    }
+    if (got > 0) {
+        host->position += got;
+    }
+    return static_cast<int>(got);
+}
+
+// The member's data to the library, counted against the limits; false when it must stop
+// (the reason in sinkState).
+bool Sink(std::string_view data) {
+    SinkState& state = sinkState;
+    state.produced += data.size();
+    state.memberProduced += data.size();
+    if (state.outputLimit != 0 && state.produced > state.outputLimit) {
+        state.fatal = "the archive expands to more than " + std::to_string(state.outputLimit) +
+                      " bytes, far beyond its own size: refused as a decompression bomb";
+        return false;
+    }
+    if (state.memberProduced > state.memberSize) {
+        state.memberFault = "damaged member: its data runs past its declared size";
+        return false;
+    }
+    while (!data.empty()) {
+        const std::size_t piece = std::min(data.size(), kDataFrameSize);
+        if (!WriteFrame(kOutput, FrameType::kData, data.substr(0, piece))) {
+            state.fatal = "the library is gone";
+            return false;
+        }
+        data.remove_prefix(piece);
+    }
+    return true;
+}
+
+int WriteFile(mspack_file* file, void* buffer, int bytes) {
+    if (!Host(file)->sink || bytes < 0) {
+        return -1;
+    }
+    return Sink(std::string_view(static_cast<const char*>(buffer), static_cast<std::size_t>(bytes)))
+               ? bytes
+               : -1;
+}
+
+int SeekFile(mspack_file* file, off_t offset, int mode) {
+    HostFile* host = Host(file);
+    if (host->sink) {
+        return -1;
+    }
+    off_t base = 0;
+    if (mode == MSPACK_SYS_SEEK_CUR) {
+        base = host->position;
+    } else if (mode == MSPACK_SYS_SEEK_END) {
+        struct stat info {};
+        if (::fstat(host->fd, &info) != 0) {
+            return -1;
+        }
+        base = info.st_size;
+    }
+    if (base + offset < 0) {
+        return -1;
+    }
+    host->position = base + offset;
+    return 0;
+}
+
+off_t TellFile(mspack_file* file) {
+    return Host(file)->position;
+}
+
+void Message(mspack_file*, const char*, ...) {}
+
+void* Allocate(mspack_system*, std::size_t bytes) {
+    return std::malloc(bytes);
+}
+
+void Free(void* pointer) {
+    std::free(pointer);
+}
+
+void Copy(void* source, void* destination, std::size_t bytes) {
+    std::memmove(destination, source, bytes);
+}
+
+mspack_system hostSystem = {OpenFile, CloseFile, ReadFile, WriteFile, SeekFile, TellFile,
+                            Message,  Allocate,  Free,     Copy,      nullptr};
+
+std::string MethodName(int compression) {
+    switch (MSCABD_COMP_METHOD(compression)) {
+        case MSCAB_COMP_NONE:
+            return "Stored";
+        case MSCAB_COMP_MSZIP:
+            return "MSZIP";
+        case MSCAB_COMP_QUANTUM:
+            return "Quantum";
+        case MSCAB_COMP_LZX:
+            return "LZX" + std::to_string(MSCABD_COMP_LEVEL(compression));
+        default:
+            return "Unknown";
+    }
+}
+
+std::string ErrorText(int code) {
+    switch (code) {
+        case MSPACK_ERR_OPEN:
+            return "cannot open the cabinet";
+        case MSPACK_ERR_READ:
+            return "the cabinet ends early";
+        case MSPACK_ERR_SEEK:
+            return "a place past the end of the cabinet";
+        case MSPACK_ERR_NOMEMORY:
+            return "out of memory";
+        case MSPACK_ERR_SIGNATURE:
+            return "not a cabinet";
+        case MSPACK_ERR_DATAFORMAT:
+            return "damaged cabinet data";
+        case MSPACK_ERR_CHECKSUM:
+            return "checksum error";
+        case MSPACK_ERR_DECRUNCH:
+            return "damaged compressed data";
+        default:
+            return "unreadable (error " + std::to_string(code) + ")";
+    }
+}
+
+HostMember Describe(const mscabd_file& file) {
+    HostMember member;
+    member.path = file.filename ? file.filename : "";
+    member.kind = MemberKind::kFile;
+    member.size = file.length;
+    member.mtime = CabinetMemberTime(file);
+    member.mode = (file.attribs & MSCAB_ATTRIB_EXEC) ? 0755 : 0644;
+    if (file.attribs & MSCAB_ATTRIB_RDONLY) {
+        member.mode &= ~0222u;
+    }
+    member.formatName =
+        EncodeCabinetInfo({file.folder ? MethodName(file.folder->comp_type) : "Unknown",
+                           static_cast<std::uint32_t>(file.attribs)});
+    return member;
+}
+
+struct DecompressorDeleter {
+    void operator()(mscab_decompressor* decompressor) const {
+        mspack_destroy_cab_decompressor(decompressor);
+    }
+};
+
+std::uint32_t ReadU32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+unsigned ReadU16(const unsigned char* bytes) {
+    return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
+}
+
+// A raw inflater, ended with its owner.
+struct Inflater {
+    Inflater() = default;
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    ~Inflater() {
+        if (ready) {
+            inflateEnd(&stream);
+        }
+    }
+    z_stream stream{};
+    bool ready = false;
+};
+
+// The MSZIP folders of a cabinet that stands alone (no set, no reserved fields) are inflated
+// here with zlib, which is much faster than libmspack's own inflater; the blocks are read
+// and their checksums checked the same way. Every other folder goes to libmspack.
+class MszipFolders {
+  public:
+    // Reads the folder table of the cabinet; nothing is handled here when it is unusual.
+    void Open(const mscabd_cabinet& cabinet) {
+        unsigned char head[36];
+        if (cabinet.prevname || cabinet.nextname ||
+            ::pread(kArchiveFd, head, sizeof head, cabinet.base_offset) != sizeof head ||
+            ReadU16(head + 30) != 0) {
+            return;  // a set, or reserved fields
+        }
+        const unsigned count = ReadU16(head + 26);
+        std::vector<unsigned char> table(std::size_t{count} * 8);
+        if (::pread(kArchiveFd, table.data(), table.size(), cabinet.base_offset + 36) !=
+            static_cast<ssize_t>(table.size())) {
+            return;
+        }
+        unsigned index = 0;
+        for (const mscabd_folder* folder = cabinet.folders; folder && index < count;
+             folder = folder->next, ++index) {
+            const unsigned char* record = table.data() + std::size_t{index} * 8;
+            if (MSCABD_COMP_METHOD(folder->comp_type) == MSCAB_COMP_MSZIP &&
+                ReadU16(record + 4) == folder->num_blocks) {
+                places_.push_back(
+                    {folder, cabinet.base_offset + ReadU32(record), folder->num_blocks});
+            }
+        }
+    }
+
+    bool Handles(const mscabd_file& file) const { return Find(file.folder) != nullptr; }
+
+    // Streams the file's data to the sink; "" or the reason it failed.
+    std::string Extract(const mscabd_file& file) {
+        const Place* place = Find(file.folder);
+        if (place != current_ || file.offset < blockStart_) {
+            current_ = place;
+            nextBlock_ = 0;
+            nextBlockAt_ = place->dataOffset;
+            blockStart_ = 0;
+            block_.clear();
+            window_.clear();
+        }
+        std::uint64_t at = file.offset;
+        std::uint64_t remaining = file.length;
+        while (remaining > 0) {
+            if (at >= blockStart_ + block_.size()) {
+                if (std::string failure = NextBlock(); !failure.empty()) {
+                    current_ = nullptr;
+                    return failure;
+                }
+                continue;
+            }
+            const std::uint64_t inBlock = at - blockStart_;
+            const std::size_t take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(remaining, block_.size() - inBlock));
+            if (!Sink(std::string_view(reinterpret_cast<const char*>(block_.data()) + inBlock,
+                                       take))) {
+                current_ = nullptr;
+                return "stopped";
+            }
+            at += take;
+            remaining -= take;
+        }
+        return {};
+    }
+
+  private:
+    struct Place {
+        const mscabd_folder* folder;
+        off_t dataOffset;
+        unsigned blocks;
+    };
+
+    const Place* Find(const mscabd_folder* folder) const {
+        for (const Place& place : places_) {
+            if (place.folder == folder) {
+                return &place;
+            }
+        }
+        return nullptr;
+    }
+
+    std::string NextBlock() {
+        constexpr std::size_t kBlockSize = 32768;
+        if (nextBlock_ >= current_->blocks) {
+            return "damaged member: the folder's data ends early";
+        }
+        unsigned char head[8];
+        if (::pread(kArchiveFd, head, sizeof head, nextBlockAt_) != sizeof head) {
+            return "damaged member: the cabinet ends early";
+        }
+        const unsigned packed = ReadU16(head + 4), size = ReadU16(head + 6);
+        input_.resize(packed);
+        if (packed < 2 || size > kBlockSize ||
+            ::pread(kArchiveFd, input_.data(), packed, nextBlockAt_ + 8) !=
+                static_cast<ssize_t>(packed)) {
+            return "damaged member: damaged cabinet data";
+        }
+        if (const std::uint32_t declared = ReadU32(head);
+            declared != 0 &&
+            CabinetBlockChecksum(
+                std::string_view(reinterpret_cast<const char*>(head) + 4, 4),
+                CabinetBlockChecksum(
+                    std::string_view(reinterpret_cast<const char*>(input_.data()), packed), 0)) !=
+                declared) {
+            return "damaged member: checksum error";
+        }
+        if (input_[0] != 'C' || input_[1] != 'K') {
+            return "damaged member: damaged compressed data";
+        }
+        if (!inflater_.ready) {
+            if (inflateInit2(&inflater_.stream, -MAX_WBITS) != Z_OK) {
+                return "out of memory";
+            }
+            inflater_.ready = true;
+        }
+        z_stream* stream = &inflater_.stream;
+        inflateReset(stream);
+        if (!window_.empty()) {
+            inflateSetDictionary(stream, window_.data(), static_cast<uInt>(window_.size()));
+        }
+        blockStart_ += block_.size();
+        block_.resize(size);
+        stream->next_in = input_.data() + 2;
+        stream->avail_in = packed - 2;
+        stream->next_out = block_.data();
+        stream->avail_out = size;
+        const int result = inflate(stream, Z_FINISH);
+        if ((result != Z_STREAM_END && result != Z_BUF_ERROR) || stream->avail_out != 0) {
+            return "damaged member: damaged compressed data";
+        }
+        // The next block may refer to the 32 KiB before it.
+        window_.insert(window_.end(), block_.begin(), block_.end());
+        if (window_.size() > kBlockSize) {
+            window_.erase(window_.begin(), window_.end() - kBlockSize);
+        }
+        nextBlockAt_ += 8 + packed;
+        ++nextBlock_;
+        return {};
+    }
+
+    std::vector<Place> places_;
+    const Place* current_ = nullptr;
+    unsigned nextBlock_ = 0;
+    off_t nextBlockAt_ = 0;
+    std::uint64_t blockStart_ = 0;  // the folder offset of block_'s first byte
+    std::vector<unsigned char> block_, window_, input_;
+    Inflater inflater_;
+};
+
+class CabinetSession {
+  public:
+    explicit CabinetSession(mscab_decompressor* decompressor) : decompressor_(decompressor) {}
+
+    ~CabinetSession() {
+        for (auto it = opened_.rbegin(); it != opened_.rend(); ++it) {
+            decompressor_->close(decompressor_, *it);
+        }
+    }
+    CabinetSession(const CabinetSession&) = delete;
+    CabinetSession& operator=(const CabinetSession&) = delete;
+
+    // Finds the cabinet and joins the rest of its set; false (reported) when there is none.
+    // A cabinet is read at the start of the file, or anywhere inside a program (a
+    // self-extracting cabinet), never inside other files: a ZIP archive holding a cabinet
+    // stays a ZIP archive.
+    bool Open() {
+        char head[4] = {};
+        const bool program = ::pread(kArchiveFd, head, sizeof head, 0) == sizeof head &&
+                             (std::memcmp(head, "MZ", 2) == 0 || std::memcmp(head,
+                                                                             "\x7f"
+                                                                             "ELF",
+                                                                             4) == 0);
+        mscabd_cabinet* found = program ? decompressor_->search(decompressor_, kArchiveName)
+                                        : decompressor_->open(decompressor_, kArchiveName);
+        if (!found) {
+            const int code = decompressor_->last_error(decompressor_);
+            return Fatal(code == MSPACK_ERR_OK ? "not a cabinet"
+                                               : "not a cabinet: " + ErrorText(code));
+        }
+        opened_.push_back(found);
+        // A program may hold more than one: the first is the archive.
+        JoinSet(found);
+        mszip_.Open(*found);
+        next_ = found->files;
+        return true;
+    }
+
+    bool Next() {
+        current_ = next_;
+        if (!current_ && !missingNext_.empty()) {
+            // The members of the cabinets that are there came first; the set is incomplete.
+            return Fatal("the set goes on in " + missingNext_ + ", which is not beside it");
+        }
+        if (!current_) {
+            return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
+        }
+        next_ = current_->next;
+        return WriteFrame(kOutput, FrameType::kMember, EncodeMember(Describe(*current_)));
+    }
+
+    bool Data() {
+        mscabd_file* file = current_;
+        current_ = nullptr;
+        if (!file) {
+            return WriteFrame(kOutput, FrameType::kMemberError, "no member to read");
+        }
+        sinkState.memberSize = file->length;
+        sinkState.memberProduced = 0;
+        sinkState.memberFault.clear();
+        if (mszip_.Handles(*file)) {
+            const std::string failure = mszip_.Extract(*file);
+            if (!sinkState.fatal.empty()) {
+                return Fatal(sinkState.fatal);
+            }
+            if (!failure.empty()) {
+                return WriteFrame(kOutput, FrameType::kMemberError,
+                                  sinkState.memberFault.empty() ? failure : sinkState.memberFault);
+            }
+            return WriteFrame(kOutput, FrameType::kDataEnd, std::string_view());
+        }
+        const int code = decompressor_->extract(decompressor_, file, kMemberSink);
+        if (!sinkState.fatal.empty()) {
+            return Fatal(sinkState.fatal);
+        }
+        if (!sinkState.memberFault.empty()) {
+            return WriteFrame(kOutput, FrameType::kMemberError, sinkState.memberFault);
+        }
+        if (code != MSPACK_ERR_OK) {
+            std::string reason = "damaged member: " + ErrorText(code);
+            if (!missingNext_.empty()) {
+                reason += " (the next cabinet of the set, " + missingNext_ + ", is missing)";
+            }
+            return WriteFrame(kOutput, FrameType::kMemberError, reason);
+        }
+        if (sinkState.memberProduced != file->length) {
+            return WriteFrame(kOutput, FrameType::kMemberError,
+                              "damaged member: its data ends before its declared size");
+        }
+        return WriteFrame(kOutput, FrameType::kDataEnd, std::string_view());
+    }
+
+    bool Fatal(const std::string& reason) {
+        WriteFrame(kOutput, FrameType::kFatal, reason);
+        return false;
+    }
+
+  private:
+    // Appends the cabinets that continue the set (each names the next one).
+    void JoinSet(mscabd_cabinet* first) {
+        mscabd_cabinet* last = first;
+        for (int count = 1; last->nextname && count < kMaxCabinetsInSet; ++count) {
+            mscabd_cabinet* next = decompressor_->open(decompressor_, last->nextname);
+            if (!next) {
+                missingNext_ = last->nextname;
+                return;
+            }
+            opened_.push_back(next);
+            if (decompressor_->append(decompressor_, last, next) != MSPACK_ERR_OK) {
+                missingNext_ = last->nextname;
+                return;
+            }
+            last = next;
+        }
+    }
+
+    mscab_decompressor* decompressor_;
+    std::vector<mscabd_cabinet*> opened_;
+    MszipFolders mszip_;
+    mscabd_file* next_ = nullptr;
+    mscabd_file* current_ = nullptr;
+    std::string missingNext_;
+};
+
+}  // namespace
+
+int RunCabinetSession(std::uint64_t outputLimit) {
+    sinkState.outputLimit = outputLimit;
+    std::unique_ptr<mscab_decompressor, DecompressorDeleter> decompressor(
+        mspack_create_cab_decompressor(&hostSystem));
+    if (!decompressor) {
+        WriteFrame(kOutput, FrameType::kFatal, "the helper cannot read cabinets");
+        return 2;
+    }
+    // A larger input buffer: fewer reads of the cabinet.
+    decompressor->set_param(decompressor.get(), MSCABD_PARAM_DECOMPBUF, 64 * 1024);
+    CabinetSession session(decompressor.get());
+    if (!session.Open()) {
+        return 0;
+    }
+    char command;
+    for (;;) {
+        const ssize_t got = ::read(0, &command, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != 1) {
+            return 0;
+        }
+        const bool goOn = command == static_cast<char>(Command::kNext)   ? session.Next()
+                          : command == static_cast<char>(Command::kData) ? session.Data()
+                                                                         : false;
+        if (!goOn) {
+            return 0;
+        }
+    }
+}
+
+}  // namespace zembrat::archive_host

@@ -1,0 +1,13 @@
+// The cabinet setup of zembrat-archive-host: libmspack reads the cabinet (at any offset of the
+// file on descriptor 3, with the cabinets of its set found beside it) and answers the same
+// commands as the libarchive setups.
+#pragma once
+
+#include <cstdint>
+
+namespace zembrat::archive_host {
+
+// Runs the conversation until the library is done; returns the helper's exit code.
+int RunCabinetSession(std::uint64_t outputLimit);
+
+}  // namespace zembrat::archive_host

@@ -1,0 +1,175 @@
+// libcab32.so as the archive component sees it: loaded at run time by path, entries bound by
+// name; and small cabinets written byte by byte, to say exactly what a hostile one holds.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archiver_api.h"
+#include "platform/dynamic_library.h"
+#include "temp_folder.h"
+
+namespace zembrat::cab32::testing {
+
+using ::zembrat::testing::TempFolder;
+
+inline const std::string kFixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/cab/";
+
+class CabLibrary {
+  public:
+    CabLibrary() : module_(platform::LoadLibrary(ZEMBRAT_CAB32_PATH)) {
+        if (module_) {
+            command = Bind<ARC_COMMAND>("Cab");
+            openArchive = Bind<ARC_OPEN_ARCHIVE>("CabOpenArchive");
+            closeArchive = Bind<ARC_CLOSE_ARCHIVE>("CabCloseArchive");
+            findFirst = Bind<ARC_FIND_FIRST>("CabFindFirst");
+            findNext = Bind<ARC_FIND_NEXT>("CabFindNext");
+            extractMem = Bind<ARC_EXTRACT_MEM>("CabExtractMem");
+            setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("CabSetOwnerWindowEx");
+            killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("CabKillOwnerWindowEx");
+        }
+    }
+    ~CabLibrary() { platform::FreeLibrary(module_); }
+    CabLibrary(const CabLibrary&) = delete;
+    CabLibrary& operator=(const CabLibrary&) = delete;
+
+    struct Result {
+        int code;
+        std::string text;
+    };
+    Result Run(const std::string& line) const {
+        std::string buffer(64 * 1024, '\0');
+        const int code =
+            command(0, line.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        buffer.resize(buffer.find('\0'));
+        return {code, buffer};
+    }
+
+    std::vector<ARCHIVE_ENTRY_RECORD> Records(const std::string& archive) const {
+        std::vector<ARCHIVE_ENTRY_RECORD> records;
+        const HARC handle = openArchive(0, archive.c_str(), 0);
+        if (handle == 0) {
+            return records;
+        }
+        ARCHIVE_ENTRY_RECORD record{};
+        for (int found = findFirst(handle, "*", &record); found == 0;
+             found = findNext(handle, &record)) {
+            records.push_back(record);
+        }
+        closeArchive(handle);
+        return records;
+    }
+
+    ARC_COMMAND command = nullptr;
+    ARC_OPEN_ARCHIVE openArchive = nullptr;
+    ARC_CLOSE_ARCHIVE closeArchive = nullptr;
+    ARC_FIND_FIRST findFirst = nullptr;
+    ARC_FIND_NEXT findNext = nullptr;
+    ARC_EXTRACT_MEM extractMem = nullptr;
+    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
+    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
+
+  private:
+    template <typename Function>
+    Function Bind(const char* name) {
+        return reinterpret_cast<Function>(platform::GetProcAddress(module_, name));
+    }
+    platform::ModuleHandle module_;
+};
+
+inline const CabLibrary& Library() {
+    static const CabLibrary library;
+    return library;
+}
+
+// The driver's layout: the command, switches, the quoted archive, the quoted folder ending
+// in '\', the names.
+inline std::string Line(const std::string& command, const std::string& archive,
+                        const std::string& folder, const std::string& names = "") {
+    return command + " \"" + archive + "\" \"" + folder + "\\\" " + names;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One stored member of a hand-made cabinet.
+struct RawMember {
+    std::string name;  // the bytes as stored
+    std::string data;
+    std::uint16_t attributes = 0x20;
+};
+
+// Where a cabinet stands in a set: the names of its neighbours (empty: none).
+struct SetPlace {
+    std::string previous;
+    std::string next;
+    unsigned index = 0;
+};
+
+// A cabinet of one stored folder, one data block per 32 KiB. checksum: the value every
+// block declares (0: none, which readers do not check).
+inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
+                              const SetPlace& place = {}) {
+    auto u16 = [](std::string& out, unsigned value) {
+        out.push_back(static_cast<char>(value & 0xFF));
+        out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    };
+    auto u32 = [&](std::string& out, std::uint32_t value) {
+        u16(out, value & 0xFFFF);
+        u16(out, value >> 16);
+    };
+    std::string content, files;
+    for (const RawMember& member : members) {
+        u32(files, static_cast<std::uint32_t>(member.data.size()));
+        u32(files, static_cast<std::uint32_t>(content.size()));
+        u16(files, 0);                                    // the folder
+        u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);  // 2020-01-01
+        u16(files, 12 << 11);                             // 12:00:00
+        u16(files, member.attributes);
+        files += member.name + '\0';
+        content += member.data;
+    }
+    std::string blocks;
+    std::uint16_t blockCount = 0;
+    for (std::size_t at = 0; at < content.size(); at += 32768, ++blockCount) {
+        const std::string piece = content.substr(at, 32768);
+        u32(blocks, checksum);
+        u16(blocks, static_cast<unsigned>(piece.size()));
+        u16(blocks, static_cast<unsigned>(piece.size()));
+        blocks += piece;
+    }
+    std::string neighbours;
+    if (!place.previous.empty()) {
+        neighbours += place.previous + '\0' + "disk" + '\0';
+    }
+    if (!place.next.empty()) {
+        neighbours += place.next + '\0' + "disk" + '\0';
+    }
+    const auto kHeader = static_cast<std::uint32_t>(36 + neighbours.size());
+    constexpr std::uint32_t kFolder = 8;
+    std::string cabinet = "MSCF";
+    u32(cabinet, 0);
+    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size() + blocks.size()));
+    u32(cabinet, 0);
+    u32(cabinet, kHeader + kFolder);  // the first file entry
+    u32(cabinet, 0);
+    cabinet += "\x03\x01";  // format 1.3
+    u16(cabinet, 1);        // folders
+    u16(cabinet, static_cast<unsigned>(members.size()));
+    u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
+    u16(cabinet, 0x1234);
+    u16(cabinet, place.index);
+    cabinet += neighbours;
+    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size()));
+    u16(cabinet, blockCount);
+    u16(cabinet, 0);  // stored
+    return cabinet + files + blocks;
+}
+
+}  // namespace zembrat::cab32::testing

@@ -1,0 +1,355 @@
+// libcab32.so reading through its C entries: the fixture cabinets extract as their manifest
+// says (with the CP932 names read right), hostile and crafted cabinets end promptly with a
+// clear error and write nothing outside the destination, checksums are checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "cab32_library.h"
+
+namespace zembrat::cab32::testing {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+std::string Sha256(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
+    char digest[65] = {};
+    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
+        return "";
+    }
+    return digest;
+}
+
+struct Row {
+    std::string member, kind;
+    std::uintmax_t size = 0;
+    std::string sha256;
+};
+
+// The manifest, with the names the reference reader gets wrong put right: it leaves CP932
+// names as raw bytes and splits them at the 0x5C inside 表.
+std::map<std::string, std::vector<Row>> Manifest() {
+    const std::map<std::string, std::string> rightNames = {
+        {"\\x95\\\\x82\\xbe\\x82\\xe6\\\\x88ꗗ\\x95\\.txt", "表だよ/一覧表.txt"},
+        {"\\x95\\\\x82\\xbe\\x82\\xe6\\\\x8a\\xbf\\x8e\\x9a.txt", "表だよ/漢字.txt"},
+    };
+    std::map<std::string, std::vector<Row>> rows;
+    std::ifstream in(kFixtures + "manifest.tsv");
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string archive, size;
+        Row row;
+        std::getline(fields, archive, '\t');
+        std::getline(fields, row.member, '\t');
+        std::getline(fields, row.kind, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, row.sha256, '\t');
+        row.size = std::stoull(size);
+        if (const auto right = rightNames.find(row.member); right != rightNames.end()) {
+            row.member = right->second;
+        }
+        rows[archive].push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); ++it) {
+        files.push_back(fs::relative(it->path(), folder).string());
+    }
+    return files;
+}
+
+TEST(Cab32Fixtures, EveryCabinetExtractsAsItsManifestSays) {
+    ASSERT_NE(Library().command, nullptr) << "libcab32.so did not load";
+    const auto manifest = Manifest();
+    ASSERT_FALSE(manifest.empty());
+    for (const auto& [archive, rows] : manifest) {
+        SCOPED_TRACE(archive);
+        TempFolder scratch;
+        const auto result = Library().Run(Line("-x", kFixtures + archive, scratch.Folder()));
+        if (archive == "read_format_cab_lzx_invalid_history.cab") {
+            // Its LZX data copies from before the start of the stream; the reference reader
+            // makes zeros of that, this library reports the damage and leaves nothing.
+            EXPECT_EQ(result.code, ARC_ERROR_CRC) << result.text;
+            EXPECT_FALSE(fs::exists(scratch / "x"));
+            continue;
+        }
+        EXPECT_EQ(result.code, 0) << result.text;
+        std::size_t files = 0;
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.member);
+            const std::string path = scratch / row.member;
+            if (row.kind == "dir") {
+                EXPECT_TRUE(fs::is_directory(path));
+                continue;
+            }
+            ++files;
+            ASSERT_TRUE(fs::is_regular_file(path));
+            EXPECT_EQ(fs::file_size(path), row.size);
+            EXPECT_EQ(Sha256(path), row.sha256);
+        }
+        EXPECT_EQ(Library().Records(kFixtures + archive).size(), files);
+    }
+}
+
+TEST(Cab32Fixtures, HostileCabinetsEndPromptlyWithAReason) {
+    ASSERT_NE(Library().command, nullptr);
+    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        TempFolder scratch;
+        for (const char* command : {"-x", "-t", "-l"}) {
+            const auto start = std::chrono::steady_clock::now();
+            const auto result =
+                Library().Run(Line(command, entry.path().string(), scratch.Folder() + "out"));
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            EXPECT_LT(took.count(), 10.0);
+            if (result.code != 0) {
+                EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
+            }
+        }
+        for (const std::string& file : FilesBelow(scratch.Folder())) {
+            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
+        }
+    }
+}
+
+struct CraftedCase {
+    const char* what;
+    std::vector<RawMember> members;
+    int code;
+    const char* reason;             // in the output
+    std::vector<const char*> made;  // files below the destination afterwards
+};
+
+TEST(Cab32Crafted, NamesThatLeadOutAreRefusedAndTheRestExtracts) {
+    const std::vector<CraftedCase> cases = {
+        {"parent folder",
+         {{"..\\..\\evil.txt", "bad"}, {"good.txt", "ok"}},
+         ARC_ERROR_UNSAFE_PATH,
+         "refused",
+         {"good.txt"}},
+        {"absolute name",
+         {{"\\etc\\evil.txt", "bad"}, {"good.txt", "ok"}},
+         ARC_ERROR_UNSAFE_PATH,
+         "refused",
+         {"good.txt"}},
+        {"drive letter", {{"C:\\evil.txt", "bad"}}, ARC_ERROR_UNSAFE_PATH, "refused", {}},
+        {"CP932 0x5C is no separator", {{"\x95\x5C\\a.txt", "a"}}, 0, "", {"表/a.txt"}},
+        {"UTF attribute", {{"\xE6\x97\xA5\\b.txt", "b", 0xA0}}, 0, "", {"日/b.txt"}},
+        {"control characters never printed raw",
+         {{"..\\\x1b[2J", "x"}},
+         ARC_ERROR_UNSAFE_PATH,
+         "\\x1B",
+         {}},
+    };
+    for (const CraftedCase& test : cases) {
+        SCOPED_TRACE(test.what);
+        TempFolder scratch;
+        const std::string cabinet = scratch.Write("in.cab", RawCabinet(test.members));
+        const auto result = Library().Run(Line("-x", cabinet, scratch.Folder() + "out/a/b"));
+        EXPECT_EQ(result.code, test.code) << result.text;
+        EXPECT_THAT(result.text, HasSubstr(test.reason));
+        EXPECT_EQ(result.text.find('\x1b'), std::string::npos);
+        std::vector<std::string> made;
+        for (const std::string& file : FilesBelow(scratch.Folder() + "out/a/b")) {
+            if (fs::is_regular_file(scratch / ("out/a/b/" + file))) {
+                made.push_back(file);
+            }
+        }
+        EXPECT_THAT(made, ::testing::UnorderedElementsAreArray(test.made));
+        EXPECT_FALSE(fs::exists(scratch / "evil.txt"));
+        EXPECT_FALSE(fs::exists(scratch / "out/evil.txt"));
+    }
+}
+
+TEST(Cab32Crafted, ABadChecksumLeavesNoFileBehind) {
+    TempFolder scratch;
+    const std::string cabinet =
+        scratch.Write("bad.cab", RawCabinet({{"data.bin", std::string(40000, 'q')}}, 0xDEADBEEF));
+    for (const char* command : {"-x", "-t"}) {
+        SCOPED_TRACE(command);
+        const auto result = Library().Run(Line(command, cabinet, scratch.Folder() + "out"));
+        EXPECT_EQ(result.code, ARC_ERROR_CRC) << result.text;
+        EXPECT_THAT(result.text, HasSubstr("checksum"));
+    }
+    EXPECT_TRUE(FilesBelow(scratch.Folder() + "out").empty());
+    // The same data with no declared checksum is sound.
+    const std::string good =
+        scratch.Write("good.cab", RawCabinet({{"data.bin", std::string(40000, 'q')}}));
+    EXPECT_EQ(Library().Run(Line("-t", good, scratch.Folder() + "out")).code, 0);
+}
+
+TEST(Cab32Crafted, AnExistingFileIsKeptUnlessOverwriteIsAsked) {
+    TempFolder scratch;
+    const std::string cabinet = scratch.Write("in.cab", RawCabinet({{"f.txt", "new"}}));
+    scratch.Write("out/f.txt", "old");
+    auto result = Library().Run(Line("-x", cabinet, scratch.Folder() + "out"));
+    EXPECT_EQ(result.code, ARC_WARNING_SKIPPED) << result.text;
+    EXPECT_EQ(ReadFile(scratch / "out/f.txt"), "old");
+    result = Library().Run(Line("-x -o", cabinet, scratch.Folder() + "out"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(scratch / "out/f.txt"), "new");
+}
+
+TEST(Cab32Crafted, SelectionFoldersAndMemory) {
+    TempFolder scratch;
+    const std::string cabinet = scratch.Write(
+        "in.cab", RawCabinet({{"a\\one.txt", "1"}, {"a\\two.log", "22"}, {"b\\three.txt", "333"}}));
+    // -j drops the folders; a pattern and a folder name select.
+    auto result = Library().Run(Line("-x -j", cabinet, scratch.Folder() + "flat", "*.txt"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(scratch / "flat/one.txt"), "1");
+    EXPECT_EQ(ReadFile(scratch / "flat/three.txt"), "333");
+    EXPECT_FALSE(fs::exists(scratch / "flat/two.log"));
+    result = Library().Run(Line("-x -q", cabinet, scratch.Folder() + "tree", "a\\"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_TRUE(result.text.empty()) << result.text;
+    EXPECT_TRUE(fs::exists(scratch / "tree/a/two.log"));
+    EXPECT_FALSE(fs::exists(scratch / "tree/b"));
+    EXPECT_EQ(Library().Run(Line("-x", cabinet, scratch.Folder() + "none", "zzz")).code,
+              ARC_ERROR_NO_FILES);
+
+    unsigned char buffer[8] = {};
+    std::uint32_t written = 0;
+    const std::string line = "\"" + cabinet + "\" \"b\\three.txt\"";
+    EXPECT_EQ(
+        Library().extractMem(0, line.c_str(), buffer, sizeof buffer, nullptr, nullptr, &written),
+        0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), written), "333");
+    EXPECT_EQ(Library().extractMem(0, line.c_str(), buffer, 2, nullptr, nullptr, &written),
+              ARC_ERROR_BUFFER_TOO_SMALL);
+
+    const auto records = Library().Records(cabinet);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_STREQ(records[2].file_name, "b/three.txt");
+    EXPECT_EQ(records[2].original_size, 3u);
+    EXPECT_STREQ(records[2].method, "Stored");
+}
+
+TEST(Cab32Crafted, WhereACabinetIsFound) {
+    const std::string cabinet = RawCabinet({{"inside.txt", "found"}});
+    const struct {
+        const char* what;
+        std::string file;
+        bool found;
+    } cases[] = {
+        {"at the start", cabinet, true},
+        {"inside a Windows program", "MZ" + std::string(3000, '\0') + cabinet, true},
+        {"inside a Linux program",
+         "\x7f"
+         "ELF" +
+             std::string(3000, '\1') + cabinet,
+         true},
+        // A ZIP archive that stores a cabinet is no cabinet.
+        {"inside another archive", "PK\x03\x04" + std::string(3000, '\0') + cabinet, false},
+        {"nowhere", std::string(5000, 'M'), false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        TempFolder scratch;
+        const std::string file = scratch.Write("file.bin", test.file);
+        const auto records = Library().Records(file);
+        EXPECT_EQ(records.size(), test.found ? 1u : 0u);
+        const auto result = Library().Run(Line("-x", file, scratch.Folder() + "out"));
+        EXPECT_EQ(result.code, test.found ? 0 : ARC_ERROR_BROKEN_ARCHIVE) << result.text;
+        EXPECT_EQ(fs::exists(scratch / "out/inside.txt"), test.found);
+    }
+}
+
+TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
+    TempFolder scratch;
+    const std::string first =
+        scratch.Write("SET1.CAB", RawCabinet({{"one.txt", "1"}}, 0, {"", "set2.cab", 0}));
+    scratch.Write("set2.cab", RawCabinet({{"two.txt", "22"}}, 0, {"SET1.CAB", "", 1}));
+    auto result = Library().Run(Line("-x", first, scratch.Folder() + "all"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_EQ(ReadFile(scratch / "all/two.txt"), "22");
+    EXPECT_EQ(Library().Records(first).size(), 2u);
+    // Without the next cabinet: what is there comes out, and the missing one is named.
+    fs::remove(scratch / "set2.cab");
+    result = Library().Run(Line("-x", first, scratch.Folder() + "part"));
+    EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
+    EXPECT_THAT(result.text, HasSubstr("set2.cab"));
+    EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
+}
+
+// What the owner window saw, and when it answers "stop".
+struct ProgressLog {
+    std::vector<std::pair<unsigned, std::string>> reports;  // state, source name
+    std::uint32_t lastWritten = 0;
+    unsigned stopAt = ~0u;  // the state whose report is answered with 1
+};
+ProgressLog progressLog;
+
+int RecordProgress(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX record) {
+    progressLog.reports.emplace_back(state, record->source_file_name);
+    progressLog.lastWritten = record->write_size;
+    return state == progressLog.stopAt ? 1 : 0;
+}
+
+TEST(Cab32Progress, TheOwnerWindowSeesEachMemberAndCanStopCleanly) {
+    TempFolder scratch;
+    const std::string cabinet =
+        scratch.Write("in.cab", RawCabinet({{"big.bin", std::string(300000, 'b')}}));
+    ASSERT_NE(Library().setOwnerWindow(0, &RecordProgress), 0);
+    const struct {
+        const char* what;
+        const char* line;
+        unsigned stopAt;
+        int code;
+    } cases[] = {
+        {"extraction", "-x -i", ~0u, 0},
+        {"no -i, no reports", "-x", ~0u, 0},
+        {"stopped at the start", "-x -i", ARC_PROGRESS_BEGIN, ARC_ERROR_ABORTED},
+        {"stopped midway", "-x -i", ARC_PROGRESS_UPDATE, ARC_ERROR_ABORTED},
+        {"packing stopped", "-a -i", ARC_PROGRESS_UPDATE, ARC_ERROR_ABORTED},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        progressLog = {};
+        progressLog.stopAt = test.stopAt;
+        fs::remove_all(scratch / "out");
+        const bool packing = std::string(test.line).starts_with("-a");
+        const std::string line = packing ? Line(test.line, scratch / "out/new.cab",
+                                                scratch.Folder() + "out", "../in.cab")
+                                         : Line(test.line, cabinet, scratch.Folder() + "out");
+        if (packing) {
+            fs::create_directories(scratch / "out");
+        }
+        const auto result = Library().Run(line);
+        EXPECT_EQ(result.code, test.code) << result.text;
+        if (test.code != 0) {
+            // Nothing half-written under a final name.
+            for (const std::string& file : FilesBelow(scratch / "out")) {
+                ADD_FAILURE() << "left behind: " << file;
+            }
+        } else if (std::string(test.line).find("-i") != std::string::npos) {
+            ASSERT_FALSE(progressLog.reports.empty());
+            EXPECT_EQ(progressLog.reports.front(),
+                      std::make_pair(unsigned{ARC_PROGRESS_BEGIN}, std::string("big.bin")));
+            EXPECT_EQ(progressLog.reports.back().first, unsigned{ARC_PROGRESS_END});
+            EXPECT_EQ(progressLog.lastWritten, 300000u);
+        } else {
+            EXPECT_TRUE(progressLog.reports.empty());
+        }
+    }
+    Library().killOwnerWindow(0);
+}
+
+}  // namespace
+}  // namespace zembrat::cab32::testing

@@ -1,0 +1,261 @@
+// libunrar32.so through its C entries: the fixture archives and volume sets extract as they
+// should, a missing volume is named, and hostile archives end promptly, inside the
+// destination, with a reason.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "unrar32_library.h"
+
+namespace zembrat::unrar32::testing {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+std::string Sha256(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
+    char digest[65] = {};
+    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
+        return "";
+    }
+    return digest;
+}
+
+struct Row {
+    std::string member, kind;
+    std::uintmax_t size;
+    std::string sha256;  // a link's target for a link
+};
+
+std::map<std::string, std::vector<Row>> Manifest() {
+    std::map<std::string, std::vector<Row>> rows;
+    std::ifstream in(kFixtures + "manifest.tsv");
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string archive, size;
+        Row row;
+        std::getline(fields, archive, '\t');
+        std::getline(fields, row.member, '\t');
+        std::getline(fields, row.kind, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, row.sha256, '\t');
+        row.size = std::stoull(size);
+        rows[archive].push_back(row);
+    }
+    return rows;
+}
+
+// Where the reference reader is wrong, what the archive really holds.
+const std::map<std::string, std::vector<Row>> kCorrections = {
+    // A ZIP stored in a RAR: the reader must not take the ZIP for the archive.
+    {"read_format_rar5_zip_in_rar.rar",
+     {{"payload", "dir", 0, "-"},
+      {"payload/inner.zip", "file", 0, ""},
+      {"payload/real_after.txt", "file", 0, ""}}},
+};
+
+// The decoder asks 960 MB for this one: the helper's memory limit ends it with a reason.
+const std::set<std::string> kNeedsMoreMemory = {"read_format_rar_unbound_staticdata.rar"};
+
+// Under the sanitizer the helper has no address-space limit (its shadow memory needs terabytes)
+// and the sanitizer's own limit ends it, without the reason; the library's memory includes
+// the shadow.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); ++it) {
+        files.push_back(fs::relative(it->path(), folder).string());
+    }
+    return files;
+}
+
+void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.member);
+        const std::string path = folder + row.member;
+        if (row.kind == "dir") {
+            EXPECT_TRUE(fs::is_directory(path));
+        } else if (row.kind == "link") {
+            ASSERT_TRUE(fs::is_symlink(path));
+            EXPECT_EQ(fs::read_symlink(path).string(), row.sha256);
+        } else {
+            ASSERT_TRUE(fs::is_regular_file(path));
+            if (!row.sha256.empty()) {
+                EXPECT_EQ(fs::file_size(path), row.size);
+                EXPECT_EQ(Sha256(path), row.sha256);
+            }
+        }
+    }
+}
+
+TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
+    ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
+    const auto manifest = Manifest();
+    for (const auto& entry : fs::directory_iterator(kFixtures)) {
+        const std::string name = entry.path().filename().string();
+        if (!entry.is_regular_file() || name == "manifest.tsv" || name == "SOURCES.md") {
+            continue;
+        }
+        SCOPED_TRACE(name);
+        TempFolder scratch;
+        const auto result = Library().Run(ExtractLine(entry.path().string(), scratch.Folder()));
+        if (kNeedsMoreMemory.count(name) != 0) {
+            EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
+            if (!kSanitized) {
+                EXPECT_THAT(result.text, HasSubstr("more memory than the helper's limit"));
+            }
+            EXPECT_TRUE(FilesBelow(scratch.Folder()).empty());
+            continue;
+        }
+        EXPECT_EQ(result.code, 0) << result.text;
+        const auto corrected = kCorrections.find(name);
+        const auto found = manifest.find(name);
+        const std::vector<Row> rows = corrected != kCorrections.end() ? corrected->second
+                                      : found != manifest.end()       ? found->second
+                                                                      : std::vector<Row>{};
+        ExpectAsListed(scratch.Folder(), rows);
+        // Nothing more than listed, and the listing names every member but the folders
+        // that are only implied.
+        EXPECT_EQ(FilesBelow(scratch.Folder()).size(), rows.size()) << result.text;
+        const auto folders = std::count_if(rows.begin(), rows.end(),
+                                           [](const Row& row) { return row.kind == "dir"; });
+        EXPECT_GE(Library().Names(entry.path().string()).size() + static_cast<std::size_t>(folders),
+                  rows.size());
+        EXPECT_EQ(Library().checkArchive(entry.path().c_str(), ARC_CHECK_FULL), 1);
+    }
+}
+
+struct VolumeSetCase {
+    const char* first;  // in the fixtures' multivolume folder
+    int code;
+    std::size_t files;  // files and links extracted
+};
+
+TEST(Unrar32Volumes, EverySetExtractsAsOneArchiveFromItsFirstVolume) {
+    const VolumeSetCase cases[] = {
+        {"rar_multivolume_multiple_files.part1.rar", 0, 2},
+        {"rar_multivolume_single_file.part1.rar", 0, 1},
+        {"rar_multivolume_uncompressed_files.part01.rar", 0, 12},
+        {"read_format_rar5_multiarchive.part01.rar", 0, 2},
+        {"read_format_rar5_multiarchive_solid.part01.rar", 0, 9},
+        {"read_splitted_rar_aa", 0, 3},
+        {"splitted_rar_seek_support_aa", 0, 1},
+        // Valid PPMd data on which the decoder fails its own CRC check: reported as a CRC
+        // error, and nothing is left under the member's name.
+        {"read_format_rar_multivolume.part0001.rar", ARC_ERROR_CRC, 0},
+        {"read_large_splitted_rar_aa", ARC_ERROR_CRC, 0},
+    };
+    for (const VolumeSetCase& test : cases) {
+        SCOPED_TRACE(test.first);
+        TempFolder scratch;
+        const std::string archive = kFixtures + "multivolume/" + test.first;
+        const auto result = Library().Run(ExtractLine(archive, scratch.Folder()));
+        EXPECT_EQ(result.code, test.code) << result.text;
+        std::size_t files = 0;
+        for (const std::string& file : FilesBelow(scratch.Folder())) {
+            files += fs::is_directory(fs::symlink_status(scratch.Folder() + file)) ? 0 : 1;
+        }
+        EXPECT_EQ(files, test.files) << result.text;
+    }
+}
+
+TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
+    struct Case {
+        std::vector<std::string> present;
+        std::string missing;
+    };
+    const Case cases[] = {
+        {{"rar_multivolume_single_file.part1.rar", "rar_multivolume_single_file.part2.rar"},
+         "rar_multivolume_single_file.part3.rar"},
+        {{"read_format_rar5_multiarchive.part01.rar", "read_format_rar5_multiarchive.part02.rar"},
+         "read_format_rar5_multiarchive.part03.rar"},
+        {{"rar_multivolume_multiple_files.part1.rar"}, "rar_multivolume_multiple_files.part2.rar"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.missing);
+        TempFolder scratch;
+        for (const std::string& volume : test.present) {
+            fs::copy_file(kFixtures + "multivolume/" + volume, scratch / volume);
+        }
+        const std::string out = scratch.Folder() + "out/";
+        const auto result = Library().Run(ExtractLine(scratch / test.present[0], out));
+        EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ);
+        EXPECT_THAT(result.text, HasSubstr(scratch / test.missing));
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_TRUE(Library().Names(scratch / test.present[0]).empty());
+    }
+}
+
+TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
+    ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
+    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        TempFolder scratch;
+        const std::string destination = scratch.Folder() + "out/";
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = Library().Run(ExtractLine(entry.path().string(), destination));
+        const auto seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+        EXPECT_LT(seconds.count(), 10.0);
+        if (result.code != 0) {
+            EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
+        }
+        for (const std::string& file : FilesBelow(scratch.Folder())) {
+            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
+        }
+        // The listing ends too, one way or the other.
+        Library().Names(entry.path().string());
+    }
+    // The library's own memory stays small, whatever the helper was asked to decode.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    if (!kSanitized) {
+        EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident KiB";
+    }
+}
+
+TEST(Unrar32Fixtures, EncryptedArchivesAndMembersSayTheyAreEncrypted) {
+    const struct {
+        const char* name;
+        std::set<std::string> extracted;  // the members that are not encrypted
+    } cases[] = {
+        {"read_format_rar4_solid_encrypted.rar", {}},
+        {"read_format_rar4_solid_encrypted_filenames.rar", {}},
+        // b.txt and d.txt are encrypted; the decoder does not say so, the library does.
+        {"read_format_rar5_encrypted.rar", {"a.txt", "c.txt"}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TempFolder scratch;
+        const auto result =
+            Library().Run(ExtractLine(kFixtures + "hostile/" + test.name, scratch.Folder()));
+        EXPECT_NE(result.code, 0);
+        EXPECT_THAT(result.text, HasSubstr("encrypted, not supported"));
+        const auto files = FilesBelow(scratch.Folder());
+        EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), test.extracted);
+    }
+}
+
+}  // namespace
+}  // namespace zembrat::unrar32::testing
