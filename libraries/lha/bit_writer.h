@@ -29,6 +29,9 @@ class BitWriter {
         }
     }
 
+    // How many bits of the last byte begun are written (0 when none is begun).
+    int BitsIntoByte() const { return count_ % 8; }
+
     // Pads the last byte with zero bits and writes everything out.
     void Finish() {
         while (count_ >= 8) {

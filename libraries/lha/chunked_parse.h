@@ -24,7 +24,7 @@ struct TokenList final : TokenSink {
 
 struct ChunkedParse {
     int windowBits = 16;
-    int level = 0;    // 0: lazy; 1: optimal
+    int level = 0;    // 0: fast; 1: searches deeper and prices each region twice
     int threads = 0;  // 1: parse on the calling thread; otherwise two chunks at once
 };
 

@@ -1,6 +1,5 @@
 #include "code_costs.h"
 
-#include <algorithm>
 #include <bit>
 
 #include "huffman_encoder.h"
@@ -9,6 +8,11 @@ namespace zembrat::lha {
 namespace {
 
 constexpr int kMaxCodeLength = 16;
+constexpr std::uint32_t kUnused = 16;  // bits for a code its block did not use
+
+std::uint32_t ExtraBits(std::size_t slot) {
+    return slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0;
+}
 
 }  // namespace
 
@@ -25,9 +29,7 @@ CodeCosts CodeCosts::Starting() {
 }
 
 void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
-                    std::span<const std::uint8_t> positionLengths,
-                    std::span<const std::uint32_t> literalFrequency) {
-    constexpr std::uint32_t kUnused = 16;
+                    std::span<const std::uint8_t> positionLengths) {
     for (std::size_t code = 0; code < literalLengths.size(); ++code) {
         costs.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
     }
@@ -35,23 +37,14 @@ void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengt
         std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
                                    ? positionLengths[slot]
                                    : kUnused;
-        costs.position[slot] = length + (slot > 1 ? static_cast<std::uint32_t>(slot) - 1 : 0);
-    }
-    std::uint64_t literalBits = 0, literals = 0;
-    for (std::size_t code = 0; code < 256; ++code) {
-        literalBits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
-        literals += literalFrequency[code];
-    }
-    if (literals != 0) {
-        costs.literalAverage =
-            std::max<std::uint32_t>(16, static_cast<std::uint32_t>(literalBits * 16 / literals));
+        costs.position[slot] = length + ExtraBits(slot);
     }
 }
 
 void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,
                    std::span<const std::uint32_t> positionFrequency) {
     PriceByLengths(costs, BuildCodeLengths(literalFrequency, kMaxCodeLength),
-                   BuildCodeLengths(positionFrequency, kMaxCodeLength), literalFrequency);
+                   BuildCodeLengths(positionFrequency, kMaxCodeLength));
 }
 
 }  // namespace zembrat::lha

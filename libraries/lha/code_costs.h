@@ -1,5 +1,5 @@
-// What each code of the static Huffman family costs in bits: the parsers weigh matches against
-// literals by it.
+// What each code of the static Huffman family costs in bits: the parser weighs matches
+// against literals by it.
 #pragma once
 
 #include <array>
@@ -12,18 +12,15 @@ namespace zembrat::lha {
 struct CodeCosts {
     std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
     std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
-    std::uint32_t literalAverage = 8 * 16;     // mean literal cost, in 1/16 bits
 
     // Before anything has been priced: literals at 8 bits, lengths and positions a little
     // dearer as they grow.
     static CodeCosts Starting();
 };
 
-// Prices the codes by the lengths a block gave them; codes it did not use are priced high. The
-// literal average comes from the block's literals (kept when it had none).
+// Prices the codes by the lengths a block gave them; codes it did not use are priced high.
 void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
-                    std::span<const std::uint8_t> positionLengths,
-                    std::span<const std::uint32_t> literalFrequency);
+                    std::span<const std::uint8_t> positionLengths);
 
 // Prices the codes by the lengths a block of codes counted so would give them.
 void PriceByCounts(CodeCosts& costs, std::span<const std::uint32_t> literalFrequency,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <numeric>
 #include <type_traits>
 #include <vector>
 
@@ -34,10 +35,14 @@ class BlockEncoder {
 
     const CodeCosts& Costs() const { return costs_; }
 
-    // Adds a chunk's codes, writing blocks as they fill.
+    // Adds a chunk's codes, writing blocks as they fill. A full block is written only once
+    // more codes come, so that the stream's last code is still at hand in Finish.
     void Append(const TokenList& tokens) {
         std::size_t match = 0;
         for (std::size_t i = 0; i < tokens.codes.size();) {
+            if (codes_.size() == kBlockCodes) {
+                WriteBlocks();
+            }
             std::size_t n = std::min(tokens.codes.size() - i, kBlockCodes - codes_.size());
             auto first = tokens.codes.begin() + static_cast<std::ptrdiff_t>(i);
             auto matches = static_cast<std::size_t>(
@@ -48,18 +53,16 @@ class BlockEncoder {
             positions_.insert(positions_.end(), from, from + static_cast<std::ptrdiff_t>(matches));
             i += n;
             match += matches;
-            if (codes_.size() == kBlockCodes) {
-                WriteBlocks();
-            }
         }
     }
 
     void Finish() {
         if (!codes_.empty()) {
+            finishing_ = true;
             WriteBlocks();
         }
         // The stream ends with the byte holding its last bit: some readers reject any byte
-        // more (while one other reader over-reads at the very end of an archive file even so).
+        // more (WriteLastBlock keeps the look-ahead of the others within it).
         bits_.Finish();
     }
 
@@ -150,7 +153,11 @@ class BlockEncoder {
                 return;
             }
         }
-        WriteBlock(bits_, whole);
+        if (finishing_ && whole.end == codes_.size()) {
+            WriteLastBlock(whole);
+        } else {
+            WriteBlock(bits_, whole);
+        }
     }
 
     // Lengths of the code-length and position tables: a count, then 3-bit lengths with
@@ -214,23 +221,45 @@ class BlockEncoder {
         }
     }
 
-    template <typename Out>
-    void WriteBlock(Out& out, const Range& range) {
-        std::span<const std::uint32_t> literalFrequency = range.literalFrequency;
-        auto positionFrequency = std::span<const std::uint32_t>(range.positionFrequency)
-                                     .first(static_cast<std::size_t>(positionCodes_));
-        constexpr bool kWriting = std::is_same_v<Out, BitWriter>;
-        out.Put(static_cast<std::uint32_t>(range.end - range.begin), 16);
+    // A block's code lengths. A table with one used code goes in its one-code form: its
+    // lengths are all 0 here and the code is in only*.
+    struct Tables {
+        std::vector<std::uint8_t> literal;
+        std::vector<std::uint8_t> position;
         std::uint32_t onlyLiteral = 0;
-        std::vector<std::uint8_t> literalLengths;
-        if (UsedSymbols(literalFrequency, onlyLiteral) <= 1) {
+        std::uint32_t onlyPosition = 0;
+        bool oneLiteral = false;
+        bool onePosition = false;
+    };
+
+    std::span<const std::uint32_t> PositionFrequency(const Range& range) const {
+        return std::span<const std::uint32_t>(range.positionFrequency)
+            .first(static_cast<std::size_t>(positionCodes_));
+    }
+
+    Tables MakeTables(const Range& range) const {
+        Tables tables;
+        tables.oneLiteral = UsedSymbols(range.literalFrequency, tables.onlyLiteral) <= 1;
+        tables.literal = tables.oneLiteral
+                             ? std::vector<std::uint8_t>(kLiteralCodes, 0)
+                             : BuildCodeLengths(range.literalFrequency, kMaxCodeLength);
+        auto positionFrequency = PositionFrequency(range);
+        tables.onePosition = UsedSymbols(positionFrequency, tables.onlyPosition) <= 1;
+        tables.position = tables.onePosition
+                              ? std::vector<std::uint8_t>(positionFrequency.size(), 0)
+                              : BuildCodeLengths(positionFrequency, kMaxCodeLength);
+        return tables;
+    }
+
+    template <typename Out>
+    void WriteTables(Out& out, const Tables& tables) const {
+        if (tables.oneLiteral) {
             out.Put(0, 5);
             out.Put(0, 5);
             out.Put(0, 9);
-            out.Put(onlyLiteral, 9);
-            literalLengths.assign(kLiteralCodes, 0);
+            out.Put(tables.onlyLiteral, 9);
         } else {
-            literalLengths = BuildCodeLengths(literalFrequency, kMaxCodeLength);
+            std::span<const std::uint8_t> literalLengths = tables.literal;
             std::size_t count = kLiteralCodes;
             while (count > 0 && literalLengths[count - 1] == 0) {
                 --count;
@@ -238,15 +267,16 @@ class BlockEncoder {
             std::array<std::uint32_t, kLengthCodes> lengthFrequency{};
             ForEachLiteralLength(literalLengths, count,
                                  [&](unsigned code, unsigned, int) { ++lengthFrequency[code]; });
+            // One reader fails on some blocks whose table of code lengths is in its one-code
+            // form (seen with short literal tables): a second code, unused, makes it an
+            // ordinary table of two one-bit codes.
             std::uint32_t onlyLength = 0;
-            std::vector<std::uint8_t> lengthLengths(kLengthCodes, 0);
             if (UsedSymbols(lengthFrequency, onlyLength) <= 1) {
-                out.Put(0, 5);
-                out.Put(onlyLength, 5);
-            } else {
-                lengthLengths = BuildCodeLengths(lengthFrequency, kMaxCodeLength);
-                WriteSmallTable(out, lengthLengths, 5, 3);
+                lengthFrequency[onlyLength == 0 ? 1 : onlyLength - 1] = 1;
             }
+            std::vector<std::uint8_t> lengthLengths =
+                BuildCodeLengths(lengthFrequency, kMaxCodeLength);
+            WriteSmallTable(out, lengthLengths, 5, 3);
             auto lengthCodes = CanonicalCodes(lengthLengths);
             out.Put(static_cast<std::uint32_t>(count), 9);
             ForEachLiteralLength(literalLengths, count,
@@ -255,48 +285,133 @@ class BlockEncoder {
                                      out.Put(extra, extraBits);
                                  });
         }
-        std::uint32_t onlyPosition = 0;
-        std::vector<std::uint8_t> positionLengths(static_cast<std::size_t>(positionCodes_), 0);
-        if (UsedSymbols(positionFrequency, onlyPosition) <= 1) {
+        if (tables.onePosition) {
             out.Put(0, positionBits_);
-            out.Put(onlyPosition, positionBits_);
+            out.Put(tables.onlyPosition, positionBits_);
         } else {
-            positionLengths = BuildCodeLengths(positionFrequency, kMaxCodeLength);
-            WriteSmallTable(out, positionLengths, positionBits_, -1);
+            WriteSmallTable(out, tables.position, positionBits_, -1);
         }
-        if constexpr (!kWriting) {
-            // Counting needs only the frequencies.
-            std::uint64_t bits = 0;
-            for (std::size_t code = 0; code < literalFrequency.size(); ++code) {
-                bits += std::uint64_t{literalFrequency[code]} * literalLengths[code];
-            }
-            for (std::size_t slot = 0; slot < positionFrequency.size(); ++slot) {
-                bits += std::uint64_t{positionFrequency[slot]} *
-                        (positionLengths[slot] + (slot > 1 ? slot - 1 : 0));
-            }
-            out.Put(0, 0);
-            out.bits += bits;
-            return;
+    }
+
+    // The bits of a range's codes, from how often each occurs.
+    std::uint64_t CodeBits(const Tables& tables, const Range& range) const {
+        std::uint64_t bits = 0;
+        for (std::size_t code = 0; code < range.literalFrequency.size(); ++code) {
+            bits += std::uint64_t{range.literalFrequency[code]} * tables.literal[code];
+        }
+        auto positionFrequency = PositionFrequency(range);
+        for (std::size_t slot = 0; slot < positionFrequency.size(); ++slot) {
+            bits += std::uint64_t{positionFrequency[slot]} *
+                    (tables.position[slot] + (slot > 1 ? slot - 1 : 0));
+        }
+        return bits;
+    }
+
+    // Writes the range as one block, or counts the bits it would take.
+    template <typename Out>
+    void WriteBlock(Out& out, const Range& range) {
+        Tables tables = MakeTables(range);
+        if constexpr (std::is_same_v<Out, BitWriter>) {
+            WriteCodes(tables, range, range.end);
         } else {
-            // The next block is parsed by this block's code lengths.
-            PriceByLengths(costs_, literalLengths, positionLengths, literalFrequency);
+            out.Put(0, 16);
+            WriteTables(out, tables);
+            out.bits += CodeBits(tables, range);
         }
-        auto literalCodes = CanonicalCodes(literalLengths);
-        auto positionCodes = CanonicalCodes(positionLengths);
+    }
+
+    // Writes the codes [range.begin, end) as a block with the range's tables.
+    void WriteCodes(const Tables& tables, const Range& range, std::size_t end) {
+        bits_.Put(static_cast<std::uint32_t>(end - range.begin), 16);
+        WriteTables(bits_, tables);
+        // The next block is parsed by this block's code lengths.
+        PriceByLengths(costs_, tables.literal, tables.position);
+        auto literalCodes = CanonicalCodes(tables.literal);
+        auto positionCodes = CanonicalCodes(tables.position);
         std::size_t match = range.matchBegin;
-        for (std::size_t i = range.begin; i < range.end; ++i) {
+        for (std::size_t i = range.begin; i < end; ++i) {
             std::uint16_t code = codes_[i];
-            out.Put(literalCodes[code], literalLengths[code]);
+            bits_.Put(literalCodes[code], tables.literal[code]);
             if (code < 256) {
                 continue;
             }
             std::uint32_t position = positions_[match++];
             std::uint32_t slot = PositionSlot(position);
-            out.Put(positionCodes[slot], positionLengths[slot]);
+            bits_.Put(positionCodes[slot], tables.position[slot]);
             if (slot > 1) {
-                out.Put(position, static_cast<int>(slot - 1));
+                bits_.Put(position, static_cast<int>(slot - 1));
             }
         }
+    }
+
+    static std::size_t MatchesIn(const Range& range) {
+        return std::accumulate(range.positionFrequency.begin(), range.positionFrequency.end(),
+                               std::size_t{0});
+    }
+
+    // Readers differ at the end of a stream. Some look as many bits ahead as a table's
+    // longest code before each code and fail when those bits are not in the stream; one
+    // fails on a last block whose literal table is in its one-code form; and some reject
+    // any byte after the last code, so the stream cannot simply be padded. The stream's
+    // last block is therefore written only when each of its last codes has at least its
+    // table's longest code of bits after its start; otherwise its last code goes into a
+    // block of its own, coded in one bit by a literal table of two codes.
+    void WriteLastBlock(const Range& range) {
+        Tables tables = MakeTables(range);
+        BitCounter header;
+        header.Put(0, 16);
+        WriteTables(header, tables);
+        std::uint64_t end = static_cast<std::uint64_t>(bits_.BitsIntoByte()) + header.bits +
+                            CodeBits(tables, range);
+        if (LastCodesInReach(tables, range, static_cast<int>((8 - end % 8) % 8))) {
+            WriteCodes(tables, range, range.end);
+            return;
+        }
+        if (range.end - range.begin > 1) {
+            WriteCodes(tables, range, range.end - 1);
+        }
+        Range last;
+        last.begin = range.end - 1;
+        last.end = range.end;
+        std::uint16_t code = codes_[last.begin];
+        last.matchBegin = range.matchBegin + MatchesIn(range) - (code >= 256 ? 1 : 0);
+        last.literalFrequency[code] = 1;
+        last.literalFrequency[code == 0 ? 1 : code - 1] = 1;
+        if (code >= 256) {
+            last.positionFrequency[PositionSlot(positions_[last.matchBegin])] = 1;
+        }
+        WriteBlock(bits_, last);
+    }
+
+    // Whether each of the range's last codes, written with these tables and followed by
+    // padding bits, has its table's longest code of bits from its start to the end.
+    bool LastCodesInReach(const Tables& tables, const Range& range, int padding) const {
+        if (tables.oneLiteral) {
+            return false;
+        }
+        unsigned longestLiteral = *std::max_element(tables.literal.begin(), tables.literal.end());
+        unsigned longestPosition =
+            *std::max_element(tables.position.begin(), tables.position.end());
+        auto after = static_cast<unsigned>(padding);
+        std::size_t match = range.matchBegin + MatchesIn(range);
+        for (std::size_t i = range.end; i-- > range.begin && after < kMaxCodeLength;) {
+            std::uint16_t code = codes_[i];
+            if (code >= 256) {
+                std::uint32_t slot = PositionSlot(positions_[--match]);
+                after += slot > 1 ? slot - 1 : 0;
+                if (!tables.onePosition) {
+                    after += tables.position[slot];
+                    if (after < longestPosition) {
+                        return false;
+                    }
+                }
+            }
+            after += tables.literal[code];
+            if (after < longestLiteral) {
+                return false;
+            }
+        }
+        return true;
     }
 
     BitWriter bits_;
@@ -307,6 +422,7 @@ class BlockEncoder {
     std::vector<std::uint16_t> codes_;
     std::vector<std::uint16_t> positions_;
     std::vector<Range> pieces_;
+    bool finishing_ = false;  // the codes gathered end the stream
 };
 
 void Encode(InputStream& input, std::uint64_t size, OutputStream& output, int dictionaryBits,

@@ -10,34 +10,31 @@ namespace zembrat::lha {
 namespace {
 
 constexpr int kHashBits = 16;
+constexpr std::int32_t kNone = -1;
+
 constexpr int kNearHashBits = 14;
 
-}  // namespace
-
-std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
-    std::uint32_t n = 0;
-    while (n + 8 <= limit) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        if (x != y) {
-            return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
-        }
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n]) {
-        ++n;
-    }
-    return n;
+std::uint32_t Load24(const std::uint8_t* at) {
+    return at[0] | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16;
 }
+std::uint32_t Hash4(const std::uint8_t* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+std::uint32_t Hash3(const std::uint8_t* at) {
+    return (Load24(at) * 2246822519u) >> (32 - kNearHashBits);
+}
+
+}  // namespace
 
 MatchFinder::MatchFinder(int windowBits, MatchEffort effort)
     : effort_(effort),
       window_(std::size_t{1} << windowBits),
       maxDistance_(window_ - 1),
-      head_(std::size_t{1} << kHashBits, -1),
-      nearHead_(std::size_t{1} << kNearHashBits, -1),
-      previous_(window_, 0) {}
+      head_(std::size_t{1} << kHashBits, kNone),
+      nearHead_(std::size_t{1} << kNearHashBits, kNone),
+      tree_(2 * window_, kNone) {}
 
 void MatchFinder::Begin(std::span<const std::uint8_t> data, std::size_t start) {
     if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
@@ -46,154 +43,108 @@ void MatchFinder::Begin(std::span<const std::uint8_t> data, std::size_t start) {
     }
     data_ = data.data();
     end_ = data.size();
-    std::fill(head_.begin(), head_.end(), -1);
-    std::fill(nearHead_.begin(), nearHead_.end(), -1);
-    std::fill(previous_.begin(), previous_.end(), std::uint16_t{0});
-    for (position_ = start - std::min(start, maxDistance_); position_ < start; ++position_) {
-        if (Insertable(position_)) {
-            Insert(position_);
-        }
+    std::fill(head_.begin(), head_.end(), kNone);
+    std::fill(nearHead_.begin(), nearHead_.end(), kNone);
+    // The tree needs no clearing: every walk stops at positions out of the window, and a slot
+    // is rewritten before its position is reachable.
+    for (position_ = start - std::min(start, maxDistance_); position_ < start;) {
+        Walk<false>(nullptr);
     }
 }
 
-std::int32_t MatchFinder::Insert(std::size_t at) {
-    std::uint32_t v = Load32(data_ + at);
-    std::uint32_t near = ((v & 0xFFFFFFu) * 2246822519u) >> (32 - kNearHashBits);
-    nearest_ = nearHead_[near];
-    nearHead_[near] = static_cast<std::int32_t>(at);
-    std::uint32_t h = (v * 2654435761u) >> (32 - kHashBits);
-    std::int32_t old = head_[h];
-    std::size_t distance = at - static_cast<std::size_t>(old);
-    previous_[at & (window_ - 1)] =
-        old >= 0 && distance <= maxDistance_ ? static_cast<std::uint16_t>(distance) : 0;
-    head_[h] = static_cast<std::int32_t>(at);
-    return old;
+std::size_t MatchFinder::Find(Found* out) {
+    return Walk<true>(out);
 }
 
-std::int32_t MatchFinder::Gain(Found match, const CodeCosts& costs) {
-    std::uint32_t bits =
-        costs.code[match.length - kMinMatch + 256] +
-        costs.position[static_cast<std::uint32_t>(std::bit_width(match.distance - 1))];
-    return static_cast<std::int32_t>(match.length * costs.literalAverage) -
-           static_cast<std::int32_t>(bits * 16);
+void MatchFinder::Skip() {
+    Walk<false>(nullptr);
 }
 
-bool MatchFinder::WorthMatching(Found match, const CodeCosts& costs, const std::uint8_t* bytes) {
-    constexpr std::uint32_t kShort = 8;  // longer matches always pay
-    if (match.length > kShort) {
-        return true;
+// The tree holds the window's positions ordered by the bytes that follow them, the newest at
+// the root; each position is inserted as the new root by splitting the tree along the path of
+// its own bytes. Nodes on that path come newest first, so each longer match on it is the
+// nearest of its length.
+template <bool kRecord>
+std::size_t MatchFinder::Walk(Found* out) {
+    std::size_t at = position_++;
+    auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(end_ - at, kMaxMatch));
+    if (limit < kMinMatch) {
+        return 0;
     }
-    std::uint32_t literals = 0;
-    for (std::uint32_t i = 0; i < match.length; ++i) {
-        literals += costs.code[bytes[i]];
-    }
-    std::uint32_t bits =
-        costs.code[match.length - kMinMatch + 256] +
-        costs.position[static_cast<std::uint32_t>(std::bit_width(match.distance - 1))];
-    return bits < literals;
-}
-
-MatchFinder::Found MatchFinder::Longest(std::int32_t candidate, std::uint32_t better,
-                                        std::uint32_t limit, const CodeCosts& costs) const {
-    Found best;
-    std::int32_t bestGain = std::numeric_limits<std::int32_t>::min();
-    std::uint32_t bestLength = std::max(better, kMinMatch - 1);
-    if (bestLength >= limit) {
-        return best;
-    }
-    int chain = better >= effort_.goodLength ? effort_.maxChain / 4 : effort_.maxChain;
-    const std::uint8_t* here = data_ + position_;
-    std::int64_t oldest =
-        static_cast<std::int64_t>(position_) - static_cast<std::int64_t>(maxDistance_);
-    // The chains link 4-byte prefixes; the nearest 3-byte match comes from its own table.
-    if (bestLength < kMinMatch && nearest_ >= 0 && nearest_ >= oldest) {
-        std::uint32_t length = CommonLength(here, data_ + nearest_, limit);
+    const std::uint8_t* here = data_ + at;
+    std::int64_t oldest = static_cast<std::int64_t>(at) - static_cast<std::int64_t>(maxDistance_);
+    std::uint32_t best = kMinMatch - 1;
+    std::size_t count = 0;
+    // The tree holds 4-byte prefixes; the nearest 3-byte match comes from a table of its own.
+    std::int32_t& nearest = nearHead_[Hash3(here)];
+    if (kRecord && nearest != kNone && nearest >= oldest) {
+        std::uint32_t length = CommonLength(here, data_ + nearest, limit);
         if (length >= kMinMatch) {
-            best = {length,
-                    static_cast<std::uint32_t>(position_ - static_cast<std::size_t>(nearest_))};
-            bestGain = Gain(best, costs);
-            bestLength = length;
+            best = length;
+            out[count++] = {length,
+                            static_cast<std::uint32_t>(at - static_cast<std::size_t>(nearest))};
         }
     }
-    if (bestLength >= limit) {
-        return best;  // nothing can be longer; the tail check below would read past the limit
+    nearest = static_cast<std::int32_t>(at);
+    std::uint32_t niceLimit = std::min(limit, effort_.niceLength);
+    std::int32_t* smaller = &tree_[2 * (at & (window_ - 1))];  // where the next smaller node goes
+    std::int32_t* larger = smaller + 1;
+    if (limit < 4) {
+        *smaller = *larger = kNone;
+        return count;
     }
-    while (candidate >= 0 && candidate >= oldest && chain-- > 0) {
+    std::int32_t& head = head_[Hash4(here)];
+    std::int32_t candidate = head;
+    head = static_cast<std::int32_t>(at);
+    std::uint32_t smallerLength = 0, largerLength = 0;  // bytes known equal on each side
+    if (at + 2 + 4 <= end_) {
+        // The walks two and one positions on start at nodes and bytes far apart: fetch
+        // them while this walk goes on.
+        __builtin_prefetch(&head_[Hash4(here + 2)]);
+        std::int32_t next = head_[Hash4(here + 1)];
+        if (next != kNone) {
+            __builtin_prefetch(&tree_[2 * (static_cast<std::size_t>(next) & (window_ - 1))]);
+            __builtin_prefetch(data_ + next);
+        }
+    }
+    for (int depth = effort_.depth;; --depth) {
+        if (candidate == kNone || candidate < oldest || depth == 0) {
+            *smaller = *larger = kNone;
+            break;
+        }
+        std::int32_t* node = &tree_[2 * (static_cast<std::size_t>(candidate) & (window_ - 1))];
         const std::uint8_t* there = data_ + candidate;
-        // The last bytes a longer match needs, and the first four (the chain's hash may collide).
-        std::uint32_t tail = bestLength > 3 ? bestLength - 3 : 0;
-        if (Load32(there + tail) == Load32(here + tail) && Load32(there) == Load32(here)) {
-            std::uint32_t length = CommonLength(here, there, limit);
-            if (length > bestLength) {
-                // Nearer candidates come first: a longer one further back must pay for its
-                // dearer distance.
-                Found found{length, static_cast<std::uint32_t>(
-                                        position_ - static_cast<std::size_t>(candidate))};
-                std::int32_t gain = Gain(found, costs);
-                if (gain > bestGain) {
-                    best = found;
-                    bestGain = gain;
-                    bestLength = length;
-                    if (length >= effort_.niceLength || length >= limit) {
-                        break;
-                    }
-                }
-            }
+        std::uint32_t length = std::min(smallerLength, largerLength);
+        length += CommonLength(here + length, there + length, niceLimit - length);
+        if (kRecord && length > best && length >= kMinMatch) {
+            best = length;
+            out[count++] = {length,
+                            static_cast<std::uint32_t>(at - static_cast<std::size_t>(candidate))};
         }
-        candidate = Older(candidate);
-    }
-    return best;
-}
-
-void MatchFinder::Parse(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
-                        const CodeCosts& costs) {
-    Begin(data, start);
-    bool pending = false;  // a literal or match at position_ - 1 waits for the lazy decision
-    Found previous;
-    while (position_ < end_) {
-        std::size_t available = end_ - position_;
-        Found current;
-        if (Insertable(position_)) {
-            std::int32_t candidate = Insert(position_);
-            if (!(pending && previous.length >= effort_.lazyLength)) {
-                std::uint32_t limit =
-                    static_cast<std::uint32_t>(std::min<std::size_t>(available, kMaxMatch));
-                current = Longest(candidate, pending ? previous.length : 0, limit, costs);
-                if (current.length != 0 && !WorthMatching(current, costs, data_ + position_)) {
-                    current = {};
-                }
-            }
+        if (length == niceLimit) {
+            // Equal as far as the tree orders: the new root takes over the node's subtrees.
+            *smaller = node[0];
+            *larger = node[1];
+            break;
         }
-        if (pending && previous.length >= kMinMatch &&
-            (current.length == 0 ||
-             Gain(current, costs) + static_cast<std::int32_t>(costs.literalAverage) -
-                     static_cast<std::int32_t>(16 * costs.code[data_[position_ - 1]]) <=
-                 Gain(previous, costs))) {
-            sink.Match(previous.length, previous.distance);
-            std::size_t matchEnd = position_ - 1 + previous.length;
-            for (std::size_t at = position_ + 1; at < matchEnd; ++at) {
-                if (Insertable(at)) {
-                    Insert(at);
-                }
-            }
-            position_ = matchEnd;
-            pending = false;
-            continue;
-        }
-        if (pending) {
-            sink.Literal(data_[position_ - 1]);
-        }
-        pending = true;
-        previous = current;
-        ++position_;
-    }
-    if (pending) {
-        if (previous.length >= kMinMatch) {
-            sink.Match(previous.length, previous.distance);
+        if (there[length] < here[length]) {
+            *smaller = candidate;
+            smaller = node + 1;
+            candidate = *smaller;
+            smallerLength = length;
         } else {
-            sink.Literal(data_[position_ - 1]);
+            *larger = candidate;
+            larger = node;
+            candidate = *larger;
+            largerLength = length;
         }
     }
+    if (kRecord && count > 0 && best == niceLimit && niceLimit < limit &&
+        out[count - 1].length == niceLimit) {
+        Found& longest = out[count - 1];
+        longest.length += CommonLength(here + best, here + best - longest.distance, limit - best);
+    }
+    return count;
 }
 
 }  // namespace zembrat::lha

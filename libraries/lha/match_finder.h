@@ -1,7 +1,9 @@
-// LZ77 parsing of one chunk of input held in memory: hash chains, then a lazy or an optimal
-// choice among the matches found.
+// LZ77 matches in one chunk of input held in memory: a binary tree over the window yields, at
+// each position, the nearest match of every length in one walk; optimal_parse.cpp chooses
+// among them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -22,10 +24,9 @@ class TokenSink {
 
 // How hard the parser looks for matches.
 struct MatchEffort {
-    int maxChain = 48;               // candidates tried per position
-    std::uint32_t goodLength = 32;   // a match this long shortens the next search
-    std::uint32_t lazyLength = 64;   // a match this long is taken without a lazy look
-    std::uint32_t niceLength = 160;  // a match this long ends the search
+    int depth = 20;                 // tree nodes visited per position
+    std::uint32_t niceLength = 40;  // a match this long ends the walk and is taken whole
+    int pricings = 1;               // cheapest paths per region, each priced by the one before
 };
 
 // Cache-line aligned: finders working side by side on two threads must not share a line.
@@ -34,67 +35,68 @@ class alignas(64) MatchFinder {
     static constexpr std::uint32_t kMinMatch = 3;
     static constexpr std::uint32_t kMaxMatch = 256;
 
-    MatchFinder(int windowBits, MatchEffort effort);
-
-    // Parses data[start, end) lazily, with data[0, start) as history that matches may reach
-    // back into; no match runs past the end of data. Matches are weighed by costs.
-    void Parse(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
-               const CodeCosts& costs);
-    // The same, taking the cheapest path through every match found: priced first by costs,
-    // then again by what the codes of that path would cost, region by region.
-    void ParseOptimal(std::span<const std::uint8_t> data, std::size_t start, TokenSink& sink,
-                      const CodeCosts& costs);
-
-  private:
     struct Found {
         std::uint32_t length = 0;
         std::uint32_t distance = 0;
     };
 
-    // Empties the tables and inserts the history positions that matches can still reach.
+    MatchFinder(int windowBits, MatchEffort effort);
+
+    const MatchEffort& Effort() const { return effort_; }
+
+    // Starts on data[start, end) with data[0, start) as history that matches may reach back
+    // into; no match runs past the end of data.
     void Begin(std::span<const std::uint8_t> data, std::size_t start);
-    // Whether position at has the four bytes a chain's hash needs.
-    bool Insertable(std::size_t at) const { return at + 4 <= end_; }
-    // Inserts position at into its chain (and the 3-byte table); returns the previous head of
-    // that chain (or -1).
-    std::int32_t Insert(std::size_t at);
-    // The next older position on candidate's chain, or -1.
-    std::int32_t Older(std::int32_t candidate) const {
-        std::uint16_t distance = previous_[static_cast<std::size_t>(candidate) & (window_ - 1)];
-        return distance != 0 ? candidate - distance : -1;
-    }
-    Found Longest(std::int32_t candidate, std::uint32_t better, std::uint32_t limit,
-                  const CodeCosts& costs) const;
-    // What a match saves over literals at the average literal cost, in 1/16 bits.
-    static std::int32_t Gain(Found match, const CodeCosts& costs);
-    // Whether a short match costs less than its bytes as literals.
-    static bool WorthMatching(Found match, const CodeCosts& costs, const std::uint8_t* bytes);
-    // Every match longer than the ones before it along the chain (nearest first); returns
-    // how many were stored.
-    std::size_t AllMatches(std::int32_t candidate, std::uint32_t limit, Found* out,
-                           std::size_t capacity) const;
+    std::size_t Position() const { return position_; }
+    std::size_t End() const { return end_; }
+
+    // The matches at the current position, each longer and further back than the one before
+    // (the nearest of its length); at most kMaxMatch of them. Moves to the next position.
+    std::size_t Find(Found* out);
+    // Moves to the next position without looking for matches.
+    void Skip();
+    // Moves to the next position and leaves the current one out of the tree: no later match
+    // starts there.
+    void Pass() { ++position_; }
+
+  private:
+    template <bool kRecord>
+    std::size_t Walk(Found* out);
 
     MatchEffort effort_;
     std::size_t window_;
     std::size_t maxDistance_;
-    std::vector<std::int32_t> head_;
-    std::vector<std::int32_t> nearHead_;  // latest position of each 3-byte prefix
-    std::int32_t nearest_ = -1;           // its value before the last Insert
-    // Per window slot, how far back the previous position with the same hash lies (0: none
-    // within the window). Two bytes a slot keep the tables in the second-level cache.
-    std::vector<std::uint16_t> previous_;
+    std::vector<std::int32_t> head_;      // latest position of each 4-byte hash
+    std::vector<std::int32_t> nearHead_;  // latest position of each 3-byte hash
+    // Per window slot, the smaller and the larger subtree of the position there.
+    std::vector<std::int32_t> tree_;
     const std::uint8_t* data_ = nullptr;
     std::size_t position_ = 0;
     std::size_t end_ = 0;
 };
 
-inline std::uint32_t Load32(const std::uint8_t* at) {
-    std::uint32_t v;
-    std::memcpy(&v, at, 4);
-    return v;
-}
+// Parses data[start, end) (data[0, start) is history) by the cheapest path through the matches
+// the finder yields, priced first by costs, then by the codes of each path before.
+void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::size_t start,
+                  TokenSink& sink, const CodeCosts& costs);
 
 // Length of the common prefix of a and b, at most limit.
-std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit);
+inline std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b,
+                                  std::uint32_t limit) {
+    std::uint32_t n = 0;
+    while (n + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) {
+            return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
+        }
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) {
+        ++n;
+    }
+    return n;
+}
 
 }  // namespace zembrat::lha
