@@ -1,0 +1,269 @@
+// libunarj32j.so over archives Debian's arj makes: every method, folders, volumes, garbled
+// members and self-extracting programs, through the entries the archive component binds.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archiver_api.h"
+#include "platform/dynamic_library.h"
+#include "temp_folder.h"
+
+namespace {
+
+using zembrat::testing::TempFolder;
+namespace platform = zembrat::platform;
+
+class UnarjLibrary {
+  public:
+    UnarjLibrary() : module_(platform::LoadLibrary(ZEMBRAT_UNARJ32J_PATH)) {
+        command = Bind<ARC_COMMAND>("Unarj");
+        openArchive = Bind<ARC_OPEN_ARCHIVE>("UnarjOpenArchive");
+        closeArchive = Bind<ARC_CLOSE_ARCHIVE>("UnarjCloseArchive");
+        findFirst = Bind<ARC_FIND_FIRST>("UnarjFindFirst");
+        findNext = Bind<ARC_FIND_NEXT>("UnarjFindNext");
+        checkArchive = Bind<ARC_CHECK_ARCHIVE>("UnarjCheckArchive");
+        extractMem = Bind<ARC_EXTRACT_MEM>("UnarjExtractMem");
+    }
+    ~UnarjLibrary() { platform::FreeLibrary(module_); }
+    UnarjLibrary(const UnarjLibrary&) = delete;
+    UnarjLibrary& operator=(const UnarjLibrary&) = delete;
+
+    struct Result {
+        int code;
+        std::string text;
+    };
+    Result Run(const std::string& line) const {
+        std::string buffer(64 * 1024, '\0');
+        const int code = command(0, line.c_str(), buffer.data(), buffer.size());
+        buffer.resize(buffer.find('\0'));
+        return {code, buffer};
+    }
+    // The names and sizes OpenArchive, FindFirst and FindNext report.
+    std::map<std::string, std::uint32_t> Listing(const std::string& archive) const {
+        std::map<std::string, std::uint32_t> names;
+        HARC handle = openArchive(0, archive.c_str(), 0);
+        if (handle == 0) {
+            return names;
+        }
+        ARCHIVE_ENTRY_RECORD entry{};
+        for (int code = findFirst(handle, "*", &entry); code == 0;
+             code = findNext(handle, &entry)) {
+            names[entry.file_name] = entry.original_size;
+        }
+        closeArchive(handle);
+        return names;
+    }
+
+    ARC_COMMAND command = nullptr;
+    ARC_OPEN_ARCHIVE openArchive = nullptr;
+    ARC_CLOSE_ARCHIVE closeArchive = nullptr;
+    ARC_FIND_FIRST findFirst = nullptr;
+    ARC_FIND_NEXT findNext = nullptr;
+    ARC_CHECK_ARCHIVE checkArchive = nullptr;
+    ARC_EXTRACT_MEM extractMem = nullptr;
+
+  private:
+    template <typename Function>
+    Function Bind(const char* name) {
+        return reinterpret_cast<Function>(platform::GetProcAddress(module_, name));
+    }
+    platform::ModuleHandle module_;
+};
+
+std::string Text(std::size_t size) {
+    std::string text;
+    for (int line = 0; text.size() < size; ++line) {
+        text += "line " + std::to_string(line * 7919 % 100003) + " of the sample text\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string Noise(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+const std::map<std::string, std::string>& Files() {
+    static const std::map<std::string, std::string> files = {
+        {"empty.txt", ""},
+        {"text.txt", Text(180000)},
+        {"noise.bin", Noise(70000)},
+        {"runs.bin", std::string(150000, 'A') + Noise(3000) + std::string(60000, '\0')},
+        {"sub/deeper/inner.txt", Text(5000)},
+        {"日本語.txt", "utf-8 name"},
+    };
+    return files;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+int Shell(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+// The sample files in src/, and arj run in it with the switches given.
+class ArjArchives : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (Shell("command -v arj >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "arj is not installed";
+        }
+        for (const auto& [name, content] : Files()) {
+            folder_.Write("src/" + name, content);
+        }
+    }
+    std::string MakeArchive(const std::string& name, const std::string& switches,
+                            const std::string& files = "'*'") {
+        const std::string archive = folder_ / name;
+        EXPECT_EQ(Shell("cd '" + folder_ / "src" + "' && arj a -y " + switches + " '" + archive +
+                        "' " + files + " >/dev/null 2>&1"),
+                  0);
+        return archive;
+    }
+    void ExpectExtracted(const std::string& folder, bool all = true) {
+        for (const auto& [name, content] : Files()) {
+            if (all || name.find('/') == std::string::npos) {
+                EXPECT_EQ(Read(folder + name), content) << name;
+            }
+        }
+    }
+
+    UnarjLibrary library_;
+    TempFolder folder_;
+};
+
+TEST_F(ArjArchives, EveryMethodExtractsListsAndTests) {
+    for (int method = 0; method <= 4; ++method) {
+        SCOPED_TRACE("method " + std::to_string(method));
+        const std::string archive =
+            MakeArchive("m" + std::to_string(method) + ".arj", "-r -m" + std::to_string(method));
+        const std::string out = folder_ / ("out" + std::to_string(method)) + "/";
+        const auto extracted =
+            library_.Run("x -+ -m1 -n1 -jse1 -jso1 \"" + archive + "\" \"" + out + "\" ");
+        EXPECT_EQ(extracted.code, 0) << extracted.text;
+        ExpectExtracted(out);
+        const auto tested = library_.Run("t \"" + archive + "\"");
+        EXPECT_EQ(tested.code, 0) << tested.text;
+        const auto listed = library_.Listing(archive);
+        EXPECT_EQ(listed.size(), Files().size());
+        EXPECT_EQ(listed.at("sub/deeper/inner.txt"), 5000u);
+        EXPECT_TRUE(library_.checkArchive(archive.c_str(), ARC_CHECK_FULL));
+    }
+}
+
+TEST_F(ArjArchives, FoldersAndNamesOnly) {
+    const std::string archive = MakeArchive("dirs.arj", "-r -a1 -m1");
+    const auto x = library_.Run("x \"" + archive + "\" \"" + folder_ / "x" + "/\"");
+    EXPECT_EQ(x.code, 0) << x.text;
+    ExpectExtracted(folder_ / "x/");
+    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "x/sub/deeper"));
+    // e drops the folders.
+    const auto e = library_.Run("e \"" + archive + "\" \"" + folder_ / "e" + "/\"");
+    EXPECT_EQ(e.code, 0) << e.text;
+    EXPECT_EQ(Read(folder_ / "e/inner.txt"), Files().at("sub/deeper/inner.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "e/sub"));
+}
+
+TEST_F(ArjArchives, VolumeSetsReadOnFromTheFirst) {
+    for (int method : {0, 1, 4}) {
+        SCOPED_TRACE("method " + std::to_string(method));
+        const std::string set = "vol" + std::to_string(method);
+        const std::string archive =
+            MakeArchive(set + ".arj", "-r -v40K -m" + std::to_string(method));
+        ASSERT_TRUE(std::filesystem::exists(folder_ / (set + ".a01")));
+        const std::string out = folder_ / ("out" + set) + "/";
+        const auto x = library_.Run("x \"" + archive + "\" \"" + out + "\"");
+        EXPECT_EQ(x.code, 0) << x.text;
+        ExpectExtracted(out);
+        EXPECT_EQ(library_.Listing(archive).at("text.txt"), Files().at("text.txt").size());
+    }
+    // A missing volume is a broken archive, and nothing is left half-written.
+    std::filesystem::remove(folder_ / "vol1.a02");
+    const std::string out = folder_ / "missing/";
+    const auto x = library_.Run("x \"" + (folder_ / "vol1.arj") + "\" \"" + out + "\"");
+    EXPECT_EQ(x.code, ARC_ERROR_BROKEN_ARCHIVE) << x.text;
+    EXPECT_NE(x.text.find("volume 2"), std::string::npos) << x.text;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
+        if (entry.is_regular_file()) {
+            const std::string name = entry.path().lexically_relative(out).string();
+            EXPECT_EQ(Read(entry.path().string()), Files().at(name)) << name;
+        }
+    }
+}
+
+TEST_F(ArjArchives, GarbledMembersAreRefusedClearly) {
+    const std::string archive = MakeArchive("g.arj", "-gsecret", "text.txt noise.bin");
+    const auto x = library_.Run("x \"" + archive + "\" \"" + folder_ / "g" + "/\"");
+    EXPECT_EQ(x.code, ARC_ERROR_UNKNOWN_METHOD);
+    EXPECT_NE(x.text.find("text.txt: encrypted, not supported"), std::string::npos) << x.text;
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "g/text.txt"));
+    EXPECT_EQ(library_.Listing(archive).size(), 2u);
+    std::string buffer(10, '\0');
+    std::uint32_t written = 0;
+    const std::string line = "\"" + archive + "\" text.txt";
+    EXPECT_EQ(library_.extractMem(0, line.c_str(), reinterpret_cast<unsigned char*>(buffer.data()),
+                                  10, nullptr, nullptr, &written),
+              ARC_ERROR_UNKNOWN_METHOD);
+}
+
+TEST_F(ArjArchives, SelfExtractingProgramsAndMemory) {
+    const std::string archive = MakeArchive("sfx.arj", "-je -m1", "text.txt runs.bin");
+    const auto x = library_.Run("x \"" + archive + "\" \"" + folder_ / "s" + "/\"");
+    EXPECT_EQ(x.code, 0) << x.text;
+    EXPECT_EQ(Read(folder_ / "s/runs.bin"), Files().at("runs.bin"));
+    EXPECT_TRUE(library_.checkArchive(archive.c_str(), ARC_CHECK_FULL | ARC_CHECK_EMBEDDED));
+    const HARC handle = library_.openArchive(0, archive.c_str(), 0x00800002);
+    EXPECT_NE(handle, HARC{});
+    library_.closeArchive(handle);
+
+    std::string buffer(Files().at("text.txt").size(), '\0');
+    std::uint32_t written = 0;
+    const std::string line = "\"" + archive + "\" text.txt";
+    EXPECT_EQ(
+        library_.extractMem(0, line.c_str(), reinterpret_cast<unsigned char*>(buffer.data()),
+                            static_cast<std::uint32_t>(buffer.size()), nullptr, nullptr, &written),
+        0);
+    EXPECT_EQ(buffer, Files().at("text.txt"));
+}
+
+TEST_F(ArjArchives, RefusesWhatItCannotDo) {
+    const std::string archive = MakeArchive("r.arj", "-m1", "text.txt");
+    const struct {
+        std::string line;
+        int code;
+    } cases[] = {
+        {"a \"" + archive + "\" x.txt", ARC_ERROR_BAD_COMMAND},
+        {"d \"" + archive + "\" text.txt", ARC_ERROR_BAD_COMMAND},
+        {"x -q9 \"" + archive + "\"", ARC_ERROR_BAD_COMMAND},
+        {"x \"" + (folder_ / "none.arj") + "\"", ARC_ERROR_CANNOT_READ},
+        {"x \"" + folder_.Write("plain.txt", "not an archive") + "\"", ARC_ERROR_NOT_ARCHIVE},
+        {"x \"" + archive + "\" \"" + folder_ / "n" + "/\" nothing.txt", ARC_ERROR_NO_FILES},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(library_.Run(c.line).code, c.code) << c.line;
+    }
+    // An existing file is kept without -m1.
+    folder_.Write("k/text.txt", "mine");
+    EXPECT_EQ(library_.Run("x \"" + archive + "\" \"" + folder_ / "k" + "/\"").code,
+              ARC_WARNING_SKIPPED);
+    EXPECT_EQ(Read(folder_ / "k/text.txt"), "mine");
+}
+
+}  // namespace
