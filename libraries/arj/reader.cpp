@@ -186,7 +186,16 @@ void Reader::Extract(const Member& member, OutputStream& out, const ProgressFn& 
         input.Seek(section.dataOffset);
         Crc32Output crc(out);
         lha::CheckedOutput checked(crc, section.originalSize, sectionProgress, false);
-        decode(input, section.compressedSize, section.originalSize, checked);
+        try {
+            decode(input, section.compressedSize, section.originalSize, checked);
+        } catch (const Error& error) {
+            // The data lies inside the file (Next() checked), so a stream that runs out of
+            // bits is a broken member, not a cut archive: the next header is still there.
+            if (error.Kind() != ErrorKind::kTruncated) {
+                throw;
+            }
+            throw Error(ErrorKind::kCorruptData, error.what());
+        }
         if (checked.Count() != section.originalSize) {
             throw Error(ErrorKind::kCorruptData, "decoded data shorter than the member");
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "arj_builder.h"
 #include "platform/dynamic_library.h"
 #include "temp_folder.h"
 
@@ -264,6 +265,53 @@ TEST_F(ArjArchives, RefusesWhatItCannotDo) {
     EXPECT_EQ(library_.Run("x \"" + archive + "\" \"" + folder_ / "k" + "/\"").code,
               ARC_WARNING_SKIPPED);
     EXPECT_EQ(Read(folder_ / "k/text.txt"), "mine");
+}
+
+TEST(HandMadeArchives, NothingLeavesTheDestinationOrStaysHalfWritten) {
+    using zembrat::arj::kHostMsdos;
+    using zembrat::arj::testing::Archive;
+    using zembrat::arj::testing::Entry;
+    TempFolder folder;
+    UnarjLibrary library;
+    const struct {
+        const char* what;
+        Entry entry;
+        int code;
+    } cases[] = {
+        {"parent folder", {.name = "../evil.txt", .data = "x"}, ARC_ERROR_UNSAFE_PATH},
+        {"absolute", {.name = "/tmp/evil.txt", .data = "x"}, ARC_ERROR_UNSAFE_PATH},
+        {"DOS parent folder",
+         {.name = "..\\evil.txt", .data = "x", .hostOs = kHostMsdos},
+         ARC_ERROR_UNSAFE_PATH},
+        {"drive letter",
+         {.name = "C:\\evil.txt", .data = "x", .hostOs = kHostMsdos},
+         ARC_ERROR_UNSAFE_PATH},
+        {"CRC", {.name = "bad.txt", .data = "payload", .crc = 7}, ARC_ERROR_CRC},
+        {"method 4 cut short",
+         {.name = "bad.txt", .data = "\x01", .method = 4, .originalSize = 5000},
+         ARC_ERROR_BROKEN_ARCHIVE},
+        {"garbled", {.name = "bad.txt", .data = "x", .flags = 0x11}, ARC_ERROR_UNKNOWN_METHOD},
+        {"DOS folders", {.name = "DIR\\OK.TXT", .data = "fine", .hostOs = kHostMsdos}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Entry good{.name = "ok.txt", .data = "fine"};
+        const std::string bytes = Archive({c.entry, good});
+        const std::string archive = folder.Write("case.arj", bytes);
+        const std::string out = folder / "deep/out/";
+        std::filesystem::remove_all(folder / "deep");
+        const auto x = library.Run("x -+ -m1 \"" + archive + "\" \"" + out + "\"");
+        EXPECT_EQ(x.code, c.code) << x.text;
+        EXPECT_EQ(Read(out + "ok.txt"), "fine");
+        EXPECT_FALSE(std::filesystem::exists(out + "bad.txt"));
+        EXPECT_FALSE(std::filesystem::exists(folder / "deep/evil.txt"));
+        EXPECT_FALSE(std::filesystem::exists(folder / "evil.txt"));
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "deep")) {
+            files += entry.is_regular_file() ? 1 : 0;
+        }
+        EXPECT_EQ(files, c.code == 0 ? 2u : 1u);
+    }
 }
 
 }  // namespace
