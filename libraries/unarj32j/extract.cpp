@@ -10,6 +10,7 @@
 
 #include "archiver_api.h"
 #include "common/failure.h"
+#include "common/folder_times.h"
 #include "common/safe_path.h"
 #include "export/member_problems.h"
 #include "platform/path.h"
@@ -27,17 +28,6 @@ using unlha32::MatchesAny;
 using unlha32::ResultFor;
 
 constexpr const char* kEncrypted = "encrypted, not supported";
-
-timespec ToTimespec(std::int64_t nanoseconds) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000LL);
-    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000L;
-        time.tv_sec -= 1;
-    }
-    return time;
-}
 
 // Decodes the member with progress reports every 64 KiB; throws lha::Aborted when the owner
 // window answers 1.
@@ -62,12 +52,6 @@ bool IsExtractable(const arj::Member& member) {
     return member.fileType == arj::kTypeBinary || member.fileType == arj::kTypeText ||
            member.IsDirectory();
 }
-
-struct FolderTime {
-    std::string path;
-    std::int64_t nanoseconds;
-    unsigned mode;
-};
 
 class Extractor {
   public:
@@ -97,13 +81,13 @@ class Extractor {
                 ExtractOne(archive.Reader(), *member, name);
             }
         } catch (const lha::Aborted&) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
         } catch (const lha::Error& error) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
         }
-        ApplyFolderTimes();
+        folderTimes_.Apply();
         if (!any && !request_.names.empty()) {
             problems_.Note(ARC_ERROR_NO_FILES);
             context_.output.FirstLine("no member matches the names given");
@@ -178,8 +162,8 @@ class Extractor {
             return;
         }
         fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
-        const timespec times[2] = {ToTimespec(WriteTimeNanoseconds(member)),
-                                   ToTimespec(WriteTimeNanoseconds(member))};
+        const timespec times[2] = {common::ToTimespec(WriteTimeNanoseconds(member)),
+                                   common::ToTimespec(WriteTimeNanoseconds(member))};
         futimens(temporary.Fd(), times);
         if (!temporary.Commit(*path, reason)) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
@@ -202,20 +186,9 @@ class Extractor {
         }
         // Permissions too come last: a read-only folder would refuse its own members.
         if (!keep) {
-            folderTimes_.push_back(
-                {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+            folderTimes_.Add(*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_);
         }
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
-    }
-
-    void ApplyFolderTimes() {
-        // Last, deepest first: files made inside a folder change its time.
-        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
-            const timespec times[2] = {ToTimespec(it->nanoseconds), ToTimespec(it->nanoseconds)};
-            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            chmod(it->path.c_str(), it->mode);
-        }
-        folderTimes_.clear();
     }
 
     const Request& request_;
@@ -224,7 +197,7 @@ class Extractor {
     common::ExtractionTarget target_;
     unsigned umask_;
     exports::MemberProblems problems_;
-    std::vector<FolderTime> folderTimes_;
+    common::FolderTimes folderTimes_;
 };
 
 }  // namespace
