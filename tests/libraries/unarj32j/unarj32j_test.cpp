@@ -315,4 +315,35 @@ TEST(HandMadeArchives, NothingLeavesTheDestinationOrStaysHalfWritten) {
     }
 }
 
+TEST(HandMadeArchives, NamesComeOutInTheHostCodePage) {
+    using zembrat::arj::kHostMsdos;
+    using zembrat::arj::kHostUnix;
+    TempFolder folder;
+    UnarjLibrary library;
+    const struct {
+        std::string stored;
+        std::uint8_t host;
+        std::string extracted;
+    } cases[] = {
+        {"\x93\xFA\x96\x7B.TXT", kHostMsdos, "日本.TXT"},
+        // The second byte of this CP932 character is '\\': no folder.
+        {"\x83\x5C.txt", kHostMsdos, "ソ.txt"},
+        {"DIR\\\x83\x5C\\IN.TXT", kHostMsdos, "DIR/ソ/IN.TXT"},
+        {"日本語.txt", kHostUnix, "日本語.txt"},
+        {"\x93\xFA\x96\x7B.txt", kHostUnix, "日本.txt"},
+        {"back\\slash.txt", kHostUnix, "back\\slash.txt"},
+    };
+    for (const auto& c : cases) {
+        const std::string archive =
+            folder.Write("names.arj", zembrat::arj::testing::Archive(
+                                          {{.name = c.stored, .data = "named", .hostOs = c.host}}));
+        const std::string out = folder / "names/";
+        std::filesystem::remove_all(out);
+        const auto x = library.Run("x \"" + archive + "\" \"" + out + "\"");
+        EXPECT_EQ(x.code, 0) << x.text;
+        EXPECT_EQ(Read(out + c.extracted), "named") << c.extracted;
+        EXPECT_EQ(library.Listing(archive).count(c.extracted), 1u) << c.extracted;
+    }
+}
+
 }  // namespace
