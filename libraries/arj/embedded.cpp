@@ -1,6 +1,9 @@
 // Self-extracting programs carry their archive after the program: the first main header
 // (id, sane size, CRC-32 correct, type "main") within the first megabyte is where it starts.
+// Only programs (MS-DOS and Windows "MZ", ELF) are searched: a tar or any other container
+// that merely holds an ARJ file is not an ARJ archive.
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "headers.h"
@@ -24,6 +27,13 @@ std::optional<std::uint64_t> FindEmbeddedArchive(SeekableInput& input) {
             break;
         }
         filled += got;
+    }
+    const std::string_view lead(reinterpret_cast<const char*>(window.data()),
+                                std::min<std::size_t>(filled, 4));
+    if (!lead.starts_with("MZ") && lead !=
+                                       "\x7F"
+                                       "ELF") {
+        return std::nullopt;
     }
     for (std::size_t i = 0; i + 4 <= filled; ++i) {
         if (window[i] != std::byte{0x60} || window[i + 1] != std::byte{0xEA}) {

@@ -189,6 +189,10 @@ TEST(ArjEngine, ArchivesInsidePrograms) {
     EXPECT_EQ(outcome.members.at("inside"), "found");
     lha::MemoryInput none(Bytes(program));
     EXPECT_EQ(FindEmbeddedArchive(none), std::nullopt);
+    // Another container that holds an ARJ file is no ARJ archive.
+    const std::string container = std::string(512, '\0') + archive;
+    lha::MemoryInput held(Bytes(container));
+    EXPECT_EQ(FindEmbeddedArchive(held), std::nullopt);
 }
 
 }  // namespace
