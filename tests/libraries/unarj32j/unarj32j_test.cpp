@@ -2,6 +2,7 @@
 // members and self-extracting programs, through the entries the archive component binds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,8 @@ class UnarjLibrary {
         findNext = Bind<ARC_FIND_NEXT>("UnarjFindNext");
         checkArchive = Bind<ARC_CHECK_ARCHIVE>("UnarjCheckArchive");
         extractMem = Bind<ARC_EXTRACT_MEM>("UnarjExtractMem");
+        setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("UnarjSetOwnerWindowEx");
+        killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("UnarjKillOwnerWindowEx");
     }
     ~UnarjLibrary() { platform::FreeLibrary(module_); }
     UnarjLibrary(const UnarjLibrary&) = delete;
@@ -68,6 +71,8 @@ class UnarjLibrary {
     ARC_FIND_NEXT findNext = nullptr;
     ARC_CHECK_ARCHIVE checkArchive = nullptr;
     ARC_EXTRACT_MEM extractMem = nullptr;
+    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
+    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
 
   private:
     template <typename Function>
@@ -243,6 +248,38 @@ TEST_F(ArjArchives, SelfExtractingProgramsAndMemory) {
                             static_cast<std::uint32_t>(buffer.size()), nullptr, nullptr, &written),
         0);
     EXPECT_EQ(buffer, Files().at("text.txt"));
+}
+
+// The owner's answers: the states seen, and 1 (stop) at the report numbered stopAt.
+std::vector<unsigned> progressStates;
+int stopAt = -1;
+int Answer(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX) {
+    progressStates.push_back(state);
+    return static_cast<int>(progressStates.size()) - 1 == stopAt ? 1 : 0;
+}
+
+TEST_F(ArjArchives, ProgressAcrossVolumesAndStopping) {
+    const std::string archive = MakeArchive("p.arj", "-m0 -v60K", "text.txt");
+    ASSERT_TRUE(std::filesystem::exists(folder_ / "p.a02"));
+    ASSERT_NE(library_.setOwnerWindow(1, Answer), 0);
+    progressStates.clear();
+    stopAt = -1;
+    EXPECT_EQ(library_.Run("x \"" + archive + "\" \"" + folder_ / "all" + "/\"").code, 0);
+    // One member over three volumes: one begin, updates as the whole passes 64 KiB steps
+    // (not once per part), one end.
+    ASSERT_GE(progressStates.size(), 3u);
+    EXPECT_EQ(progressStates.front(), static_cast<unsigned>(ARC_PROGRESS_BEGIN));
+    EXPECT_EQ(progressStates.back(), static_cast<unsigned>(ARC_PROGRESS_END));
+    EXPECT_EQ(std::count(progressStates.begin(), progressStates.end(),
+                         static_cast<unsigned>(ARC_PROGRESS_BEGIN)),
+              1);
+
+    progressStates.clear();
+    stopAt = 2;
+    EXPECT_EQ(library_.Run("x \"" + archive + "\" \"" + folder_ / "stopped" + "/\"").code,
+              ARC_ERROR_ABORTED);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "stopped/text.txt"));
+    library_.killOwnerWindow(1);
 }
 
 TEST_F(ArjArchives, RefusesWhatItCannotDo) {
