@@ -282,6 +282,32 @@ TEST_F(ArjArchives, ProgressAcrossVolumesAndStopping) {
     library_.killOwnerWindow(1);
 }
 
+// The ARJ driver's content probe: OpenArchive with 0x00800002, yes when a handle comes back.
+TEST_F(ArjArchives, ContentProbeAnswersOnlyForArjArchivesAndPrograms) {
+    const std::string plain = MakeArchive("probe.arj", "-m1", "text.txt");
+    const std::string program = MakeArchive("probe.exe", "-je -m1", "text.txt");
+    ASSERT_EQ(Shell("cd '" + folder_.Folder() +
+                    "' && tar cf held.tar probe.arj && 7zz a -tzip "
+                    "-mx0 held.zip probe.arj >/dev/null"),
+              0);
+    const struct {
+        std::string file;
+        bool arj;
+    } cases[] = {
+        {plain, true},
+        {program, true},
+        {folder_ / "held.tar", false},
+        {folder_ / "held.zip", false},
+        {folder_.Write("text.bin", Text(5000)), false},
+        {folder_ / "missing.arj", false},
+    };
+    for (const auto& c : cases) {
+        const HARC handle = library_.openArchive(0, c.file.c_str(), 0x00800002);
+        EXPECT_EQ(handle != HARC{}, c.arj) << c.file;
+        library_.closeArchive(handle);
+    }
+}
+
 TEST_F(ArjArchives, RefusesWhatItCannotDo) {
     const std::string archive = MakeArchive("r.arj", "-m1", "text.txt");
     const struct {
