@@ -71,7 +71,7 @@ std::optional<RawHeader> ReadHeader(SeekableInput& input, std::uint64_t offset) 
     header.flags = U8(fields, 4);
     header.method = U8(fields, 5);
     header.fileType = U8(fields, 6);
-    header.dosDateTime = U32(fields, 8);
+    header.timeStamp = U32(fields, 8);
     header.compressedSize = U32(fields, 12);
     header.originalSize = U32(fields, 16);
     header.crc = U32(fields, 20);

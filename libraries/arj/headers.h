@@ -14,7 +14,7 @@ struct RawHeader {
     std::uint8_t flags = 0;
     std::uint8_t method = 0;
     std::uint8_t fileType = 0;
-    std::uint32_t dosDateTime = 0;
+    std::uint32_t timeStamp = 0;
     std::uint32_t compressedSize = 0;
     std::uint32_t originalSize = 0;
     std::uint32_t crc = 0;

@@ -1,6 +1,7 @@
 #include <libdeflate.h>
 
 #include "decoders.h"
+#include "dos_time.h"
 #include "headers.h"
 #include "member_streams.h"
 
@@ -32,7 +33,7 @@ MainHeader ReadMainHeader(SeekableInput& input, std::uint64_t offset, std::uint6
         throw Error(ErrorKind::kFormat, "no ARJ main header");
     }
     next = raw->dataOffset;
-    return MainHeader{raw->name, raw->comment, raw->hostOs, raw->flags, raw->dosDateTime};
+    return MainHeader{raw->name, raw->comment, raw->hostOs, raw->flags, raw->timeStamp};
 }
 
 Section SectionOf(const RawHeader& raw, std::size_t volume, SeekableInput& input) {
@@ -44,6 +45,11 @@ Section SectionOf(const RawHeader& raw, std::size_t volume, SeekableInput& input
 }
 
 }  // namespace
+
+std::int64_t Member::UnixTime() const {
+    return hostOs == kHostUnix ? static_cast<std::int64_t>(timeStamp)
+                               : lha::DosTimeToUnix(timeStamp);
+}
 
 std::uint32_t Crc32(std::span<const std::byte> data, std::uint32_t crc) {
     return libdeflate_crc32(crc, data.data(), data.size());
@@ -135,7 +141,7 @@ std::optional<Member> Reader::Next() {
     member.flags = raw->flags;
     member.method = raw->method;
     member.fileType = raw->fileType;
-    member.dosDateTime = raw->dosDateTime;
+    member.timeStamp = raw->timeStamp;
     member.accessMode = raw->accessMode;
     member.crc = raw->crc;
     member.headerOffset = raw->offset;

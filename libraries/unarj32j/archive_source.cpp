@@ -8,7 +8,6 @@
 #include "common/failure.h"
 #include "common/name_encoding.h"
 #include "common/output_text.h"
-#include "dos_time.h"
 #include "platform/file_time.h"
 #include "unarj32j/arj_library.h"
 
@@ -71,7 +70,7 @@ std::string HostName(const arj::Member& member) {
 }
 
 std::int64_t WriteTimeNanoseconds(const arj::Member& member) {
-    return lha::DosTimeToUnix(member.dosDateTime) * 1000000000LL;
+    return member.UnixTime() * 1000000000LL;
 }
 
 unsigned PermissionBits(const arj::Member& member) {
@@ -115,9 +114,9 @@ std::string AttributeText(const arj::Member& member) {
 }
 
 void LocalDosTime(const arj::Member& member, std::uint16_t& date, std::uint16_t& time) {
-    // Stored as local time already.
-    date = static_cast<std::uint16_t>(member.dosDateTime >> 16);
-    time = static_cast<std::uint16_t>(member.dosDateTime & 0xFFFF);
+    platform::FileTimeToDosDateTime(
+        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(member.UnixTime())), date,
+        time);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "archiver_api.h"
 #include "common/failure.h"
 #include "common/safe_path.h"
+#include "platform/file_time.h"
 #include "unarj32j/arj_library.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
@@ -27,11 +28,12 @@ std::string Ratio(std::uint64_t packed, std::uint64_t original) {
     return text;
 }
 
-std::string DateText(std::uint32_t dos) {
+std::string LocalTimeText(const arj::Member& member) {
+    const auto time = platform::FileTimeToSystemTime(
+        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(member.UnixTime())));
     char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (dos >> 25),
-                  (dos >> 21) & 0x0F, (dos >> 16) & 0x1F, (dos >> 11) & 0x1F, (dos >> 5) & 0x3F,
-                  (dos & 0x1F) * 2);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
     return text;
 }
 
@@ -57,7 +59,7 @@ int List(const Request& request, Context& context, bool verbose) {
                           member->originalSize, member->compressedSize,
                           Ratio(member->compressedSize, member->originalSize).c_str(),
                           arj::MethodName(member->method).c_str(), member->crc,
-                          DateText(member->dosDateTime).c_str());
+                          LocalTimeText(*member).c_str());
             std::string text = line + common::EscapeControlCharacters(name);
             if (member->IsGarbled()) {
                 text += " (encrypted)";

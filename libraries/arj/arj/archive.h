@@ -64,7 +64,9 @@ struct Member {
     std::uint8_t flags = 0;
     std::uint8_t method = 0;  // 0 stored, 1..3 LZ with static Huffman codes, 4 fastest
     std::uint8_t fileType = kTypeBinary;
-    std::uint32_t dosDateTime = 0;     // MS-DOS date (high half) and time, local
+    // Last written: an MS-DOS date (high half) and time in local time, except from a Unix
+    // host, whose archivers store seconds since 1970 (UTC) there.
+    std::uint32_t timeStamp = 0;
     std::uint16_t accessMode = 0;      // MS-DOS attributes, or Unix mode bits from a Unix host
     std::uint64_t compressedSize = 0;  // of every section together
     std::uint64_t originalSize = 0;    // of every section together
@@ -76,6 +78,8 @@ struct Member {
     bool IsGarbled() const { return (flags & kFlagGarbled) != 0; }
     // Names from Unix hosts hold '\\' as an ordinary character.
     bool HasUnixNames() const { return hostOs == kHostUnix; }
+    // The time stamp as seconds since 1970 (UTC).
+    std::int64_t UnixTime() const;
 };
 
 // The archive's own header.
@@ -84,7 +88,7 @@ struct MainHeader {
     std::string comment;
     std::uint8_t hostOs = kHostMsdos;
     std::uint8_t flags = 0;
-    std::uint32_t dosDateTime = 0;
+    std::uint32_t timeStamp = 0;  // as in Member
 };
 
 // True when a decoder exists for the method.

@@ -49,7 +49,7 @@ inline std::string Header(const Entry& entry, std::uint32_t compressedSize) {
     fields.push_back(static_cast<char>(entry.method));
     fields.push_back(static_cast<char>(entry.fileType));
     fields.push_back(0);
-    Put32(fields, 0x5A8C6000);  // 2025-04-12 12:00:00
+    Put32(fields, 0x5A8C6000);  // 2025-04-12 12:00:00 from MS-DOS, 2018 from Unix
     Put32(fields, compressedSize);
     Put32(fields, static_cast<std::uint32_t>(entry.originalSize >= 0 ? entry.originalSize
                                                                      : entry.data.size()));

@@ -2,6 +2,9 @@
 // on a stream written bit by bit, volume sets and archives inside programs.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <time.h>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -162,6 +165,28 @@ TEST(ArjEngine, VolumeSetsChainTheirParts) {
             EXPECT_EQ(outcome.members.at("big"), "part one, part two");
             EXPECT_EQ(outcome.members.at("small"), "after");
         }
+    }
+}
+
+TEST(ArjEngine, TimeStampsByHost) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    const struct {
+        std::uint8_t host;
+        std::uint32_t stamp;
+        std::int64_t unixTime;
+    } cases[] = {
+        // 2025-04-12 12:00:00 as MS-DOS fields, local time (here UTC).
+        {kHostMsdos, 0x5A8C6000, 1744459200},
+        {11, 0x5A8C6000, 1744459200},  // Windows hosts write MS-DOS fields too
+        // A Unix host's archiver stores seconds since 1970.
+        {kHostUnix, 1796731466, 1796731466},
+    };
+    for (const auto& c : cases) {
+        Member member;
+        member.hostOs = c.host;
+        member.timeStamp = c.stamp;
+        EXPECT_EQ(member.UnixTime(), c.unixTime) << int{c.host};
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -181,6 +182,12 @@ TEST_F(ArjArchives, FoldersAndNamesOnly) {
     EXPECT_EQ(x.code, 0) << x.text;
     ExpectExtracted(folder_ / "x/");
     EXPECT_TRUE(std::filesystem::is_directory(folder_ / "x/sub/deeper"));
+    // Times come back to the 2 seconds MS-DOS times hold, files and folders alike.
+    for (const std::string name : {"text.txt", "sub/deeper/inner.txt", "sub/deeper"}) {
+        const auto made = std::filesystem::last_write_time(folder_ / ("src/" + name));
+        const auto extracted = std::filesystem::last_write_time(folder_ / ("x/" + name));
+        EXPECT_LE(std::chrono::abs(made - extracted), std::chrono::seconds(2)) << name;
+    }
     // e drops the folders.
     const auto e = library_.Run("e \"" + archive + "\" \"" + folder_ / "e" + "/\"");
     EXPECT_EQ(e.code, 0) << e.text;
