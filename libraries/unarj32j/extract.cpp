@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "archiver_api.h"
@@ -115,6 +116,7 @@ class Extractor {
             ExtractFolder(member, name, *relative);
             return;
         }
+        NoteFoldersToMake(*relative);
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
             problems_.ReportRefusedPath(target_, name, reason);
@@ -172,13 +174,27 @@ class Extractor {
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
     }
 
+    // ARJ archives list a folder after its members, so the folders a file's path makes are
+    // this extraction's own: their folder members still set their time and mode.
+    void NoteFoldersToMake(const std::string& relative) {
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos;
+             slash = relative.find('/', slash + 1)) {
+            std::string folder = relative.substr(0, slash);
+            struct stat existing {};
+            if (!madeFolders_.contains(folder) &&
+                lstat((target_.Folder() + folder).c_str(), &existing) != 0) {
+                madeFolders_.insert(std::move(folder));
+            }
+        }
+    }
+
     void ExtractFolder(const arj::Member& member, const std::string& name,
                        const std::string& relative) {
         std::string reason;
         struct stat existing {};
         // Without overwriting, a folder that is already there keeps its time and mode.
-        const bool keep =
-            !request_.overwrite && lstat((target_.Folder() + relative).c_str(), &existing) == 0;
+        const bool keep = !request_.overwrite && !madeFolders_.contains(relative) &&
+                          lstat((target_.Folder() + relative).c_str(), &existing) == 0;
         auto path = target_.Prepare(relative, true, reason);
         if (!path) {
             problems_.ReportRefusedPath(target_, name, reason);
@@ -198,6 +214,7 @@ class Extractor {
     unsigned umask_;
     exports::MemberProblems problems_;
     common::FolderTimes folderTimes_;
+    std::set<std::string> madeFolders_;
 };
 
 }  // namespace

@@ -177,6 +177,11 @@ TEST_F(ArjArchives, EveryMethodExtractsListsAndTests) {
 }
 
 TEST_F(ArjArchives, FoldersAndNamesOnly) {
+    // Old times, so that a time not restored shows.
+    ASSERT_EQ(Shell("cd '" + folder_ / "src" +
+                    "' && touch -d '2011-03-04 05:06:08' text.txt "
+                    "sub/deeper/inner.txt sub/deeper sub"),
+              0);
     const std::string archive = MakeArchive("dirs.arj", "-r -a1 -m1");
     const auto x = library_.Run("x \"" + archive + "\" \"" + folder_ / "x" + "/\"");
     EXPECT_EQ(x.code, 0) << x.text;
