@@ -2,10 +2,10 @@
 // layer.
 #include <memory>
 
-#include "common/failure.h"
 #include "export/entries.h"
 #include "unarj32j/arj_library.h"
 #include "unlha32/archive_source.h"
+#include "unlha32/guarded.h"
 
 namespace zembrat::unarj32j {
 namespace {
@@ -62,18 +62,11 @@ class ArjBackend : public exports::Backend {
 
     int ExtractToMemory(std::string_view commandLine, std::span<std::byte> buffer,
                         MemoryResult& result, Context& context) override {
-        try {
+        // Engine errors and stops become their result codes, as for the commands.
+        return unlha32::Guarded(context, [&] {
             const Request request = ParseCommandLine(commandLine, false);
             return unarj32j::ExtractToMemory(request, buffer, result, context);
-        } catch (const common::Failure& failure) {
-            context.output.FirstLine(failure.what());
-            return failure.Code();
-        } catch (const lha::Aborted&) {
-            return ARC_ERROR_ABORTED;
-        } catch (const std::exception& error) {
-            context.output.FirstLine(error.what());
-            return ARC_ERROR_INTERNAL;
-        }
+        });
     }
 };
 

@@ -228,31 +228,24 @@ int Test(const Request& request, Context& context) {
     ArjSource archive(request.archive, true);
     exports::Outcome outcome;
     std::size_t tested = 0;
-    try {
-        while (auto member = archive.Reader().Next()) {
-            const std::string name = HostName(*member);
-            if (!IsExtractable(*member) || member->IsDirectory() ||
-                !MatchesAny(name, request.names)) {
-                continue;
-            }
-            ++tested;
-            try {
-                unlha32::NullOutput sink;
-                DecodeWithProgress(archive.Reader(), *member, sink, name, name, context);
-                context.output.Line("ok " + common::EscapeControlCharacters(name));
-            } catch (const lha::Error& error) {
-                if (!EndsOnlyTheMember(error)) {
-                    throw;
-                }
-                outcome.Note(ResultFor(error));
-                context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
-                                    error.what());
-            }
+    while (auto member = archive.Reader().Next()) {
+        const std::string name = HostName(*member);
+        if (!IsExtractable(*member) || member->IsDirectory() || !MatchesAny(name, request.names)) {
+            continue;
         }
-    } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
-    } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        ++tested;
+        try {
+            unlha32::NullOutput sink;
+            DecodeWithProgress(archive.Reader(), *member, sink, name, name, context);
+            context.output.Line("ok " + common::EscapeControlCharacters(name));
+        } catch (const lha::Error& error) {
+            if (!EndsOnlyTheMember(error)) {
+                throw;
+            }
+            outcome.Note(ResultFor(error));
+            context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
+                                error.what());
+        }
     }
     if (outcome.Code() != 0) {
         context.output.FirstLine("the archive has damaged members");
@@ -268,33 +261,26 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
         throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
     }
     ArjSource archive(request.archive, true);
-    try {
-        while (auto member = archive.Reader().Next()) {
-            const std::string name = HostName(*member);
-            if (!IsExtractable(*member) || member->IsDirectory() ||
-                !MatchesAny(name, request.names)) {
-                continue;
-            }
-            if (member->IsGarbled()) {
-                throw Failure(ARC_ERROR_UNKNOWN_METHOD, name + ": " + kEncrypted);
-            }
-            unlha32::BoundedOutput out(buffer);
-            DecodeWithProgress(archive.Reader(), *member, out, name, name, context);
-            result.written = static_cast<std::uint32_t>(out.Stored());
-            result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
-            result.attributes = static_cast<std::uint16_t>(
-                member->HasUnixNames() ? 0x20 : (member->accessMode & 0xFF));
-            if (out.Total() > out.Stored()) {
-                throw Failure(ARC_ERROR_BUFFER_TOO_SMALL,
-                              "the buffer holds " + std::to_string(out.Stored()) + " of " +
-                                  std::to_string(out.Total()) + " bytes");
-            }
-            return ARC_OK;
+    while (auto member = archive.Reader().Next()) {
+        const std::string name = HostName(*member);
+        if (!IsExtractable(*member) || member->IsDirectory() || !MatchesAny(name, request.names)) {
+            continue;
         }
-    } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
-    } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), error.what());
+        if (member->IsGarbled()) {
+            throw Failure(ARC_ERROR_UNKNOWN_METHOD, name + ": " + kEncrypted);
+        }
+        unlha32::BoundedOutput out(buffer);
+        DecodeWithProgress(archive.Reader(), *member, out, name, name, context);
+        result.written = static_cast<std::uint32_t>(out.Stored());
+        result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
+        result.attributes =
+            static_cast<std::uint16_t>(member->HasUnixNames() ? 0x20 : (member->accessMode & 0xFF));
+        if (out.Total() > out.Stored()) {
+            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
+                                                          std::to_string(out.Stored()) + " of " +
+                                                          std::to_string(out.Total()) + " bytes");
+        }
+        return ARC_OK;
     }
     throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
 }

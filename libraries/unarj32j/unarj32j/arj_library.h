@@ -58,6 +58,8 @@ void FillProgressRecord(const arj::Member& member, const std::string& source,
                         const std::string& destination, EXTRACTINGINFOEX& record);
 
 int RunCommandLine(std::string_view commandLine, Context& context);
+// The commands throw common::Failure, and lha::Error or lha::Aborted from the engine, for
+// unlha32::Guarded to turn into result codes.
 int Extract(const Request& request, Context& context, bool keepFolders);  // x, e
 int Test(const Request& request, Context& context);                       // t
 int List(const Request& request, Context& context, bool verbose);         // l, v
