@@ -113,10 +113,22 @@ std::string AttributeText(const arj::Member& member) {
     return text;
 }
 
-void LocalDosTime(const arj::Member& member, std::uint16_t& date, std::uint16_t& time) {
+}  // namespace
+
+namespace {
+
+// The member fields both records carry under the same names.
+template <typename Record>
+void FillMemberFields(const arj::Member& member, Record& record) {
+    record.compressed_size = Clamp32(member.compressedSize);
+    record.crc = member.crc;
+    record.os_type = member.hostOs;
+    record.ratio = Ratio(member);
     platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(member.UnixTime())), date,
-        time);
+        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(member.UnixTime())),
+        record.dos_date, record.dos_time);
+    common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
+    common::CopyToField(record.method, sizeof record.method, arj::MethodName(member.method));
 }
 
 }  // namespace
@@ -124,14 +136,8 @@ void LocalDosTime(const arj::Member& member, std::uint16_t& date, std::uint16_t&
 void FillEntryRecord(const arj::Member& member, ARCHIVE_ENTRY_RECORD& record) {
     record = ARCHIVE_ENTRY_RECORD{};
     record.original_size = Clamp32(member.originalSize);
-    record.compressed_size = Clamp32(member.compressedSize);
-    record.crc = member.crc;
-    record.os_type = member.hostOs;
-    record.ratio = Ratio(member);
-    LocalDosTime(member, record.dos_date, record.dos_time);
+    FillMemberFields(member, record);
     common::CopyToField(record.file_name, sizeof record.file_name, HostName(member));
-    common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
-    common::CopyToField(record.method, sizeof record.method, arj::MethodName(member.method));
 }
 
 void FillProgressRecord(const arj::Member& member, const std::string& source,
@@ -140,13 +146,7 @@ void FillProgressRecord(const arj::Member& member, const std::string& source,
     record.file_size = Clamp32(member.originalSize);
     common::CopyToField(record.source_file_name, sizeof record.source_file_name, source);
     common::CopyToField(record.dest_file_name, sizeof record.dest_file_name, destination);
-    record.compressed_size = Clamp32(member.compressedSize);
-    record.crc = member.crc;
-    record.os_type = member.hostOs;
-    record.ratio = Ratio(member);
-    LocalDosTime(member, record.dos_date, record.dos_time);
-    common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
-    common::CopyToField(record.method, sizeof record.method, arj::MethodName(member.method));
+    FillMemberFields(member, record);
 }
 
 }  // namespace zembrat::unarj32j
