@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "common/folder_times.h"
 #include "common/safe_path.h"
 #include "export/member_problems.h"
 #include "platform/path.h"
@@ -30,17 +31,6 @@ std::string FolderOf(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0;
-}
-
-timespec ToTimespec(std::int64_t nanoseconds) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000LL);
-    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000L;
-        time.tv_sec -= 1;
-    }
-    return time;
 }
 
 // Decodes the reader's current member with progress reports every 64 KiB; throws
@@ -68,12 +58,6 @@ void DecodeForExtraction(lha::Reader& reader, lha::OutputStream& out, const lha:
     DecodeWithProgress(reader, dataFork, member, source, destination, context);
     dataFork.Finish();
 }
-
-struct FolderTime {
-    std::string path;
-    std::int64_t nanoseconds;
-    unsigned mode;
-};
 
 class Extractor {
   public:
@@ -104,13 +88,13 @@ class Extractor {
                 ExtractOne(archive.Reader(), *member, name);
             }
         } catch (const lha::Aborted&) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
         } catch (const lha::Error& error) {
-            ApplyFolderTimes();
+            folderTimes_.Apply();
             throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
         }
-        ApplyFolderTimes();
+        folderTimes_.Apply();
         if (!any && !request_.names.empty()) {
             problems_.Note(ARC_ERROR_NO_FILES);
             context_.output.FirstLine("no member matches the names given");
@@ -144,8 +128,8 @@ class Extractor {
             }
             // Permissions too come last: a read-only folder would refuse its own members.
             if (!keep) {
-                folderTimes_.push_back(
-                    {*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_});
+                folderTimes_.Add(*path, WriteTimeNanoseconds(member),
+                                 PermissionBits(member) & ~umask_);
             }
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
@@ -202,8 +186,8 @@ class Extractor {
             return;
         }
         fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
-        const timespec times[2] = {ToTimespec(WriteTimeNanoseconds(member)),
-                                   ToTimespec(WriteTimeNanoseconds(member))};
+        const timespec times[2] = {common::ToTimespec(WriteTimeNanoseconds(member)),
+                                   common::ToTimespec(WriteTimeNanoseconds(member))};
         futimens(temporary.Fd(), times);
         if (!temporary.Commit(*path, reason)) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
@@ -221,23 +205,13 @@ class Extractor {
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
     }
 
-    void ApplyFolderTimes() {
-        // Last, deepest first: files made inside a folder change its time.
-        for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
-            const timespec times[2] = {ToTimespec(it->nanoseconds), ToTimespec(it->nanoseconds)};
-            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            chmod(it->path.c_str(), it->mode);
-        }
-        folderTimes_.clear();
-    }
-
     const Request& request_;
     Context& context_;
     bool keepFolders_;
     common::ExtractionTarget target_;
     unsigned umask_;
     exports::MemberProblems problems_;
-    std::vector<FolderTime> folderTimes_;
+    common::FolderTimes folderTimes_;
 };
 
 }  // namespace

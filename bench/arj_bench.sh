@@ -1,0 +1,74 @@
+#!/bin/sh
+# Prints one table from one run: the corpus of bench/make_corpus.sh packed by Debian's arj
+# with methods 1 and 4, then unpacked by libunarj32j.so (called through its command entry, as
+# the archive component calls it, from a small C program) beside arj itself, 7zz and unar. Ratios compare figures
+# measured in this same run.
+#   bench/arj_bench.sh [build folder, default build]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-build}
+library=$(cd "$build" && pwd)/bin/libunarj32j.so
+[ -f "$library" ] || { echo "no $library: build first" >&2; exit 1; }
+for tool in arj 7zz unar cc /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$here/make_corpus.sh" corpus.bin 64 >&2
+size=$(stat -c %s corpus.bin)
+
+# Our library's x command through its command entry, as the archive component calls it.
+cat > unarj.c <<'C'
+#include <dlfcn.h>
+#include <stdio.h>
+int main(int argc, char** argv) {
+    void* library = argc == 3 ? dlopen(argv[1], RTLD_NOW) : NULL;
+    int (*command)(void*, const char*, char*, unsigned) =
+        library ? (int (*)(void*, const char*, char*, unsigned))dlsym(library, "Unarj") : NULL;
+    static char output[65536];
+    int code = command ? command(NULL, argv[2], output, sizeof output) : -1;
+    if (code != 0) fprintf(stderr, "%d %s\n", code, output);
+    return code != 0;
+}
+C
+cc -O2 -o unarj unarj.c -ldl
+
+run() {
+    /usr/bin/time -f "%e %U %S %M" -o timing "$@" >/dev/null 2>run.log || {
+        echo "failed: $*" >&2; cat run.log >&2; exit 1; }
+    read -r secs user system kib < timing
+    cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+extract() {  # name command...
+    name=$1
+    shift
+    rm -rf out && mkdir out
+    run "$@"
+    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
+}
+
+echo "corpus: $size bytes"
+for method in 1 4; do
+    run arj a -y -m$method m$method.arj corpus.bin
+    echo
+    echo "method $method: $(stat -c %s m$method.arj) bytes, arj packed it in $secs s"
+    printf '%-10s %8s %9s %8s %9s %9s\n' "extraction" "secs" "vs ours" "cpu secs" "vs ours" "peak MiB"
+    extract ours ./unarj "$library" "x -+ -m1 -n1 \"$work/m$method.arj\" \"$work/out/\""
+    osecs=$secs ocpu=$cpu
+    printf '%-10s %8s %9s %8s %9s %9s\n' "ours" "$secs" "" "$cpu" "" "$(mib "$kib")"
+    extract arj sh -c "cd out && arj e -y ../m$method.arj"
+    printf '%-10s %8s %9s %8s %9s %9s\n' "arj" "$secs" "$(ratio "$secs" "$osecs")x" "$cpu" \
+        "$(ratio "$cpu" "$ocpu")x" "$(mib "$kib")"
+    extract 7zz 7zz x -y -oout m$method.arj
+    printf '%-10s %8s %9s %8s %9s %9s\n' "7zz" "$secs" "$(ratio "$secs" "$osecs")x" "$cpu" \
+        "$(ratio "$cpu" "$ocpu")x" "$(mib "$kib")"
+    extract unar unar -q -f -o out -D m$method.arj
+    printf '%-10s %8s %9s %8s %9s %9s\n' "unar" "$secs" "$(ratio "$secs" "$osecs")x" "$cpu" \
+        "$(ratio "$cpu" "$ocpu")x" "$(mib "$kib")"
+done
+echo
+echo "speed: the peer's time over ours (above 1 = ours faster); cpu: user + system time, which"
+echo "a busy machine disturbs less than the wall time."

@@ -1,0 +1,288 @@
+// x, e, t and ExtractMem: members out of an archive (and the volumes after it), never outside
+// the destination and never half-written under a final name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "archiver_api.h"
+#include "common/failure.h"
+#include "common/folder_times.h"
+#include "common/safe_path.h"
+#include "export/member_problems.h"
+#include "platform/path.h"
+#include "unarj32j/arj_library.h"
+#include "unlha32/archive_source.h"
+#include "unlha32/fd_stream.h"
+#include "unlha32/progress_meter.h"
+
+namespace zembrat::unarj32j {
+
+namespace {
+
+using common::Failure;
+using unlha32::MatchesAny;
+using unlha32::ResultFor;
+
+constexpr const char* kEncrypted = "encrypted, not supported";
+
+// Decodes the member with progress reports every 64 KiB; throws lha::Aborted when the owner
+// window answers 1.
+void DecodeWithProgress(arj::Reader& reader, const arj::Member& member, lha::OutputStream& out,
+                        const std::string& source, const std::string& destination,
+                        Context& context) {
+    EXTRACTINGINFOEX record;
+    FillProgressRecord(member, source, destination, record);
+    unlha32::ProgressMeter meter(context.progress, record);
+    reader.Extract(member, out, meter.Callback());
+    meter.Finish();
+}
+
+// Errors of a member's data end that member only: its end, and so the next header, is known
+// from its header. Broken headers end the archive.
+bool EndsOnlyTheMember(const lha::Error& error) {
+    return error.Kind() != lha::ErrorKind::kFormat && error.Kind() != lha::ErrorKind::kTruncated;
+}
+
+// Members that carry data or are folders: volume labels and chapter marks are neither.
+bool IsExtractable(const arj::Member& member) {
+    return member.fileType == arj::kTypeBinary || member.fileType == arj::kTypeText ||
+           member.IsDirectory();
+}
+
+class Extractor {
+  public:
+    Extractor(const Request& request, Context& context, bool keepFolders)
+        : request_(request),
+          context_(context),
+          keepFolders_(keepFolders),
+          target_(request.folder.empty() ? std::string("./") : request.folder),
+          umask_(common::ProcessUmask()),
+          problems_(context.output) {}
+
+    int Run() {
+        ArjSource archive(request_.archive, true);
+        std::string reason;
+        if (!target_.CreateFolder(reason)) {
+            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
+        }
+        bool any = false;
+        try {
+            while (auto member = archive.Reader().Next()) {
+                const std::string name = HostName(*member);
+                if (!IsExtractable(*member) || !MatchesAny(name, request_.names) ||
+                    (!request_.excludes.empty() && MatchesAny(name, request_.excludes))) {
+                    continue;
+                }
+                any = true;
+                ExtractOne(archive.Reader(), *member, name);
+            }
+        } catch (const lha::Aborted&) {
+            folderTimes_.Apply();
+            throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        } catch (const lha::Error& error) {
+            folderTimes_.Apply();
+            throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        }
+        folderTimes_.Apply();
+        if (!any && !request_.names.empty()) {
+            problems_.Note(ARC_ERROR_NO_FILES);
+            context_.output.FirstLine("no member matches the names given");
+        }
+        return problems_.Code();
+    }
+
+  private:
+    void ExtractOne(arj::Reader& reader, const arj::Member& member, const std::string& name) {
+        std::string reason;
+        const auto rules =
+            member.HasUnixNames() ? common::NameRules::kUnix : common::NameRules::kDos;
+        auto relative = common::SafeRelativePath(name, reason, rules);
+        if (!relative) {
+            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            return;
+        }
+        if (!keepFolders_) {
+            if (member.IsDirectory()) {
+                return;
+            }
+            *relative = platform::ExtractFileName(*relative);
+        }
+        if (member.IsDirectory()) {
+            ExtractFolder(member, name, *relative);
+            return;
+        }
+        NoteFoldersToMake(*relative);
+        auto path = target_.Prepare(*relative, false, reason);
+        if (!path) {
+            problems_.ReportRefusedPath(target_, name, reason);
+            return;
+        }
+        struct stat existing {};
+        if (lstat(path->c_str(), &existing) == 0 && !request_.overwrite) {
+            problems_.Report(
+                ARC_WARNING_SKIPPED, name,
+                "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+            return;
+        }
+        if (member.IsGarbled()) {
+            problems_.Report(ARC_ERROR_UNKNOWN_METHOD, name, kEncrypted);
+            return;
+        }
+        if (!arj::CanDecode(member.method)) {
+            problems_.Report(ARC_ERROR_UNKNOWN_METHOD, name,
+                             "unsupported method " + std::to_string(member.method));
+            return;
+        }
+        common::TemporaryFile temporary(platform::ExtractFilePath(*path));
+        if (!temporary.Valid()) {
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
+                             std::string("cannot create a file: ") + std::strerror(errno));
+            return;
+        }
+        unlha32::FdOutput out(temporary.Fd());
+        try {
+            DecodeWithProgress(reader, member, out, name, *path, context_);
+        } catch (const lha::Error& error) {
+            if (!EndsOnlyTheMember(error)) {
+                throw;
+            }
+            problems_.Report(
+                error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
+                name, error.what());
+            return;
+        } catch (const Failure& failure) {
+            // A write that failed (a full disk) ends this member only.
+            if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
+                throw;
+            }
+            problems_.Report(failure.Code(), name, failure.what());
+            return;
+        }
+        fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
+        const timespec times[2] = {common::ToTimespec(WriteTimeNanoseconds(member)),
+                                   common::ToTimespec(WriteTimeNanoseconds(member))};
+        futimens(temporary.Fd(), times);
+        if (!temporary.Commit(*path, reason)) {
+            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
+            return;
+        }
+        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+    }
+
+    // ARJ archives list a folder after its members, so the folders a file's path makes are
+    // this extraction's own: their folder members still set their time and mode.
+    void NoteFoldersToMake(const std::string& relative) {
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos;
+             slash = relative.find('/', slash + 1)) {
+            std::string folder = relative.substr(0, slash);
+            struct stat existing {};
+            if (!madeFolders_.contains(folder) &&
+                lstat((target_.Folder() + folder).c_str(), &existing) != 0) {
+                madeFolders_.insert(std::move(folder));
+            }
+        }
+    }
+
+    void ExtractFolder(const arj::Member& member, const std::string& name,
+                       const std::string& relative) {
+        std::string reason;
+        struct stat existing {};
+        // Without overwriting, a folder that is already there keeps its time and mode.
+        const bool keep = !request_.overwrite && !madeFolders_.contains(relative) &&
+                          lstat((target_.Folder() + relative).c_str(), &existing) == 0;
+        auto path = target_.Prepare(relative, true, reason);
+        if (!path) {
+            problems_.ReportRefusedPath(target_, name, reason);
+            return;
+        }
+        // Permissions too come last: a read-only folder would refuse its own members.
+        if (!keep) {
+            folderTimes_.Add(*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_);
+        }
+        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+    }
+
+    const Request& request_;
+    Context& context_;
+    bool keepFolders_;
+    common::ExtractionTarget target_;
+    unsigned umask_;
+    exports::MemberProblems problems_;
+    common::FolderTimes folderTimes_;
+    std::set<std::string> madeFolders_;
+};
+
+}  // namespace
+
+int Extract(const Request& request, Context& context, bool keepFolders) {
+    Extractor extractor(request, context, keepFolders);
+    return extractor.Run();
+}
+
+int Test(const Request& request, Context& context) {
+    ArjSource archive(request.archive, true);
+    exports::Outcome outcome;
+    std::size_t tested = 0;
+    while (auto member = archive.Reader().Next()) {
+        const std::string name = HostName(*member);
+        if (!IsExtractable(*member) || member->IsDirectory() || !MatchesAny(name, request.names)) {
+            continue;
+        }
+        ++tested;
+        try {
+            unlha32::NullOutput sink;
+            DecodeWithProgress(archive.Reader(), *member, sink, name, name, context);
+            context.output.Line("ok " + common::EscapeControlCharacters(name));
+        } catch (const lha::Error& error) {
+            if (!EndsOnlyTheMember(error)) {
+                throw;
+            }
+            outcome.Note(ResultFor(error));
+            context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
+                                error.what());
+        }
+    }
+    if (outcome.Code() != 0) {
+        context.output.FirstLine("the archive has damaged members");
+    } else {
+        context.output.Line(std::to_string(tested) + " members tested, no errors");
+    }
+    return outcome.Code();
+}
+
+int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
+                    Context& context) {
+    if (request.names.empty()) {
+        throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
+    }
+    ArjSource archive(request.archive, true);
+    while (auto member = archive.Reader().Next()) {
+        const std::string name = HostName(*member);
+        if (!IsExtractable(*member) || member->IsDirectory() || !MatchesAny(name, request.names)) {
+            continue;
+        }
+        if (member->IsGarbled()) {
+            throw Failure(ARC_ERROR_UNKNOWN_METHOD, name + ": " + kEncrypted);
+        }
+        unlha32::BoundedOutput out(buffer);
+        DecodeWithProgress(archive.Reader(), *member, out, name, name, context);
+        result.written = static_cast<std::uint32_t>(out.Stored());
+        result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
+        result.attributes =
+            static_cast<std::uint16_t>(member->HasUnixNames() ? 0x20 : (member->accessMode & 0xFF));
+        if (out.Total() > out.Stored()) {
+            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
+                                                          std::to_string(out.Stored()) + " of " +
+                                                          std::to_string(out.Total()) + " bytes");
+        }
+        return ARC_OK;
+    }
+    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+}
+
+}  // namespace zembrat::unarj32j
