@@ -140,18 +140,4 @@ bool MakeHardLink(const std::string& existing, const std::string& fullPath) {
     return true;
 }
 
-void FolderTimes::Remember(std::string path, std::int64_t mtime, unsigned mode) {
-    folders_.push_back({std::move(path), mtime, mode});
-}
-
-void FolderTimes::Apply() {
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-        timespec times[2] = {};
-        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(it->mtime);
-        utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        chmod(it->path.c_str(), it->mode);
-    }
-    folders_.clear();
-}
-
 }  // namespace zembrat::common

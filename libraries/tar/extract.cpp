@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/folder_times.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
 #include "tar/tar.h"
@@ -157,7 +158,8 @@ class Extractor {
                 return;
             }
             // Times and permissions come last: a read-only folder would refuse its members.
-            folderTimes_.Remember(*path, member.mtime.value_or(0), ModeFor(member, 0755));
+            folderTimes_.Add(*path, member.mtime.value_or(0) * common::kNanosecondsPerSecond,
+                             ModeFor(member, 0755));
             events_.Done(member);
             return;
         }

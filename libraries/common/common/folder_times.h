@@ -10,6 +10,8 @@
 
 namespace zembrat::common {
 
+inline constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
 // Nanoseconds since 1970 (also before it) as a timespec.
 timespec ToTimespec(std::int64_t nanoseconds);
 

@@ -61,23 +61,6 @@ class HoleAwareWriter {
 // so that a file already there is replaced whole. False, with errno set, when it cannot be.
 bool MakeHardLink(const std::string& existing, const std::string& fullPath);
 
-// Folder times and permissions to set once an extraction is through: files made inside a
-// folder change its time, and a read-only folder would refuse its members.
-class FolderTimes {
-  public:
-    void Remember(std::string path, std::int64_t mtime, unsigned mode);
-    // Sets them all, the last remembered (the deepest) first, and forgets them.
-    void Apply();
-
-  private:
-    struct Folder {
-        std::string path;
-        std::int64_t mtime;
-        unsigned mode;
-    };
-    std::vector<Folder> folders_;
-};
-
 // The size of the blocks HoleAwareWriter looks at: a run of zeros shorter than one, or not
 // aligned to one, is written as data.
 inline constexpr std::size_t kHoleBlock = 4096;

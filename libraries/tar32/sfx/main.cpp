@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/folder_times.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
 #include "tar/tar_stream.h"
@@ -137,7 +138,8 @@ class Extractor {
             return Fail(entry.name, reason);
         }
         if (entry.kind == Kind::kDirectory) {
-            folders_.Remember(*path, entry.mtime, Mode(entry, 0755));
+            folders_.Add(*path, entry.mtime * zembrat::common::kNanosecondsPerSecond,
+                         Mode(entry, 0755));
             std::printf("extracted %s\n", Printable(entry.name).c_str());
             return;
         }

@@ -1,4 +1,5 @@
 #include "common/staged_file.h"
+#include "common/folder_times.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -135,8 +136,8 @@ TEST(FolderTimes, AppliedDeepestFirst) {
     const std::string inner = folder / "outer/inner";
     std::filesystem::create_directories(inner);
     FolderTimes times;
-    times.Remember(outer, 1000000000, 0755);
-    times.Remember(inner, 1100000000, 0500);
+    times.Add(outer, 1000000000 * kNanosecondsPerSecond, 0755);
+    times.Add(inner, 1100000000 * kNanosecondsPerSecond, 0500);
     times.Apply();
     struct stat info {};
     ASSERT_EQ(::stat(outer.c_str(), &info), 0);
