@@ -184,7 +184,16 @@ ArchiveReader::ArchiveReader(const std::string& path)
     end_ = static_cast<std::uint64_t>(info.st_size);
     std::vector<std::byte> head(kHeaderSize + 0x20000);
     head.resize(ReadAt(fd_.Get(), 0, head));
-    if (!head.empty() && !StartsWithMember(head)) {
+    // A file that starts with a member's mark is read as an archive, so that a damaged first
+    // header is reported as damage rather than as some other kind of file.
+    const auto marked = [](std::span<const std::byte> bytes) {
+        if (bytes.size() < kHeaderSize) {
+            return false;
+        }
+        const std::string_view mark(reinterpret_cast<const char*>(bytes.data()) + 4, 4);
+        return mark == std::string_view("GZIP", 4) || mark == std::string_view("BZ2\0", 4);
+    };
+    if (!head.empty() && !marked(head)) {
         const std::optional<common::EmbeddedArchive> embedded = common::FindSfxArchive(path);
         std::vector<std::byte> first(head.size());
         if (!embedded) {
@@ -221,6 +230,10 @@ std::optional<Member> ArchiveReader::Next() {
     }
     if (!ChecksumHolds(fixed, member.header.name)) {
         Broken("a member header fails its checksum");
+    }
+    // The file system would cut such a name at the NUL: "..\0x" would become "..".
+    if (member.header.name.find('\0') != std::string::npos) {
+        Broken("a member name holds a NUL byte");
     }
     member.dataOffset = position_ + kHeaderSize + nameLength;
     if (end_ - member.dataOffset < member.header.compressedSize) {

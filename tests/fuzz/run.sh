@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer bga_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
@@ -23,6 +23,7 @@ fi
 cmake -S "$root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$clangxx" >/dev/null
 cmake --build "$build" -j "${JOBS:-2}"
 "$build/make_seeds" "$build/seeds"
+"$build/bga_seeds" "$build/seeds/bga_fuzzer"
 
 run_one() {
     target=$1
