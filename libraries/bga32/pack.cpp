@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "archiver_api.h"
@@ -270,6 +271,8 @@ int MakeSelfExtracting(const Request& request, Context& context) {
     }
     std::string folder = request.folder.empty() ? FolderBeside(request.archive) : request.folder;
     folder = platform::IncludeTrailingDelimiter(folder);
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);  // a failure shows below
     const std::string extension = platform::ExtractFileExt(request.archive);
     const bool upper =
         extension.size() > 1 && std::none_of(extension.begin(), extension.end(), [](char c) {
