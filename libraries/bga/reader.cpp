@@ -2,6 +2,7 @@
 
 #include <bzlib.h>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -19,6 +20,9 @@ namespace zembrat::bga {
 namespace {
 
 constexpr std::size_t kPiece = 256 * 1024;
+// Gzip members up to this size (each way) are decoded whole with libdeflate, about twice as
+// fast as zlib's streaming; larger ones stream through zlib in kPiece steps.
+constexpr std::uint32_t kWholeMember = 128u << 20;
 
 [[noreturn]] void Broken(const std::string& reason) {
     throw common::Failure(ARC_ERROR_BROKEN_ARCHIVE, reason);
@@ -130,6 +134,45 @@ void Inflate(Pump& pump) {
         pump.Emit(kPiece - stream.avail_out);
     }
     pump.Finish(stream.avail_in != 0);
+}
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor* decompressor) const {
+        libdeflate_free_decompressor(decompressor);
+    }
+};
+
+// Decodes a gzip member in memory; false, with nothing given to the sink, when the member
+// is not sound, so that the streaming path can tell what is wrong with it.
+bool InflateWhole(int fd, const Member& member, const DataSink& sink) {
+    const MemberHeader& header = member.header;
+    if (header.originalSize > kWholeMember || header.compressedSize > kWholeMember) {
+        return false;
+    }
+    const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+        libdeflate_alloc_decompressor());
+    if (!decompressor) {
+        return false;
+    }
+    // Not zero-filled: pages a crafted size never reaches are never touched.
+    const auto packed = std::make_unique_for_overwrite<std::byte[]>(header.compressedSize);
+    const auto original = std::make_unique_for_overwrite<std::byte[]>(header.originalSize + 1);
+    if (ReadAt(fd, member.dataOffset, std::span(packed.get(), header.compressedSize)) !=
+        header.compressedSize) {
+        return false;
+    }
+    std::size_t consumed = 0;
+    std::size_t produced = 0;
+    // One byte of room more than declared: a member that fills it inflates past its size.
+    const libdeflate_result result = libdeflate_gzip_decompress_ex(
+        decompressor.get(), packed.get(), header.compressedSize, original.get(),
+        header.originalSize + std::size_t{1}, &consumed, &produced);
+    if (result != LIBDEFLATE_SUCCESS || consumed != header.compressedSize ||
+        produced != header.originalSize) {
+        return false;
+    }
+    sink(std::span<const std::byte>(original.get(), produced));
+    return true;
 }
 
 struct DecompressEnd {
@@ -248,7 +291,9 @@ void DecodeMember(int fd, const Member& member, const DataSink& sink) {
     if (member.header.IsFolder() || member.header.IsStored()) {
         CopyStored(pump, member);
     } else if (member.header.codec == Codec::kGzip) {
-        Inflate(pump);
+        if (!InflateWhole(fd, member, sink)) {
+            Inflate(pump);
+        }
     } else {
         Bunzip(pump);
     }

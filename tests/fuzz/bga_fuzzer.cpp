@@ -29,8 +29,9 @@ void CheckName(const bga::MemberHeader& header) {
     const std::string host = bga32::HostName(header);
     std::string reason;
     if (auto relative = common::SafeRelativePath(host, reason)) {
-        if (relative->empty() || relative->front() == '/' || relative->find("..") == 0 ||
-            relative->find("/../") != std::string::npos) {
+        // "..." is a name like any other; only a ".." part leads out.
+        if (relative->empty() || relative->front() == '/' ||
+            ("/" + *relative + "/").find("/../") != std::string::npos) {
             std::abort();  // a name that leaves the destination was let through
         }
     }
