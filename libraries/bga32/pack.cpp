@@ -114,6 +114,9 @@ bga::MemberHeader HeaderFor(const common::SourceEntry& entry, const std::string&
     header.dosDate = static_cast<std::uint16_t>(dos >> 16);
     header.dosTime = static_cast<std::uint16_t>(dos & 0xFFFF);
     header.attributes = (entry.info.st_mode & S_IWUSR) ? 0x20 : 0x21;
+    // The size the progress reports give before the writer knows it (it refuses more).
+    header.originalSize = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(entry.info.st_size), 0xFFFFFFFFu));
     return header;
 }
 

@@ -27,6 +27,8 @@ class BgaLibrary {
         findFirst = Bind<ARC_FIND_FIRST>("BgaFindFirst");
         findNext = Bind<ARC_FIND_NEXT>("BgaFindNext");
         checkArchive = Bind<ARC_CHECK_ARCHIVE>("BgaCheckArchive");
+        setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("BgaSetOwnerWindowEx");
+        killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("BgaKillOwnerWindowEx");
     }
     ~BgaLibrary() { platform::FreeLibrary(module_); }
     BgaLibrary(const BgaLibrary&) = delete;
@@ -73,6 +75,8 @@ class BgaLibrary {
     ARC_FIND_FIRST findFirst = nullptr;
     ARC_FIND_NEXT findNext = nullptr;
     ARC_CHECK_ARCHIVE checkArchive = nullptr;
+    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
+    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
 
   private:
     template <typename Function>

@@ -212,6 +212,56 @@ TEST_F(BgaLibraryTest, ADamagedMemberIsNeverLeftUnderItsNameAndTheNextOneStillCo
     EXPECT_FALSE(Library().checkArchive(archive.c_str(), ARC_CHECK_FULL));
 }
 
+// What the owner window was told, and the report (by index) it answers with a stop.
+struct Owner {
+    static inline std::vector<std::pair<unsigned, EXTRACTINGINFOEX>> reports;
+    static inline int stopAt = -1;
+    static int Procedure(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX record) {
+        reports.emplace_back(state, *record);
+        return static_cast<int>(reports.size()) - 1 == stopAt ? 1 : 0;
+    }
+};
+
+TEST_F(BgaLibraryTest, ReportsGoToTheOwnerAndAStopLeavesNothingHalfWritten) {
+    const std::string archive = scratch_ / "stop.gza";
+    ASSERT_EQ(Pack(archive, "-n", {"readme.txt"}).code, 0);
+    const std::string before = ReadFile(archive);
+    ASSERT_NE(Library().setOwnerWindow(0, &Owner::Procedure), 0);
+    struct Case {
+        const char* what;
+        std::string line;
+        int stopAt;
+        int code;
+    };
+    const std::string out = scratch_.Folder() + "out/";
+    const std::vector<Case> cases = {
+        {"extract", "x -i -o " + Quoted(archive) + " " + Quoted(out), 1, ARC_ERROR_ABORTED},
+        {"update",
+         "a -i " + Quoted(archive) + " " + Quoted(scratch_.Folder() + "src/") +
+             " readme.txt docs/guide.txt",
+         1, ARC_ERROR_ABORTED},
+        {"extract to the end", "x -i -o " + Quoted(archive) + " " + Quoted(out), -1, 0},
+    };
+    for (const Case& c : cases) {
+        Owner::reports.clear();
+        Owner::stopAt = c.stopAt;
+        EXPECT_EQ(Library().Run(c.line).code, c.code) << c.what;
+        ASSERT_GE(Owner::reports.size(), 2u) << c.what;
+        EXPECT_EQ(Owner::reports[0].first, ARC_PROGRESS_BEGIN) << c.what;
+        EXPECT_EQ(Owner::reports[0].second.file_size, text_.size()) << c.what;
+        EXPECT_EQ(Owner::reports[1].first, ARC_PROGRESS_UPDATE) << c.what;
+        EXPECT_EQ(ReadFile(archive), before) << c.what;
+        if (c.code != 0) {
+            EXPECT_FALSE(fs::exists(out + "readme.txt")) << c.what;
+        }
+    }
+    EXPECT_EQ(Owner::reports.back().first, ARC_PROGRESS_END);
+    EXPECT_STREQ(Owner::reports.back().second.method, "GZIP");
+    EXPECT_EQ(ReadFile(out + "readme.txt"), text_);
+    Library().killOwnerWindow(0);
+    Owner::stopAt = -1;
+}
+
 TEST_F(BgaLibraryTest, OtherFilesAreNoArchiveAndBadLinesAreRefused) {
     const std::string text = scratch_.Write("plain.gza", Text(1000));
     EXPECT_EQ(Library().openArchive(0, text.c_str(), 0x00800002), 0);
