@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "bga/bzip2_blocks.h"
 #include "common/failure.h"
 #include "common/sfx_trailer.h"
 
@@ -175,6 +176,27 @@ bool InflateWhole(int fd, const Member& member, const DataSink& sink) {
     return true;
 }
 
+// Decodes a bzip2 member's blocks on two cores; false, with nothing given to the sink, when
+// the member is too large for that or cannot be decoded that way.
+bool BunzipWhole(int fd, const Member& member, const DataSink& sink) {
+    const MemberHeader& header = member.header;
+    if (header.originalSize > kWholeMember || header.compressedSize > kWholeMember) {
+        return false;
+    }
+    std::vector<std::byte> packed(header.compressedSize);
+    if (ReadAt(fd, member.dataOffset, packed) != packed.size()) {
+        return false;
+    }
+    std::vector<std::vector<std::byte>> blocks;
+    if (!DecodeBzip2Blocks(packed, header.originalSize, blocks)) {
+        return false;
+    }
+    for (const auto& block : blocks) {
+        sink(block);
+    }
+    return true;
+}
+
 struct DecompressEnd {
     void operator()(bz_stream* stream) const { BZ2_bzDecompressEnd(stream); }
 };
@@ -294,7 +316,7 @@ void DecodeMember(int fd, const Member& member, const DataSink& sink) {
         if (!InflateWhole(fd, member, sink)) {
             Inflate(pump);
         }
-    } else {
+    } else if (!BunzipWhole(fd, member, sink)) {
         Bunzip(pump);
     }
 }

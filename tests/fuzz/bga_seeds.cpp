@@ -28,11 +28,11 @@ std::string Gzip(const std::string& data) {
     return out;
 }
 
-std::string Bzip2(const std::string& data) {
+std::string Bzip2(const std::string& data, int blockSize = 9) {
     std::string out(data.size() + data.size() / 100 + 700, '\0');
     auto length = static_cast<unsigned>(out.size());
     BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                             static_cast<unsigned>(data.size()), 9, 0, 0);
+                             static_cast<unsigned>(data.size()), blockSize, 0, 0);
     out.resize(length);
     return out;
 }
@@ -75,6 +75,18 @@ int main(int argc, char** argv) {
     Write(root / "gzip.gza", gza);
     Write(root / "bzip2.bza", Member(bga::Codec::kBzip2, "a\\b\\c.txt", text, false) +
                                   Member(bga::Codec::kBzip2, "z.zip", "PK\x03\x04", false));
+    // Blocks of 100 kB: a stream of several blocks, decoded on two threads.
+    std::string long_text;
+    while (long_text.size() < 250000) {
+        long_text += text;
+    }
+    bga::MemberHeader blocks;
+    blocks.codec = bga::Codec::kBzip2;
+    blocks.name = "blocks.txt";
+    const std::string packed = Bzip2(long_text, 1);
+    blocks.compressedSize = static_cast<std::uint32_t>(packed.size());
+    blocks.originalSize = static_cast<std::uint32_t>(long_text.size());
+    Write(root / "blocks.bza", bga::EncodeHeader(blocks) + packed);
     std::string bad = gza;
     bad[0] = static_cast<char>(bad[0] + 1);
     Write(root / "checksum.gza", bad);

@@ -35,11 +35,11 @@ std::string Gzip(const std::string& data) {
     return out;
 }
 
-std::string Bzip2(const std::string& data) {
+std::string Bzip2(const std::string& data, int blockSize = 9) {
     std::string out(data.size() + 1000, '\0');
     auto length = static_cast<unsigned>(out.size());
     BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                             static_cast<unsigned>(data.size()), 9, 0, 0);
+                             static_cast<unsigned>(data.size()), blockSize, 0, 0);
     out.resize(length);
     return out;
 }
@@ -177,6 +177,18 @@ TEST(BgaReader, DamagedMembersAreRefusedWithTheirReason) {
     badGzipCrc[gzip.size() - 6] ^= 1;
     std::string badBzip2 = bzip2;
     badBzip2[bzip2.size() / 2] ^= 0x10;
+    // Blocks of 100 kB, decoded side by side: damage in the last block, and a block's CRC.
+    const std::string longText = Text(450000);
+    const std::string blocks = Bzip2(longText, 1);
+    const auto blocksMember = [&](const std::string& data) {
+        return HandMadeHeader("BZ2\0", static_cast<std::uint32_t>(data.size()), 450000, 0, "",
+                              "t.txt") +
+               data;
+    };
+    std::string badLastBlock = blocks;
+    badLastBlock[blocks.size() - 100] ^= 0x04;
+    std::string badBlockCrc = blocks;
+    badBlockCrc[4 + 6 + 1] ^= 0x01;  // inside the first block's CRC, after its mark
     struct Case {
         const char* what;
         std::string bytes;
@@ -198,6 +210,13 @@ TEST(BgaReader, DamagedMembersAreRefusedWithTheirReason) {
          HandMadeHeader("BZ2\0", static_cast<std::uint32_t>(bzip2.size()), 50000, 0, "", "t.txt") +
              badBzip2,
          ARC_ERROR_CRC},
+        {"bzip2 blocks, the last damaged", blocksMember(badLastBlock), ARC_ERROR_CRC},
+        {"bzip2 blocks, a block CRC", blocksMember(badBlockCrc), ARC_ERROR_CRC},
+        {"bzip2 blocks past the size",
+         HandMadeHeader("BZ2\0", static_cast<std::uint32_t>(blocks.size()), 449999, 0, "",
+                        "t.txt") +
+             blocks,
+         ARC_ERROR_BROKEN_ARCHIVE},
         {"data after the gzip member", gzipMember(50000, gzip + "junk"), ARC_ERROR_BROKEN_ARCHIVE},
         {"stored sizes differ", HandMadeHeader("GZIP", 3, 4, 2, "", "t.txt") + "abc",
          ARC_ERROR_BROKEN_ARCHIVE},
@@ -218,6 +237,9 @@ TEST(BgaReader, DamagedMembersAreRefusedWithTheirReason) {
                                  bzip2));
     ASSERT_EQ(sound.code, 0);
     EXPECT_EQ(sound.data, (std::vector<std::string>{text, text}));
+    const ReadResult soundBlocks = ReadAll(WriteArchive(folder, blocksMember(blocks)));
+    ASSERT_EQ(soundBlocks.code, 0);
+    EXPECT_TRUE(soundBlocks.data == std::vector<std::string>{longText});
 }
 
 TEST(BgaReader, InputsFuzzingOnceFoundAreRefusedCleanly) {
