@@ -148,6 +148,9 @@ bool DecodeBzip2Blocks(std::span<const std::byte> stream, std::uint64_t original
     blocks.assign(starts.size(), {});
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
+    // What the blocks decoded so far hold: with it no block may go past the member's size, so
+    // that memory stays within the size (and two blocks in flight) whatever the blocks claim.
+    std::atomic<std::uint64_t> total{0};
     const auto work = [&] {
         std::vector<std::byte> piece;
         for (std::size_t i = next++; i < starts.size() && !failed; i = next++) {
@@ -161,7 +164,9 @@ bool DecodeBzip2Blocks(std::span<const std::byte> stream, std::uint64_t original
             writer.Put(kEndMark, 48);
             writer.Put(Bits32(stream, starts[i] + 48), 32);
             writer.Flush();
-            if (!DecodeStream(piece, originalSize, blocks[i])) {
+            const std::uint64_t before = total.load();
+            if (before > originalSize || !DecodeStream(piece, originalSize - before, blocks[i]) ||
+                (total += blocks[i].size()) > originalSize) {
                 failed = true;
             }
         }
@@ -174,10 +179,6 @@ bool DecodeBzip2Blocks(std::span<const std::byte> stream, std::uint64_t original
             // No second thread to be had: all the work here.
         }
         work();
-    }
-    std::uint64_t total = 0;
-    for (const auto& block : blocks) {
-        total += block.size();
     }
     return !failed && total == originalSize;
 }
