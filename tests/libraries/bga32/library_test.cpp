@@ -122,6 +122,18 @@ TEST_F(BgaLibraryTest, TheBatchLinesPackAFullPathUnderItsNameAndUnpackIntoTheFol
     EXPECT_EQ(ReadFile(out + "readme.txt"), text_);
 }
 
+TEST_F(BgaLibraryTest, ANameCp932CannotHoldComesBackUnchanged) {
+    const std::string name = "smile \xf0\x9f\x98\x80 \xc3\xa9.txt";  // U+1F600 and e-acute
+    scratch_.Write("src/" + name, "emoji");
+    const std::string archive = scratch_ / "names.gza";
+    ASSERT_EQ(Pack(archive, "-n", {name, kNihon}).code, 0);
+    EXPECT_THAT(Library().Names(archive), ElementsAre(name, kNihon));
+    const std::string out = scratch_.Folder() + "names/";
+    ASSERT_EQ(Extract(archive, "-n", out).code, 0);
+    EXPECT_EQ(ReadFile(out + name), "emoji");
+    EXPECT_EQ(ReadFile(out + kNihon), "nihon");
+}
+
 TEST_F(BgaLibraryTest, ExistingFilesAreKeptWithoutDashO) {
     const std::string archive = scratch_ / "keep.gza";
     ASSERT_EQ(Pack(archive, "-n", {"readme.txt"}).code, 0);
