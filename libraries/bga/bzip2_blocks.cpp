@@ -112,8 +112,7 @@ bool DecodeStream(std::span<const std::byte> stream, std::uint64_t limit,
 bool DecodeBzip2Blocks(std::span<const std::byte> stream, std::uint64_t originalSize,
                        std::vector<std::vector<std::byte>>& blocks) {
     if (stream.size() < 14 || Byte(stream, 0) != 'B' || Byte(stream, 1) != 'Z' ||
-        Byte(stream, 2) != 'h' || Byte(stream, 3) < '1' || Byte(stream, 3) > '9' ||
-        std::thread::hardware_concurrency() < 2) {
+        Byte(stream, 2) != 'h' || Byte(stream, 3) < '1' || Byte(stream, 3) > '9') {
         return false;
     }
     // Where every block starts, and where the end mark is: each byte position's 64-bit word

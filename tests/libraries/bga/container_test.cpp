@@ -11,6 +11,7 @@
 #include <random>
 
 #include "archiver_api.h"
+#include "bga/bzip2_blocks.h"
 #include "bga/reader.h"
 #include "bga/writer.h"
 #include "common/failure.h"
@@ -240,6 +241,43 @@ TEST(BgaReader, DamagedMembersAreRefusedWithTheirReason) {
     const ReadResult soundBlocks = ReadAll(WriteArchive(folder, blocksMember(blocks)));
     ASSERT_EQ(soundBlocks.code, 0);
     EXPECT_TRUE(soundBlocks.data == std::vector<std::string>{longText});
+}
+
+TEST(BgaBzip2Blocks, SoundStreamsOfSeveralBlocksDecodeAndAnythingElseIsLeftToLibbz2) {
+    const std::string text = Text(450000);
+    const std::string blocks = Bzip2(text, 1);
+    std::string lastBlockDamaged = blocks;
+    lastBlockDamaged[blocks.size() - 100] ^= 0x04;
+    std::string blockCrc = blocks;
+    blockCrc[4 + 6 + 1] ^= 0x01;
+    struct Case {
+        const char* what;
+        std::string stream;
+        std::uint64_t size;
+        bool decoded;
+    };
+    const std::vector<Case> cases = {
+        {"sound", blocks, text.size(), true},
+        {"one block", Bzip2(Text(50000), 1), 50000, false},
+        {"last block damaged", lastBlockDamaged, text.size(), false},
+        {"a block CRC", blockCrc, text.size(), false},
+        {"past the size", blocks, text.size() - 1, false},
+        {"short of the size", blocks, text.size() + 1, false},
+        {"cut short", blocks.substr(0, blocks.size() - 3), text.size(), false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<std::byte>> decoded;
+        ASSERT_EQ(DecodeBzip2Blocks(std::as_bytes(std::span(c.stream)), c.size, decoded), c.decoded)
+            << c.what;
+        if (c.decoded) {
+            std::string joined;
+            for (const auto& block : decoded) {
+                joined.append(reinterpret_cast<const char*>(block.data()), block.size());
+            }
+            EXPECT_GT(decoded.size(), 2u);
+            EXPECT_TRUE(joined == text);
+        }
+    }
 }
 
 TEST(BgaReader, InputsFuzzingOnceFoundAreRefusedCleanly) {
