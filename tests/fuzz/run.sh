@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
@@ -24,6 +24,7 @@ cmake -S "$root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$clangxx"
 cmake --build "$build" -j "${JOBS:-2}"
 "$build/make_seeds" "$build/seeds"
 "$root/tests/fuzz/make_arj_seeds.sh" "$build/seeds/arj_fuzzer"
+"$build/bga_seeds" "$build/seeds/bga_fuzzer"
 
 run_one() {
     target=$1

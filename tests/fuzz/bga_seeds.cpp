@@ -1,0 +1,97 @@
+// Writes seed archives for bga_fuzzer into the folder given: GZIP, BZ2 and stored members,
+// folders, a CP932 name, and the damaged kinds the reader must refuse.
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "bga/format.h"
+
+namespace {
+
+using namespace zembrat;
+namespace fs = std::filesystem;
+
+std::string Gzip(const std::string& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string Bzip2(const std::string& data, int blockSize = 9) {
+    std::string out(data.size() + data.size() / 100 + 700, '\0');
+    auto length = static_cast<unsigned>(out.size());
+    BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
+                             static_cast<unsigned>(data.size()), blockSize, 0, 0);
+    out.resize(length);
+    return out;
+}
+
+std::string Member(bga::Codec codec, const std::string& name, const std::string& data,
+                   bool stored) {
+    bga::MemberHeader header;
+    header.codec = codec;
+    header.name = name;
+    const std::string packed =
+        stored ? data : (codec == bga::Codec::kGzip ? Gzip(data) : Bzip2(data));
+    header.kind = stored ? bga::kKindStored : bga::kKindCompressed;
+    header.compressedSize = static_cast<std::uint32_t>(packed.size());
+    header.originalSize = static_cast<std::uint32_t>(data.size());
+    header.dosDate = 0x5A21;
+    header.dosTime = 0x6000;
+    header.attributes = name.back() == '\\' ? bga::kFolderAttribute : 0x20;
+    return bga::EncodeHeader(header) + packed;
+}
+
+void Write(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        return 2;
+    }
+    const fs::path root = argv[1];
+    fs::create_directories(root);
+    std::string text;
+    for (int i = 0; text.size() < 20000; ++i) {
+        text += "member " + std::to_string(i * 7 % 113) + " of the archive\n";
+    }
+    const std::string gza = Member(bga::Codec::kGzip, "docs\\", "", true) +
+                            Member(bga::Codec::kGzip, "docs\\read.txt", text, false) +
+                            Member(bga::Codec::kGzip, "\x83\x65\x83\x4c.txt", "short", true);
+    Write(root / "gzip.gza", gza);
+    Write(root / "bzip2.bza", Member(bga::Codec::kBzip2, "a\\b\\c.txt", text, false) +
+                                  Member(bga::Codec::kBzip2, "z.zip", "PK\x03\x04", false));
+    // Blocks of 100 kB: a stream of several blocks, decoded on two threads.
+    std::string long_text;
+    while (long_text.size() < 250000) {
+        long_text += text;
+    }
+    bga::MemberHeader blocks;
+    blocks.codec = bga::Codec::kBzip2;
+    blocks.name = "blocks.txt";
+    const std::string packed = Bzip2(long_text, 1);
+    blocks.compressedSize = static_cast<std::uint32_t>(packed.size());
+    blocks.originalSize = static_cast<std::uint32_t>(long_text.size());
+    Write(root / "blocks.bza", bga::EncodeHeader(blocks) + packed);
+    std::string bad = gza;
+    bad[0] = static_cast<char>(bad[0] + 1);
+    Write(root / "checksum.gza", bad);
+    Write(root / "truncated.gza", gza.substr(0, gza.size() - 40));
+    Write(root / "dotdot.gza", Member(bga::Codec::kGzip, "..\\..\\evil.txt", "x", true) +
+                                   Member(bga::Codec::kGzip, "\\etc\\passwd", "y", true));
+    return 0;
+}
