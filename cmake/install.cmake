@@ -3,9 +3,11 @@
 #   lib/zembrat/libunlha32.so, libzembrat_platform.so the libraries they load
 #   lib/zembrat/libunzip32.so, libzip32j.so, liblmzip32.so  the ZIP libraries
 #   lib/zembrat/libtar32.so                           the tar-family library
-#   lib/zembrat/zembrat-archive-host                  the helper the ZIP and tar libraries read with
+#   lib/zembrat/libcab32.so, libunrar32.so, libunarj32j.so, libbga32.so  CAB, RAR, ARJ, BGA
+#   lib/zembrat/zembrat-archive-host                  the helper the ZIP, tar, CAB and RAR libraries read with
 #   lib/zembrat/zembrat-sfx                           the self-extracting stub for LHA
 #   lib/zembrat/sfx32gui.dat, sfx16.dat               the self-extracting stub for ZIP
+#   lib/zembrat/kmtarsef.exe, zembrat-cabsfx, zembrat-bga-sfx  the stubs for tar, CAB and BGA
 #   lib/zembrat/kmtarsef.exe                          the self-extracting stub for tar and tar.gz
 #   share/applications, share/icons, share/man/man1, share/doc/zembrat
 # The platform layer looks for an archiver library (and for the stub) in the program's own
@@ -24,7 +26,8 @@ set_target_properties(${zembrat_programs} PROPERTIES
     INSTALL_RPATH "$ORIGIN/../${ZEMBRAT_INSTALL_PRIVATE_DIR}")
 install(TARGETS ${zembrat_programs} RUNTIME DESTINATION bin)
 
-set(zembrat_libraries zembrat_platform unlha32 unzip32 zip32j lmzip32 tar32 zembrat-archive-host)
+set(zembrat_libraries zembrat_platform unlha32 unzip32 zip32j lmzip32 tar32 cab32 unrar32 unarj32j
+    bga32 zembrat-archive-host)
 set_target_properties(${zembrat_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS ${zembrat_libraries}
     LIBRARY DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
@@ -41,6 +44,9 @@ foreach(stub sfx32gui.dat sfx16.dat)
     install(PROGRAMS $<TARGET_FILE:zembrat-zipsfx> DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}
             RENAME ${stub})
 endforeach()
+
+# The CAB and BGA libraries make their self-extracting files with their own stubs.
+install(TARGETS zembrat-cabsfx zembrat-bga-sfx RUNTIME DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR})
 
 # The tar stub under the name the TAR driver searches for.
 install(PROGRAMS $<TARGET_FILE:zembrat-tarsfx> DESTINATION ${ZEMBRAT_INSTALL_PRIVATE_DIR}

@@ -59,6 +59,11 @@ std::optional<std::string> RealPath(const std::string& path) {
 
 std::optional<std::string> SafeRelativePath(std::string_view memberName, std::string& reason,
                                             NameRules rules) {
+    // The file system ends a name at its first NUL: "..\0x" would be taken as "..".
+    if (memberName.find('\0') != std::string_view::npos) {
+        reason = "name with a NUL byte";
+        return std::nullopt;
+    }
     if (!memberName.empty() &&
         (memberName.front() == '/' || (rules == NameRules::kDos && memberName.front() == '\\'))) {
         reason = "absolute name";

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "cli_test_support.h"
 
@@ -66,6 +68,30 @@ TEST(InstalledTree, HoldsEverythingAndTheCliWorksFromIt) {
     const ProgramRun ran = RunProgram({work / "out/readme.exe"}, InFolder(work / "run"));
     ASSERT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(ReadFile(work / "run/readme.txt"), ReadFile(work / "in/readme.txt"));
+
+    // Every other kind the command line writes, plain and self-extracting, from the installed
+    // tree alone: one mixed batch unpacks the plain ones, each program unpacks itself.
+    for (const std::string format : {"zip", "tgz", "cab", "gza", "bza"}) {
+        SCOPED_TRACE(format);
+        const fs::path kind = work / ("kinds/" + format);
+        for (const bool sfx : {false, true}) {
+            std::vector<std::string> args{
+                cli,    "compress", "-q",          "--format",
+                format, "-o",       kind.string(), work / "in/日本語.bin"};
+            if (sfx) {
+                args.insert(args.begin() + 2, "--sfx");
+            }
+            ASSERT_EQ(RunProgram(args).status, 0);
+        }
+        fs::create_directories(kind / "run");
+        const ProgramRun selfRun = RunProgram({kind / "日本語.exe"}, InFolder(kind / "run"));
+        EXPECT_EQ(selfRun.status, 0) << selfRun.out << selfRun.err;
+        EXPECT_EQ(ReadFile(kind / "run/日本語.bin"), ReadFile(work / "in/日本語.bin"));
+        const ProgramRun mixed = RunProgram({cli, "decompress", "-q", "-o", kind / "back",
+                                             kind / ("日本語." + format), kind / "日本語.exe"});
+        EXPECT_EQ(mixed.status, 0) << mixed.out << mixed.err;
+        EXPECT_EQ(ReadFile(kind / "back/日本語.bin"), ReadFile(work / "in/日本語.bin"));
+    }
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ TEST(SafeRelativePath, RejectsEveryWayOut) {
     for (const char* name : {"/etc/passwd", "../x", "a/../../x", "", "./"}) {
         EXPECT_FALSE(Safe(name, NameRules::kUnix)) << name;
     }
+    // The file system would end these names at the NUL, leaving "..".
+    using namespace std::string_view_literals;
+    for (const std::string_view name : {"..\0x"sv, "a/..\0/x"sv, "ok\0"sv}) {
+        EXPECT_FALSE(Safe(name)) << name.size();
+        EXPECT_FALSE(Safe(name, NameRules::kUnix)) << name.size();
+    }
 }
 
 // Unix names keep '\\' and ':' as characters; a name made of them never leaves the folder.
