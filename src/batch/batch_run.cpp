@@ -158,7 +158,8 @@ std::string LibraryReason(const FileOutcome& outcome, bool compress) {
     if (compress && platform::DirectoryExists(outcome.path)) {
         return kIsFolder;
     }
-    if (outcome.result == 0 && outcome.outputText.empty()) {
+    // A success code with nothing made (the library's text then only says what it did).
+    if (outcome.result == 0) {
         return kNoOutput;
     }
     char code[16];

@@ -87,7 +87,10 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
     settings.kind = arguments.selfExtracting ? batch::ArchiveKind::kExe : batch::ArchiveKind::kLzh;
     settings.overwrite = arguments.overwrite;
     settings.upperCaseExtension = arguments.upperCaseExtension;
-    settings.archiveExtension = arguments.format;
+    // The TAR driver names a self-extracting file by replacing the archive's last extension:
+    // "x.tar.gz" would become "x.tar.EXE", so the archive in between is made as "x.tgz".
+    settings.archiveExtension =
+        arguments.selfExtracting && arguments.format == "tar.gz" ? "tgz" : arguments.format;
     for (const std::string& file : arguments.files) {
         settings.paths.push_back(FullPath(file));
     }

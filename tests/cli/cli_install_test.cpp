@@ -71,7 +71,7 @@ TEST(InstalledTree, HoldsEverythingAndTheCliWorksFromIt) {
 
     // Every other kind the command line writes, plain and self-extracting, from the installed
     // tree alone: one mixed batch unpacks the plain ones, each program unpacks itself.
-    for (const std::string format : {"zip", "tgz", "cab", "gza", "bza"}) {
+    for (const std::string format : {"zip", "tgz", "tar.gz", "cab", "gza", "bza"}) {
         SCOPED_TRACE(format);
         const fs::path kind = work / ("kinds/" + format);
         for (const bool sfx : {false, true}) {
