@@ -207,6 +207,69 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
     }
 }
 
+// Every volume of a set given in turn, as a batch over "*.rar" gives them: the first extracts
+// the set, each later one is skipped with a note and writes nothing; listing and checking a
+// later volume answer for its set. Without the first volume a later one fails, naming it.
+TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
+    struct Case {
+        std::vector<std::string> volumes;  // in the fixtures' multivolume folder, in order
+        std::size_t files;                 // what the first volume extracts
+    };
+    const Case cases[] = {
+        {{"rar_multivolume_multiple_files.part1.rar", "rar_multivolume_multiple_files.part2.rar",
+          "rar_multivolume_multiple_files.part3.rar", "rar_multivolume_multiple_files.part4.rar",
+          "rar_multivolume_multiple_files.part5.rar", "rar_multivolume_multiple_files.part6.rar"},
+         2},
+        {{"read_format_rar5_multiarchive_solid.part01.rar",
+          "read_format_rar5_multiarchive_solid.part02.rar",
+          "read_format_rar5_multiarchive_solid.part03.rar",
+          "read_format_rar5_multiarchive_solid.part04.rar"},
+         9},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.volumes[0]);
+        TempFolder scratch;
+        for (const std::string& volume : test.volumes) {
+            fs::copy_file(kFixtures + "multivolume/" + volume, scratch / volume);
+        }
+        const std::string first = scratch / test.volumes[0];
+        const std::string out = scratch.Folder() + "out/";
+        ASSERT_EQ(Library().Run(ExtractLine(first, out)).code, 0);
+        const auto extracted = FilesBelow(out);
+        const auto setNames = Library().Names(first);
+        for (std::size_t at = 1; at < test.volumes.size(); ++at) {
+            const std::string& name = test.volumes[at];
+            SCOPED_TRACE(name);
+            const auto skipped = Library().Run(ExtractLine(scratch / name, out));
+            EXPECT_EQ(skipped.code, ARC_WARNING_SKIPPED);
+            EXPECT_EQ(skipped.text, name + ": volume " + std::to_string(at + 1) +
+                                        " of the set that " + test.volumes[0] +
+                                        " extracts; skipped\n");
+            const auto tested = Library().Run(ExtractLine(scratch / name, out, "-t"));
+            EXPECT_EQ(tested.code, ARC_WARNING_SKIPPED);
+            EXPECT_THAT(tested.text, HasSubstr(" tests; skipped"));
+            EXPECT_EQ(Library().Names(scratch / name), setNames);
+            EXPECT_EQ(Library().checkArchive((scratch / name).c_str(), ARC_CHECK_FULL), 1);
+        }
+        EXPECT_EQ(FilesBelow(out), extracted);
+        std::size_t files = 0;
+        for (const std::string& file : extracted) {
+            files += fs::is_directory(out + file) ? 0 : 1;
+        }
+        EXPECT_EQ(files, test.files);
+
+        fs::remove(first);
+        const std::string last = scratch / test.volumes.back();
+        const std::string elsewhere = scratch.Folder() + "elsewhere/";
+        const auto orphan = Library().Run(ExtractLine(last, elsewhere));
+        EXPECT_EQ(orphan.code, ARC_ERROR_CANNOT_READ);
+        EXPECT_THAT(orphan.text, HasSubstr("the first volume " + first + " is missing"));
+        EXPECT_FALSE(fs::exists(elsewhere));
+        EXPECT_TRUE(Library().Names(last).empty());
+        EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
+    }
+}
+
 TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
     for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
