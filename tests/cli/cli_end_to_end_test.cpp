@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -370,6 +371,69 @@ TEST_F(CliTest, TarArchivesThroughTheSameBatch) {
         const fs::path back = work_ / ("back-" + format);
         ASSERT_EQ(Cli({"decompress", "-o", back, archive}).status, 0);
         EXPECT_EQ(ReadFile(back / "日本語の名前.txt"), ReadFile(In("日本語の名前.txt")));
+    }
+}
+
+// A batch given every volume of a RAR set, as "*.rar" gives them: the first volume extracts
+// the set, each later one is skipped with a note, and the run succeeds. Without the first
+// volume each later one fails alone, naming the missing first volume.
+TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
+    const fs::path sets = fs::path(ZEMBRAT_FIXTURES_DIR) / "rar/multivolume";
+    const struct {
+        std::vector<std::string> volumes;
+        std::size_t extracted;  // files the set holds
+    } cases[] = {
+        {{"rar_multivolume_multiple_files.part1.rar", "rar_multivolume_multiple_files.part2.rar",
+          "rar_multivolume_multiple_files.part3.rar", "rar_multivolume_multiple_files.part4.rar",
+          "rar_multivolume_multiple_files.part5.rar", "rar_multivolume_multiple_files.part6.rar"},
+         2},
+        {{"read_format_rar5_multiarchive.part01.rar", "read_format_rar5_multiarchive.part02.rar",
+          "read_format_rar5_multiarchive.part03.rar", "read_format_rar5_multiarchive.part04.rar",
+          "read_format_rar5_multiarchive.part05.rar", "read_format_rar5_multiarchive.part06.rar",
+          "read_format_rar5_multiarchive.part07.rar", "read_format_rar5_multiarchive.part08.rar"},
+         2},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.volumes[0]);
+        const fs::path folder = work_ / "set";
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::vector<std::string> arguments = {"decompress", "-o", Out()};
+        for (const std::string& volume : test.volumes) {
+            fs::copy_file(sets / volume, folder / volume);
+            arguments.push_back(folder / volume);
+        }
+        fs::remove_all(Out());
+        const ProgramRun run = Cli(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        for (std::size_t at = 1; at < test.volumes.size(); ++at) {
+            EXPECT_NE(run.out.find("  " + test.volumes[at] + ": volume " + std::to_string(at + 1) +
+                                   " of the set that " + test.volumes[0] + " extracts; skipped"),
+                      std::string::npos)
+                << run.out;
+        }
+        EXPECT_NE(run.out.find(std::to_string(test.volumes.size()) + "個のファイルを処理しました"),
+                  std::string::npos)
+            << run.out;
+        const auto contents = FolderContents(Out());
+        EXPECT_EQ(
+            std::count_if(contents.begin(), contents.end(),
+                          [&](const std::string& name) { return fs::is_regular_file(Out(name)); }),
+            static_cast<std::ptrdiff_t>(test.extracted));
+
+        fs::remove(folder / test.volumes[0]);
+        arguments.erase(arguments.begin() + 3);
+        const ProgramRun orphans = Cli(arguments);
+        EXPECT_EQ(orphans.status, 1);
+        const std::string missing =
+            "the first volume " + (folder / test.volumes[0]).string() + " is missing";
+        std::size_t named = 0;
+        for (std::size_t at = orphans.err.find(missing); at != std::string::npos;
+             at = orphans.err.find(missing, at + 1)) {
+            ++named;
+        }
+        EXPECT_EQ(named, test.volumes.size() - 1) << orphans.err;
     }
 }
 
