@@ -75,29 +75,27 @@ std::string VolumeOrdinal(const LaterVolume& later) {
     return later.number != 0 ? "volume " + std::to_string(later.number) : "a later volume";
 }
 
-// A later volume whose set cannot be read: its first volume is not there, or its name does
-// not tell which file that is.
-[[noreturn]] void FailWithoutFirstVolume(const std::string& volume, const LaterVolume& later) {
-    throw Failure(ARC_ERROR_CANNOT_READ,
-                  later.first.empty()
-                      ? BaseName(volume) + " is " + VolumeOrdinal(later) +
-                            " of a set, and its name does not tell which file is the first volume"
-                      : "the first volume " + common::EscapeControlCharacters(later.first) +
-                            " is missing (" + BaseName(volume) + " is " + VolumeOrdinal(later) +
-                            " of its set)");
+// Whether the archive is a later volume of a set; throws when the set cannot be read: its
+// first volume is not there, or its name does not tell which file that is.
+std::optional<LaterVolume> LaterVolumeOfReadableSet(const std::string& archive) {
+    auto later = FindLaterVolume(archive);
+    if (!later || later->firstFound) {
+        return later;
+    }
+    const std::string volume = BaseName(archive) + " is " + VolumeOrdinal(*later);
+    throw Failure(
+        ARC_ERROR_CANNOT_READ,
+        later->first.empty()
+            ? volume + " of a set, and its name does not tell which file is the first volume"
+            : "the first volume " + common::EscapeControlCharacters(later->first) +
+                  " is missing (" + volume + " of its set)");
 }
 
 // The file a volume's set is read from: the archive itself, or for a later volume the first
 // volume of its set, which holds the start of every member.
 std::string SetStart(const std::string& archive) {
-    const auto later = FindLaterVolume(archive);
-    if (!later) {
-        return archive;
-    }
-    if (!later->firstFound) {
-        FailWithoutFirstVolume(archive, *later);
-    }
-    return later->first;
+    const auto later = LaterVolumeOfReadableSet(archive);
+    return later ? later->first : archive;
 }
 
 // The older format's decoder ends the archive at a member's failed CRC: a CRC error still.
@@ -124,10 +122,7 @@ int Guarded(Context& context, Run run) {
 int Extract(const Request& request, Context& context) {
     // A batch given every volume of a set extracts the set once, from its first volume; the
     // later volumes are skipped, not decoded alone (their members start in earlier volumes).
-    if (const auto later = FindLaterVolume(request.archive)) {
-        if (!later->firstFound) {
-            FailWithoutFirstVolume(request.archive, *later);
-        }
+    if (const auto later = LaterVolumeOfReadableSet(request.archive)) {
         context.output.Line(BaseName(request.archive) + ": " + VolumeOrdinal(*later) +
                             " of the set that " + BaseName(later->first) +
                             (request.command == Command::kTest ? " tests" : " extracts") +

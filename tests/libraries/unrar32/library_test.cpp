@@ -237,6 +237,22 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
         ASSERT_EQ(Library().Run(ExtractLine(first, out)).code, 0);
         const auto extracted = FilesBelow(out);
         const auto setNames = Library().Names(first);
+        const auto member =
+            std::find_if(setNames.begin(), setNames.end(),
+                         [](const std::string& name) { return !name.ends_with('/'); });
+        ASSERT_NE(member, setNames.end());
+        const auto memory = [&](const std::string& archive) {
+            std::string buffer(1 << 20, '\0');
+            std::uint32_t written = 0;
+            const std::string line = Quoted(archive) + " " + Quoted(*member);
+            const int code = Library().extractMem(
+                0, line.c_str(), reinterpret_cast<unsigned char*>(buffer.data()),
+                static_cast<std::uint32_t>(buffer.size()), nullptr, nullptr, &written);
+            buffer.resize(written);
+            return std::make_pair(code, buffer);
+        };
+        const auto fromFirst = memory(first);
+        ASSERT_EQ(fromFirst.first, 0);
         for (std::size_t at = 1; at < test.volumes.size(); ++at) {
             const std::string& name = test.volumes[at];
             SCOPED_TRACE(name);
@@ -250,6 +266,7 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
             EXPECT_THAT(tested.text, HasSubstr(" tests; skipped"));
             EXPECT_EQ(Library().Names(scratch / name), setNames);
             EXPECT_EQ(Library().checkArchive((scratch / name).c_str(), ARC_CHECK_FULL), 1);
+            EXPECT_EQ(memory(scratch / name), fromFirst);
         }
         EXPECT_EQ(FilesBelow(out), extracted);
         std::size_t files = 0;
@@ -267,6 +284,14 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
         EXPECT_FALSE(fs::exists(elsewhere));
         EXPECT_TRUE(Library().Names(last).empty());
         EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
+        EXPECT_EQ(memory(last).first, ARC_ERROR_CANNOT_READ);
+
+        // Renamed, a later volume's name no longer tells which file is the first.
+        const std::string renamed = scratch / "renamed.rar";
+        fs::copy_file(scratch / test.volumes[1], renamed);
+        const auto unplaced = Library().Run(ExtractLine(renamed, elsewhere));
+        EXPECT_EQ(unplaced.code, ARC_ERROR_CANNOT_READ);
+        EXPECT_THAT(unplaced.text, HasSubstr("its name does not tell which file is the first"));
     }
 }
 
