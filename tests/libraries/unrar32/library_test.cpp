@@ -211,87 +211,52 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
 // the set, each later one is skipped with a note and writes nothing; listing and checking a
 // later volume answer for its set. Without the first volume a later one fails, naming it.
 TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
-    struct Case {
-        std::vector<std::string> volumes;  // in the fixtures' multivolume folder, in order
-        std::size_t files;                 // what the first volume extracts
-    };
-    const Case cases[] = {
-        {{"rar_multivolume_multiple_files.part1.rar", "rar_multivolume_multiple_files.part2.rar",
-          "rar_multivolume_multiple_files.part3.rar", "rar_multivolume_multiple_files.part4.rar",
-          "rar_multivolume_multiple_files.part5.rar", "rar_multivolume_multiple_files.part6.rar"},
-         2},
-        {{"read_format_rar5_multiarchive_solid.part01.rar",
-          "read_format_rar5_multiarchive_solid.part02.rar",
-          "read_format_rar5_multiarchive_solid.part03.rar",
-          "read_format_rar5_multiarchive_solid.part04.rar"},
-         9},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.volumes[0]);
+    const struct {
+        const char* prefix;  // NAME.part in the fixtures' multivolume folder
+        int volumes;
+        int width;
+    } cases[] = {{"rar_multivolume_multiple_files.part", 6, 1},
+                 {"read_format_rar5_multiarchive_solid.part", 4, 2}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.prefix);
         TempFolder scratch;
-        for (const std::string& volume : test.volumes) {
-            fs::copy_file(kFixtures + "multivolume/" + volume, scratch / volume);
+        std::vector<std::string> volumes;
+        for (int number = 1; number <= test.volumes; ++number) {
+            const std::string digits = std::to_string(number);
+            volumes.push_back(test.prefix + std::string(test.width - digits.size(), '0') + digits +
+                              ".rar");
+            fs::copy_file(kFixtures + "multivolume/" + volumes.back(), scratch / volumes.back());
         }
-        const std::string first = scratch / test.volumes[0];
+        const std::string first = scratch / volumes[0];
         const std::string out = scratch.Folder() + "out/";
         ASSERT_EQ(Library().Run(ExtractLine(first, out)).code, 0);
         const auto extracted = FilesBelow(out);
-        const auto setNames = Library().Names(first);
-        const auto member =
-            std::find_if(setNames.begin(), setNames.end(),
-                         [](const std::string& name) { return !name.ends_with('/'); });
-        ASSERT_NE(member, setNames.end());
-        const auto memory = [&](const std::string& archive) {
-            std::string buffer(1 << 20, '\0');
-            std::uint32_t written = 0;
-            const std::string line = Quoted(archive) + " " + Quoted(*member);
-            const int code = Library().extractMem(
-                0, line.c_str(), reinterpret_cast<unsigned char*>(buffer.data()),
-                static_cast<std::uint32_t>(buffer.size()), nullptr, nullptr, &written);
-            buffer.resize(written);
-            return std::make_pair(code, buffer);
-        };
-        const auto fromFirst = memory(first);
-        ASSERT_EQ(fromFirst.first, 0);
-        for (std::size_t at = 1; at < test.volumes.size(); ++at) {
-            const std::string& name = test.volumes[at];
-            SCOPED_TRACE(name);
-            const auto skipped = Library().Run(ExtractLine(scratch / name, out));
+        for (std::size_t at = 1; at < volumes.size(); ++at) {
+            const std::string later = scratch / volumes[at];
+            SCOPED_TRACE(later);
+            const auto skipped = Library().Run(ExtractLine(later, out));
             EXPECT_EQ(skipped.code, ARC_WARNING_SKIPPED);
-            EXPECT_EQ(skipped.text, name + ": volume " + std::to_string(at + 1) +
-                                        " of the set that " + test.volumes[0] +
-                                        " extracts; skipped\n");
-            const auto tested = Library().Run(ExtractLine(scratch / name, out, "-t"));
-            EXPECT_EQ(tested.code, ARC_WARNING_SKIPPED);
-            EXPECT_THAT(tested.text, HasSubstr(" tests; skipped"));
-            EXPECT_EQ(Library().Names(scratch / name), setNames);
-            EXPECT_EQ(Library().checkArchive((scratch / name).c_str(), ARC_CHECK_FULL), 1);
-            EXPECT_EQ(memory(scratch / name), fromFirst);
+            EXPECT_EQ(skipped.text, volumes[at] + ": volume " + std::to_string(at + 1) +
+                                        " of the set that " + volumes[0] + " extracts; skipped\n");
+            EXPECT_THAT(Library().Run(ExtractLine(later, out, "-t")).text,
+                        HasSubstr(" tests; skipped"));
+            EXPECT_EQ(Library().Names(later), Library().Names(first));
+            EXPECT_EQ(Library().checkArchive(later.c_str(), ARC_CHECK_FULL), 1);
         }
         EXPECT_EQ(FilesBelow(out), extracted);
-        std::size_t files = 0;
-        for (const std::string& file : extracted) {
-            files += fs::is_directory(out + file) ? 0 : 1;
-        }
-        EXPECT_EQ(files, test.files);
 
         fs::remove(first);
-        const std::string last = scratch / test.volumes.back();
-        const std::string elsewhere = scratch.Folder() + "elsewhere/";
-        const auto orphan = Library().Run(ExtractLine(last, elsewhere));
+        const std::string last = scratch / volumes.back();
+        const auto orphan = Library().Run(ExtractLine(last, out));
         EXPECT_EQ(orphan.code, ARC_ERROR_CANNOT_READ);
         EXPECT_THAT(orphan.text, HasSubstr("the first volume " + first + " is missing"));
-        EXPECT_FALSE(fs::exists(elsewhere));
         EXPECT_TRUE(Library().Names(last).empty());
         EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
-        EXPECT_EQ(memory(last).first, ARC_ERROR_CANNOT_READ);
-
         // Renamed, a later volume's name no longer tells which file is the first.
-        const std::string renamed = scratch / "renamed.rar";
-        fs::copy_file(scratch / test.volumes[1], renamed);
-        const auto unplaced = Library().Run(ExtractLine(renamed, elsewhere));
-        EXPECT_EQ(unplaced.code, ARC_ERROR_CANNOT_READ);
-        EXPECT_THAT(unplaced.text, HasSubstr("its name does not tell which file is the first"));
+        fs::copy_file(last, scratch / "renamed.rar");
+        EXPECT_THAT(Library().Run(ExtractLine(scratch / "renamed.rar", out)).text,
+                    HasSubstr("its name does not tell which file is the first"));
+        EXPECT_EQ(FilesBelow(out), extracted);
     }
 }
 
