@@ -67,6 +67,37 @@ archive_host::HostOptions HostFor(const std::string& archive) {
     return options;
 }
 
+std::string BaseName(const std::string& path) {
+    return common::EscapeControlCharacters(path.substr(path.find_last_of('/') + 1));
+}
+
+std::string VolumeOrdinal(const LaterVolume& later) {
+    return later.number != 0 ? "volume " + std::to_string(later.number) : "a later volume";
+}
+
+// Whether the archive is a later volume of a set; throws when the set cannot be read: its
+// first volume is not there, or its name does not tell which file that is.
+std::optional<LaterVolume> LaterVolumeOfReadableSet(const std::string& archive) {
+    auto later = FindLaterVolume(archive);
+    if (!later || later->firstFound) {
+        return later;
+    }
+    const std::string volume = BaseName(archive) + " is " + VolumeOrdinal(*later);
+    throw Failure(
+        ARC_ERROR_CANNOT_READ,
+        later->first.empty()
+            ? volume + " of a set, and its name does not tell which file is the first volume"
+            : "the first volume " + common::EscapeControlCharacters(later->first) +
+                  " is missing (" + volume + " of its set)");
+}
+
+// The file a volume's set is read from: the archive itself, or for a later volume the first
+// volume of its set, which holds the start of every member.
+std::string SetStart(const std::string& archive) {
+    const auto later = LaterVolumeOfReadableSet(archive);
+    return later ? later->first : archive;
+}
+
 // The older format's decoder ends the archive at a member's failed CRC: a CRC error still.
 int CodeFor(const tar::Error& error) {
     return error.Kind() == tar::ErrorKind::kArchive &&
@@ -89,6 +120,15 @@ int Guarded(Context& context, Run run) {
 }
 
 int Extract(const Request& request, Context& context) {
+    // A batch given every volume of a set extracts the set once, from its first volume; the
+    // later volumes are skipped, not decoded alone (their members start in earlier volumes).
+    if (const auto later = LaterVolumeOfReadableSet(request.archive)) {
+        context.output.Line(BaseName(request.archive) + ": " + VolumeOrdinal(*later) +
+                            " of the set that " + BaseName(later->first) +
+                            (request.command == Command::kTest ? " tests" : " extracts") +
+                            "; skipped");
+        return ARC_WARNING_SKIPPED;
+    }
     tar::ExtractOptions options;
     options.folder = request.folder.empty() ? std::string("./") : request.folder;
     options.testOnly = request.command == Command::kTest;
@@ -114,9 +154,15 @@ int Extract(const Request& request, Context& context) {
     return events.Code();
 }
 
+// The reader of the set the archive belongs to.
+tar::Reader ReadSet(const std::string& archive) {
+    const std::string start = SetStart(archive);
+    return tar::Reader(start, HostFor(start), kDecoderSetup);
+}
+
 std::vector<tar::Member> ReadMembers(const std::string& path) {
     std::vector<tar::Member> members;
-    tar::Reader reader(path, HostFor(path), kDecoderSetup);
+    tar::Reader reader = ReadSet(path);
     while (auto member = reader.Next()) {
         members.push_back(std::move(*member));
     }
@@ -133,7 +179,7 @@ bool MaskSelects(std::string_view name, std::string_view mask) {
 
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
                     exports::MemoryResult& result) {
-    tar::Reader reader(request.archive, HostFor(request.archive), kDecoderSetup);
+    tar::Reader reader = ReadSet(request.archive);
     std::string reason;
     const int code = tar::ExtractFirstToMemory(
         reader, [&](const tar::Member& member) { return Selected(member.name, request); }, buffer,
@@ -163,7 +209,7 @@ class UnrarBackend final : public exports::Backend {
             [&] {
                 Request request;
                 request.command = Command::kTest;
-                request.archive = path;
+                request.archive = SetStart(path);
                 Context context;
                 return Extract(request, context) == ARC_OK;
             });

@@ -373,6 +373,55 @@ TEST_F(CliTest, TarArchivesThroughTheSameBatch) {
     }
 }
 
+// A batch given every volume of a RAR set, as "*.rar" gives them: the first volume extracts
+// the set, each later one is skipped with a note, and the run succeeds. Without the first
+// volume each later one fails alone, naming the missing first volume.
+TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
+    const struct {
+        const char* prefix;  // NAME.part in the fixtures' multivolume folder
+        int volumes;
+        int width;
+    } cases[] = {{"rar_multivolume_multiple_files.part", 6, 1},
+                 {"read_format_rar5_multiarchive.part", 8, 2}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.prefix);
+        const fs::path folder = work_ / test.prefix;
+        std::vector<std::string> names;
+        std::vector<std::string> arguments = {"decompress", "-o", Out(test.prefix)};
+        for (int number = 1; number <= test.volumes; ++number) {
+            const std::string digits = std::to_string(number);
+            names.push_back(test.prefix + std::string(test.width - digits.size(), '0') + digits +
+                            ".rar");
+            fs::create_directories(folder);
+            fs::copy_file(fs::path(ZEMBRAT_FIXTURES_DIR) / "rar/multivolume" / names.back(),
+                          folder / names.back());
+            arguments.push_back(folder / names.back());
+        }
+        const ProgramRun run = Cli(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_FALSE(FolderContents(arguments[2]).empty());
+        EXPECT_NE(run.out.find(std::to_string(names.size()) + "個のファイルを処理しました"),
+                  std::string::npos);
+
+        fs::remove(folder / names[0]);
+        arguments.erase(arguments.begin() + 3);
+        const ProgramRun orphans = Cli(arguments);
+        EXPECT_EQ(orphans.status, 1);
+        for (std::size_t at = 1; at < names.size(); ++at) {
+            const std::string volume = names[at] + " is volume " + std::to_string(at + 1);
+            EXPECT_NE(run.out.find("  " + names[at] + ": volume " + std::to_string(at + 1) +
+                                   " of the set that " + names[0] + " extracts; skipped"),
+                      std::string::npos)
+                << run.out;
+            EXPECT_NE(orphans.err.find("the first volume " + (folder / names[0]).string() +
+                                       " is missing (" + volume),
+                      std::string::npos)
+                << orphans.err;
+        }
+    }
+}
+
 // Output that cannot be written (a full disk) is a failure, not a silent success.
 TEST_F(CliTest, AFailedWriteToStandardOutputIsAnError) {
     ASSERT_EQ(Cli({"compress", "-o", Out(), In("notes.txt")}).status, 0);

@@ -25,4 +25,24 @@ struct VolumeSet {
 
 VolumeSet FindVolumes(const std::string& first);
 
+// Where a volume's name places it in its set.
+struct VolumePlace {
+    std::string first;       // the name the set's first volume has
+    std::size_t number = 0;  // 1 for the first volume
+};
+
+// Nothing when the name follows no volume naming.
+std::optional<VolumePlace> PlaceByName(std::string_view volume);
+
+// A volume that its main header says is not the first of its set.
+struct LaterVolume {
+    std::size_t number = 0;  // 2 for the second volume; 0 when neither header nor name tells
+    std::string first;  // the set's first volume by the naming; empty when the name does not tell
+    bool firstFound = false;  // that file exists
+};
+
+// Nothing for a first volume, an archive that is no volume, or a file whose main header cannot be
+// read (the decoder then says why).
+std::optional<LaterVolume> FindLaterVolume(const std::string& path);
+
 }  // namespace zembrat::unrar32

@@ -207,6 +207,59 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
     }
 }
 
+// Every volume of a set given in turn, as a batch over "*.rar" gives them: the first extracts
+// the set, each later one is skipped with a note and writes nothing; listing and checking a
+// later volume answer for its set. Without the first volume a later one fails, naming it.
+TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
+    const struct {
+        const char* prefix;  // NAME.part in the fixtures' multivolume folder
+        int volumes;
+        int width;
+    } cases[] = {{"rar_multivolume_multiple_files.part", 6, 1},
+                 {"read_format_rar5_multiarchive_solid.part", 4, 2}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.prefix);
+        TempFolder scratch;
+        std::vector<std::string> volumes;
+        for (int number = 1; number <= test.volumes; ++number) {
+            const std::string digits = std::to_string(number);
+            volumes.push_back(test.prefix + std::string(test.width - digits.size(), '0') + digits +
+                              ".rar");
+            fs::copy_file(kFixtures + "multivolume/" + volumes.back(), scratch / volumes.back());
+        }
+        const std::string first = scratch / volumes[0];
+        const std::string out = scratch.Folder() + "out/";
+        ASSERT_EQ(Library().Run(ExtractLine(first, out)).code, 0);
+        const auto extracted = FilesBelow(out);
+        for (std::size_t at = 1; at < volumes.size(); ++at) {
+            const std::string later = scratch / volumes[at];
+            SCOPED_TRACE(later);
+            const auto skipped = Library().Run(ExtractLine(later, out));
+            EXPECT_EQ(skipped.code, ARC_WARNING_SKIPPED);
+            EXPECT_EQ(skipped.text, volumes[at] + ": volume " + std::to_string(at + 1) +
+                                        " of the set that " + volumes[0] + " extracts; skipped\n");
+            EXPECT_THAT(Library().Run(ExtractLine(later, out, "-t")).text,
+                        HasSubstr(" tests; skipped"));
+            EXPECT_EQ(Library().Names(later), Library().Names(first));
+            EXPECT_EQ(Library().checkArchive(later.c_str(), ARC_CHECK_FULL), 1);
+        }
+        EXPECT_EQ(FilesBelow(out), extracted);
+
+        fs::remove(first);
+        const std::string last = scratch / volumes.back();
+        const auto orphan = Library().Run(ExtractLine(last, out));
+        EXPECT_EQ(orphan.code, ARC_ERROR_CANNOT_READ);
+        EXPECT_THAT(orphan.text, HasSubstr("the first volume " + first + " is missing"));
+        EXPECT_TRUE(Library().Names(last).empty());
+        EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
+        // Renamed, a later volume's name no longer tells which file is the first.
+        fs::copy_file(last, scratch / "renamed.rar");
+        EXPECT_THAT(Library().Run(ExtractLine(scratch / "renamed.rar", out)).text,
+                    HasSubstr("its name does not tell which file is the first"));
+        EXPECT_EQ(FilesBelow(out), extracted);
+    }
+}
+
 TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
     for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {

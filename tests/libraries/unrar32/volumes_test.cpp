@@ -1,5 +1,5 @@
-// The names of the volumes that follow one, and the end-of-archive headers that say whether
-// another follows.
+// The names of the volumes that follow one, the end-of-archive headers that say whether
+// another follows, and the main headers that tell a later volume from the first.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -74,6 +74,113 @@ TEST(Unrar32VolumeNames, AnEndHeaderWithABadChecksumSaysNothing) {
         ASSERT_NE(flags, std::string::npos);
         data[flags] = static_cast<char>(data[flags] ^ 0x10);
         EXPECT_EQ(VolumeContinues(scratch.Write("changed", data)), std::nullopt);
+    }
+}
+
+TEST(Unrar32VolumeNames, ANameTellsItsSetsFirstVolumeAndItsNumber) {
+    struct Case {
+        const char* volume;
+        const char* first;  // nullptr: the name follows no naming
+        std::size_t number;
+    } const cases[] = {
+        {"/in/a.part0010.rar", "/in/a.part0001.rar", 10},
+        {"/in/A.PART2.RAR", "/in/A.PART1.RAR", 2},
+        {"/in/a.part0.rar", nullptr, 0},
+        {"/in/a.part12345678901234567890.rar", nullptr, 0},
+        {"/in/A.R05", "/in/A.RAR", 7},
+        {"/in/a.003", "/in/a.001", 3},
+        {"/in/data_ba", "/in/data_aa", 27},
+        {"/in/a.exe", nullptr, 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.volume);
+        const auto place = PlaceByName(test.volume);
+        ASSERT_EQ(place.has_value(), test.first != nullptr);
+        if (place) {
+            EXPECT_EQ(place->first, test.first);
+            EXPECT_EQ(place->number, test.number);
+        }
+    }
+}
+
+std::uint32_t Crc32(std::string_view data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+// A volume of the older format whose main header says another thing: its flags' low byte
+// changed, with the header's checksum made right again or left wrong.
+std::string WithOlderMainFlags(std::string volume, unsigned char flags, bool fixChecksum) {
+    constexpr std::size_t kMain = 7;  // after the signature: CRC16, type, flags, size 13
+    volume[kMain + 3] = static_cast<char>(flags);
+    if (fixChecksum) {
+        const std::uint32_t crc = Crc32(std::string_view(volume).substr(kMain + 2, 11));
+        volume[kMain] = static_cast<char>(crc & 0xFF);
+        volume[kMain + 1] = static_cast<char>((crc >> 8) & 0xFF);
+    }
+    return volume;
+}
+
+TEST(Unrar32LaterVolumes, TheMainHeaderTellsALaterVolumeAndTheNameItsFirst) {
+    const std::string fixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/rar/multivolume/";
+    const auto read = [&](const std::string& name) {
+        std::ifstream in(fixtures + name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const std::string older2 = read("rar_multivolume_multiple_files.part2.rar");
+    const std::string newer3 = read("read_format_rar5_multiarchive.part03.rar");
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* firstBeside;  // a file written beside it, when not nullptr
+        bool later;
+        std::size_t number;
+        const char* first;  // "" when the name does not tell
+        bool firstFound;
+    } const cases[] = {
+        {"s.part1.rar", read("rar_multivolume_multiple_files.part1.rar"), nullptr, false, 0, "",
+         false},
+        {"s.part2.rar", older2, "s.part1.rar", true, 2, "s.part1.rar", true},
+        {"s.part6.rar", read("rar_multivolume_multiple_files.part6.rar"), nullptr, true, 6,
+         "s.part1.rar", false},
+        {"s.part01.rar", read("read_format_rar5_multiarchive.part01.rar"), nullptr, false, 0, "",
+         false},
+        {"s.part03.rar", newer3, "s.part01.rar", true, 3, "s.part01.rar", true},
+        {"s.part04.rar", read("read_format_rar5_multiarchive_solid.part04.rar"), nullptr, true, 4,
+         "s.part01.rar", false},
+        // Renamed: the header still tells; the name may not tell the first volume.
+        {"renamed.rar", older2, nullptr, true, 0, "", false},
+        {"renamed.rar", newer3, nullptr, true, 3, "", false},
+        {"old.r00", older2, "old.rar", true, 2, "old.rar", true},
+        // Older sets leave their first volume unmarked: then the name tells which one is.
+        {"old.rar", WithOlderMainFlags(older2, 0x01, true), nullptr, false, 0, "", false},
+        {"old.r00", WithOlderMainFlags(older2, 0x01, true), nullptr, true, 2, "old.rar", false},
+        // A main header whose checksum fails tells nothing (the decoder says what is wrong).
+        {"s.part2.rar", WithOlderMainFlags(older2, 0x13, false), nullptr, false, 0, "", false},
+        {"s.part03.rar", newer3.substr(0, 20), nullptr, false, 0, "", false},
+        {"s_ab", read("read_splitted_rar_ab"), nullptr, false, 0, "", false},
+        {"s.rar", std::string(), nullptr, false, 0, "", false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        testing::TempFolder scratch;
+        const std::string volume = scratch.Write(test.name, test.content);
+        if (test.firstBeside != nullptr) {
+            scratch.Write(test.firstBeside);
+        }
+        const auto later = FindLaterVolume(volume);
+        ASSERT_EQ(later.has_value(), test.later);
+        if (later) {
+            EXPECT_EQ(later->number, test.number);
+            EXPECT_EQ(later->first, *test.first == '\0' ? "" : scratch / test.first);
+            EXPECT_EQ(later->firstFound, test.firstFound);
+        }
     }
 }
 
