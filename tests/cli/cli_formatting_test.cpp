@@ -53,7 +53,9 @@ TEST(CliArguments, EachFormatTakesItsOwnLevelAndSelfExtractor) {
         {{"--format", "cab", "--level", "5"},
          "--level は zip, tgz, tar.gz, tar.bz2, gza, bza の書庫でだけ使えます (lzh では "
          "--method)。"},
-        {{"--format", "tgz", "--sfx"}, "--sfx は lzh, zip, cab, gza, bza の書庫でだけ使えます。"},
+        {{"--format", "tgz", "--sfx"}, ""},
+        {{"--format", "tar.bz2", "--sfx"},
+         "--sfx は lzh, zip, tar, tgz, tar.gz, cab, gza, bza の書庫でだけ使えます。"},
         {{"--format", "gza", "--method", "lh5"}, "--method は lzh の書庫でだけ使えます。"},
         {{"--format", "rar"},
          "--format には lzh, zip, tar, tgz, tar.gz, tar.bz2, cab, gza, bza "
