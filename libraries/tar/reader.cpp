@@ -60,9 +60,9 @@ std::uint64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
-// The FNAME field of a gzip header, if the file starts with one.
+// The FNAME field of a gzip header, if the archive starts with one.
 std::optional<std::string> GzipHeaderName(const std::string& path) {
-    const std::string text = FileHead(path, 4096);
+    const std::string text = FileHead(path, 4096, ArchiveStart(path));
     const auto* head = reinterpret_cast<const unsigned char*>(text.data());
     const auto got = static_cast<std::ptrdiff_t>(text.size());
     constexpr unsigned char kExtra = 0x04;
