@@ -155,6 +155,7 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
     const std::string cpu = std::to_string(options_.cpuSeconds);
     const std::string outputLimit = std::to_string(options_.outputLimit);
     const std::string volumeCount = std::to_string(1 + volumes.size());
+    const std::string archiveOffset = std::to_string(options_.archiveOffset);
     std::string formatText(format);
     std::vector<char*> argv = {const_cast<char*>(helper.c_str()),
                                const_cast<char*>("--format"),
@@ -167,6 +168,8 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
                                const_cast<char*>(outputLimit.c_str()),
                                const_cast<char*>("--volumes"),
                                const_cast<char*>(volumeCount.c_str()),
+                               const_cast<char*>("--offset"),
+                               const_cast<char*>(archiveOffset.c_str()),
                                nullptr};
     pid_t pid = -1;
     const int spawned =

@@ -8,13 +8,13 @@
 
 namespace zembrat::archive_host {
 
-bool GunzipSource::Starts(int fd) {
+bool GunzipSource::Starts(int fd, off_t start) {
     unsigned char magic[2] = {};
-    return ::pread(fd, magic, sizeof magic, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+    return ::pread(fd, magic, sizeof magic, start) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
 }
 
-GunzipSource::GunzipSource(int fd)
-    : fd_(fd), input_(256 * 1024), state_(std::make_unique<inflate_state>()) {
+GunzipSource::GunzipSource(int fd, off_t start)
+    : fd_(fd), position_(start), input_(256 * 1024), state_(std::make_unique<inflate_state>()) {
     isal_inflate_init(state_.get());
     state_->crc_flag = ISAL_GZIP;
 }

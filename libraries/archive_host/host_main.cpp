@@ -1,7 +1,8 @@
 // zembrat-archive-host: parses one archive with libarchive on behalf of a library, under the
 // limits the library gives, and answers its commands (archive_host/protocol.h). The archive
-// is descriptor 3 (the volumes that continue it 4, 5, ...); commands arrive on standard
-// input, answers leave on standard output. It never writes a file.
+// is descriptor 3 (the volumes that continue it 4, 5, ...), from --offset on (an archive
+// behind a program); commands arrive on standard input, answers leave on standard output. It
+// never writes a file.
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/prctl.h>
@@ -55,6 +56,7 @@ std::string WithMemoryCause(std::string reason) {
 
 struct Source {
     int fd = kArchiveFd;
+    la_int64_t base = 0;  // where the archive starts in the file; positions count from there
     la_int64_t position = 0;
     la_int64_t size = 0;
     std::vector<char> buffer = std::vector<char>(64 * 1024);
@@ -64,7 +66,7 @@ la_ssize_t ReadSource(archive*, void* data, const void** block) {
     auto* source = static_cast<Source*>(data);
     ssize_t got;
     while ((got = ::pread(source->fd, source->buffer.data(), source->buffer.size(),
-                          source->position)) < 0 &&
+                          source->base + source->position)) < 0 &&
            errno == EINTR) {
     }
     if (got < 0) {
@@ -107,7 +109,8 @@ la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
 
 // A gzip file of the tar family, inflated by the helper itself.
 struct InflatedSource {
-    GunzipSource gunzip{kArchiveFd};
+    explicit InflatedSource(off_t start) : gunzip(kArchiveFd, start) {}
+    GunzipSource gunzip;
     std::vector<std::byte> buffer = std::vector<std::byte>(256 * 1024);
 };
 
@@ -477,6 +480,7 @@ int main(int argc, char** argv) {
     unsigned long long cpuSeconds = 120;
     unsigned long long outputLimit = 0;
     int volumeCount = 1;
+    long long archiveOffset = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view option = argv[i];
         if (option == "--format") {
@@ -489,6 +493,8 @@ int main(int argc, char** argv) {
             outputLimit = std::strtoull(argv[i + 1], nullptr, 10);
         } else if (option == "--volumes") {
             volumeCount = std::clamp(std::atoi(argv[i + 1]), 1, kMaxVolumes);
+        } else if (option == "--offset") {
+            archiveOffset = std::strtoll(argv[i + 1], nullptr, 10);
         }
     }
     memoryLimit = memory;
@@ -508,6 +514,12 @@ int main(int argc, char** argv) {
         sources[i].size = ::lseek(sources[i].fd, 0, SEEK_END);
         sized = sized && sources[i].size >= 0;
     }
+    if (sized && (archiveOffset < 0 || archiveOffset > sources[0].size)) {
+        WriteFrame(kOutput, FrameType::kFatal, "the archive's offset lies outside the file");
+        return 2;
+    }
+    sources[0].base = archiveOffset;
+    sources[0].size -= archiveOffset;
     if (!reader || !sized || !SetUpFormat(reader.get(), format)) {
         WriteFrame(kOutput, FrameType::kFatal, "the helper cannot read this kind of archive");
         return 2;
@@ -515,8 +527,8 @@ int main(int argc, char** argv) {
     // A gzip file of the tar family is inflated here, several times faster than by the
     // decoder's own filter; the decoder sees the archive inside.
     std::optional<InflatedSource> inflated;
-    if (format == "tar" && GunzipSource::Starts(kArchiveFd)) {
-        inflated.emplace();
+    if (format == "tar" && GunzipSource::Starts(kArchiveFd, archiveOffset)) {
+        inflated.emplace(archiveOffset);
         archive_read_set_callback_data(reader.get(), &*inflated);
         archive_read_set_read_callback(reader.get(), ReadInflated);
     } else {

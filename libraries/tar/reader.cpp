@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/elf_image.h"
 #include "common/name_encoding.h"
 #include "tar/tar.h"
 
@@ -23,14 +24,45 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+constexpr std::size_t kTarBlock = 512;
+
+bool StartsGzip(std::string_view head) {
+    return head.size() >= 3 && head.starts_with("\x1f\x8b\x08");
+}
+
+// A tar header block whose checksum holds: the sum of its bytes with the checksum field
+// counted as spaces, stored in octal. A block of zeros (an archive's end) is none.
+bool IsTarHeader(std::string_view block) {
+    constexpr std::size_t kChecksumAt = 148;
+    constexpr std::size_t kChecksumSize = 8;
+    if (block.size() < kTarBlock) {
+        return false;
+    }
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < kTarBlock; ++i) {
+        const bool inField = i >= kChecksumAt && i < kChecksumAt + kChecksumSize;
+        sum += inField ? ' ' : static_cast<unsigned char>(block[i]);
+    }
+    std::string_view field = block.substr(kChecksumAt, kChecksumSize);
+    field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
+    std::uint32_t stored = 0;
+    std::size_t digits = 0;
+    for (; digits < field.size() && field[digits] >= '0' && field[digits] <= '7'; ++digits) {
+        stored = stored * 8 + static_cast<std::uint32_t>(field[digits] - '0');
+    }
+    const std::string_view rest = field.substr(digits);
+    return digits > 0 && rest.find_first_not_of(std::string_view(" \0", 2)) == rest.npos &&
+           stored == sum;
+}
+
 std::uint64_t FileSize(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
-// The FNAME field of a gzip header, if the file starts with one.
+// The FNAME field of a gzip header, if the archive starts with one.
 std::optional<std::string> GzipHeaderName(const std::string& path) {
-    const std::string text = FileHead(path, 4096);
+    const std::string text = FileHead(path, 4096, ArchiveStart(path));
     const auto* head = reinterpret_cast<const unsigned char*>(text.data());
     const auto got = static_cast<std::ptrdiff_t>(text.size());
     constexpr unsigned char kExtra = 0x04;
@@ -62,16 +94,29 @@ std::optional<std::string> GzipHeaderName(const std::string& path) {
 
 }  // namespace
 
-std::string FileHead(const std::string& path, std::size_t size) {
+std::string FileHead(const std::string& path, std::size_t size, std::uint64_t offset) {
     std::string head(size, '\0');
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return {};
     }
-    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    const ssize_t got = ::pread(fd, head.data(), head.size(), static_cast<off_t>(offset));
     ::close(fd);
     head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return head;
+}
+
+std::uint64_t ArchiveStart(const std::string& path) {
+    std::uint64_t imageEnd = 0;
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        imageEnd = common::ElfImageEnd(fd);
+        ::close(fd);
+    }
+    if (imageEnd == 0) {
+        return 0;
+    }
+    const std::string head = FileHead(path, kTarBlock, imageEnd);
+    return StartsGzip(head) || IsTarHeader(head) ? imageEnd : 0;
 }
 
 std::uint64_t OutputLimitFor(std::uint64_t archiveSize) {
@@ -106,11 +151,21 @@ archive_host::HostOptions WithOutputLimit(archive_host::HostOptions options,
     return options;
 }
 
+archive_host::HostOptions WithStart(archive_host::HostOptions options, const std::string& path,
+                                    std::string_view format) {
+    if (format == "tar" && options.archiveOffset == 0) {
+        options.archiveOffset = ArchiveStart(path);
+    }
+    return options;
+}
+
 }  // namespace
 
 Reader::Reader(const std::string& archivePath, archive_host::HostOptions options,
                std::string_view format) try
-    : path_(archivePath), host_(archivePath, format, WithOutputLimit(options, archivePath)) {
+    : path_(archivePath),
+      host_(archivePath, format,
+            WithStart(WithOutputLimit(std::move(options), archivePath), archivePath, format)) {
 } catch (const archive_host::HostError& error) {
     throw Error(ErrorKind::kArchive, error.what());
 }

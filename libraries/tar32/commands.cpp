@@ -207,11 +207,11 @@ class TarBackend final : public exports::Backend {
     }
 };
 
-// The compressor a file starts with, by its magic bytes.
+// The compressor an archive starts with, by its magic bytes.
 enum class Filter { kNone, kGzip, kCompress, kBzip2, kXz, kLzma, kZstd };
 
-Filter FilterOf(const std::string& path) {
-    const std::string text = tar::FileHead(path, 6);
+Filter FilterOf(const std::string& path, std::uint64_t start) {
+    const std::string text = tar::FileHead(path, 6, start);
     const auto* head = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t got = text.size();
     if (got < 3) {
@@ -261,7 +261,8 @@ int GetArchiveType(const std::string& path) {
     } catch (const std::exception&) {
         return kNotOurs;
     }
-    switch (FilterOf(path)) {
+    // Behind a self-extracting program, the archive that follows it names the type.
+    switch (FilterOf(path, tar::ArchiveStart(path))) {
         case Filter::kNone:
             return kTar;
         case Filter::kGzip:

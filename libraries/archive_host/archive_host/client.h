@@ -50,6 +50,9 @@ struct HostOptions {
     // The volumes that continue the archive, in order (a multi-volume set): the library opens
     // each and hands it to the helper, which reads them as one stream after the first.
     std::vector<std::string> moreVolumes;
+    // Where the archive starts in its file (an archive behind a program): the helper reads
+    // from there on as if the file began there.
+    std::uint64_t archiveOffset = 0;
 };
 
 // Where the helper program is looked for when HostOptions::helperPath is empty.

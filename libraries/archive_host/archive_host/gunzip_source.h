@@ -18,10 +18,11 @@ namespace zembrat::archive_host {
 
 class GunzipSource {
   public:
-    // True when the file of fd starts with a gzip header.
-    static bool Starts(int fd);
+    // True when the file of fd has a gzip header at start.
+    static bool Starts(int fd, off_t start = 0);
 
-    explicit GunzipSource(int fd);
+    // Inflates the file of fd from start on.
+    explicit GunzipSource(int fd, off_t start = 0);
     ~GunzipSource();
     GunzipSource(const GunzipSource&) = delete;
     GunzipSource& operator=(const GunzipSource&) = delete;

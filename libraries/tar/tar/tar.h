@@ -47,9 +47,15 @@ struct Member : archive_host::MemberFields {
     bool lone = false;  // the one member of a compressed file that holds no archive
 };
 
-// Up to size bytes from the start of a file (fewer when it is shorter; none when it cannot
+// Up to size bytes of a file from offset on (fewer when it is shorter; none when it cannot
 // be read).
-std::string FileHead(const std::string& path, std::size_t size);
+std::string FileHead(const std::string& path, std::size_t size, std::uint64_t offset = 0);
+
+// Where the archive starts in a file: behind the ELF image of a program when a tar header
+// or a gzip stream follows it there (a self-extracting file, the program and the archive
+// simply concatenated); else 0, the file is read as a whole. Any other program stays a
+// program.
+std::uint64_t ArchiveStart(const std::string& path);
 
 // The most a whole archive may decompress to: generous for real data (1 GiB, plus 1024 bytes
 // for each byte of the archive), and a clear stop for a decompression bomb.
@@ -63,6 +69,7 @@ class Reader {
   public:
     // Throws Error(kArchive) when the file is no archive of the family or cannot be opened.
     // format: the helper's decoder setup ("tar"; "rar" for a library that reads RAR alike).
+    // A "tar" archive is read from its ArchiveStart on.
     explicit Reader(const std::string& archivePath, archive_host::HostOptions options = {},
                     std::string_view format = "tar");
 

@@ -4,7 +4,6 @@
 // extracts under the same rules as the library: nothing outside the folder, links never lead
 // a later member out, device files and FIFOs are reported and not made, and a file appears
 // under its name only when its data is complete.
-#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/elf_image.h"
 #include "common/folder_times.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
@@ -38,26 +38,6 @@ void Usage(const char* program) {
 
 std::string Printable(std::string_view name) {
     return zembrat::common::EscapeControlCharacters(name);
-}
-
-// Where the ELF image ends: past its program segments and its section header table.
-std::uint64_t ElfImageEnd(int fd) {
-    Elf64_Ehdr header{};
-    if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64) {
-        return 0;
-    }
-    std::uint64_t end = header.e_shoff + std::uint64_t{header.e_shnum} * header.e_shentsize;
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Elf64_Phdr segment{};
-        if (pread(fd, &segment, sizeof segment,
-                  static_cast<off_t>(header.e_phoff + i * std::uint64_t{header.e_phentsize})) ==
-            static_cast<ssize_t>(sizeof segment)) {
-            end = std::max<std::uint64_t>(end, segment.p_offset + segment.p_filesz);
-        }
-    }
-    return end;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -282,7 +262,7 @@ int main(int argc, char** argv) {
     }
     const int self = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    const std::uint64_t imageEnd = self >= 0 ? ElfImageEnd(self) : 0;
+    const std::uint64_t imageEnd = self >= 0 ? zembrat::common::ElfImageEnd(self) : 0;
     if (imageEnd == 0 || fstat(self, &info) != 0 ||
         static_cast<std::uint64_t>(info.st_size) <= imageEnd) {
         std::fprintf(stderr, "no archive is attached to this program\n");

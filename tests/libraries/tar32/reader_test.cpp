@@ -1,8 +1,11 @@
 // The tar engine's reader over the helper, asked member by member or streamed whole.
+#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 
 #include "tar/tar.h"
@@ -81,6 +84,61 @@ TEST(Reader, AFailingSinkEndsTheArchivePromptly) {
         const auto started = std::chrono::steady_clock::now();
         EXPECT_THROW(reader.Next(), Error);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    }
+}
+
+// An ELF header (64 bytes) with the given class and tables; with one program header, that
+// header follows at 64 and its segment covers segmentEnd bytes.
+std::string ElfHead(unsigned char elfClass, std::uint64_t sectionTable, std::uint16_t sections,
+                    std::uint64_t segmentEnd = 0) {
+    Elf64_Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = elfClass;
+    header.e_shoff = sectionTable;
+    header.e_shnum = sections;
+    header.e_shentsize = sizeof(Elf64_Shdr);
+    header.e_phoff = sizeof header;
+    header.e_phnum = segmentEnd != 0 ? 1 : 0;
+    header.e_phentsize = sizeof(Elf64_Phdr);
+    Elf64_Phdr segment{};
+    segment.p_filesz = segmentEnd;
+    std::string out(reinterpret_cast<const char*>(&header), sizeof header);
+    if (segmentEnd != 0) {
+        out.append(reinterpret_cast<const char*>(&segment), sizeof segment);
+    }
+    return out;
+}
+
+// The archive behind a program is found only where the program's image ends and only when
+// a tar header or a gzip stream starts there; crafted tables never point it elsewhere.
+TEST(ArchiveStart, BehindAProgramOnly) {
+    const std::string tar = Ustar({{"a.txt", '0', "alpha"}});
+    std::string badChecksum = tar;
+    badChecksum[0] = 'b';
+    const std::string program = ElfHead(ELFCLASS64, 64, 0);  // the image is its header alone
+    const std::string withSegment = ElfHead(ELFCLASS64, 0, 0, 300) + std::string(180, 'p');
+    const std::uint64_t huge = std::numeric_limits<std::uint64_t>::max() - 100;
+    struct Case {
+        const char* name;
+        std::string file;
+        std::uint64_t start;
+    };
+    const Case cases[] = {
+        {"tar behind a program", program + tar, 64},
+        {"gzip behind a program", program + Gzip(tar), 64},
+        {"tar behind a program's segment", withSegment + tar, 300},
+        {"zeros behind a program", program + std::string(1024, '\0'), 0},
+        {"a damaged tar header behind a program", program + badChecksum, 0},
+        {"a 32-bit program", ElfHead(ELFCLASS32, 64, 0) + tar, 0},
+        {"a section table past the end", ElfHead(ELFCLASS64, 1 << 20, 1) + tar, 0},
+        {"a section table that wraps around", ElfHead(ELFCLASS64, huge, 2) + tar, 0},
+    };
+    const testing::TempFolder folder;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::string path = folder / "f.exe";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << test.file;
+        EXPECT_EQ(ArchiveStart(path), test.start);
     }
 }
 

@@ -112,3 +112,54 @@ TEST_F(TarSfxTest, RefusesEveryWayOutAndDamage) {
 
 }  // namespace
 }  // namespace zembrat::tar32::testing
+
+namespace zembrat::tar32::testing {
+namespace {
+
+// A self-extracting file read through the library: the archive behind the stub is the
+// archive; any other program is none.
+TEST(TarSfxThroughLibrary, ReadsTheArchiveBehindTheStubOnly) {
+    ASSERT_NE(Library().command, nullptr) << "libtar32.so did not load";
+    const std::string tar = Ustar({{"dir/", '5', ""}, {"dir/a.txt", '0', "alpha"}});
+    const std::string stub = ReadFile(ZEMBRAT_TARSFX_PATH);
+    const std::string program = ReadFile("/bin/true");
+    struct Case {
+        const char* name;
+        std::string file;
+        int type;  // the archive type: 1 tar, 2 tar in gzip, 0 not an archive of ours
+    };
+    const Case cases[] = {
+        {"tar behind the stub", stub + tar, 1},
+        {"tar.gz behind the stub", stub + Gzip(tar), 2},
+        {"a plain program", program, 0},
+        {"a program with text behind it", program + std::string(2048, 'x'), 0},
+        {"a program with zeros behind it", program + std::string(2048, '\0'), 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TempFolder scratch;
+        const std::string path = scratch.Folder() + "f.exe";
+        std::ofstream(path, std::ios::binary) << test.file;
+        const std::string out = scratch.Folder() + "out/";
+        EXPECT_EQ(Library().archiveType(path.c_str()), test.type);
+        const bool taken = test.type != 0;
+        EXPECT_EQ(Library().checkArchive(path.c_str(), ARC_CHECK_FULL) != 0, taken);
+        EXPECT_EQ(Library().Run("t -f " + Quoted(path)).code == 0, taken);
+        const auto listing = Library().Run("l -f " + Quoted(path));
+        EXPECT_EQ(listing.code == 0, taken) << listing.text;
+        EXPECT_EQ(Library().Names(path).size(), taken ? 2u : 0u);
+        EXPECT_EQ(Library().Run(ExtractLine(path, out)).code == 0, taken);
+        EXPECT_EQ(ReadFile(out + "dir/a.txt"), taken ? "alpha" : "");
+        std::string memory(16, '\0');
+        std::uint32_t written = 0;
+        const int code = Library().extractMem(0, ("-f " + Quoted(path) + " dir/a.txt").c_str(),
+                                              reinterpret_cast<unsigned char*>(memory.data()),
+                                              static_cast<std::uint32_t>(memory.size()), nullptr,
+                                              nullptr, &written);
+        EXPECT_EQ(code == 0, taken);
+        EXPECT_EQ(memory.substr(0, written), taken ? "alpha" : "");
+    }
+}
+
+}  // namespace
+}  // namespace zembrat::tar32::testing

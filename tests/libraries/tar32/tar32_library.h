@@ -29,6 +29,7 @@ class TarLibrary {
             findNext = Bind<ARC_FIND_NEXT>("TarFindNext");
             archiveType = Bind<ARC_GET_ARCHIVE_TYPE>("TarGetArchiveType");
             extractMem = Bind<ARC_EXTRACT_MEM>("TarExtractMem");
+            checkArchive = Bind<ARC_CHECK_ARCHIVE>("TarCheckArchive");
         }
     }
     ~TarLibrary() { platform::FreeLibrary(module_); }
@@ -69,6 +70,7 @@ class TarLibrary {
     ARC_FIND_NEXT findNext = nullptr;
     ARC_GET_ARCHIVE_TYPE archiveType = nullptr;
     ARC_EXTRACT_MEM extractMem = nullptr;
+    ARC_CHECK_ARCHIVE checkArchive = nullptr;
 
   private:
     template <typename Function>
