@@ -67,12 +67,17 @@ install: build
 
 # Tables of our codecs beside their peers, each measured in one run: LHA (jlha, gzip, lhasa,
 # 7zz, bsdtar), then ZIP through zembrat-cli (zip, 7zz, unzip, bsdtar), then tar.gz through
-# zembrat-cli (GNU tar, bsdtar).
+# zembrat-cli (GNU tar, bsdtar), CAB (cabextract, 7zz, gcab), RAR (bsdtar), ARJ (arj, 7zz,
+# unar), GZA and BZA (gzip, bzip2).
 .PHONY: bench
 bench: build
 	bench/run.sh $(BUILD)
 	bench/zip_bench.sh $(BUILD)
 	bench/tar_bench.sh $(BUILD)
+	bench/cab_bench.sh $(BUILD)
+	bench/rar_bench.sh $(BUILD)
+	bench/arj_bench.sh $(BUILD)
+	bench/bga_bench.sh $(BUILD)
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
 FUZZ_SECONDS ?= 60
