@@ -1,0 +1,44 @@
+// What every self-extracting program shares: its command line ([-l | -t] [OVERWRITE] [FOLDER]),
+// its usage text, its own file, and where its ELF image ends and the attached archive starts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zembrat::common {
+
+// How one stub spells itself on its command line.
+struct StubSyntax {
+    const char* overwriteSwitch;  // "-f", or "-o" where the library's own switch is that
+    const char* archiveKind;      // "archive", "cabinet", "ZIP archive", ...
+};
+
+// What the command line asks for.
+struct StubRequest {
+    char mode = 'x';  // 'x' extract, 'l' list, 't' test
+    bool overwrite = false;
+    std::string folder;  // ends in '/'; empty: the current folder
+};
+
+// Prints the usage to standard error.
+void PrintStubUsage(const char* program, const StubSyntax& syntax);
+
+// Reads the command line (argv[0] is the program's name). On -h (exit status 0) or a usage
+// error (status 2: an unknown option, an empty or second folder) the usage is printed and the
+// status to end with is returned instead of filling request.
+std::optional<int> ParseStubArguments(int argc, char** argv, const StubSyntax& syntax,
+                                      StubRequest& request);
+
+// The program's own file, as the kernel names it; empty when it cannot be read.
+std::string OwnExecutablePath();
+
+// The program's own file when an archive is attached to it behind our trailer; otherwise
+// says so on standard error and gives nothing.
+std::optional<std::string> OwnFileWithArchive(const char* program);
+
+// Where the 64-bit ELF image in fd ends: past its program segments and its section header
+// table (what follows is the attached archive). 0 when fd holds no such image.
+std::uint64_t ElfImageEnd(int fd);
+
+}  // namespace zembrat::common
