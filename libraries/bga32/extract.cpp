@@ -200,7 +200,7 @@ int List(const Request& request, Context& context) {
         char line[160];
         std::snprintf(line, sizeof line, "%12" PRIu32 " %12" PRIu32 " %5.1f%% %-5s %s %s ",
                       header.originalSize, header.compressedSize,
-                      Ratio(header.compressedSize, header.originalSize) / 10.0,
+                      common::CompressionRatio(header.compressedSize, header.originalSize) / 10.0,
                       MethodText(header).c_str(), AttributeText(header.attributes).c_str(),
                       LocalTimeText(header).c_str());
         context.output.Line(line + common::EscapeControlCharacters(name));
@@ -211,7 +211,8 @@ int List(const Request& request, Context& context) {
     context.output.Line(kRule);
     char footer[128];
     std::snprintf(footer, sizeof footer, "%12" PRIu64 " %12" PRIu64 " %5.1f%% %" PRIu64 " members",
-                  totalOriginal, totalPacked, Ratio(totalPacked, totalOriginal) / 10.0, count);
+                  totalOriginal, totalPacked,
+                  common::CompressionRatio(totalPacked, totalOriginal) / 10.0, count);
     context.output.Line(footer);
     return ARC_OK;
 }

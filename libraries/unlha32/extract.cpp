@@ -89,10 +89,10 @@ class Extractor {
             }
         } catch (const lha::Aborted&) {
             folderTimes_.Apply();
-            throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+            throw StoppedByOwner();
         } catch (const lha::Error& error) {
             folderTimes_.Apply();
-            throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+            throw DamagedArchive(error);
         }
         folderTimes_.Apply();
         if (!any && !request_.names.empty()) {
@@ -167,9 +167,7 @@ class Extractor {
         try {
             DecodeForExtraction(reader, out, member, name, *path, context_);
         } catch (const lha::Error& error) {
-            // Data errors end this member only; the next header is still where it was.
-            if (error.Kind() == lha::ErrorKind::kFormat ||
-                error.Kind() == lha::ErrorKind::kTruncated) {
+            if (!EndsOnlyTheMember(error)) {
                 throw;
             }
             problems_.Report(
@@ -237,8 +235,7 @@ int Test(const Request& request, Context& context) {
                 DecodeWithProgress(archive.Reader(), sink, *member, name, name, context);
                 context.output.Line("ok " + common::EscapeControlCharacters(name));
             } catch (const lha::Error& error) {
-                if (error.Kind() == lha::ErrorKind::kFormat ||
-                    error.Kind() == lha::ErrorKind::kTruncated) {
+                if (!EndsOnlyTheMember(error)) {
                     throw;
                 }
                 outcome.Note(ResultFor(error));
@@ -247,9 +244,9 @@ int Test(const Request& request, Context& context) {
             }
         }
     } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        throw StoppedByOwner();
     } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        throw DamagedArchive(error);
     }
     if (outcome.Code() != 0) {
         context.output.FirstLine("the archive has damaged members");
@@ -287,7 +284,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
             return ARC_OK;
         }
     } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        throw StoppedByOwner();
     } catch (const lha::Error& error) {
         throw Failure(ResultFor(error), error.what());
     }
