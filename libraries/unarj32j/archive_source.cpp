@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 
 #include "common/failure.h"
 #include "common/name_encoding.h"
@@ -11,25 +9,14 @@
 #include "common/record_fields.h"
 #include "platform/file_time.h"
 #include "unarj32j/arj_library.h"
+#include "unlha32/archive_source.h"
 
 namespace zembrat::unarj32j {
 
 using common::Failure;
 
 ArjSource::ArjSource(const std::string& path, bool allowEmbedded) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        throw Failure(ARC_ERROR_CANNOT_READ,
-                      "cannot open archive " + path + ": " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw Failure(ARC_ERROR_NOT_REGULAR, "the archive is not a regular file: " + path);
-    }
-    try {
-        file_ = std::make_unique<lha::FileInput>(path);
-    } catch (const lha::Error& error) {
-        throw Failure(ARC_ERROR_CANNOT_READ, "cannot open archive " + path + ": " + error.what());
-    }
+    file_ = unlha32::OpenArchiveFile(path);
     std::uint64_t start = 0;
     std::array<std::byte, 2> id{};
     const bool plain = file_->Read(id) == 2 && id[0] == std::byte{0x60} && id[1] == std::byte{0xEA};

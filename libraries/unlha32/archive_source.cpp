@@ -36,7 +36,7 @@ void SubrangeInput::Seek(std::uint64_t offset) {
     position_ = offset;
 }
 
-ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
+std::unique_ptr<lha::FileInput> OpenArchiveFile(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         throw Failure(ARC_ERROR_CANNOT_READ,
@@ -46,10 +46,14 @@ ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
         throw Failure(ARC_ERROR_NOT_REGULAR, "the archive is not a regular file: " + path);
     }
     try {
-        file_ = std::make_unique<lha::FileInput>(path);
+        return std::make_unique<lha::FileInput>(path);
     } catch (const lha::Error& error) {
         throw Failure(ARC_ERROR_CANNOT_READ, "cannot open archive " + path + ": " + error.what());
     }
+}
+
+ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
+    file_ = OpenArchiveFile(path);
     end_ = file_->Size();
     if (allowEmbedded) {
         if (const auto embedded = common::FindSfxArchive(path)) {

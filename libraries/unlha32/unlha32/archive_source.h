@@ -68,6 +68,10 @@ void FillEntryRecord(const lha::Member& member, ARCHIVE_ENTRY_RECORD& record);
 void FillProgressRecord(const lha::Member& member, const std::string& source,
                         const std::string& destination, EXTRACTINGINFOEX& record);
 
+// Opens an archive file for reading. Throws Failure: ARC_ERROR_CANNOT_READ when it cannot be
+// opened, ARC_ERROR_NOT_REGULAR when it is no regular file.
+std::unique_ptr<lha::FileInput> OpenArchiveFile(const std::string& path);
+
 // Result code for an error of the LHA layer.
 int ResultFor(const lha::Error& error);
 
