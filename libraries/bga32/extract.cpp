@@ -19,16 +19,6 @@ namespace zembrat::bga32 {
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 // Decodes the member into the sink with progress reports.
 void DecodeWithProgress(int fd, const bga::Member& member, const std::string& name,
                         const std::string& destination, Context& context,
@@ -98,13 +88,13 @@ class Extractor {
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
-        if (!request_.overwrite && Exists(*path)) {
+        if (!request_.overwrite && common::PathExists(*path)) {
             problems_.Report(
                 ARC_WARNING_SKIPPED, name,
                 "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
+        common::TemporaryFile temporary(common::FolderOf(*path));
         if (!temporary.Valid()) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
                              std::string("cannot create a file: ") + std::strerror(errno));
