@@ -95,14 +95,9 @@ bool CheckArchive(const std::string& path, int mode) {
 }
 
 int RunCommandLine(std::string_view commandLine, Context& context) {
-    Request request;
-    try {
-        request = ParseCommandLine(commandLine, true);
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    }
+    // A line that does not parse ends as a failed command does: its reason first.
     return unlha32::Guarded(context, [&] {
+        const Request request = ParseCommandLine(commandLine, true);
         switch (request.command) {
             case 'x':
                 return Extract(request, context, true);
