@@ -59,13 +59,17 @@ std::string OwnExecutablePath() {
                       : std::string();
 }
 
-std::optional<std::string> OwnFileWithArchive(const char* program) {
-    std::string path = OwnExecutablePath();
-    if (path.empty() || !FindSfxArchive(path)) {
-        std::fprintf(stderr, "%s: no archive is attached to this program\n", program);
-        return std::nullopt;
+std::optional<int> StartTrailerStub(int argc, char** argv, const StubSyntax& syntax,
+                                    StubRequest& request) {
+    if (const auto status = ParseStubArguments(argc, argv, syntax, request)) {
+        return status;
     }
-    return path;
+    request.archive = OwnExecutablePath();
+    if (request.archive.empty() || !FindSfxArchive(request.archive)) {
+        std::fprintf(stderr, "%s: no archive is attached to this program\n", argv[0]);
+        return 2;
+    }
+    return std::nullopt;
 }
 
 std::uint64_t ElfImageEnd(int fd) {

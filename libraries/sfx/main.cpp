@@ -23,18 +23,14 @@ int main(int argc, char** argv) {
     using namespace zembrat::unlha32;
     zembrat::common::StubRequest stub;
     if (const auto status =
-            zembrat::common::ParseStubArguments(argc, argv, {"-f", "archive"}, stub)) {
+            zembrat::common::StartTrailerStub(argc, argv, {"-f", "archive"}, stub)) {
         return *status;
-    }
-    const auto archive = zembrat::common::OwnFileWithArchive(argv[0]);
-    if (!archive) {
-        return 2;
     }
     Request request;
     request.command = stub.mode;
     request.options.overwrite = stub.overwrite;
     request.folder = stub.folder;
-    request.archive = *archive;
+    request.archive = stub.archive;
     Context context;
     context.overwriteSwitch = "-f";
     // Only the reading commands: the stub carries no encoder.

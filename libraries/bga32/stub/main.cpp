@@ -22,18 +22,14 @@ int main(int argc, char** argv) {
     using namespace zembrat::bga32;
     zembrat::common::StubRequest stub;
     if (const auto status =
-            zembrat::common::ParseStubArguments(argc, argv, {"-o", "archive"}, stub)) {
+            zembrat::common::StartTrailerStub(argc, argv, {"-o", "archive"}, stub)) {
         return *status;
-    }
-    const auto archive = zembrat::common::OwnFileWithArchive(argv[0]);
-    if (!archive) {
-        return 2;
     }
     Request request;
     request.command = stub.mode;
     request.overwrite = stub.overwrite;
     request.folder = stub.folder;
-    request.archive = *archive;
+    request.archive = stub.archive;
     Context context;
     context.overwriteSwitch = "-o";
     const int code = zembrat::exports::Guarded(

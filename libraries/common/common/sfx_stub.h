@@ -18,7 +18,8 @@ struct StubSyntax {
 struct StubRequest {
     char mode = 'x';  // 'x' extract, 'l' list, 't' test
     bool overwrite = false;
-    std::string folder;  // ends in '/'; empty: the current folder
+    std::string folder;   // ends in '/'; empty: the current folder
+    std::string archive;  // the program's own file, where StartTrailerStub found an archive
 };
 
 // Prints the usage to standard error.
@@ -33,9 +34,11 @@ std::optional<int> ParseStubArguments(int argc, char** argv, const StubSyntax& s
 // The program's own file, as the kernel names it; empty when it cannot be read.
 std::string OwnExecutablePath();
 
-// The program's own file when an archive is attached to it behind our trailer; otherwise
-// says so on standard error and gives nothing.
-std::optional<std::string> OwnFileWithArchive(const char* program);
+// For a stub whose archive sits behind our trailer: reads the command line and finds the
+// program's own file with its archive (request.archive; when there is none it says so on
+// standard error, status 2). The exit status when the program is to end here.
+std::optional<int> StartTrailerStub(int argc, char** argv, const StubSyntax& syntax,
+                                    StubRequest& request);
 
 // Where the 64-bit ELF image in fd ends: past its program segments and its section header
 // table (what follows is the attached archive). 0 when fd holds no such image.
