@@ -41,7 +41,7 @@ class BgaCursor : public exports::ArchiveCursor {
         record.original_size = header.originalSize;
         record.compressed_size = header.compressedSize;
         record.crc = StoredCrc(reader_.Fd(), member);
-        record.ratio = Ratio(header.compressedSize, header.originalSize);
+        record.ratio = common::CompressionRatio(header.compressedSize, header.originalSize);
         record.dos_date = header.dosDate;
         record.dos_time = header.dosTime;
         common::CopyToField(record.file_name, sizeof record.file_name, name);

@@ -19,16 +19,6 @@ namespace zembrat::bga32 {
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 // Decodes the member into the sink with progress reports.
 void DecodeWithProgress(int fd, const bga::Member& member, const std::string& name,
                         const std::string& destination, Context& context,
@@ -98,13 +88,13 @@ class Extractor {
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
-        if (!request_.overwrite && Exists(*path)) {
+        if (!request_.overwrite && common::PathExists(*path)) {
             problems_.Report(
                 ARC_WARNING_SKIPPED, name,
                 "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
+        common::TemporaryFile temporary(common::FolderOf(*path));
         if (!temporary.Valid()) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
                              std::string("cannot create a file: ") + std::strerror(errno));
@@ -200,7 +190,7 @@ int List(const Request& request, Context& context) {
         char line[160];
         std::snprintf(line, sizeof line, "%12" PRIu32 " %12" PRIu32 " %5.1f%% %-5s %s %s ",
                       header.originalSize, header.compressedSize,
-                      Ratio(header.compressedSize, header.originalSize) / 10.0,
+                      common::CompressionRatio(header.compressedSize, header.originalSize) / 10.0,
                       MethodText(header).c_str(), AttributeText(header.attributes).c_str(),
                       LocalTimeText(header).c_str());
         context.output.Line(line + common::EscapeControlCharacters(name));
@@ -211,7 +201,8 @@ int List(const Request& request, Context& context) {
     context.output.Line(kRule);
     char footer[128];
     std::snprintf(footer, sizeof footer, "%12" PRIu64 " %12" PRIu64 " %5.1f%% %" PRIu64 " members",
-                  totalOriginal, totalPacked, Ratio(totalPacked, totalOriginal) / 10.0, count);
+                  totalOriginal, totalPacked,
+                  common::CompressionRatio(totalPacked, totalOriginal) / 10.0, count);
     context.output.Line(footer);
     return ARC_OK;
 }

@@ -28,14 +28,6 @@ std::string AttributeText(std::uint8_t attributes) {
     return text;
 }
 
-std::uint16_t Ratio(std::uint64_t compressed, std::uint64_t original) {
-    if (original == 0) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(
-        std::min<std::uint64_t>(compressed * 1000 / original, 0xFFFF));
-}
-
 std::uint32_t StoredCrc(int fd, const bga::Member& member) {
     const bga::MemberHeader& header = member.header;
     if (header.codec != bga::Codec::kGzip || header.IsStored() || header.IsFolder() ||
@@ -66,7 +58,7 @@ ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter,
     }
     record_.file_size = header.originalSize;
     record_.compressed_size = header.compressedSize;
-    record_.ratio = Ratio(header.compressedSize, header.originalSize);
+    record_.ratio = common::CompressionRatio(header.compressedSize, header.originalSize);
     record_.dos_date = header.dosDate;
     record_.dos_time = header.dosTime;
     common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, source);

@@ -16,11 +16,6 @@ namespace zembrat::cab {
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 void WriteAll(int fd, std::span<const std::byte> data) {
     while (!data.empty()) {
         const ssize_t wrote = ::write(fd, data.data(), data.size());
@@ -114,7 +109,7 @@ class Extractor {
             events_.Failed(Problem::kKept, member, "kept the existing file");
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
+        common::TemporaryFile temporary(common::FolderOf(*path));
         if (!temporary.Valid()) {
             events_.Failed(Problem::kCannotWrite, member,
                            std::string("cannot create a file: ") + std::strerror(errno));

@@ -27,11 +27,6 @@ namespace {
 // The most members a cabinet can count (a 16-bit field).
 constexpr std::size_t kMaxMembers = 0xFFFF;
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 // A host name as a cabinet stores it: '\' between folders, plain ASCII as it is, anything
 // else in UTF-8 with the UTF attribute.
 std::pair<std::string, std::uint32_t> StoredName(const std::string& hostName) {
@@ -360,7 +355,7 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     PutU16(head, blockCount);
     PutU16(head, options.compression == Compression::kMszip ? 1 : 0);
 
-    common::TemporaryFile temporary(FolderOf(archivePath));
+    common::TemporaryFile temporary(common::FolderOf(archivePath));
     if (!temporary.Valid()) {
         throw Error(ErrorKind::kArchive,
                     "cannot create " + archivePath + ": " + std::strerror(errno));
@@ -394,7 +389,7 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
 
 void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetPath,
                         const std::string& sfxPath) {
-    common::TemporaryFile temporary(FolderOf(sfxPath));
+    common::TemporaryFile temporary(common::FolderOf(sfxPath));
     if (!temporary.Valid()) {
         throw Error(ErrorKind::kArchive, "cannot create " + sfxPath + ": " + std::strerror(errno));
     }

@@ -14,6 +14,7 @@
 #include "cab32/request.h"
 #include "common/failure.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "export/guarded.h"
 #include "export/member_problems.h"
@@ -27,10 +28,6 @@ using common::Failure;
 using exports::Context;
 
 constexpr const char* kStubName = "zembrat-cabsfx";
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
 
 void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
     platform::FileTimeToDosDateTime(
@@ -95,7 +92,7 @@ class ProgressMeter {
     ProgressMeter(const common::ProgressReporter& reporter, const cab::Member& member,
                   const std::string& destination)
         : reporter_(reporter) {
-        record_.file_size = Clamp32(member.size);
+        record_.file_size = common::Clamp32(member.size);
         common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, member.name);
         common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
         LocalDosTime(member.mtime, record_.dos_date, record_.dos_time);
@@ -103,7 +100,7 @@ class ProgressMeter {
         Send(ARC_PROGRESS_BEGIN);
     }
     ~ProgressMeter() {
-        record_.write_size = Clamp32(done_);
+        record_.write_size = common::Clamp32(done_);
         reporter_.Send(ARC_PROGRESS_END, record_);
     }
     ProgressMeter(const ProgressMeter&) = delete;
@@ -120,7 +117,7 @@ class ProgressMeter {
 
   private:
     void Send(unsigned state) {
-        record_.write_size = Clamp32(done_);
+        record_.write_size = common::Clamp32(done_);
         if (reporter_.Send(state, record_)) {
             throw cab::Error(cab::ErrorKind::kAborted, "stopped at the owner window's request");
         }
@@ -222,9 +219,9 @@ int List(const Request& request, Context& context) {
 exports::ListedMember ToListed(const cab::Member& member) {
     exports::ListedMember listed;
     ARCHIVE_ENTRY_RECORD& record = listed.record;
-    record.original_size = Clamp32(member.size);
+    record.original_size = common::Clamp32(member.size);
     // A cabinet compresses whole folders: a member has no packed size of its own.
-    record.compressed_size = Clamp32(member.size);
+    record.compressed_size = common::Clamp32(member.size);
     record.ratio = member.size == 0 ? 0 : 1000;
     LocalDosTime(member.mtime, record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name, member.name);

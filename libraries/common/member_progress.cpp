@@ -3,17 +3,10 @@
 #include <algorithm>
 
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "platform/file_time.h"
 
 namespace zembrat::common {
-
-namespace {
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
-
-}  // namespace
 
 MemberProgress::MemberProgress(const ProgressReporter& reporter, std::string_view source,
                                std::string_view destination, std::uint64_t size, std::int64_t mtime)

@@ -270,6 +270,16 @@ std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePa
     return path;
 }
 
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
 unsigned ProcessUmask() {
     std::FILE* status = std::fopen("/proc/self/status", "r");
     if (status) {

@@ -2,33 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 
 #include "common/failure.h"
 #include "common/name_encoding.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "platform/file_time.h"
 #include "unarj32j/arj_library.h"
+#include "unlha32/archive_source.h"
 
 namespace zembrat::unarj32j {
 
 using common::Failure;
 
 ArjSource::ArjSource(const std::string& path, bool allowEmbedded) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        throw Failure(ARC_ERROR_CANNOT_READ,
-                      "cannot open archive " + path + ": " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw Failure(ARC_ERROR_NOT_REGULAR, "the archive is not a regular file: " + path);
-    }
-    try {
-        file_ = std::make_unique<lha::FileInput>(path);
-    } catch (const lha::Error& error) {
-        throw Failure(ARC_ERROR_CANNOT_READ, "cannot open archive " + path + ": " + error.what());
-    }
+    file_ = unlha32::OpenArchiveFile(path);
     std::uint64_t start = 0;
     std::array<std::byte, 2> id{};
     const bool plain = file_->Read(id) == 2 && id[0] == std::byte{0x60} && id[1] == std::byte{0xEA};
@@ -85,18 +73,6 @@ unsigned PermissionBits(const arj::Member& member) {
 
 namespace {
 
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
-
-std::uint16_t Ratio(const arj::Member& member) {
-    if (member.originalSize == 0) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(
-        std::min<std::uint64_t>(member.compressedSize * 1000 / member.originalSize, 0xFFFF));
-}
-
 std::string AttributeText(const arj::Member& member) {
     // The MS-DOS attribute letters: read-only, hidden, system, folder, archive.
     std::string text = "-----";
@@ -120,10 +96,10 @@ namespace {
 // The member fields both records carry under the same names.
 template <typename Record>
 void FillMemberFields(const arj::Member& member, Record& record) {
-    record.compressed_size = Clamp32(member.compressedSize);
+    record.compressed_size = common::Clamp32(member.compressedSize);
     record.crc = member.crc;
     record.os_type = member.hostOs;
-    record.ratio = Ratio(member);
+    record.ratio = common::CompressionRatio(member.compressedSize, member.originalSize);
     platform::FileTimeToDosDateTime(
         platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(member.UnixTime())),
         record.dos_date, record.dos_time);
@@ -135,7 +111,7 @@ void FillMemberFields(const arj::Member& member, Record& record) {
 
 void FillEntryRecord(const arj::Member& member, ARCHIVE_ENTRY_RECORD& record) {
     record = ARCHIVE_ENTRY_RECORD{};
-    record.original_size = Clamp32(member.originalSize);
+    record.original_size = common::Clamp32(member.originalSize);
     FillMemberFields(member, record);
     common::CopyToField(record.file_name, sizeof record.file_name, HostName(member));
 }
@@ -143,7 +119,7 @@ void FillEntryRecord(const arj::Member& member, ARCHIVE_ENTRY_RECORD& record) {
 void FillProgressRecord(const arj::Member& member, const std::string& source,
                         const std::string& destination, EXTRACTINGINFOEX& record) {
     record = EXTRACTINGINFOEX{};
-    record.file_size = Clamp32(member.originalSize);
+    record.file_size = common::Clamp32(member.originalSize);
     common::CopyToField(record.source_file_name, sizeof record.source_file_name, source);
     common::CopyToField(record.dest_file_name, sizeof record.dest_file_name, destination);
     FillMemberFields(member, record);

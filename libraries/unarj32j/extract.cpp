@@ -25,6 +25,7 @@ namespace zembrat::unarj32j {
 namespace {
 
 using common::Failure;
+using unlha32::EndsOnlyTheMember;
 using unlha32::MatchesAny;
 using unlha32::ResultFor;
 
@@ -40,12 +41,6 @@ void DecodeWithProgress(arj::Reader& reader, const arj::Member& member, lha::Out
     unlha32::ProgressMeter meter(context.progress, record);
     reader.Extract(member, out, meter.Callback());
     meter.Finish();
-}
-
-// Errors of a member's data end that member only: its end, and so the next header, is known
-// from its header. Broken headers end the archive.
-bool EndsOnlyTheMember(const lha::Error& error) {
-    return error.Kind() != lha::ErrorKind::kFormat && error.Kind() != lha::ErrorKind::kTruncated;
 }
 
 // Members that carry data or are folders: volume labels and chapter marks are neither.
@@ -83,10 +78,10 @@ class Extractor {
             }
         } catch (const lha::Aborted&) {
             folderTimes_.Apply();
-            throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+            throw unlha32::StoppedByOwner();
         } catch (const lha::Error& error) {
             folderTimes_.Apply();
-            throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+            throw unlha32::DamagedArchive(error);
         }
         folderTimes_.Apply();
         if (!any && !request_.names.empty()) {

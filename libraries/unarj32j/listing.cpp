@@ -4,6 +4,7 @@
 
 #include "archiver_api.h"
 #include "common/failure.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
 #include "unarj32j/arj_library.h"
@@ -16,17 +17,6 @@ namespace zembrat::unarj32j {
 namespace {
 
 using common::Failure;
-
-std::string Ratio(std::uint64_t packed, std::uint64_t original) {
-    char text[16];
-    if (original == 0) {
-        std::snprintf(text, sizeof text, "%5s", "-");
-    } else {
-        std::snprintf(text, sizeof text, "%5.1f%%",
-                      static_cast<double>(packed) * 100.0 / static_cast<double>(original));
-    }
-    return text;
-}
 
 std::string LocalTimeText(const arj::Member& member) {
     const auto time = platform::FileTimeToSystemTime(
@@ -55,11 +45,12 @@ int List(const Request& request, Context& context, bool verbose) {
                 continue;
             }
             char line[160];
-            std::snprintf(line, sizeof line, "%12" PRIu64 " %12" PRIu64 " %s %-7s %08X %s ",
-                          member->originalSize, member->compressedSize,
-                          Ratio(member->compressedSize, member->originalSize).c_str(),
-                          arj::MethodName(member->method).c_str(), member->crc,
-                          LocalTimeText(*member).c_str());
+            std::snprintf(
+                line, sizeof line, "%12" PRIu64 " %12" PRIu64 " %s %-7s %08X %s ",
+                member->originalSize, member->compressedSize,
+                common::CompressionRatioText(member->compressedSize, member->originalSize).c_str(),
+                arj::MethodName(member->method).c_str(), member->crc,
+                LocalTimeText(*member).c_str());
             std::string text = line + common::EscapeControlCharacters(name);
             if (member->IsGarbled()) {
                 text += " (encrypted)";
@@ -73,11 +64,12 @@ int List(const Request& request, Context& context, bool verbose) {
             ++count;
         }
     } catch (const lha::Error& error) {
-        throw Failure(unlha32::ResultFor(error), std::string("damaged archive: ") + error.what());
+        throw unlha32::DamagedArchive(error);
     }
     char footer[128];
     std::snprintf(footer, sizeof footer, "%12" PRIu64 " %12" PRIu64 " %s %" PRIu64 " members",
-                  totalOriginal, totalPacked, Ratio(totalPacked, totalOriginal).c_str(), count);
+                  totalOriginal, totalPacked,
+                  common::CompressionRatioText(totalPacked, totalOriginal).c_str(), count);
     context.output.Line(kRule);
     context.output.Line(footer);
     return ARC_OK;
@@ -103,14 +95,9 @@ bool CheckArchive(const std::string& path, int mode) {
 }
 
 int RunCommandLine(std::string_view commandLine, Context& context) {
-    Request request;
-    try {
-        request = ParseCommandLine(commandLine, true);
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    }
+    // A line that does not parse ends as a failed command does: its reason first.
     return unlha32::Guarded(context, [&] {
+        const Request request = ParseCommandLine(commandLine, true);
         switch (request.command) {
             case 'x':
                 return Extract(request, context, true);

@@ -6,6 +6,7 @@
 
 #include "common/name_encoding.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "common/sfx_trailer.h"
 #include "platform/file_system.h"
 #include "unlha32/request.h"
@@ -35,7 +36,7 @@ void SubrangeInput::Seek(std::uint64_t offset) {
     position_ = offset;
 }
 
-ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
+std::unique_ptr<lha::FileInput> OpenArchiveFile(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         throw Failure(ARC_ERROR_CANNOT_READ,
@@ -45,10 +46,14 @@ ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
         throw Failure(ARC_ERROR_NOT_REGULAR, "the archive is not a regular file: " + path);
     }
     try {
-        file_ = std::make_unique<lha::FileInput>(path);
+        return std::make_unique<lha::FileInput>(path);
     } catch (const lha::Error& error) {
         throw Failure(ARC_ERROR_CANNOT_READ, "cannot open archive " + path + ": " + error.what());
     }
+}
+
+ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
+    file_ = OpenArchiveFile(path);
     end_ = file_->Size();
     if (allowEmbedded) {
         if (const auto embedded = common::FindSfxArchive(path)) {
@@ -126,18 +131,6 @@ unsigned PermissionBits(const lha::Member& member) {
 
 namespace {
 
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
-
-std::uint16_t Ratio(const lha::Member& member) {
-    if (member.originalSize == 0) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(
-        std::min<std::uint64_t>(member.compressedSize * 1000 / member.originalSize, 0xFFFF));
-}
-
 std::string AttributeText(const lha::Member& member) {
     // The MS-DOS attribute letters: read-only, hidden, system, folder, archive.
     std::string text = "-----";
@@ -164,12 +157,12 @@ void LocalDosTime(const lha::Member& member, std::uint16_t& date, std::uint16_t&
 
 void FillEntryRecord(const lha::Member& member, ARCHIVE_ENTRY_RECORD& record) {
     record = ARCHIVE_ENTRY_RECORD{};
-    record.original_size = Clamp32(member.originalSize);
-    record.compressed_size = Clamp32(member.compressedSize);
+    record.original_size = common::Clamp32(member.originalSize);
+    record.compressed_size = common::Clamp32(member.compressedSize);
     record.crc = member.crc;
     record.flag = 0;
     record.os_type = member.osId;
-    record.ratio = Ratio(member);
+    record.ratio = common::CompressionRatio(member.compressedSize, member.originalSize);
     LocalDosTime(member, record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name, HostName(member));
     common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
@@ -179,17 +172,29 @@ void FillEntryRecord(const lha::Member& member, ARCHIVE_ENTRY_RECORD& record) {
 void FillProgressRecord(const lha::Member& member, const std::string& source,
                         const std::string& destination, EXTRACTINGINFOEX& record) {
     record = EXTRACTINGINFOEX{};
-    record.file_size = Clamp32(member.originalSize);
+    record.file_size = common::Clamp32(member.originalSize);
     record.write_size = 0;
     common::CopyToField(record.source_file_name, sizeof record.source_file_name, source);
     common::CopyToField(record.dest_file_name, sizeof record.dest_file_name, destination);
-    record.compressed_size = Clamp32(member.compressedSize);
+    record.compressed_size = common::Clamp32(member.compressedSize);
     record.crc = member.crc;
     record.os_type = member.osId;
-    record.ratio = Ratio(member);
+    record.ratio = common::CompressionRatio(member.compressedSize, member.originalSize);
     LocalDosTime(member, record.dos_date, record.dos_time);
     common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));
     common::CopyToField(record.method, sizeof record.method, member.method);
+}
+
+bool EndsOnlyTheMember(const lha::Error& error) {
+    return error.Kind() != lha::ErrorKind::kFormat && error.Kind() != lha::ErrorKind::kTruncated;
+}
+
+common::Failure DamagedArchive(const lha::Error& error) {
+    return common::Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+}
+
+common::Failure StoppedByOwner() {
+    return common::Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
 }
 
 int ResultFor(const lha::Error& error) {

@@ -23,16 +23,6 @@ namespace zembrat::unlha32 {
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 // Decodes the reader's current member with progress reports every 64 KiB; throws
 // lha::Aborted when the owner window answers 1.
 void DecodeWithProgress(lha::Reader& reader, lha::OutputStream& out, const lha::Member& member,
@@ -89,10 +79,10 @@ class Extractor {
             }
         } catch (const lha::Aborted&) {
             folderTimes_.Apply();
-            throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+            throw StoppedByOwner();
         } catch (const lha::Error& error) {
             folderTimes_.Apply();
-            throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+            throw DamagedArchive(error);
         }
         folderTimes_.Apply();
         if (!any && !request_.names.empty()) {
@@ -120,7 +110,8 @@ class Extractor {
         }
         if (member.IsDirectory()) {
             // Without overwriting, a folder that is already there keeps its time and mode.
-            const bool keep = !request_.options.overwrite && Exists(target_.Folder() + *relative);
+            const bool keep =
+                !request_.options.overwrite && common::PathExists(target_.Folder() + *relative);
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
                 problems_.ReportRefusedPath(target_, name, reason);
@@ -143,7 +134,7 @@ class Extractor {
             problems_.ReportRefusedPath(target_, name, reason);
             return;
         }
-        if (Exists(*path) && !request_.options.overwrite) {
+        if (common::PathExists(*path) && !request_.options.overwrite) {
             problems_.Report(
                 ARC_WARNING_SKIPPED, name,
                 "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
@@ -157,7 +148,7 @@ class Extractor {
             problems_.Report(ARC_ERROR_UNKNOWN_METHOD, name, "unsupported method " + member.method);
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
+        common::TemporaryFile temporary(common::FolderOf(*path));
         if (!temporary.Valid()) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
                              std::string("cannot create a file: ") + std::strerror(errno));
@@ -167,9 +158,7 @@ class Extractor {
         try {
             DecodeForExtraction(reader, out, member, name, *path, context_);
         } catch (const lha::Error& error) {
-            // Data errors end this member only; the next header is still where it was.
-            if (error.Kind() == lha::ErrorKind::kFormat ||
-                error.Kind() == lha::ErrorKind::kTruncated) {
+            if (!EndsOnlyTheMember(error)) {
                 throw;
             }
             problems_.Report(
@@ -237,8 +226,7 @@ int Test(const Request& request, Context& context) {
                 DecodeWithProgress(archive.Reader(), sink, *member, name, name, context);
                 context.output.Line("ok " + common::EscapeControlCharacters(name));
             } catch (const lha::Error& error) {
-                if (error.Kind() == lha::ErrorKind::kFormat ||
-                    error.Kind() == lha::ErrorKind::kTruncated) {
+                if (!EndsOnlyTheMember(error)) {
                     throw;
                 }
                 outcome.Note(ResultFor(error));
@@ -247,9 +235,9 @@ int Test(const Request& request, Context& context) {
             }
         }
     } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        throw StoppedByOwner();
     } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        throw DamagedArchive(error);
     }
     if (outcome.Code() != 0) {
         context.output.FirstLine("the archive has damaged members");
@@ -287,7 +275,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
             return ARC_OK;
         }
     } catch (const lha::Aborted&) {
-        throw Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        throw StoppedByOwner();
     } catch (const lha::Error& error) {
         throw Failure(ResultFor(error), error.what());
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "archiver_api.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
 #include "unlha32/archive_source.h"
@@ -12,17 +13,6 @@
 namespace zembrat::unlha32 {
 
 namespace {
-
-std::string Ratio(std::uint64_t packed, std::uint64_t original) {
-    char text[16];
-    if (original == 0) {
-        std::snprintf(text, sizeof text, "%5s", "-");
-    } else {
-        std::snprintf(text, sizeof text, "%5.1f%%",
-                      static_cast<double>(packed) * 100.0 / static_cast<double>(original));
-    }
-    return text;
-}
 
 std::string LocalTimeText(const lha::Member& member) {
     const auto time =
@@ -55,17 +45,20 @@ int List(const Request& request, Context& context, bool verbose) {
                 const char os = member->osId >= 0x20 && member->osId < 0x7F
                                     ? static_cast<char>(member->osId)
                                     : '?';
-                std::snprintf(line, sizeof line,
-                              "%12" PRIu64 " %12" PRIu64 " %s %s %04X  %c %2d %s ",
-                              member->originalSize, member->compressedSize,
-                              Ratio(member->compressedSize, member->originalSize).c_str(),
-                              member->method.c_str(), member->crc, os, member->headerLevel,
-                              LocalTimeText(*member).c_str());
+                std::snprintf(
+                    line, sizeof line, "%12" PRIu64 " %12" PRIu64 " %s %s %04X  %c %2d %s ",
+                    member->originalSize, member->compressedSize,
+                    common::CompressionRatioText(member->compressedSize, member->originalSize)
+                        .c_str(),
+                    member->method.c_str(), member->crc, os, member->headerLevel,
+                    LocalTimeText(*member).c_str());
             } else {
-                std::snprintf(line, sizeof line, "%12" PRIu64 " %12" PRIu64 " %s %s %s ",
-                              member->originalSize, member->compressedSize,
-                              Ratio(member->compressedSize, member->originalSize).c_str(),
-                              member->method.c_str(), LocalTimeText(*member).c_str());
+                std::snprintf(
+                    line, sizeof line, "%12" PRIu64 " %12" PRIu64 " %s %s %s ",
+                    member->originalSize, member->compressedSize,
+                    common::CompressionRatioText(member->compressedSize, member->originalSize)
+                        .c_str(),
+                    member->method.c_str(), LocalTimeText(*member).c_str());
             }
             std::string text = line + common::EscapeControlCharacters(name);
             if (member->IsSymlink()) {
@@ -77,11 +70,12 @@ int List(const Request& request, Context& context, bool verbose) {
             ++count;
         }
     } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        throw DamagedArchive(error);
     }
     char footer[128];
     std::snprintf(footer, sizeof footer, "%12" PRIu64 " %12" PRIu64 " %s %" PRIu64 " members",
-                  totalOriginal, totalPacked, Ratio(totalPacked, totalOriginal).c_str(), count);
+                  totalOriginal, totalPacked,
+                  common::CompressionRatioText(totalPacked, totalOriginal).c_str(), count);
     context.output.Line(
         verbose ? "------------ ------------ ------ ----- ---- -- -- ---------- -------- ----"
                 : "------------ ------------ ------ ----- ---------- -------- ----");

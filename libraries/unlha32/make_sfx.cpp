@@ -75,7 +75,7 @@ int MakeSelfExtracting(const Request& request, Context& context) {
         while (archive.Reader().Next()) {
         }
     } catch (const lha::Error& error) {
-        throw Failure(ResultFor(error), std::string("damaged archive: ") + error.what());
+        throw DamagedArchive(error);
     }
     const std::string stub = FindSfxStub();
     if (stub.empty()) {

@@ -32,14 +32,8 @@ int Execute(const Request& request, Context& context) {
 }
 
 int RunCommandLine(std::string_view commandLine, Context& context) {
-    Request request;
-    try {
-        request = ParseCommandLine(commandLine, true);
-    } catch (const Failure& failure) {
-        context.output.FirstLine(failure.what());
-        return failure.Code();
-    }
-    return Execute(request, context);
+    // A line that does not parse ends as a failed command does: its reason first.
+    return Guarded(context, [&] { return Execute(ParseCommandLine(commandLine, true), context); });
 }
 
 }  // namespace zembrat::unlha32

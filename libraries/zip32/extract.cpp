@@ -25,11 +25,6 @@ std::string Escaped(std::string_view name) {
     return common::EscapeControlCharacters(name);
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 class FdSink final : public zip::DataSink {
   public:
     explicit FdSink(int fd) : fd_(fd) {}
@@ -249,7 +244,7 @@ class Extractor {
             MakeLink(member, *path);
             return;
         }
-        common::TemporaryFile temporary(FolderOf(*path));
+        common::TemporaryFile temporary(common::FolderOf(*path));
         if (!temporary.Valid()) {
             problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
                              std::string("cannot create a file: ") + std::strerror(errno));

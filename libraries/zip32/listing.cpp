@@ -13,6 +13,7 @@
 
 #include "archiver_api.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
 #include "platform/system_folders.h"
@@ -21,10 +22,6 @@
 namespace zembrat::zip32 {
 
 namespace {
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
 
 std::string MethodName(std::uint16_t method) {
     switch (method) {
@@ -63,13 +60,11 @@ struct Entry {
 exports::ListedMember ToListed(const Entry& entry) {
     exports::ListedMember listed;
     ARCHIVE_ENTRY_RECORD& record = listed.record;
-    record.original_size = Clamp32(entry.size);
-    record.compressed_size = Clamp32(entry.compressedSize);
+    record.original_size = common::Clamp32(entry.size);
+    record.compressed_size = common::Clamp32(entry.compressedSize);
     record.crc = entry.crc;
     record.os_type = 0;
-    record.ratio = entry.size == 0 ? 0
-                                   : static_cast<std::uint16_t>(std::min<std::uint64_t>(
-                                         entry.compressedSize * 1000 / entry.size, 0xFFFF));
+    record.ratio = common::CompressionRatio(entry.compressedSize, entry.size);
     LocalDosTime(entry.mtime, record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name,
                         entry.isDirectory ? entry.name + "/" : entry.name);

@@ -5,6 +5,7 @@
 
 #include "archiver_api.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "export/guarded.h"
 #include "platform/file_time.h"
 #include "zip32/operations.h"
@@ -12,10 +13,6 @@
 namespace zembrat::zip32 {
 
 namespace {
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
 
 // The code and reason of an error of the ZIP engine.
 std::optional<Failure> DescribeZipError(const std::exception& error) {
@@ -82,7 +79,7 @@ void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& 
 ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter, const std::string& source,
                              const std::string& destination, std::uint64_t size, std::int64_t mtime)
     : reporter_(reporter) {
-    record_.file_size = Clamp32(size);
+    record_.file_size = common::Clamp32(size);
     common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, source);
     common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
     LocalDosTime(mtime, record_.dos_date, record_.dos_time);
@@ -109,7 +106,7 @@ void ProgressMeter::Send(unsigned state) {
     if (!reporter_.Active()) {
         return;
     }
-    record_.write_size = Clamp32(done_);
+    record_.write_size = common::Clamp32(done_);
     if (reporter_.Send(state, record_)) {
         throw zip::Error(zip::ErrorKind::kAborted, "stopped at the owner window's request");
     }

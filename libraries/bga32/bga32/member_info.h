@@ -7,14 +7,13 @@
 #include "archiver_api.h"
 #include "bga/reader.h"
 #include "common/progress.h"
+#include "common/record_fields.h"
 
 namespace zembrat::bga32 {
 
 // "GZIP", "BZ2" or "STORE"; the folder attribute as text.
 std::string MethodText(const bga::MemberHeader& header);
 std::string AttributeText(std::uint8_t attributes);
-// Per mille of compressed to original (0 for empty members).
-std::uint16_t Ratio(std::uint64_t compressed, std::uint64_t original);
 // The CRC-32 a gzip member carries in its trailer; 0 for other members.
 std::uint32_t StoredCrc(int fd, const bga::Member& member);
 // Unix time of the member's DOS time stamp (local time).

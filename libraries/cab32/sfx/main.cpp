@@ -17,22 +17,9 @@
 #include "archive_host/cab_member.h"
 #include "cab/cab.h"
 #include "common/safe_path.h"
+#include "common/sfx_stub.h"
 
 namespace {
-
-void Usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [-l | -t] [-f] [FOLDER]\n"
-                 "  extracts the attached cabinet into FOLDER (default: the current folder)\n"
-                 "  -l  list the members   -t  test the members   -f  overwrite existing files\n",
-                 program);
-}
-
-std::string OwnPath() {
-    std::vector<char> buffer(4096);
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    return length > 0 ? std::string(buffer.data(), static_cast<std::size_t>(length)) : "";
-}
 
 std::string NameOf(const mscabd_file& file) {
     return zembrat::common::EscapeControlCharacters(
@@ -160,27 +147,13 @@ void __verbose_terminate_handler() {
 }  // namespace __gnu_cxx
 
 int main(int argc, char** argv) {
-    char mode = 'x';
-    bool overwrite = false;
-    std::string folder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "-l" || argument == "-t") {
-            mode = argument[1];
-        } else if (argument == "-f") {
-            overwrite = true;
-        } else if (argument == "-h" || argument == "--help") {
-            Usage(argv[0]);
-            return 0;
-        } else if (argument.empty() || argument.front() == '-' || !folder.empty()) {
-            Usage(argv[0]);
-            return 2;
-        } else {
-            folder = argument.back() == '/' ? argument : argument + "/";
-        }
+    zembrat::common::StubRequest request;
+    if (const auto status =
+            zembrat::common::ParseStubArguments(argc, argv, {"-f", "cabinet"}, request)) {
+        return *status;
     }
     Decompressor decompressor;
-    const std::string self = OwnPath();
+    const std::string self = zembrat::common::OwnExecutablePath();
     if (!decompressor.self || self.empty() ||
         !(decompressor.found = decompressor.self->search(decompressor.self, self.c_str()))) {
         std::fprintf(stderr, "%s: no cabinet is attached to this program\n", argv[0]);
@@ -192,14 +165,15 @@ int main(int argc, char** argv) {
         cabinet = cabinet->next;
     }
     try {
-        if (mode == 'l') {
+        if (request.mode == 'l') {
             return List(*cabinet);
         }
-        if (mode == 't') {
+        if (request.mode == 't') {
             return Test(decompressor, *cabinet);
         }
-        return Extract(decompressor, *cabinet, folder.empty() ? std::string("./") : folder,
-                       overwrite);
+        return Extract(decompressor, *cabinet,
+                       request.folder.empty() ? std::string("./") : request.folder,
+                       request.overwrite);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

@@ -75,6 +75,13 @@ class ExtractionTarget {
 // setting it, which would race with other threads creating files).
 unsigned ProcessUmask();
 
+// The folder part of a path, ending in '/' ("./" for a bare name): where a file's temporary
+// sibling is made.
+std::string FolderOf(const std::string& path);
+
+// True when something has the name, a symbolic link included (it is not followed).
+bool PathExists(const std::string& path);
+
 // A new file in a folder that appears under its final name only by Commit(); removed when
 // dropped uncommitted. Where the file system allows, it has no name at all until then, so
 // that a process killed on the way leaves nothing behind; elsewhere it is ".zembrat-XXXXXX".

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archiver_api.h"
+#include "common/failure.h"
 #include "lha/archive.h"
 #include "lha/stream.h"
 #include "platform/file_time.h"
@@ -67,8 +68,21 @@ void FillEntryRecord(const lha::Member& member, ARCHIVE_ENTRY_RECORD& record);
 void FillProgressRecord(const lha::Member& member, const std::string& source,
                         const std::string& destination, EXTRACTINGINFOEX& record);
 
+// Opens an archive file for reading. Throws Failure: ARC_ERROR_CANNOT_READ when it cannot be
+// opened, ARC_ERROR_NOT_REGULAR when it is no regular file.
+std::unique_ptr<lha::FileInput> OpenArchiveFile(const std::string& path);
+
 // Result code for an error of the LHA layer.
 int ResultFor(const lha::Error& error);
+
+// Errors of a member's data end that member only: its end, and so the next header, is known
+// from its header. Broken headers end the archive.
+bool EndsOnlyTheMember(const lha::Error& error);
+
+// What ends a whole command: the archive is damaged where reading must stop, or the owner
+// window asked to stop.
+common::Failure DamagedArchive(const lha::Error& error);
+common::Failure StoppedByOwner();
 
 // True when the member's name matches one of the masks (or there are none): a mask is
 // compared with the whole name and with its file-name part.

@@ -16,7 +16,7 @@ namespace zembrat::unlha32 {
 // The code and reason of an error of the LHA format layer.
 inline std::optional<Failure> DescribeLhaError(const std::exception& error) {
     if (dynamic_cast<const lha::Aborted*>(&error) != nullptr) {
-        return Failure(ARC_ERROR_ABORTED, "stopped at the owner window's request");
+        return StoppedByOwner();
     }
     if (const auto* lhaError = dynamic_cast<const lha::Error*>(&error)) {
         return Failure(ResultFor(*lhaError), lhaError->what());

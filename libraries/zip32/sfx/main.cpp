@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <elf.h>
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "common/safe_path.h"
+#include "common/sfx_stub.h"
 #include "platform/path.h"
 #include "zip/zip.h"
 
@@ -24,39 +24,17 @@ namespace {
 using zembrat::zip::ExistingArchive;
 using zembrat::zip::ExistingMember;
 
-void Usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [-l | -t] [-f] [FOLDER]\n"
-                 "  extracts the attached ZIP archive into FOLDER (default: the current folder)\n"
-                 "  -l  list the members   -t  test the members   -f  overwrite existing files\n",
-                 program);
-}
-
 std::string Printable(std::string_view name) {
     return zembrat::common::EscapeControlCharacters(name);
 }
 
-// Where the ELF image ends: past its program segments and its section header table.
-std::uint64_t ElfImageEnd(const std::string& path) {
+// Where the ELF image in the file at path ends; 0 when it cannot be read.
+std::uint64_t ImageEnd(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    Elf64_Ehdr header{};
-    if (fd < 0 || pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64) {
-        if (fd >= 0) {
-            close(fd);
-        }
+    if (fd < 0) {
         return 0;
     }
-    std::uint64_t end = header.e_shoff + std::uint64_t{header.e_shnum} * header.e_shentsize;
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Elf64_Phdr segment{};
-        if (pread(fd, &segment, sizeof segment,
-                  static_cast<off_t>(header.e_phoff + i * std::uint64_t{header.e_phentsize})) ==
-            static_cast<ssize_t>(sizeof segment)) {
-            end = std::max<std::uint64_t>(end, segment.p_offset + segment.p_filesz);
-        }
-    }
+    const std::uint64_t end = zembrat::common::ElfImageEnd(fd);
     close(fd);
     return end;
 }
@@ -275,28 +253,14 @@ int Test(const ExistingArchive& archive) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    char mode = 'x';
-    bool overwrite = false;
-    std::string folder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "-l" || argument == "-t") {
-            mode = argument[1];
-        } else if (argument == "-f") {
-            overwrite = true;
-        } else if (argument == "-h" || argument == "--help") {
-            Usage(argv[0]);
-            return 0;
-        } else if (argument.empty() || argument.front() == '-' || !folder.empty()) {
-            Usage(argv[0]);
-            return 2;
-        } else {
-            folder = argument.back() == '/' ? argument : argument + "/";
-        }
+    zembrat::common::StubRequest request;
+    if (const auto status =
+            zembrat::common::ParseStubArguments(argc, argv, {"-f", "ZIP archive"}, request)) {
+        return *status;
     }
     const std::string self = "/proc/self/exe";
     struct stat info {};
-    const std::uint64_t imageEnd = ElfImageEnd(self);
+    const std::uint64_t imageEnd = ImageEnd(self);
     if (imageEnd == 0 || stat(self.c_str(), &info) != 0 ||
         static_cast<std::uint64_t>(info.st_size) <= imageEnd) {
         std::fprintf(stderr, "no archive is attached to this program\n");
@@ -308,13 +272,15 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "no archive is attached to this program\n");
             return 1;
         }
-        if (mode == 'l') {
+        if (request.mode == 'l') {
             return List(archive);
         }
-        if (mode == 't') {
+        if (request.mode == 't') {
             return Test(archive);
         }
-        return Extractor(archive, folder.empty() ? std::string("./") : folder, overwrite).Run();
+        return Extractor(archive, request.folder.empty() ? std::string("./") : request.folder,
+                         request.overwrite)
+            .Run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

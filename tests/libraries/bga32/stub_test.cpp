@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "bga32_library.h"
+#include "shell_run.h"
 
 namespace zembrat::bga32::testing {
 namespace {
@@ -17,22 +18,8 @@ namespace {
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-struct ShellRun {
-    int status;
-    std::string output;
-};
-
-ShellRun Shell(const std::string& command) {
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen((command + " 2>&1").c_str(), "r"), &pclose);
-    std::string output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) {
-        output.append(buffer, got);
-    }
-    const int status = pclose(pipe.release());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using ::zembrat::testing::Shell;
+using ::zembrat::testing::ShellRun;
 
 TEST(BgaStub, TheProgramExtractsListsAndTestsItsArchiveOnItsOwn) {
     for (const char* kind : {"gza", "BZA"}) {

@@ -3,86 +3,23 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "archiver_api.h"
-#include "platform/dynamic_library.h"
+#include "archiver_library.h"
+#include "fixture_files.h"
 #include "temp_folder.h"
 
 namespace zembrat::cab32::testing {
 
+using ::zembrat::testing::ReadFile;
 using ::zembrat::testing::TempFolder;
 
 inline const std::string kFixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/cab/";
 
-class CabLibrary {
-  public:
-    CabLibrary() : module_(platform::LoadLibrary(ZEMBRAT_CAB32_PATH)) {
-        if (module_) {
-            command = Bind<ARC_COMMAND>("Cab");
-            openArchive = Bind<ARC_OPEN_ARCHIVE>("CabOpenArchive");
-            closeArchive = Bind<ARC_CLOSE_ARCHIVE>("CabCloseArchive");
-            findFirst = Bind<ARC_FIND_FIRST>("CabFindFirst");
-            findNext = Bind<ARC_FIND_NEXT>("CabFindNext");
-            extractMem = Bind<ARC_EXTRACT_MEM>("CabExtractMem");
-            setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("CabSetOwnerWindowEx");
-            killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("CabKillOwnerWindowEx");
-        }
-    }
-    ~CabLibrary() { platform::FreeLibrary(module_); }
-    CabLibrary(const CabLibrary&) = delete;
-    CabLibrary& operator=(const CabLibrary&) = delete;
-
-    struct Result {
-        int code;
-        std::string text;
-    };
-    Result Run(const std::string& line) const {
-        std::string buffer(64 * 1024, '\0');
-        const int code =
-            command(0, line.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-        buffer.resize(buffer.find('\0'));
-        return {code, buffer};
-    }
-
-    std::vector<ARCHIVE_ENTRY_RECORD> Records(const std::string& archive) const {
-        std::vector<ARCHIVE_ENTRY_RECORD> records;
-        const HARC handle = openArchive(0, archive.c_str(), 0);
-        if (handle == 0) {
-            return records;
-        }
-        ARCHIVE_ENTRY_RECORD record{};
-        for (int found = findFirst(handle, "*", &record); found == 0;
-             found = findNext(handle, &record)) {
-            records.push_back(record);
-        }
-        closeArchive(handle);
-        return records;
-    }
-
-    ARC_COMMAND command = nullptr;
-    ARC_OPEN_ARCHIVE openArchive = nullptr;
-    ARC_CLOSE_ARCHIVE closeArchive = nullptr;
-    ARC_FIND_FIRST findFirst = nullptr;
-    ARC_FIND_NEXT findNext = nullptr;
-    ARC_EXTRACT_MEM extractMem = nullptr;
-    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
-    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
-
-  private:
-    template <typename Function>
-    Function Bind(const char* name) {
-        return reinterpret_cast<Function>(platform::GetProcAddress(module_, name));
-    }
-    platform::ModuleHandle module_;
-};
-
-inline const CabLibrary& Library() {
-    static const CabLibrary library;
+// The one loaded copy, as the component keeps its binding for the life of the program.
+inline const ::zembrat::testing::ArchiverLibrary& Library() {
+    static const ::zembrat::testing::ArchiverLibrary library(ZEMBRAT_CAB32_PATH, "Cab");
     return library;
 }
 
@@ -91,11 +28,6 @@ inline const CabLibrary& Library() {
 inline std::string Line(const std::string& command, const std::string& archive,
                         const std::string& folder, const std::string& names = "") {
     return command + " \"" + archive + "\" \"" + folder + "\\\" " + names;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // One stored member of a hand-made cabinet.

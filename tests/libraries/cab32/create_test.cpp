@@ -93,12 +93,12 @@ TEST(Cab32Create, CompressionAndFolderSwitches) {
     ASSERT_EQ(Library().Run(Line("-a -r -m0", scratch / "s.cab", source, "data")).code, 0);
     EXPECT_LT(fs::file_size(scratch / "z.cab"), 10000u);
     EXPECT_GT(fs::file_size(scratch / "s.cab"), 100000u);
-    EXPECT_STREQ(Library().Records(scratch / "z.cab").at(0).method, "MSZIP");
-    EXPECT_STREQ(Library().Records(scratch / "s.cab").at(0).method, "Stored");
+    EXPECT_STREQ(Library().Entries(scratch / "z.cab").at(0).method, "MSZIP");
+    EXPECT_STREQ(Library().Entries(scratch / "s.cab").at(0).method, "Stored");
     // Without -r a folder brings nothing; with -j names lose their folders.
     EXPECT_NE(Library().Run(Line("-a", scratch / "n.cab", source, "data")).code, 0);
     ASSERT_EQ(Library().Run(Line("-a -r -j", scratch / "j.cab", source, "data")).code, 0);
-    EXPECT_STREQ(Library().Records(scratch / "j.cab").at(0).file_name, "mixed.bin");
+    EXPECT_STREQ(Library().Entries(scratch / "j.cab").at(0).file_name, "mixed.bin");
     EXPECT_EQ(Library().Run(Line("-a -m2", scratch / "m.cab", source, "data")).code,
               ARC_ERROR_BAD_COMMAND);
 }
@@ -153,7 +153,7 @@ TEST(Cab32Sfx, TheSelfExtractingCabinetRunsOnItsOwn) {
     // Existing files are kept without -f.
     EXPECT_NE(Shell("'" + program + "' '" + (scratch / "dest") + "'"), 0);
     // Our reader finds the cabinet inside the program too.
-    EXPECT_EQ(Library().Records(program).size(), kTree.size());
+    EXPECT_EQ(Library().Entries(program).size(), kTree.size());
 }
 
 TEST(Cab32Create, ACutOrDamagedCabinetNeverLeavesAPartialFile) {

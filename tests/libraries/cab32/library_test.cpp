@@ -18,60 +18,28 @@ namespace {
 
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
-
-std::string Sha256(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
-    char digest[65] = {};
-    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
-        return "";
-    }
-    return digest;
-}
-
-struct Row {
-    std::string member, kind;
-    std::uintmax_t size = 0;
-    std::string sha256;
-};
+using ::zembrat::testing::FilesBelow;
+using ::zembrat::testing::FileSha256;
+using ::zembrat::testing::ManifestRow;
+using ::zembrat::testing::ReadManifest;
+using Row = ManifestRow;
 
 // The manifest, with the names the reference reader gets wrong put right: it leaves CP932
 // names as raw bytes and splits them at the 0x5C inside 表.
-std::map<std::string, std::vector<Row>> Manifest() {
+std::map<std::string, std::vector<ManifestRow>> Manifest() {
     const std::map<std::string, std::string> rightNames = {
         {"\\x95\\\\x82\\xbe\\x82\\xe6\\\\x88ꗗ\\x95\\.txt", "表だよ/一覧表.txt"},
         {"\\x95\\\\x82\\xbe\\x82\\xe6\\\\x8a\\xbf\\x8e\\x9a.txt", "表だよ/漢字.txt"},
     };
-    std::map<std::string, std::vector<Row>> rows;
-    std::ifstream in(kFixtures + "manifest.tsv");
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, size;
-        Row row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, row.sha256, '\t');
-        row.size = std::stoull(size);
-        if (const auto right = rightNames.find(row.member); right != rightNames.end()) {
-            row.member = right->second;
+    auto rows = ReadManifest(kFixtures + "manifest.tsv");
+    for (auto& [archive, members] : rows) {
+        for (ManifestRow& row : members) {
+            if (const auto right = rightNames.find(row.member); right != rightNames.end()) {
+                row.member = right->second;
+            }
         }
-        rows[archive].push_back(row);
     }
     return rows;
-}
-
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); ++it) {
-        files.push_back(fs::relative(it->path(), folder).string());
-    }
-    return files;
 }
 
 TEST(Cab32Fixtures, EveryCabinetExtractsAsItsManifestSays) {
@@ -101,9 +69,9 @@ TEST(Cab32Fixtures, EveryCabinetExtractsAsItsManifestSays) {
             ++files;
             ASSERT_TRUE(fs::is_regular_file(path));
             EXPECT_EQ(fs::file_size(path), row.size);
-            EXPECT_EQ(Sha256(path), row.sha256);
+            EXPECT_EQ(FileSha256(path), row.sha256);
         }
-        EXPECT_EQ(Library().Records(kFixtures + archive).size(), files);
+        EXPECT_EQ(Library().Entries(kFixtures + archive).size(), files);
     }
 }
 
@@ -234,7 +202,7 @@ TEST(Cab32Crafted, SelectionFoldersAndMemory) {
     EXPECT_EQ(Library().extractMem(0, line.c_str(), buffer, 2, nullptr, nullptr, &written),
               ARC_ERROR_BUFFER_TOO_SMALL);
 
-    const auto records = Library().Records(cabinet);
+    const auto records = Library().Entries(cabinet);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_STREQ(records[2].file_name, "b/three.txt");
     EXPECT_EQ(records[2].original_size, 3u);
@@ -263,7 +231,7 @@ TEST(Cab32Crafted, WhereACabinetIsFound) {
         SCOPED_TRACE(test.what);
         TempFolder scratch;
         const std::string file = scratch.Write("file.bin", test.file);
-        const auto records = Library().Records(file);
+        const auto records = Library().Entries(file);
         EXPECT_EQ(records.size(), test.found ? 1u : 0u);
         const auto result = Library().Run(Line("-x", file, scratch.Folder() + "out"));
         EXPECT_EQ(result.code, test.found ? 0 : ARC_ERROR_BROKEN_ARCHIVE) << result.text;
@@ -279,7 +247,7 @@ TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
     auto result = Library().Run(Line("-x", first, scratch.Folder() + "all"));
     EXPECT_EQ(result.code, 0) << result.text;
     EXPECT_EQ(ReadFile(scratch / "all/two.txt"), "22");
-    EXPECT_EQ(Library().Records(first).size(), 2u);
+    EXPECT_EQ(Library().Entries(first).size(), 2u);
     // Without the next cabinet: what is there comes out, and the missing one is named.
     fs::remove(scratch / "set2.cab");
     result = Library().Run(Line("-x", first, scratch.Folder() + "part"));

@@ -140,5 +140,20 @@ TEST(TemporaryFile, RenamedOnlyOnCommitAndRemovedOtherwise) {
     EXPECT_EQ(entries(), 1);
 }
 
+// A temporary file is made beside its final name; a dangling link still takes the name.
+TEST(SafePathHelpers, FolderOfAndPathExists) {
+    const std::pair<const char*, const char*> folders[] = {
+        {"out/a/file.txt", "out/a/"}, {"file.txt", "./"}, {"/file", "/"}, {"out/", "out/"}};
+    for (const auto& [path, folder] : folders) {
+        EXPECT_EQ(FolderOf(path), folder) << path;
+    }
+    testing::TempFolder scratch;
+    scratch.Write("file");
+    ASSERT_EQ(symlink("missing", (scratch / "dangling").c_str()), 0);
+    EXPECT_TRUE(PathExists(scratch / "file"));
+    EXPECT_TRUE(PathExists(scratch / "dangling"));
+    EXPECT_FALSE(PathExists(scratch / "absent"));
+}
+
 }  // namespace
 }  // namespace zembrat::common

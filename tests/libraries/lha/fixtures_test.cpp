@@ -6,36 +6,15 @@
 #include <set>
 #include <sstream>
 
+#include "fixture_files.h"
 #include "test_support.h"
 
 namespace zembrat::lha::test {
 namespace {
 
-struct ManifestRow {
-    std::string member, kind;
-    std::uint64_t size = 0;
-    std::string sha256;
-};
+using ::zembrat::testing::ManifestRow;
 
-std::map<std::string, std::vector<ManifestRow>> LoadManifest(const std::filesystem::path& file) {
-    std::map<std::string, std::vector<ManifestRow>> archives;
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);  // column names
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, size;
-        ManifestRow row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, row.sha256, '\t');
-        row.size = std::stoull(size);
-        archives[archive].push_back(row);
-    }
-    return archives;
-}
+using ::zembrat::testing::ReadManifest;
 
 // What extracting an archive gave, as a folder tree would hold it (later members replace
 // earlier ones of the same name, folders of members exist implicitly).
@@ -136,7 +115,7 @@ TEST(LhaFixtures, EveryArchiveExtractsAsTheManifestSays) {
     if (!std::filesystem::exists(dir / "manifest.tsv")) {
         GTEST_SKIP() << "no LHA fixtures at " << dir;
     }
-    auto manifest = LoadManifest(dir / "manifest.tsv");
+    auto manifest = ReadManifest(dir / "manifest.tsv");
     ASSERT_GT(manifest.size(), 50u);
     int checkedFiles = 0;
     for (const auto& [archive, rows] : manifest) {

@@ -8,6 +8,7 @@
 
 #include "lha/archive.h"
 #include "lha/stream.h"
+#include "shell_run.h"
 #include "unlha32_library.h"
 
 namespace zembrat::unlha32::testing {
@@ -17,22 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct Run {
-    int status;
-    std::string output;
-};
-
-Run Shell(const std::string& command) {
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen((command + " 2>&1").c_str(), "r"), &pclose);
-    std::string output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) {
-        output.append(buffer, got);
-    }
-    const int status = pclose(pipe.release());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using ::zembrat::testing::Shell;
 
 class SfxTest : public ::testing::Test {
   protected:

@@ -6,81 +6,32 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "archiver_api.h"
+#include "archiver_library.h"
 #include "arj_builder.h"
-#include "platform/dynamic_library.h"
+#include "fixture_files.h"
 #include "temp_folder.h"
 
 namespace {
 
+using zembrat::testing::ReadFile;
 using zembrat::testing::TempFolder;
-namespace platform = zembrat::platform;
 
-class UnarjLibrary {
+class UnarjLibrary : public zembrat::testing::ArchiverLibrary {
   public:
-    UnarjLibrary() : module_(platform::LoadLibrary(ZEMBRAT_UNARJ32J_PATH)) {
-        command = Bind<ARC_COMMAND>("Unarj");
-        openArchive = Bind<ARC_OPEN_ARCHIVE>("UnarjOpenArchive");
-        closeArchive = Bind<ARC_CLOSE_ARCHIVE>("UnarjCloseArchive");
-        findFirst = Bind<ARC_FIND_FIRST>("UnarjFindFirst");
-        findNext = Bind<ARC_FIND_NEXT>("UnarjFindNext");
-        checkArchive = Bind<ARC_CHECK_ARCHIVE>("UnarjCheckArchive");
-        extractMem = Bind<ARC_EXTRACT_MEM>("UnarjExtractMem");
-        setOwnerWindow = Bind<ARC_SET_OWNER_WINDOW_EX>("UnarjSetOwnerWindowEx");
-        killOwnerWindow = Bind<ARC_KILL_OWNER_WINDOW_EX>("UnarjKillOwnerWindowEx");
-    }
-    ~UnarjLibrary() { platform::FreeLibrary(module_); }
-    UnarjLibrary(const UnarjLibrary&) = delete;
-    UnarjLibrary& operator=(const UnarjLibrary&) = delete;
+    UnarjLibrary() : ArchiverLibrary(ZEMBRAT_UNARJ32J_PATH, "Unarj") {}
 
-    struct Result {
-        int code;
-        std::string text;
-    };
-    Result Run(const std::string& line) const {
-        std::string buffer(64 * 1024, '\0');
-        const int code = command(0, line.c_str(), buffer.data(), buffer.size());
-        buffer.resize(buffer.find('\0'));
-        return {code, buffer};
-    }
     // The names and sizes OpenArchive, FindFirst and FindNext report.
     std::map<std::string, std::uint32_t> Listing(const std::string& archive) const {
         std::map<std::string, std::uint32_t> names;
-        HARC handle = openArchive(0, archive.c_str(), 0);
-        if (handle == 0) {
-            return names;
-        }
-        ARCHIVE_ENTRY_RECORD entry{};
-        for (int code = findFirst(handle, "*", &entry); code == 0;
-             code = findNext(handle, &entry)) {
+        for (const ARCHIVE_ENTRY_RECORD& entry : Entries(archive)) {
             names[entry.file_name] = entry.original_size;
         }
-        closeArchive(handle);
         return names;
     }
-
-    ARC_COMMAND command = nullptr;
-    ARC_OPEN_ARCHIVE openArchive = nullptr;
-    ARC_CLOSE_ARCHIVE closeArchive = nullptr;
-    ARC_FIND_FIRST findFirst = nullptr;
-    ARC_FIND_NEXT findNext = nullptr;
-    ARC_CHECK_ARCHIVE checkArchive = nullptr;
-    ARC_EXTRACT_MEM extractMem = nullptr;
-    ARC_SET_OWNER_WINDOW_EX setOwnerWindow = nullptr;
-    ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
-
-  private:
-    template <typename Function>
-    Function Bind(const char* name) {
-        return reinterpret_cast<Function>(platform::GetProcAddress(module_, name));
-    }
-    platform::ModuleHandle module_;
 };
 
 std::string Text(std::size_t size) {
@@ -116,11 +67,6 @@ const std::map<std::string, std::string>& Files() {
     return files;
 }
 
-std::string Read(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 int Shell(const std::string& command) {
     return std::system(command.c_str());
 }
@@ -147,7 +93,7 @@ class ArjArchives : public ::testing::Test {
     void ExpectExtracted(const std::string& folder, bool all = true) {
         for (const auto& [name, content] : Files()) {
             if (all || name.find('/') == std::string::npos) {
-                EXPECT_EQ(Read(folder + name), content) << name;
+                EXPECT_EQ(ReadFile(folder + name), content) << name;
             }
         }
     }
@@ -196,7 +142,7 @@ TEST_F(ArjArchives, FoldersAndNamesOnly) {
     // e drops the folders.
     const auto e = library_.Run("e \"" + archive + "\" \"" + folder_ / "e" + "/\"");
     EXPECT_EQ(e.code, 0) << e.text;
-    EXPECT_EQ(Read(folder_ / "e/inner.txt"), Files().at("sub/deeper/inner.txt"));
+    EXPECT_EQ(ReadFile(folder_ / "e/inner.txt"), Files().at("sub/deeper/inner.txt"));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "e/sub"));
 }
 
@@ -222,7 +168,7 @@ TEST_F(ArjArchives, VolumeSetsReadOnFromTheFirst) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
         if (entry.is_regular_file()) {
             const std::string name = entry.path().lexically_relative(out).string();
-            EXPECT_EQ(Read(entry.path().string()), Files().at(name)) << name;
+            EXPECT_EQ(ReadFile(entry.path().string()), Files().at(name)) << name;
         }
     }
 }
@@ -246,7 +192,7 @@ TEST_F(ArjArchives, SelfExtractingProgramsAndMemory) {
     const std::string archive = MakeArchive("sfx.arj", "-je -m1", "text.txt runs.bin");
     const auto x = library_.Run("x \"" + archive + "\" \"" + folder_ / "s" + "/\"");
     EXPECT_EQ(x.code, 0) << x.text;
-    EXPECT_EQ(Read(folder_ / "s/runs.bin"), Files().at("runs.bin"));
+    EXPECT_EQ(ReadFile(folder_ / "s/runs.bin"), Files().at("runs.bin"));
     EXPECT_TRUE(library_.checkArchive(archive.c_str(), ARC_CHECK_FULL | ARC_CHECK_EMBEDDED));
     const HARC handle = library_.openArchive(0, archive.c_str(), 0x00800002);
     EXPECT_NE(handle, HARC{});
@@ -340,7 +286,7 @@ TEST_F(ArjArchives, RefusesWhatItCannotDo) {
     folder_.Write("k/text.txt", "mine");
     EXPECT_EQ(library_.Run("x \"" + archive + "\" \"" + folder_ / "k" + "/\"").code,
               ARC_WARNING_SKIPPED);
-    EXPECT_EQ(Read(folder_ / "k/text.txt"), "mine");
+    EXPECT_EQ(ReadFile(folder_ / "k/text.txt"), "mine");
 }
 
 TEST(HandMadeArchives, NothingLeavesTheDestinationOrStaysHalfWritten) {
@@ -378,7 +324,7 @@ TEST(HandMadeArchives, NothingLeavesTheDestinationOrStaysHalfWritten) {
         std::filesystem::remove_all(folder / "deep");
         const auto x = library.Run("x -+ -m1 \"" + archive + "\" \"" + out + "\"");
         EXPECT_EQ(x.code, c.code) << x.text;
-        EXPECT_EQ(Read(out + "ok.txt"), "fine");
+        EXPECT_EQ(ReadFile(out + "ok.txt"), "fine");
         EXPECT_FALSE(std::filesystem::exists(out + "bad.txt"));
         EXPECT_FALSE(std::filesystem::exists(folder / "deep/evil.txt"));
         EXPECT_FALSE(std::filesystem::exists(folder / "evil.txt"));
@@ -416,7 +362,7 @@ TEST(HandMadeArchives, NamesComeOutInTheHostCodePage) {
         std::filesystem::remove_all(out);
         const auto x = library.Run("x \"" + archive + "\" \"" + out + "\"");
         EXPECT_EQ(x.code, 0) << x.text;
-        EXPECT_EQ(Read(out + c.extracted), "named") << c.extracted;
+        EXPECT_EQ(ReadFile(out + c.extracted), "named") << c.extracted;
         EXPECT_EQ(library.Listing(archive).count(c.extracted), 1u) << c.extracted;
     }
 }

@@ -26,7 +26,7 @@ TEST(UtilityLines, PackExtractAndMakeSelfExtracting) {
     auto packed = Library().Run("u -+ -m2 -n1 -p1 -y1 -jse1 -jso1 -gw2  \"" + archive + "\" \"" +
                                 source + "\" ");
     ASSERT_EQ(packed.code, 0) << packed.text;
-    EXPECT_THAT(MemberNames(archive), ElementsAre("file.txt"));
+    EXPECT_THAT(Library().Names(archive), ElementsAre("file.txt"));
 
     const std::string out = scratch.Folder() + "unpacked/";
     auto unpacked =

@@ -2,54 +2,23 @@
 // library and compared with what the reference reader extracts from them.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <map>
-#include <memory>
-#include <sstream>
+#include <set>
 
 #include "unlha32_library.h"
 
 namespace zembrat::unlha32::testing {
 namespace {
 
-struct Row {
-    std::string member, kind, size, digest;
-};
-
-std::map<std::string, std::vector<Row>> Manifest(const std::string& path) {
-    std::map<std::string, std::vector<Row>> archives;
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);  // heading
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string archive;
-        Row row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, row.size, '\t');
-        std::getline(fields, row.digest, '\t');
-        archives[archive].push_back(row);
-    }
-    return archives;
-}
+using ::zembrat::testing::FileSha256;
+using ::zembrat::testing::ReadManifest;
+using Row = ::zembrat::testing::ManifestRow;
 
 bool RefusedLinkIn(const std::vector<Row>& rows) {
     return std::any_of(rows.begin(), rows.end(), [](const Row& row) {
-        return row.kind == "link" && !row.digest.empty() && row.digest.front() == '/';
+        return row.kind == "link" && !row.sha256.empty() && row.sha256.front() == '/';
     });
-}
-
-std::string Sha256(const std::string& path) {
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(
-        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
-    char digest[65] = {};
-    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
-        return {};
-    }
-    return digest;
 }
 
 // Archives whose methods the reference reader cannot decode (LHARK's -lh7-, -lh2-, -lh3-).
@@ -67,7 +36,7 @@ TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
     }
     TempFolder scratch;
     int extracted = 0;
-    for (const auto& [archive, rows] : Manifest(folder + "manifest.tsv")) {
+    for (const auto& [archive, rows] : ReadManifest(folder + "manifest.tsv")) {
         SCOPED_TRACE(archive);
         if (archive.find("huge") != std::string::npos) {
             // 4.4 GiB of zeros by its 64-bit size header, where the reference reader stops at
@@ -103,12 +72,12 @@ TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
         for (const Row& row : rows) {
             const std::string path = out + row.member;
             if (row.kind == "link") {
-                if (!row.digest.empty() && row.digest.front() == '/') {
+                if (!row.sha256.empty() && row.sha256.front() == '/') {
                     EXPECT_FALSE(std::filesystem::is_symlink(path)) << row.member;
                     refusedLink = true;
                 } else {
                     ASSERT_TRUE(std::filesystem::is_symlink(path)) << row.member;
-                    EXPECT_EQ(std::filesystem::read_symlink(path).string(), row.digest);
+                    EXPECT_EQ(std::filesystem::read_symlink(path).string(), row.sha256);
                 }
             } else if (row.kind == "dir") {
                 // A folder that holds only a refused link is not made.
@@ -116,8 +85,8 @@ TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
                             (RefusedLinkIn(rows) && !std::filesystem::exists(path)))
                     << row.member;
             } else if (std::filesystem::exists(path)) {
-                EXPECT_EQ(std::to_string(std::filesystem::file_size(path)), row.size) << row.member;
-                EXPECT_EQ(Sha256(path), row.digest) << row.member;
+                EXPECT_EQ(std::filesystem::file_size(path), row.size) << row.member;
+                EXPECT_EQ(FileSha256(path), row.sha256) << row.member;
             } else {
                 ADD_FAILURE() << row.member << " was not extracted\n" << result.text;
             }

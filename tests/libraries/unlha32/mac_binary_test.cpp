@@ -106,7 +106,7 @@ TEST(MacBinary, EnvelopesGiveTheirDataForkAndAnythingElseAsStored) {
         EXPECT_EQ(memory.substr(0, written), expected);
         // Testing and listing see the member as stored.
         EXPECT_EQ(Library().Run("t \"" + archive + "\"").code, 0);
-        EXPECT_EQ(MemberNames(archive), std::vector<std::string>{"Read Me"});
+        EXPECT_EQ(Library().Names(archive), std::vector<std::string>{"Read Me"});
     }
 }
 

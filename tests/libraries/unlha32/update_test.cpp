@@ -61,7 +61,7 @@ TEST_F(UpdateTest, UpdateReplacesOnlyNewerFilesAndAddsNewOnes) {
     SetTime(b_, 1400000000);  // older than the member: kept
     scratch_.Write("src/c.txt", "c");
     ASSERT_EQ(Run("u", "a.txt b.txt c.txt").code, 0);
-    EXPECT_THAT(MemberNames(archive_), ElementsAre("a.txt", "b.txt", "c.txt"));
+    EXPECT_THAT(Library().Names(archive_), ElementsAre("a.txt", "b.txt", "c.txt"));
     EXPECT_EQ(Extracted("a.txt"), "a version 2");
     EXPECT_EQ(Extracted("b.txt"), "b version 1");
     ExpectNoLeftovers();
@@ -72,7 +72,7 @@ TEST_F(UpdateTest, FreshenNeverAddsAndAddAlwaysReplaces) {
     SetTime(a_, 1600000000);
     scratch_.Write("src/c.txt", "c");
     ASSERT_EQ(Run("f", "a.txt c.txt").code, 0);
-    EXPECT_THAT(MemberNames(archive_), ElementsAre("a.txt", "b.txt"));
+    EXPECT_THAT(Library().Names(archive_), ElementsAre("a.txt", "b.txt"));
     EXPECT_EQ(Extracted("a.txt"), "a version 2");
 
     scratch_.Write("src/b.txt", "b version 0");
@@ -89,7 +89,7 @@ TEST_F(UpdateTest, FreshenNeverAddsAndAddAlwaysReplaces) {
 TEST_F(UpdateTest, DeleteRemovesMatchingMembersAndTheEmptiedArchive) {
     auto result = Library().Run("d \"" + archive_ + "\" a.txt");
     ASSERT_EQ(result.code, 0) << result.text;
-    EXPECT_THAT(MemberNames(archive_), ElementsAre("b.txt"));
+    EXPECT_THAT(Library().Names(archive_), ElementsAre("b.txt"));
     EXPECT_EQ(Extracted("b.txt"), "b version 1");
 
     const std::string before = ReadFile(archive_);

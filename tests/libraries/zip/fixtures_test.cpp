@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/name_encoding.h"
+#include "fixture_files.h"
 #include "temp_folder.h"
 #include "test_support.h"
 #include "zip_test_support.h"
@@ -16,12 +17,7 @@
 namespace zembrat::zip::test {
 namespace {
 
-struct ManifestRow {
-    std::string member;
-    std::string kind;
-    std::uint64_t size = 0;
-    std::string hashOrTarget;
-};
+using ::zembrat::testing::ManifestRow;
 
 // The manifest writes bytes that are not UTF-8 as \xNN.
 std::string Unescape(const std::string& text) {
@@ -39,20 +35,13 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
+// The manifest with its \xNN escapes turned back into bytes.
 std::map<std::string, std::vector<ManifestRow>> ReadManifest() {
-    std::map<std::string, std::vector<ManifestRow>> archives;
-    std::ifstream in(ZipFixturesDir() / "manifest.tsv");
-    std::string line;
-    std::getline(in, line);  // column names
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, member, kind, size, hash;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, member, '\t');
-        std::getline(fields, kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, hash, '\t');
-        archives[archive].push_back({Unescape(member), kind, std::stoull(size), hash});
+    auto archives = ::zembrat::testing::ReadManifest(ZipFixturesDir() / "manifest.tsv");
+    for (auto& [archive, rows] : archives) {
+        for (ManifestRow& row : rows) {
+            row.member = Unescape(row.member);
+        }
     }
     return archives;
 }
@@ -116,12 +105,12 @@ TEST(ZipFixtures, EveryGoodArchiveExtractsAsTheManifestLists) {
             if (row.kind == "file") {
                 EXPECT_EQ(member.kind, MemberKind::kFile);
                 EXPECT_EQ(member.size, row.size);
-                EXPECT_EQ(member.sha256, row.hashOrTarget);
+                EXPECT_EQ(member.sha256, row.sha256);
             } else if (row.kind == "dir") {
                 EXPECT_EQ(member.kind, MemberKind::kDirectory);
             } else if (row.kind == "link") {
                 EXPECT_EQ(member.kind, MemberKind::kSymlink);
-                EXPECT_EQ(member.linkTarget, row.hashOrTarget);
+                EXPECT_EQ(member.linkTarget, row.sha256);
             }
         }
         EXPECT_EQ(result.members.size(), expected);
