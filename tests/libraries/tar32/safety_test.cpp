@@ -136,7 +136,7 @@ TEST_F(Tar32SafetyTest, ArchiveTypesAndLoneCompressedFiles) {
                           {"note.txt.bz2", 7}, {"plain.txt", 0}, {"missing.tar", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        EXPECT_EQ(Library().archiveType((folder + c.file).c_str()), c.type);
+        EXPECT_EQ(Library().getArchiveType((folder + c.file).c_str()), c.type);
     }
     // The lone member is named from the gzip header, else from the file without ".bz2".
     for (const char* lone : {"renamed.gz", "note.txt.bz2"}) {

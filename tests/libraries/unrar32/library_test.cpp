@@ -140,7 +140,8 @@ TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
         EXPECT_EQ(FilesBelow(scratch.Folder()).size(), rows.size()) << result.text;
         const auto folders = std::count_if(rows.begin(), rows.end(),
                                            [](const Row& row) { return row.kind == "dir"; });
-        EXPECT_GE(Library().Names(entry.path().string()).size() + static_cast<std::size_t>(folders),
+        EXPECT_GE(Library().Names(entry.path().string(), "*", kProbeMode).size() +
+                      static_cast<std::size_t>(folders),
                   rows.size());
         EXPECT_EQ(Library().checkArchive(entry.path().c_str(), ARC_CHECK_FULL), 1);
     }
@@ -203,7 +204,7 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
         EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ);
         EXPECT_THAT(result.text, HasSubstr(scratch / test.missing));
         EXPECT_FALSE(fs::exists(out));
-        EXPECT_TRUE(Library().Names(scratch / test.present[0]).empty());
+        EXPECT_TRUE(Library().Names(scratch / test.present[0], "*", kProbeMode).empty());
     }
 }
 
@@ -240,7 +241,8 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
                                         " of the set that " + volumes[0] + " extracts; skipped\n");
             EXPECT_THAT(Library().Run(ExtractLine(later, out, "-t")).text,
                         HasSubstr(" tests; skipped"));
-            EXPECT_EQ(Library().Names(later), Library().Names(first));
+            EXPECT_EQ(Library().Names(later, "*", kProbeMode),
+                      Library().Names(first, "*", kProbeMode));
             EXPECT_EQ(Library().checkArchive(later.c_str(), ARC_CHECK_FULL), 1);
         }
         EXPECT_EQ(FilesBelow(out), extracted);
@@ -250,7 +252,7 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
         const auto orphan = Library().Run(ExtractLine(last, out));
         EXPECT_EQ(orphan.code, ARC_ERROR_CANNOT_READ);
         EXPECT_THAT(orphan.text, HasSubstr("the first volume " + first + " is missing"));
-        EXPECT_TRUE(Library().Names(last).empty());
+        EXPECT_TRUE(Library().Names(last, "*", kProbeMode).empty());
         EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
         // Renamed, a later volume's name no longer tells which file is the first.
         fs::copy_file(last, scratch / "renamed.rar");
@@ -278,7 +280,7 @@ TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
             EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
         }
         // The listing ends too, one way or the other.
-        Library().Names(entry.path().string());
+        Library().Names(entry.path().string(), "*", kProbeMode);
     }
     // The library's own memory stays small, whatever the helper was asked to decode.
     rusage usage{};
