@@ -22,45 +22,13 @@ namespace {
 
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
-
-std::string Sha256(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
-    char digest[65] = {};
-    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
-        return "";
-    }
-    return digest;
-}
-
-struct Row {
-    std::string member, kind;
-    std::uintmax_t size;
-    std::string sha256;  // a link's target for a link
-};
-
-std::map<std::string, std::vector<Row>> Manifest() {
-    std::map<std::string, std::vector<Row>> rows;
-    std::ifstream in(kFixtures + "manifest.tsv");
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, size;
-        Row row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, row.sha256, '\t');
-        row.size = std::stoull(size);
-        rows[archive].push_back(row);
-    }
-    return rows;
-}
+using ::zembrat::testing::FilesBelow;
+using ::zembrat::testing::FileSha256;
+using ::zembrat::testing::ManifestRow;
+using ::zembrat::testing::ReadManifest;
 
 // Where the reference reader is wrong, what the archive really holds.
-const std::map<std::string, std::vector<Row>> kCorrections = {
+const std::map<std::string, std::vector<ManifestRow>> kCorrections = {
     // A ZIP stored in a RAR: the reader must not take the ZIP for the archive.
     {"read_format_rar5_zip_in_rar.rar",
      {{"payload", "dir", 0, "-"},
@@ -80,18 +48,8 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); ++it) {
-        files.push_back(fs::relative(it->path(), folder).string());
-    }
-    return files;
-}
-
-void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
-    for (const Row& row : rows) {
+void ExpectAsListed(const std::string& folder, const std::vector<ManifestRow>& rows) {
+    for (const ManifestRow& row : rows) {
         SCOPED_TRACE(row.member);
         const std::string path = folder + row.member;
         if (row.kind == "dir") {
@@ -103,7 +61,7 @@ void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
             ASSERT_TRUE(fs::is_regular_file(path));
             if (!row.sha256.empty()) {
                 EXPECT_EQ(fs::file_size(path), row.size);
-                EXPECT_EQ(Sha256(path), row.sha256);
+                EXPECT_EQ(FileSha256(path), row.sha256);
             }
         }
     }
@@ -111,7 +69,7 @@ void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
 
 TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
-    const auto manifest = Manifest();
+    const auto manifest = ReadManifest(kFixtures + "manifest.tsv");
     for (const auto& entry : fs::directory_iterator(kFixtures)) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == "manifest.tsv" || name == "SOURCES.md") {
@@ -131,15 +89,16 @@ TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
         EXPECT_EQ(result.code, 0) << result.text;
         const auto corrected = kCorrections.find(name);
         const auto found = manifest.find(name);
-        const std::vector<Row> rows = corrected != kCorrections.end() ? corrected->second
-                                      : found != manifest.end()       ? found->second
-                                                                      : std::vector<Row>{};
+        const std::vector<ManifestRow> rows = corrected != kCorrections.end() ? corrected->second
+                                              : found != manifest.end()
+                                                  ? found->second
+                                                  : std::vector<ManifestRow>{};
         ExpectAsListed(scratch.Folder(), rows);
         // Nothing more than listed, and the listing names every member but the folders
         // that are only implied.
         EXPECT_EQ(FilesBelow(scratch.Folder()).size(), rows.size()) << result.text;
-        const auto folders = std::count_if(rows.begin(), rows.end(),
-                                           [](const Row& row) { return row.kind == "dir"; });
+        const auto folders = std::count_if(
+            rows.begin(), rows.end(), [](const ManifestRow& row) { return row.kind == "dir"; });
         EXPECT_GE(Library().Names(entry.path().string(), "*", kProbeMode).size() +
                       static_cast<std::size_t>(folders),
                   rows.size());
