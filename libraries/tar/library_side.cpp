@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archiver_api.h"
+#include "common/failure.h"
 #include "common/member_progress.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
@@ -187,8 +188,7 @@ bool CheckArchive(int mode, const std::function<void()>& readHeaders,
 }
 
 int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)>& selects,
-                         std::span<std::byte> buffer, exports::MemoryResult& result,
-                         std::string& reason) {
+                         std::span<std::byte> buffer, exports::MemoryResult& result) {
     while (auto member = reader.Next()) {
         if (member->kind != MemberKind::kFile || !selects(*member)) {
             continue;
@@ -205,14 +205,13 @@ int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)
         result.unixTime = member->mtime.value_or(0);
         result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
         if (total > stored) {
-            reason = "the buffer holds " + std::to_string(stored) + " of " + std::to_string(total) +
-                     " bytes";
-            return ARC_ERROR_BUFFER_TOO_SMALL;
+            throw common::Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
+                                                                  std::to_string(stored) + " of " +
+                                                                  std::to_string(total) + " bytes");
         }
         return ARC_OK;
     }
-    reason = "no member matches the name given";
-    return ARC_ERROR_NO_FILES;
+    throw common::Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
 }
 
 }  // namespace zembrat::tar
