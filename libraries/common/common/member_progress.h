@@ -19,6 +19,9 @@ class MemberProgress {
     MemberProgress(const ProgressReporter& reporter, std::string_view source,
                    std::string_view destination, std::uint64_t size, std::int64_t mtime,
                    std::string_view method = {});
+    // A record the library filled itself (sizes, CRC, attributes, ...).
+    MemberProgress(const ProgressReporter& reporter, const EXTRACTINGINFOEX& record)
+        : reporter_(reporter), record_(record) {}
 
     // Each: true when the owner asked to stop. Nothing is sent while the reporter is inactive.
     [[nodiscard]] bool Begin();
