@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "hostile_fixtures.h"
 #include "tar32_library.h"
 
 namespace zembrat::tar32::testing {
@@ -64,25 +65,11 @@ TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
 
 TEST(Tar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libtar32.so did not load";
-    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
-        SCOPED_TRACE(entry.path().filename().string());
-        TempFolder scratch;
-        const std::string destination = scratch.Folder() + "out/";
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = Library().Run(ExtractLine(entry.path().string(), destination));
-        const auto seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-        EXPECT_LT(seconds.count(), 30.0);
-        if (result.code != 0) {
-            EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
-        }
-        // Nothing beside the destination folder.
-        for (const std::string& file : FilesBelow(scratch.Folder())) {
-            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
-        }
-        // The listing ends too, one way or the other.
-        Library().Names(entry.path().string());
-    }
+    ::zembrat::testing::ExpectHostileArchivesContained(
+        Library(), kFixtures + "hostile", 30.0,
+        [](const std::string& archive, const std::string& out) {
+            return ExtractLine(archive, out);
+        });
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "hostile_fixtures.h"
 #include "unrar32_library.h"
 
 namespace zembrat::unrar32::testing {
@@ -223,24 +224,12 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
 
 TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
-    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
-        SCOPED_TRACE(entry.path().filename().string());
-        TempFolder scratch;
-        const std::string destination = scratch.Folder() + "out/";
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = Library().Run(ExtractLine(entry.path().string(), destination));
-        const auto seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-        EXPECT_LT(seconds.count(), 10.0);
-        if (result.code != 0) {
-            EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
-        }
-        for (const std::string& file : FilesBelow(scratch.Folder())) {
-            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
-        }
-        // The listing ends too, one way or the other.
-        Library().Names(entry.path().string(), "*", kProbeMode);
-    }
+    ::zembrat::testing::ExpectHostileArchivesContained(
+        Library(), kFixtures + "hostile", 10.0,
+        [](const std::string& archive, const std::string& out) {
+            return ExtractLine(archive, out);
+        },
+        kProbeMode);
     // The library's own memory stays small, whatever the helper was asked to decode.
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
