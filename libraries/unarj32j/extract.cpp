@@ -48,22 +48,13 @@ bool IsExtractable(const arj::Member& member) {
            member.IsDirectory();
 }
 
-class Extractor {
+class Extractor : public unlha32::MemberExtraction {
   public:
     Extractor(const Request& request, Context& context, bool keepFolders)
-        : request_(request),
-          context_(context),
-          keepFolders_(keepFolders),
-          target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()),
-          problems_(context.output) {}
+        : MemberExtraction(request.folder, context, keepFolders), request_(request) {}
 
     int Run() {
         ArjSource archive(request_.archive, true);
-        std::string reason;
-        if (!target_.CreateFolder(reason)) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-        }
         const auto extractMembers = [&] {
             bool any = false;
             while (auto member = archive.Reader().Next()) {
@@ -77,8 +68,7 @@ class Extractor {
             }
             return any;
         };
-        return unlha32::RunExtraction(extractMembers, !request_.names.empty(), folderTimes_,
-                                      problems_, context_);
+        return RunOverMembers(extractMembers, !request_.names.empty());
     }
 
   private:
@@ -125,7 +115,7 @@ class Extractor {
         }
         const unlha32::ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
                                           WriteTimeNanoseconds(member)};
-        unlha32::WriteExtractedFile(file, problems_, context_, [&](lha::OutputStream& out) {
+        WriteFile(file, [&](lha::OutputStream& out) {
             DecodeWithProgress(reader, member, out, name, *path, context_);
         });
     }
@@ -164,12 +154,6 @@ class Extractor {
     }
 
     const Request& request_;
-    Context& context_;
-    bool keepFolders_;
-    common::ExtractionTarget target_;
-    unsigned umask_;
-    exports::MemberProblems problems_;
-    common::FolderTimes folderTimes_;
     std::set<std::string> madeFolders_;
 };
 

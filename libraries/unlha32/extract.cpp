@@ -50,22 +50,13 @@ void DecodeForExtraction(lha::Reader& reader, lha::OutputStream& out, const lha:
     dataFork.Finish();
 }
 
-class Extractor {
+class Extractor : public MemberExtraction {
   public:
     Extractor(const Request& request, Context& context, bool keepFolders)
-        : request_(request),
-          context_(context),
-          keepFolders_(keepFolders),
-          target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()),
-          problems_(context.output) {}
+        : MemberExtraction(request.folder, context, keepFolders), request_(request) {}
 
     int Run() {
         ArchiveSource archive(request_.archive, true);
-        std::string reason;
-        if (!target_.CreateFolder(reason)) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-        }
         const auto extractMembers = [&] {
             bool any = false;
             while (auto member = archive.Reader().Next()) {
@@ -80,8 +71,7 @@ class Extractor {
             }
             return any;
         };
-        return RunExtraction(extractMembers, !request_.names.empty(), folderTimes_, problems_,
-                             context_);
+        return RunOverMembers(extractMembers, !request_.names.empty());
     }
 
   private:
@@ -142,7 +132,7 @@ class Extractor {
         }
         const ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
                                  WriteTimeNanoseconds(member)};
-        WriteExtractedFile(file, problems_, context_, [&](lha::OutputStream& out) {
+        WriteFile(file, [&](lha::OutputStream& out) {
             DecodeForExtraction(reader, out, member, name, *path, context_);
         });
     }
@@ -157,12 +147,6 @@ class Extractor {
     }
 
     const Request& request_;
-    Context& context_;
-    bool keepFolders_;
-    common::ExtractionTarget target_;
-    unsigned umask_;
-    exports::MemberProblems problems_;
-    common::FolderTimes folderTimes_;
 };
 
 }  // namespace

@@ -14,13 +14,20 @@
 
 namespace zembrat::unlha32 {
 
-void WriteExtractedFile(const ExtractedFile& file, exports::MemberProblems& problems,
-                        exports::Context& context,
-                        const std::function<void(lha::OutputStream&)>& decode) {
+MemberExtraction::MemberExtraction(const std::string& folder, exports::Context& context,
+                                   bool keepFolders)
+    : context_(context),
+      keepFolders_(keepFolders),
+      target_(folder.empty() ? std::string("./") : folder),
+      umask_(common::ProcessUmask()),
+      problems_(context.output) {}
+
+void MemberExtraction::WriteFile(const ExtractedFile& file,
+                                 const std::function<void(lha::OutputStream&)>& decode) {
     common::TemporaryFile temporary(common::FolderOf(file.path));
     if (!temporary.Valid()) {
-        problems.Report(ARC_ERROR_CANNOT_WRITE, file.name,
-                        std::string("cannot create a file: ") + std::strerror(errno));
+        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name,
+                         std::string("cannot create a file: ") + std::strerror(errno));
         return;
     }
     FdOutput out(temporary.Fd());
@@ -30,7 +37,7 @@ void WriteExtractedFile(const ExtractedFile& file, exports::MemberProblems& prob
         if (!EndsOnlyTheMember(error)) {
             throw;
         }
-        problems.Report(
+        problems_.Report(
             error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
             file.name, error.what());
         return;
@@ -40,7 +47,7 @@ void WriteExtractedFile(const ExtractedFile& file, exports::MemberProblems& prob
         if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
             throw;
         }
-        problems.Report(failure.Code(), file.name, failure.what());
+        problems_.Report(failure.Code(), file.name, failure.what());
         return;
     }
     fchmod(temporary.Fd(), file.mode);
@@ -49,31 +56,33 @@ void WriteExtractedFile(const ExtractedFile& file, exports::MemberProblems& prob
     futimens(temporary.Fd(), times);
     std::string reason;
     if (!temporary.Commit(file.path, reason)) {
-        problems.Report(ARC_ERROR_CANNOT_WRITE, file.name, reason);
+        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name, reason);
         return;
     }
-    context.output.Line("extracted " + common::EscapeControlCharacters(file.name));
+    context_.output.Line("extracted " + common::EscapeControlCharacters(file.name));
 }
 
-int RunExtraction(const std::function<bool()>& extractMembers, bool namesGiven,
-                  common::FolderTimes& folderTimes, exports::MemberProblems& problems,
-                  exports::Context& context) {
+int MemberExtraction::RunOverMembers(const std::function<bool()>& extractMembers, bool namesGiven) {
+    std::string reason;
+    if (!target_.CreateFolder(reason)) {
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
+    }
     bool any = false;
     try {
         any = extractMembers();
     } catch (const lha::Aborted&) {
-        folderTimes.Apply();
+        folderTimes_.Apply();
         throw StoppedByOwner();
     } catch (const lha::Error& error) {
-        folderTimes.Apply();
+        folderTimes_.Apply();
         throw DamagedArchive(error);
     }
-    folderTimes.Apply();
+    folderTimes_.Apply();
     if (!any && namesGiven) {
-        problems.Note(ARC_ERROR_NO_FILES);
-        context.output.FirstLine("no member matches the names given");
+        problems_.Note(ARC_ERROR_NO_FILES);
+        context_.output.FirstLine("no member matches the names given");
     }
-    return problems.Code();
+    return problems_.Code();
 }
 
 void TestMember(const std::string& name, exports::Outcome& outcome, exports::Context& context,

@@ -1,6 +1,6 @@
 // What the LHA and ARJ extractors share, since both engines decode through the LHA streams
-// and errors: a member's data written to a new file that takes its name only when complete,
-// the run over an archive's members that the owner's stop or a damaged archive ends, and the
+// and errors: the run over an archive's members that the owner's stop or a damaged archive
+// ends, a member's data written to a new file that takes its name only when complete, and the
 // test of a member.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/folder_times.h"
+#include "common/safe_path.h"
 #include "export/backend.h"
 #include "export/member_problems.h"
 #include "lha/stream.h"
@@ -24,20 +25,34 @@ struct ExtractedFile {
     std::int64_t writeTimeNanoseconds = 0;
 };
 
-// Makes the file from what decode writes into the stream it is given, through a temporary
-// file beside it: with its mode and time, under its name only when complete; then the line
-// "extracted NAME". Damaged data of this member alone, or a write that fails (a full disk),
-// is reported under its name and leaves nothing; any other error propagates.
-void WriteExtractedFile(const ExtractedFile& file, exports::MemberProblems& problems,
-                        exports::Context& context,
-                        const std::function<void(lha::OutputStream&)>& decode);
+// What an extraction keeps over an archive's members: the destination, the umask, the
+// problems met and the times of the folders it made (set at the end, when nothing more is
+// written into them).
+class MemberExtraction {
+  protected:
+    MemberExtraction(const std::string& folder, exports::Context& context, bool keepFolders);
 
-// Runs extractMembers, which answers whether any member was selected, and applies the folder
-// times however it ends: the owner's stop and a damaged archive end the command
-// (common::Failure). Names given that selected nothing: ARC_ERROR_NO_FILES. The result.
-int RunExtraction(const std::function<bool()>& extractMembers, bool namesGiven,
-                  common::FolderTimes& folderTimes, exports::MemberProblems& problems,
-                  exports::Context& context);
+    // Makes the destination folder, then runs extractMembers, which answers whether any member
+    // was selected, and applies the folder times however it ends: the owner's stop and a
+    // damaged archive end the command (common::Failure), as does a destination that cannot
+    // be made. Names given that selected nothing: ARC_ERROR_NO_FILES. The result.
+    int RunOverMembers(const std::function<bool()>& extractMembers, bool namesGiven);
+
+    // Makes the file from what decode writes into the stream it is given, through a
+    // temporary file beside it: with its mode and time, under its name only when complete;
+    // then the line "extracted NAME". Damaged data of this member alone, or a write that
+    // fails (a full disk), is reported under its name and leaves nothing; any other error
+    // propagates.
+    void WriteFile(const ExtractedFile& file,
+                   const std::function<void(lha::OutputStream&)>& decode);
+
+    exports::Context& context_;
+    bool keepFolders_;
+    common::ExtractionTarget target_;
+    unsigned umask_;
+    exports::MemberProblems problems_;
+    common::FolderTimes folderTimes_;
+};
 
 // t: decodes one member into nothing, then "ok NAME"; damaged data of this member alone is
 // noted in outcome with the line "failed NAME: why"; any other error propagates.
