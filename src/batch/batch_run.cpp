@@ -339,7 +339,9 @@ class TBatchRun::RunState {
 
     // A member may carry the name of a selected archive inside the output folder: each such
     // archive gets a hard link (or, across file systems, a copy) in the staging folder, under
-    // its own name so that the same driver is chosen for it, and is read from there.
+    // its own name so that the same driver is chosen for it, and is read from there. The
+    // files beside it come along as hard links, in one staging folder for each folder of
+    // archives: a library finds the other volumes of a set beside the one it is given.
     void KeepArchivesInside(const std::string& outputFolder) {
         const std::string output = ResolvedFolder(outputFolder);
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
@@ -357,12 +359,17 @@ class TBatchRun::RunState {
             inputs_[index].problem = kNoWorkFolder + staging.Error();
             return;
         }
-        const std::string& path = settings_.paths[index];
-        const std::string folder = staging.Path() + "input-" + std::to_string(index);
-        const std::string kept = folder + "/" + fs::path(path).filename().string();
+        const fs::path path = settings_.paths[index];
         std::error_code error;
-        fs::create_directory(folder, error);
-        if (!error && ::link(path.c_str(), kept.c_str()) != 0) {
+        auto [place, isNew] = keptFolders_.try_emplace(
+            ResolvedFolder(path.parent_path().string()),
+            staging.Path() + "input-" + std::to_string(keptFolders_.size()));
+        const std::string& folder = place->second;
+        if (isNew && fs::create_directory(folder, error)) {
+            LinkFilesBeside(path.parent_path(), folder);
+        }
+        const std::string kept = folder + "/" + path.filename().string();
+        if (!error && !platform::FileExists(kept) && ::link(path.c_str(), kept.c_str()) != 0) {
             fs::copy_file(path, kept, error);
         }
         if (error) {
@@ -372,9 +379,23 @@ class TBatchRun::RunState {
         inputs_[index].source = kept;
     }
 
+    // Hard links to the regular files of a folder; where one cannot be made, that file is
+    // simply not there.
+    static void LinkFilesBeside(const fs::path& from, const std::string& into) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(from, error)) {
+            std::error_code ignored;
+            if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
+                ::link(entry.path().c_str(),
+                       (into + "/" + entry.path().filename().string()).c_str());
+            }
+        }
+    }
+
     const BatchSettings& settings_;
     std::vector<Input> inputs_;
     std::map<std::string, std::size_t> writtenBy_;
+    std::map<std::string, std::string> keptFolders_;  // a folder of archives: its staging copy
     std::size_t currentFile_ = 0;
     std::vector<std::string> notes_;
     std::set<std::string> notedNow_;

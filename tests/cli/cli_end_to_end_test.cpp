@@ -408,6 +408,14 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
             << run.out;
         EXPECT_EQ(run.out.find("展開しました: " + arguments[4]), std::string::npos) << run.out;
 
+        // Into the folder that holds the set: the volumes are still found beside each other.
+        std::vector<std::string> intoItsFolder = arguments;
+        intoItsFolder[2] = folder;
+        const ProgramRun beside = Cli(intoItsFolder);
+        EXPECT_EQ(beside.status, 0) << beside.err;
+        EXPECT_EQ(FolderContents(folder).size(),
+                  names.size() + FolderContents(arguments[2]).size());
+
         // test: the set once, from its first volume; a later volume alone tests its set.
         std::vector<std::string> testing = {"test"};
         testing.insert(testing.end(), arguments.begin() + 3, arguments.end());
