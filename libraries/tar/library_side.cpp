@@ -205,13 +205,11 @@ int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)
         result.unixTime = member->mtime.value_or(0);
         result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
         if (total > stored) {
-            throw common::Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
-                                                                  std::to_string(stored) + " of " +
-                                                                  std::to_string(total) + " bytes");
+            throw common::BufferTooSmall(stored, total);
         }
         return ARC_OK;
     }
-    throw common::Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::tar

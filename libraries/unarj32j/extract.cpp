@@ -202,13 +202,11 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
         result.attributes =
             static_cast<std::uint16_t>(member->HasUnixNames() ? 0x20 : (member->accessMode & 0xFF));
         if (out.Total() > out.Stored()) {
-            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
-                                                          std::to_string(out.Stored()) + " of " +
-                                                          std::to_string(out.Total()) + " bytes");
+            throw common::BufferTooSmall(out.Stored(), out.Total());
         }
         return ARC_OK;
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::unarj32j

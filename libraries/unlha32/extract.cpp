@@ -200,9 +200,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
             result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
             result.attributes = member->msdosAttributes;
             if (out.Total() > out.Stored()) {
-                throw Failure(ARC_ERROR_BUFFER_TOO_SMALL,
-                              "the buffer holds " + std::to_string(out.Stored()) + " of " +
-                                  std::to_string(out.Total()) + " bytes");
+                throw common::BufferTooSmall(out.Stored(), out.Total());
             }
             return ARC_OK;
         }
@@ -211,7 +209,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
     } catch (const lha::Error& error) {
         throw Failure(ResultFor(error), error.what());
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::unlha32
