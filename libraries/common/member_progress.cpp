@@ -9,11 +9,13 @@
 namespace zembrat::common {
 
 MemberProgress::MemberProgress(const ProgressReporter& reporter, std::string_view source,
-                               std::string_view destination, std::uint64_t size, std::int64_t mtime)
+                               std::string_view destination, std::uint64_t size, std::int64_t mtime,
+                               std::string_view method)
     : reporter_(reporter) {
     record_.file_size = Clamp32(size);
     CopyToField(record_.source_file_name, sizeof record_.source_file_name, source);
     CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
+    CopyToField(record_.method, sizeof record_.method, method);
     platform::FileTimeToDosDateTime(
         platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(mtime)), record_.dos_date,
         record_.dos_time);

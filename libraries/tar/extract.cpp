@@ -22,11 +22,6 @@ namespace zembrat::tar {
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 std::string FileNameOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -197,7 +192,7 @@ class Extractor {
             MakeLink(member, *path, linkedPath);
             return;
         }
-        common::StagedFile staged(FolderOf(*path));
+        common::StagedFile staged(common::FolderOf(*path));
         if (!staged.Valid()) {
             events_.Failed(Problem::kCannotWrite, member,
                            std::string("cannot create a file: ") + std::strerror(errno));

@@ -4,17 +4,16 @@
 #include <cstring>
 
 #include "archiver_api.h"
+#include "common/failure.h"
+#include "common/member_progress.h"
 #include "common/output_text.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "platform/file_time.h"
 
 namespace zembrat::tar {
 
 namespace {
-
-std::uint32_t Clamp32(std::uint64_t value) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu));
-}
 
 void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
     platform::FileTimeToDosDateTime(
@@ -71,8 +70,8 @@ exports::ListedMember ToListed(const Member& member, std::string_view method) {
     exports::ListedMember listed;
     ARCHIVE_ENTRY_RECORD& record = listed.record;
     const std::uint64_t size = member.size.value_or(0);
-    record.original_size = Clamp32(size);
-    record.compressed_size = Clamp32(size);
+    record.original_size = common::Clamp32(size);
+    record.compressed_size = common::Clamp32(size);
     record.ratio = size == 0 ? 0 : 1000;
     LocalDosTime(member.mtime.value_or(0), record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name,
@@ -87,52 +86,33 @@ exports::ListedMember ToListed(const Member& member, std::string_view method) {
     return listed;
 }
 
-// Progress of one member to the owner window.
+// Progress of one member to the owner window, from BEGIN when made to END when dropped; the
+// owner's request to stop ends the extraction as an error.
 class LibraryEvents::Meter {
   public:
     Meter(const common::ProgressReporter& reporter, const Member& member,
           const std::string& destination, std::string_view method)
-        : reporter_(reporter) {
-        record_.file_size = Clamp32(member.size.value_or(0));
-        common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, member.name);
-        common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
-        common::CopyToField(record_.method, sizeof record_.method, method);
-        LocalDosTime(member.mtime.value_or(0), record_.dos_date, record_.dos_time);
-        Send(ARC_PROGRESS_BEGIN);
+        : progress_(reporter, member.name, destination, member.size.value_or(0),
+                    member.mtime.value_or(0), method) {
+        StopIfAsked(progress_.Begin());
     }
-    ~Meter() {
-        if (reporter_.Active()) {
-            record_.write_size = Clamp32(done_);
-            reporter_.Send(ARC_PROGRESS_END, record_);
-        }
-    }
+    ~Meter() { static_cast<void>(progress_.End()); }
     Meter(const Meter&) = delete;
     Meter& operator=(const Meter&) = delete;
 
     bool Update(std::uint64_t done) {
-        done_ = done;
-        if (done_ - reported_ >= common::kProgressStep) {
-            reported_ = done_;
-            Send(ARC_PROGRESS_UPDATE);
-        }
+        StopIfAsked(progress_.Reach(done));
         return true;
     }
 
   private:
-    void Send(unsigned state) {
-        if (!reporter_.Active()) {
-            return;
-        }
-        record_.write_size = Clamp32(done_);
-        if (reporter_.Send(state, record_)) {
+    static void StopIfAsked(bool stop) {
+        if (stop) {
             throw Error(ErrorKind::kAborted, "stopped at the owner window's request");
         }
     }
 
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_{};
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    common::MemberProgress progress_;
 };
 
 LibraryEvents::LibraryEvents(exports::Context& context, EventSettings settings)
@@ -208,8 +188,7 @@ bool CheckArchive(int mode, const std::function<void()>& readHeaders,
 }
 
 int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)>& selects,
-                         std::span<std::byte> buffer, exports::MemoryResult& result,
-                         std::string& reason) {
+                         std::span<std::byte> buffer, exports::MemoryResult& result) {
     while (auto member = reader.Next()) {
         if (member->kind != MemberKind::kFile || !selects(*member)) {
             continue;
@@ -226,14 +205,11 @@ int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)
         result.unixTime = member->mtime.value_or(0);
         result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
         if (total > stored) {
-            reason = "the buffer holds " + std::to_string(stored) + " of " + std::to_string(total) +
-                     " bytes";
-            return ARC_ERROR_BUFFER_TOO_SMALL;
+            throw common::BufferTooSmall(stored, total);
         }
         return ARC_OK;
     }
-    reason = "no member matches the name given";
-    return ARC_ERROR_NO_FILES;
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::tar

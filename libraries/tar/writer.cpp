@@ -65,11 +65,6 @@ class Utf8Locale {
     locale_t previous_ = nullptr;
 };
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 // The name stored for a path given on the command line: relative, without "." parts, and
 // never with ".." (an archive we make must not lead its reader outside).
 std::string StoredName(const std::string& given) {
@@ -338,7 +333,7 @@ class ArchiveWriter {
 void Create(const std::string& archivePath, const std::vector<std::string>& names,
             const CreateOptions& options, CreateEvents& events) {
     const Utf8Locale locale;
-    common::TemporaryFile temporary(FolderOf(archivePath));
+    common::TemporaryFile temporary(common::FolderOf(archivePath));
     if (!temporary.Valid()) {
         throw std::runtime_error("cannot create the archive: " + std::string(std::strerror(errno)));
     }

@@ -117,14 +117,9 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
         throw Failure(ARC_ERROR_BAD_COMMAND, "no member named");
     }
     tar::Reader reader(request.archive);
-    std::string reason;
-    const int code = tar::ExtractFirstToMemory(
+    return tar::ExtractFirstToMemory(
         reader, [&](const tar::Member& member) { return Selected(member.name, request); }, buffer,
-        result, reason);
-    if (code != ARC_OK) {
-        throw Failure(code, reason);
-    }
-    return ARC_OK;
+        result);
 }
 
 class PackEvents final : public tar::CreateEvents {

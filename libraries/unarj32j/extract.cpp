@@ -18,6 +18,7 @@
 #include "unarj32j/arj_library.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
+#include "unlha32/member_extraction.h"
 #include "unlha32/progress_meter.h"
 
 namespace zembrat::unarj32j {
@@ -25,9 +26,7 @@ namespace zembrat::unarj32j {
 namespace {
 
 using common::Failure;
-using unlha32::EndsOnlyTheMember;
 using unlha32::MatchesAny;
-using unlha32::ResultFor;
 
 constexpr const char* kEncrypted = "encrypted, not supported";
 
@@ -49,24 +48,15 @@ bool IsExtractable(const arj::Member& member) {
            member.IsDirectory();
 }
 
-class Extractor {
+class Extractor : public unlha32::MemberExtraction {
   public:
     Extractor(const Request& request, Context& context, bool keepFolders)
-        : request_(request),
-          context_(context),
-          keepFolders_(keepFolders),
-          target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()),
-          problems_(context.output) {}
+        : MemberExtraction(request.folder, context, keepFolders), request_(request) {}
 
     int Run() {
         ArjSource archive(request_.archive, true);
-        std::string reason;
-        if (!target_.CreateFolder(reason)) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-        }
-        bool any = false;
-        try {
+        const auto extractMembers = [&] {
+            bool any = false;
             while (auto member = archive.Reader().Next()) {
                 const std::string name = HostName(*member);
                 if (!IsExtractable(*member) || !MatchesAny(name, request_.names) ||
@@ -76,19 +66,9 @@ class Extractor {
                 any = true;
                 ExtractOne(archive.Reader(), *member, name);
             }
-        } catch (const lha::Aborted&) {
-            folderTimes_.Apply();
-            throw unlha32::StoppedByOwner();
-        } catch (const lha::Error& error) {
-            folderTimes_.Apply();
-            throw unlha32::DamagedArchive(error);
-        }
-        folderTimes_.Apply();
-        if (!any && !request_.names.empty()) {
-            problems_.Note(ARC_ERROR_NO_FILES);
-            context_.output.FirstLine("no member matches the names given");
-        }
-        return problems_.Code();
+            return any;
+        };
+        return RunOverMembers(extractMembers, !request_.names.empty());
     }
 
   private:
@@ -133,40 +113,11 @@ class Extractor {
                              "unsupported method " + std::to_string(member.method));
             return;
         }
-        common::TemporaryFile temporary(platform::ExtractFilePath(*path));
-        if (!temporary.Valid()) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
-                             std::string("cannot create a file: ") + std::strerror(errno));
-            return;
-        }
-        unlha32::FdOutput out(temporary.Fd());
-        try {
+        const unlha32::ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
+                                          WriteTimeNanoseconds(member)};
+        WriteFile(file, [&](lha::OutputStream& out) {
             DecodeWithProgress(reader, member, out, name, *path, context_);
-        } catch (const lha::Error& error) {
-            if (!EndsOnlyTheMember(error)) {
-                throw;
-            }
-            problems_.Report(
-                error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
-                name, error.what());
-            return;
-        } catch (const Failure& failure) {
-            // A write that failed (a full disk) ends this member only.
-            if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
-                throw;
-            }
-            problems_.Report(failure.Code(), name, failure.what());
-            return;
-        }
-        fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
-        const timespec times[2] = {common::ToTimespec(WriteTimeNanoseconds(member)),
-                                   common::ToTimespec(WriteTimeNanoseconds(member))};
-        futimens(temporary.Fd(), times);
-        if (!temporary.Commit(*path, reason)) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
-            return;
-        }
-        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+        });
     }
 
     // ARJ archives list a folder after its members, so the folders a file's path makes are
@@ -203,12 +154,6 @@ class Extractor {
     }
 
     const Request& request_;
-    Context& context_;
-    bool keepFolders_;
-    common::ExtractionTarget target_;
-    unsigned umask_;
-    exports::MemberProblems problems_;
-    common::FolderTimes folderTimes_;
     std::set<std::string> madeFolders_;
 };
 
@@ -229,25 +174,11 @@ int Test(const Request& request, Context& context) {
             continue;
         }
         ++tested;
-        try {
-            unlha32::NullOutput sink;
+        unlha32::TestMember(name, outcome, context, [&](lha::OutputStream& sink) {
             DecodeWithProgress(archive.Reader(), *member, sink, name, name, context);
-            context.output.Line("ok " + common::EscapeControlCharacters(name));
-        } catch (const lha::Error& error) {
-            if (!EndsOnlyTheMember(error)) {
-                throw;
-            }
-            outcome.Note(ResultFor(error));
-            context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
-                                error.what());
-        }
+        });
     }
-    if (outcome.Code() != 0) {
-        context.output.FirstLine("the archive has damaged members");
-    } else {
-        context.output.Line(std::to_string(tested) + " members tested, no errors");
-    }
-    return outcome.Code();
+    return unlha32::FinishTest(outcome, tested, context);
 }
 
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
@@ -271,13 +202,11 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
         result.attributes =
             static_cast<std::uint16_t>(member->HasUnixNames() ? 0x20 : (member->accessMode & 0xFF));
         if (out.Total() > out.Stored()) {
-            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
-                                                          std::to_string(out.Stored()) + " of " +
-                                                          std::to_string(out.Total()) + " bytes");
+            throw common::BufferTooSmall(out.Stored(), out.Total());
         }
         return ARC_OK;
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::unarj32j

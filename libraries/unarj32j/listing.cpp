@@ -97,21 +97,8 @@ bool CheckArchive(const std::string& path, int mode) {
 int RunCommandLine(std::string_view commandLine, Context& context) {
     // A line that does not parse ends as a failed command does: its reason first.
     return unlha32::Guarded(context, [&] {
-        const Request request = ParseCommandLine(commandLine, true);
-        switch (request.command) {
-            case 'x':
-                return Extract(request, context, true);
-            case 'e':
-                return Extract(request, context, false);
-            case 'l':
-                return List(request, context, false);
-            case 'v':
-                return List(request, context, true);
-            case 't':
-                return Test(request, context);
-            default:
-                throw Failure(ARC_ERROR_BAD_COMMAND, "unknown command");
-        }
+        return unlha32::RunReadingCommand<Request>(ParseCommandLine(commandLine, true), context,
+                                                   {Extract, List, Test});
     });
 }
 

@@ -16,6 +16,7 @@
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
 #include "unlha32/mac_binary.h"
+#include "unlha32/member_extraction.h"
 #include "unlha32/operations.h"
 #include "unlha32/progress_meter.h"
 
@@ -49,24 +50,15 @@ void DecodeForExtraction(lha::Reader& reader, lha::OutputStream& out, const lha:
     dataFork.Finish();
 }
 
-class Extractor {
+class Extractor : public MemberExtraction {
   public:
     Extractor(const Request& request, Context& context, bool keepFolders)
-        : request_(request),
-          context_(context),
-          keepFolders_(keepFolders),
-          target_(request.folder.empty() ? std::string("./") : request.folder),
-          umask_(common::ProcessUmask()),
-          problems_(context.output) {}
+        : MemberExtraction(request.folder, context, keepFolders), request_(request) {}
 
     int Run() {
         ArchiveSource archive(request_.archive, true);
-        std::string reason;
-        if (!target_.CreateFolder(reason)) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-        }
-        bool any = false;
-        try {
+        const auto extractMembers = [&] {
+            bool any = false;
             while (auto member = archive.Reader().Next()) {
                 const std::string name = HostName(*member);
                 if (!MatchesAny(name, request_.names) ||
@@ -77,19 +69,9 @@ class Extractor {
                 any = true;
                 ExtractOne(archive.Reader(), *member, name);
             }
-        } catch (const lha::Aborted&) {
-            folderTimes_.Apply();
-            throw StoppedByOwner();
-        } catch (const lha::Error& error) {
-            folderTimes_.Apply();
-            throw DamagedArchive(error);
-        }
-        folderTimes_.Apply();
-        if (!any && !request_.names.empty()) {
-            problems_.Note(ARC_ERROR_NO_FILES);
-            context_.output.FirstLine("no member matches the names given");
-        }
-        return problems_.Code();
+            return any;
+        };
+        return RunOverMembers(extractMembers, !request_.names.empty());
     }
 
   private:
@@ -148,41 +130,11 @@ class Extractor {
             problems_.Report(ARC_ERROR_UNKNOWN_METHOD, name, "unsupported method " + member.method);
             return;
         }
-        common::TemporaryFile temporary(common::FolderOf(*path));
-        if (!temporary.Valid()) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
-                             std::string("cannot create a file: ") + std::strerror(errno));
-            return;
-        }
-        FdOutput out(temporary.Fd());
-        try {
+        const ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
+                                 WriteTimeNanoseconds(member)};
+        WriteFile(file, [&](lha::OutputStream& out) {
             DecodeForExtraction(reader, out, member, name, *path, context_);
-        } catch (const lha::Error& error) {
-            if (!EndsOnlyTheMember(error)) {
-                throw;
-            }
-            problems_.Report(
-                error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
-                name, error.what());
-            return;
-        } catch (const Failure& failure) {
-            // A write that failed (a full disk, a file size limit) ends this member only: the
-            // temporary file is dropped and smaller members may still fit.
-            if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
-                throw;
-            }
-            problems_.Report(failure.Code(), name, failure.what());
-            return;
-        }
-        fchmod(temporary.Fd(), PermissionBits(member) & ~umask_);
-        const timespec times[2] = {common::ToTimespec(WriteTimeNanoseconds(member)),
-                                   common::ToTimespec(WriteTimeNanoseconds(member))};
-        futimens(temporary.Fd(), times);
-        if (!temporary.Commit(*path, reason)) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
-            return;
-        }
-        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+        });
     }
 
     void MakeLink(const lha::Member& member, const std::string& name, const std::string& path) {
@@ -195,12 +147,6 @@ class Extractor {
     }
 
     const Request& request_;
-    Context& context_;
-    bool keepFolders_;
-    common::ExtractionTarget target_;
-    unsigned umask_;
-    exports::MemberProblems problems_;
-    common::FolderTimes folderTimes_;
 };
 
 }  // namespace
@@ -221,30 +167,16 @@ int Test(const Request& request, Context& context) {
                 continue;
             }
             ++tested;
-            try {
-                NullOutput sink;
+            TestMember(name, outcome, context, [&](lha::OutputStream& sink) {
                 DecodeWithProgress(archive.Reader(), sink, *member, name, name, context);
-                context.output.Line("ok " + common::EscapeControlCharacters(name));
-            } catch (const lha::Error& error) {
-                if (!EndsOnlyTheMember(error)) {
-                    throw;
-                }
-                outcome.Note(ResultFor(error));
-                context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
-                                    error.what());
-            }
+            });
         }
     } catch (const lha::Aborted&) {
         throw StoppedByOwner();
     } catch (const lha::Error& error) {
         throw DamagedArchive(error);
     }
-    if (outcome.Code() != 0) {
-        context.output.FirstLine("the archive has damaged members");
-    } else {
-        context.output.Line(std::to_string(tested) + " members tested, no errors");
-    }
-    return outcome.Code();
+    return FinishTest(outcome, tested, context);
 }
 
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
@@ -268,9 +200,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
             result.unixTime = WriteTimeNanoseconds(*member) / 1000000000LL;
             result.attributes = member->msdosAttributes;
             if (out.Total() > out.Stored()) {
-                throw Failure(ARC_ERROR_BUFFER_TOO_SMALL,
-                              "the buffer holds " + std::to_string(out.Stored()) + " of " +
-                                  std::to_string(out.Total()) + " bytes");
+                throw common::BufferTooSmall(out.Stored(), out.Total());
             }
             return ARC_OK;
         }
@@ -279,7 +209,7 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
     } catch (const lha::Error& error) {
         throw Failure(ResultFor(error), error.what());
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::unlha32

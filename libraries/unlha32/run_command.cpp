@@ -13,20 +13,10 @@ int Execute(const Request& request, Context& context) {
                 return Pack(request, context);
             case 'd':
                 return Delete(request, context);
-            case 'x':
-                return Extract(request, context, true);
-            case 'e':
-                return Extract(request, context, false);
-            case 'l':
-                return List(request, context, false);
-            case 'v':
-                return List(request, context, true);
-            case 't':
-                return Test(request, context);
             case 's':
                 return MakeSelfExtracting(request, context);
             default:
-                throw Failure(ARC_ERROR_BAD_COMMAND, "unknown command");
+                return RunReadingCommand<Request>(request, context, {Extract, List, Test});
         }
     });
 }

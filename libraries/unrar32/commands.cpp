@@ -180,14 +180,9 @@ bool MaskSelects(std::string_view name, std::string_view mask) {
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
                     exports::MemoryResult& result) {
     tar::Reader reader = ReadSet(request.archive);
-    std::string reason;
-    const int code = tar::ExtractFirstToMemory(
+    return tar::ExtractFirstToMemory(
         reader, [&](const tar::Member& member) { return Selected(member.name, request); }, buffer,
-        result, reason);
-    if (code != ARC_OK) {
-        throw Failure(code, reason);
-    }
-    return ARC_OK;
+        result);
 }
 
 class UnrarBackend final : public exports::Backend {

@@ -36,6 +36,8 @@ constexpr const char* kProcessed = "個のファイルを処理しました";
 constexpr const char* kInterrupted = "処理を中断しました　";
 constexpr const char* kProcessedSoFar = "個のファイルが処理済みです";
 constexpr const char* kFailedFiles = "次のファイルは処理できませんでした：";
+constexpr const char* kSkippedVolumes =
+    "次のファイルは分割書庫の続きなのでスキップしました（最初の巻が書庫全体を展開します）：";
 constexpr const char* kNoWorkFolder = "作業フォルダを作成できません: ";
 constexpr const char* kNotFound = "ファイルが見つかりません";
 constexpr const char* kPathTooLong = "パスが長すぎます";
@@ -337,7 +339,9 @@ class TBatchRun::RunState {
 
     // A member may carry the name of a selected archive inside the output folder: each such
     // archive gets a hard link (or, across file systems, a copy) in the staging folder, under
-    // its own name so that the same driver is chosen for it, and is read from there.
+    // its own name so that the same driver is chosen for it, and is read from there. The
+    // files beside it come along as hard links, in one staging folder for each folder of
+    // archives: a library finds the other volumes of a set beside the one it is given.
     void KeepArchivesInside(const std::string& outputFolder) {
         const std::string output = ResolvedFolder(outputFolder);
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
@@ -355,12 +359,17 @@ class TBatchRun::RunState {
             inputs_[index].problem = kNoWorkFolder + staging.Error();
             return;
         }
-        const std::string& path = settings_.paths[index];
-        const std::string folder = staging.Path() + "input-" + std::to_string(index);
-        const std::string kept = folder + "/" + fs::path(path).filename().string();
+        const fs::path path = settings_.paths[index];
         std::error_code error;
-        fs::create_directory(folder, error);
-        if (!error && ::link(path.c_str(), kept.c_str()) != 0) {
+        auto [place, isNew] = keptFolders_.try_emplace(
+            ResolvedFolder(path.parent_path().string()),
+            staging.Path() + "input-" + std::to_string(keptFolders_.size()));
+        const std::string& folder = place->second;
+        if (isNew && fs::create_directory(folder, error)) {
+            LinkFilesBeside(path.parent_path(), folder);
+        }
+        const std::string kept = folder + "/" + path.filename().string();
+        if (!error && !platform::FileExists(kept) && ::link(path.c_str(), kept.c_str()) != 0) {
             fs::copy_file(path, kept, error);
         }
         if (error) {
@@ -370,9 +379,23 @@ class TBatchRun::RunState {
         inputs_[index].source = kept;
     }
 
+    // Hard links to the regular files of a folder; where one cannot be made, that file is
+    // simply not there.
+    static void LinkFilesBeside(const fs::path& from, const std::string& into) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(from, error)) {
+            std::error_code ignored;
+            if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
+                ::link(entry.path().c_str(),
+                       (into + "/" + entry.path().filename().string()).c_str());
+            }
+        }
+    }
+
     const BatchSettings& settings_;
     std::vector<Input> inputs_;
     std::map<std::string, std::size_t> writtenBy_;
+    std::map<std::string, std::string> keptFolders_;  // a folder of archives: its staging copy
     std::size_t currentFile_ = 0;
     std::vector<std::string> notes_;
     std::set<std::string> notedNow_;
@@ -474,6 +497,8 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
                         LibraryReason(outcome, settings_.action == BatchAction::kCompress);
                 }
                 result.failed.push_back({outcome.path, outcome.reason});
+            } else if (outcome.status == FileStatus::kSkippedLaterVolume) {
+                result.skippedVolumes.push_back(outcome.path);
             }
             auto notes = state.TakeNotes();
             outcome.notes.insert(outcome.notes.end(), notes.begin(), notes.end());
@@ -491,7 +516,7 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
     if (!result.cancelled && hooks_.onCompleted) {
         hooks_.onCompleted();
     }
-    result.message = CompletionMessage(result.processed, result.cancelled, result.failed);
+    result.message = CompletionMessage(result);
     notifier_.ShowMessage(result.message);
     return result;
 }
@@ -653,26 +678,59 @@ FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path
     outcome.outputText = archive.OutputText();
     TellLibraryCall(hooks_, archive);
     if (outcome.result == ARC_WARNING_SKIPPED) {
-        // Existing files were kept as asked: the library names each one.
+        // Existing files were kept as asked, or the whole archive was left to the first
+        // volume of its set: the library names each file, or the first volume.
         outcome.notes = NoteLines(outcome.outputText);
+        if (SkippedLaterVolume(path, outcome.result, outcome.outputText)) {
+            outcome.status = FileStatus::kSkippedLaterVolume;
+        }
     } else if (outcome.result != 0) {
         outcome.status = FileStatus::kFailed;
     }
     return outcome;
 }
 
-std::string CompletionMessage(int processed, bool cancelled,
-                              const std::vector<FailedFile>& failed) {
-    std::string message = cancelled ? kInterrupted + std::to_string(processed) + kProcessedSoFar
-                                    : std::to_string(processed) + kProcessed;
-    if (!failed.empty()) {
+std::optional<std::string> SkippedLaterVolume(std::string_view archive, int result,
+                                              std::string_view text) {
+    if (result != ARC_WARNING_SKIPPED) {
+        return std::nullopt;
+    }
+    constexpr std::string_view kOfTheSet = " of the set that ";
+    const std::string ownName = platform::ExtractFileName(archive) + ": ";
+    for (const std::string& line : NoteLines(std::string(text))) {
+        const std::size_t set = line.find(kOfTheSet);
+        if (!line.starts_with(ownName) || set == std::string::npos) {
+            continue;
+        }
+        const std::string_view rest = std::string_view(line).substr(set + kOfTheSet.size());
+        for (const std::string_view action : {" extracts; skipped", " tests; skipped"}) {
+            if (rest.size() > action.size() && rest.ends_with(action)) {
+                return std::string(rest.substr(0, rest.size() - action.size()));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::string CompletionMessage(const BatchResult& result) {
+    std::string message = result.cancelled
+                              ? kInterrupted + std::to_string(result.processed) + kProcessedSoFar
+                              : std::to_string(result.processed) + kProcessed;
+    if (!result.failed.empty()) {
         message += "\n\n";
         message += kFailedFiles;
-        for (const auto& file : failed) {
+        for (const auto& file : result.failed) {
             message += "\n" + file.path;
             if (!file.reason.empty()) {
                 message += " (" + file.reason + ")";
             }
+        }
+    }
+    if (!result.skippedVolumes.empty()) {
+        message += "\n\n";
+        message += kSkippedVolumes;
+        for (const std::string& path : result.skippedVolumes) {
+            message += "\n" + path;
         }
     }
     return message;

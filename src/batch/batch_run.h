@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,9 @@ enum class FileStatus {
     kDone,             // the library reported success and the output stands
     kSkippedExisting,  // the output exists and overwriting is off
     kFailed,           // the library reported a failure, or the output did not appear
+    // Decompress: a later volume of a set; the library left it alone because the set's first
+    // volume unpacks the whole set.
+    kSkippedLaterVolume,
 };
 
 struct FileOutcome {
@@ -110,8 +114,16 @@ struct BatchResult {
     int processed = 0;       // every file reached while the run could go on
     bool cancelled = false;  // Processing was false at the end
     std::vector<FailedFile> failed;
-    std::string message;  // the text shown at the end
+    std::vector<std::string> skippedVolumes;  // kSkippedLaterVolume files, in list order
+    std::string message;                      // the text shown at the end
 };
+
+// When the library skipped the archive because it is a later volume of a set ("NAME: volume 2
+// of the set that FIRST extracts; skipped", "tests" for a test): the file name of the set's
+// first volume, which lies in the same folder. Nothing for any other result or text, also for
+// members the library kept.
+std::optional<std::string> SkippedLaterVolume(std::string_view archive, int result,
+                                              std::string_view text);
 
 class TBatchRun {
   public:
@@ -167,7 +179,7 @@ class TBatchRun {
 };
 
 // The final message: the count with its text, then the files that failed, if any, each
-// with its reason.
-std::string CompletionMessage(int processed, bool cancelled, const std::vector<FailedFile>& failed);
+// with its reason, then the later volumes skipped, if any.
+std::string CompletionMessage(const BatchResult& result);
 
 }  // namespace zembrat::batch

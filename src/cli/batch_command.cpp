@@ -63,6 +63,9 @@ class BatchReporter {
                 console_.Out("同名のファイルがあるので飛ばしました (--overwrite で上書き): " +
                              EscapeControls(outcome.outputPath));
                 break;
+            case batch::FileStatus::kSkippedLaterVolume:
+                console_.Out(kSkippedLaterVolume + EscapeControls(given));
+                break;
             case batch::FileStatus::kFailed:
                 console_.Error("処理できませんでした: " + EscapeControls(given) + " (" +
                                EscapeControls(outcome.reason) + ")");

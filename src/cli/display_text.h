@@ -22,6 +22,10 @@ std::string FitToWidth(std::string_view text, std::size_t width);
 std::string PadLeft(std::string_view text, std::size_t width);
 std::string PadRight(std::string_view text, std::size_t width);
 
+// The line of a later volume of a set left to the set's first volume (decompress and test),
+// followed by the file's name.
+inline const std::string kSkippedLaterVolume = "スキップしました（分割書庫の続き）: ";
+
 // "812 B", "1.4 KiB", "12.0 MiB", ...
 std::string FormatBytes(std::uint64_t bytes);
 

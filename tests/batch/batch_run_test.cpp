@@ -401,6 +401,50 @@ TEST_F(BatchRunTest, MembersNeverDestroyArchivesTheRunHasStillToRead) {
                 ElementsAre("download.lzh", "precious.lzh", "precious.txt"));
 }
 
+// A library that leaves a later volume of a set to the set's first volume: the file counts as
+// handled, is no failure, and is told apart from an archive whose existing files were kept.
+TEST_F(BatchRunTest, ALaterVolumeLeftToItsFirstIsReportedAsSkipped) {
+    ScopedLibraryFolder recorder(ZEMBRAT_RECORDER_DIR);
+    drivers::TLha32::LoadLibraryBinding();
+    const RecorderAccess access(drivers::TLha32::Binding()->Handle());
+    const struct {
+        const char* text;
+        FileStatus status;
+        bool listedAsSkipped;
+    } cases[] = {
+        {"set.part2.lzh: volume 2 of the set that set.part1.lzh extracts; skipped\n",
+         FileStatus::kSkippedLaterVolume, true},
+        {"set.part2.lzh: kept the existing file (-o overwrites)\n", FileStatus::kDone, false},
+        // Another archive's line, or the library's words without the skip, are no skip.
+        {"other.lzh: volume 2 of the set that other.part1.lzh extracts; skipped\n",
+         FileStatus::kDone, false},
+        {"set.part2.lzh: volume 2 of the set that \n", FileStatus::kDone, false},
+    };
+    const std::string later = input.Write("set.part2.lzh", "a later volume");
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text);
+        access.SetResult(ARC_WARNING_SKIPPED, test.text);
+        auto settings = Settings({later});
+        settings.action = BatchAction::kDecompress;
+        outcomes.clear();
+        notifier.messages.clear();
+        const auto result = run.Run(settings);
+
+        EXPECT_THAT(result.failed, IsEmpty());
+        ASSERT_EQ(outcomes.size(), 1u);
+        EXPECT_EQ(outcomes[0].status, test.status);
+        const std::string line = test.text;
+        EXPECT_THAT(outcomes[0].notes, ElementsAre(line.substr(0, line.size() - 1)));
+        const std::string listed =
+            "\n\n次のファイルは分割書庫の続きなのでスキップしました（最初の巻が書庫全体を展開"
+            "します）：\n" +
+            later;
+        EXPECT_THAT(notifier.messages,
+                    ElementsAre("1個のファイルを処理しました" +
+                                (test.listedAsSkipped ? listed : std::string())));
+    }
+}
+
 // The final rename: never over a file another run made meanwhile (unless overwriting), a
 // replaced read-only archive stays read-only, and a rename the system refuses is reported
 // with the system's reason.

@@ -374,8 +374,9 @@ TEST_F(CliTest, TarArchivesThroughTheSameBatch) {
 }
 
 // A batch given every volume of a RAR set, as "*.rar" gives them: the first volume extracts
-// the set, each later one is skipped with a note, and the run succeeds. Without the first
-// volume each later one fails alone, naming the missing first volume.
+// (or tests) the set, each later one is reported as skipped, not as unpacked or tested, and
+// the run succeeds. Without the first volume each later one fails alone, naming the missing
+// first volume.
 TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
     const struct {
         const char* prefix;  // NAME.part in the fixtures' multivolume folder
@@ -403,6 +404,28 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
         EXPECT_FALSE(FolderContents(arguments[2]).empty());
         EXPECT_NE(run.out.find(std::to_string(names.size()) + "個のファイルを処理しました"),
                   std::string::npos);
+        EXPECT_NE(run.out.find("展開しました: " + arguments[3] + "\n"), std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("展開しました: " + arguments[4]), std::string::npos) << run.out;
+
+        // Into the folder that holds the set: the volumes are still found beside each other.
+        std::vector<std::string> intoItsFolder = arguments;
+        intoItsFolder[2] = folder;
+        const ProgramRun beside = Cli(intoItsFolder);
+        EXPECT_EQ(beside.status, 0) << beside.err;
+        EXPECT_EQ(FolderContents(folder).size(),
+                  names.size() + FolderContents(arguments[2]).size());
+
+        // test: the set once, from its first volume; a later volume alone tests its set.
+        std::vector<std::string> testing = {"test"};
+        testing.insert(testing.end(), arguments.begin() + 3, arguments.end());
+        std::string expected = "正常: " + arguments[3] + "\n";
+        for (std::size_t at = 4; at < arguments.size(); ++at) {
+            expected += "スキップしました（分割書庫の続き）: " + arguments[at] + "\n";
+        }
+        EXPECT_EQ(Cli(testing).out, expected + "1 個の書庫を検査しました。異常はありません\n");
+        EXPECT_EQ(Cli({"test", arguments.back()}).out,
+                  "正常: " + arguments.back() + "\n1 個の書庫を検査しました。異常はありません\n");
 
         fs::remove(folder / names[0]);
         arguments.erase(arguments.begin() + 3);
@@ -410,8 +433,10 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
         EXPECT_EQ(orphans.status, 1);
         for (std::size_t at = 1; at < names.size(); ++at) {
             const std::string volume = names[at] + " is volume " + std::to_string(at + 1);
-            EXPECT_NE(run.out.find("  " + names[at] + ": volume " + std::to_string(at + 1) +
-                                   " of the set that " + names[0] + " extracts; skipped"),
+            EXPECT_NE(run.out.find(
+                          "スキップしました（分割書庫の続き）: " + (folder / names[at]).string() +
+                          "\n  " + names[at] + ": volume " + std::to_string(at + 1) +
+                          " of the set that " + names[0] + " extracts; skipped"),
                       std::string::npos)
                 << run.out;
             EXPECT_NE(orphans.err.find("the first volume " + (folder / names[0]).string() +

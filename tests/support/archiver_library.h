@@ -37,6 +37,7 @@ class ArchiverLibrary {
         getAccessTime = Bind<ARC_GET_TIME_EX>(list + "GetAccessTimeEx");
         getOriginalSize = Bind<ARC_GET_SIZE_EX>(list + "GetOriginalSizeEx");
         getCompressedSize = Bind<ARC_GET_SIZE_EX>(list + "GetCompressedSizeEx");
+        getArchiveType = Bind<ARC_GET_ARCHIVE_TYPE>(list + "GetArchiveType");
     }
     ~ArchiverLibrary() { platform::FreeLibrary(module_); }
     ArchiverLibrary(const ArchiverLibrary&) = delete;
@@ -103,6 +104,7 @@ class ArchiverLibrary {
     ARC_KILL_OWNER_WINDOW_EX killOwnerWindow = nullptr;
     ARC_GET_TIME_EX getWriteTime = nullptr, getCreateTime = nullptr, getAccessTime = nullptr;
     ARC_GET_SIZE_EX getOriginalSize = nullptr, getCompressedSize = nullptr;
+    ARC_GET_ARCHIVE_TYPE getArchiveType = nullptr;  // the TAR library's alone
 
   private:
     platform::ModuleHandle module_;

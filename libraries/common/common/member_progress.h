@@ -14,9 +14,14 @@ namespace zembrat::common {
 
 class MemberProgress {
   public:
-    // source: the member's name; destination: where it goes; mtime: seconds since 1970 UTC.
+    // source: the member's name; destination: where it goes; mtime: seconds since 1970 UTC;
+    // method: as the listing names it, or empty.
     MemberProgress(const ProgressReporter& reporter, std::string_view source,
-                   std::string_view destination, std::uint64_t size, std::int64_t mtime);
+                   std::string_view destination, std::uint64_t size, std::int64_t mtime,
+                   std::string_view method = {});
+    // A record the library filled itself (sizes, CRC, attributes, ...).
+    MemberProgress(const ProgressReporter& reporter, const EXTRACTINGINFOEX& record)
+        : reporter_(reporter), record_(record) {}
 
     // Each: true when the owner asked to stop. Nothing is sent while the reporter is inactive.
     [[nodiscard]] bool Begin();

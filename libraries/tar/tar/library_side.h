@@ -84,11 +84,11 @@ std::unique_ptr<exports::ArchiveCursor> OpenCursor(const std::function<std::vect
 bool CheckArchive(int mode, const std::function<void()>& readHeaders,
                   const std::function<bool()>& decodeAll);
 
-// The first regular member selected into the buffer: ARC_OK, or the code with its reason
-// (ARC_ERROR_BUFFER_TOO_SMALL keeps the first bytes, ARC_ERROR_NO_FILES). The engine's
-// failures are thrown as Error.
+// The first regular member selected into the buffer, for ExtractMem: ARC_OK, or a
+// common::Failure with the code and its reason (ARC_ERROR_BUFFER_TOO_SMALL once the buffer
+// holds the first bytes and result says so, ARC_ERROR_NO_FILES). The engine's failures are
+// thrown as Error.
 int ExtractFirstToMemory(Reader& reader, const std::function<bool(const Member&)>& selects,
-                         std::span<std::byte> buffer, exports::MemoryResult& result,
-                         std::string& reason);
+                         std::span<std::byte> buffer, exports::MemoryResult& result);
 
 }  // namespace zembrat::tar

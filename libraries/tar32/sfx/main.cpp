@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "common/elf_image.h"
 #include "common/folder_times.h"
 #include "common/safe_path.h"
+#include "common/sfx_stub.h"
 #include "common/staged_file.h"
 #include "tar/tar_stream.h"
 
@@ -28,21 +28,8 @@ namespace {
 using zembrat::tar::StreamEntry;
 using Kind = zembrat::tar::StreamEntry::Kind;
 
-void Usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [-l | -t] [-f] [FOLDER]\n"
-                 "  extracts the attached tar archive into FOLDER (default: the current folder)\n"
-                 "  -l  list the members   -t  test the members   -f  overwrite existing files\n",
-                 program);
-}
-
 std::string Printable(std::string_view name) {
     return zembrat::common::EscapeControlCharacters(name);
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 class Extractor {
@@ -151,7 +138,7 @@ class Extractor {
 
     bool WriteFile(zembrat::tar::TarStream& stream, const StreamEntry& entry,
                    const std::string& path) {
-        zembrat::common::StagedFile staged(FolderOf(path));
+        zembrat::common::StagedFile staged(zembrat::common::FolderOf(path));
         if (!staged.Valid()) {
             stream.ReadData({});
             Fail(entry.name, std::string("cannot create a file: ") + std::strerror(errno));
@@ -241,24 +228,10 @@ void __verbose_terminate_handler() {
 }  // namespace __gnu_cxx
 
 int main(int argc, char** argv) {
-    char mode = 'x';
-    bool overwrite = false;
-    std::string folder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "-l" || argument == "-t") {
-            mode = argument[1];
-        } else if (argument == "-f") {
-            overwrite = true;
-        } else if (argument == "-h" || argument == "--help") {
-            Usage(argv[0]);
-            return 0;
-        } else if (argument.empty() || argument.front() == '-' || !folder.empty()) {
-            Usage(argv[0]);
-            return 2;
-        } else {
-            folder = argument.back() == '/' ? argument : argument + "/";
-        }
+    zembrat::common::StubRequest request;
+    if (const auto status =
+            zembrat::common::ParseStubArguments(argc, argv, {"-f", "tar archive"}, request)) {
+        return *status;
     }
     const int self = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     struct stat info {};
@@ -271,10 +244,12 @@ int main(int argc, char** argv) {
     try {
         const auto source = zembrat::tar::OpenRegion(self, imageEnd);
         zembrat::tar::TarStream stream(*source);
-        if (mode != 'x') {
-            return ListOrTest(stream, mode == 'l');
+        if (request.mode != 'x') {
+            return ListOrTest(stream, request.mode == 'l');
         }
-        return Extractor(folder.empty() ? std::string("./") : folder, overwrite).Run(stream);
+        return Extractor(request.folder.empty() ? std::string("./") : request.folder,
+                         request.overwrite)
+            .Run(stream);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

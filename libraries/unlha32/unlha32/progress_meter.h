@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "archiver_api.h"
-#include "common/progress.h"
+#include "common/member_progress.h"
 #include "lha/archive.h"
 
 namespace zembrat::unlha32 {
@@ -29,10 +29,7 @@ class ProgressMeter {
     void Finish();
 
   private:
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_;
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    common::MemberProgress progress_;
 };
 
 }  // namespace zembrat::unlha32

@@ -58,7 +58,7 @@ TEST_F(Tar32CreateTest, ArchivesReadBackThroughUsAndOtherReaders) {
                           Quoted(source_) + " \"日本語\" \"" + kLongName +
                           "\" \"empty\" \"空\" \"link\" \"hard\" ");
         ASSERT_EQ(packed.code, 0) << packed.text;
-        EXPECT_EQ(Library().archiveType(archive.c_str()), c.type);
+        EXPECT_EQ(Library().getArchiveType(archive.c_str()), c.type);
 
         const std::string ours = scratch_.Folder() + "ours/" + c.file + "/";
         const auto extracted = Library().Run(ExtractLine(archive, ours));

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "hostile_fixtures.h"
 #include "tar32_library.h"
 
 namespace zembrat::tar32::testing {
@@ -20,57 +21,14 @@ namespace {
 
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
-
-std::string Sha256(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
-    char digest[65] = {};
-    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
-        return "";
-    }
-    return digest;
-}
-
-struct Row {
-    std::string member, kind;
-    std::uintmax_t size;
-    std::string sha256;
-};
-
-std::map<std::string, std::vector<Row>> Manifest() {
-    std::map<std::string, std::vector<Row>> rows;
-    std::ifstream in(kFixtures + "manifest.tsv");
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, size;
-        Row row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, row.sha256, '\t');
-        row.size = std::stoull(size);
-        rows[archive].push_back(row);
-    }
-    return rows;
-}
-
-// Every file below folder, relative to it.
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); ++it) {
-        files.push_back(fs::relative(it->path(), folder).string());
-    }
-    return files;
-}
+using ::zembrat::testing::FilesBelow;
+using ::zembrat::testing::FileSha256;
+using ::zembrat::testing::ManifestRow;
+using ::zembrat::testing::ReadManifest;
 
 TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
     ASSERT_NE(Library().command, nullptr) << "libtar32.so did not load";
-    const auto manifest = Manifest();
+    const auto manifest = ReadManifest(kFixtures + "manifest.tsv");
     for (const auto& entry : fs::directory_iterator(kFixtures)) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == "manifest.tsv" || name == "SOURCES.md") {
@@ -85,7 +43,7 @@ TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
             continue;  // nothing to extract (an empty archive, a label alone)
         }
         std::size_t files = 0;
-        for (const Row& row : found->second) {
+        for (const ManifestRow& row : found->second) {
             SCOPED_TRACE(row.member);
             if (row.member.find("\\x") != std::string::npos) {
                 continue;  // a name in an unmarked code page: see the README for our reading
@@ -97,7 +55,7 @@ TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
             } else {
                 ASSERT_TRUE(fs::is_regular_file(path));
                 EXPECT_EQ(fs::file_size(path), row.size);
-                EXPECT_EQ(Sha256(path), row.sha256);
+                EXPECT_EQ(FileSha256(path), row.sha256);
             }
         }
         // The listing names every file (folders may be implicit).
@@ -107,25 +65,11 @@ TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
 
 TEST(Tar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libtar32.so did not load";
-    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
-        SCOPED_TRACE(entry.path().filename().string());
-        TempFolder scratch;
-        const std::string destination = scratch.Folder() + "out/";
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = Library().Run(ExtractLine(entry.path().string(), destination));
-        const auto seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-        EXPECT_LT(seconds.count(), 30.0);
-        if (result.code != 0) {
-            EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
-        }
-        // Nothing beside the destination folder.
-        for (const std::string& file : FilesBelow(scratch.Folder())) {
-            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
-        }
-        // The listing ends too, one way or the other.
-        Library().Names(entry.path().string());
-    }
+    ::zembrat::testing::ExpectHostileArchivesContained(
+        Library(), kFixtures + "hostile", 30.0,
+        [](const std::string& archive, const std::string& out) {
+            return ExtractLine(archive, out);
+        });
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST_F(Tar32SafetyTest, ArchiveTypesAndLoneCompressedFiles) {
                           {"note.txt.bz2", 7}, {"plain.txt", 0}, {"missing.tar", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        EXPECT_EQ(Library().archiveType((folder + c.file).c_str()), c.type);
+        EXPECT_EQ(Library().getArchiveType((folder + c.file).c_str()), c.type);
     }
     // The lone member is named from the gzip header, else from the file without ".bz2".
     for (const char* lone : {"renamed.gz", "note.txt.bz2"}) {
@@ -149,6 +149,55 @@ TEST_F(Tar32SafetyTest, ArchiveTypesAndLoneCompressedFiles) {
     // A plain file is no archive of ours.
     EXPECT_EQ(Library().Run(ExtractLine(folder + "plain.txt", destination_)).code,
               ARC_ERROR_BROKEN_ARCHIVE);
+}
+
+// What the owner's progress procedure hears, and when it asks to stop.
+struct HeardProgress {
+    std::vector<std::string> reports;  // "STATE name written/size"
+    unsigned stopAt = ~0u;             // the state whose report answers 1
+};
+HeardProgress heard;
+
+int HearProgress(ARC_HWND, unsigned, unsigned state, LPEXTRACTINGINFOEX record) {
+    heard.reports.push_back(std::to_string(state) + " " + record->source_file_name + " " +
+                            std::to_string(record->write_size) + "/" +
+                            std::to_string(record->file_size));
+    return state == heard.stopAt ? 1 : 0;
+}
+
+// Each member's progress: BEGIN, an UPDATE every 64 KiB, END however it ends; an answer of 1
+// stops the extraction and leaves no file of the member behind.
+TEST_F(Tar32SafetyTest, ProgressReachesTheOwnerAndItsAnswerStops) {
+    ASSERT_NE(Library().setOwnerWindow, nullptr);
+    WriteArchive({{"big.bin", '0', std::string(200 * 1024, 'b')}, {"small.txt", '0', "s"}});
+    const struct {
+        unsigned stopAt;
+        int code;
+        std::vector<std::string> reports;
+        std::vector<std::string> files;
+    } cases[] = {
+        {~0u,
+         0,
+         {"0 big.bin 0/204800", "1 big.bin 65536/204800", "1 big.bin 131072/204800",
+          "1 big.bin 196608/204800", "2 big.bin 204800/204800", "0 small.txt 0/1",
+          "2 small.txt 1/1"},
+         {"big.bin", "small.txt"}},
+        {ARC_PROGRESS_UPDATE,
+         ARC_ERROR_ABORTED,
+         {"0 big.bin 0/204800", "1 big.bin 65536/204800", "2 big.bin 65536/204800"},
+         {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.stopAt);
+        heard = {{}, test.stopAt};
+        fs::remove_all(destination_);
+        ASSERT_NE(Library().setOwnerWindow(0, HearProgress), 0);
+        const auto result = Library().Run(ExtractLine(archive_, destination_));
+        Library().killOwnerWindow(0);
+        EXPECT_EQ(result.code, test.code) << result.text;
+        EXPECT_EQ(heard.reports, test.reports);
+        EXPECT_EQ(::zembrat::testing::Tree(destination_), test.files);
+    }
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST(TarSfxThroughLibrary, ReadsTheArchiveBehindTheStubOnly) {
         const std::string path = scratch.Folder() + "f.exe";
         std::ofstream(path, std::ios::binary) << test.file;
         const std::string out = scratch.Folder() + "out/";
-        EXPECT_EQ(Library().archiveType(path.c_str()), test.type);
+        EXPECT_EQ(Library().getArchiveType(path.c_str()), test.type);
         const bool taken = test.type != 0;
         EXPECT_EQ(Library().checkArchive(path.c_str(), ARC_CHECK_FULL) != 0, taken);
         EXPECT_EQ(Library().Run("t -f " + Quoted(path)).code == 0, taken);

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "hostile_fixtures.h"
 #include "unrar32_library.h"
 
 namespace zembrat::unrar32::testing {
@@ -22,45 +23,13 @@ namespace {
 
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
-
-std::string Sha256(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        popen(("sha256sum '" + path + "' 2>/dev/null").c_str(), "r"), &pclose);
-    char digest[65] = {};
-    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) {
-        return "";
-    }
-    return digest;
-}
-
-struct Row {
-    std::string member, kind;
-    std::uintmax_t size;
-    std::string sha256;  // a link's target for a link
-};
-
-std::map<std::string, std::vector<Row>> Manifest() {
-    std::map<std::string, std::vector<Row>> rows;
-    std::ifstream in(kFixtures + "manifest.tsv");
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string archive, size;
-        Row row;
-        std::getline(fields, archive, '\t');
-        std::getline(fields, row.member, '\t');
-        std::getline(fields, row.kind, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, row.sha256, '\t');
-        row.size = std::stoull(size);
-        rows[archive].push_back(row);
-    }
-    return rows;
-}
+using ::zembrat::testing::FilesBelow;
+using ::zembrat::testing::FileSha256;
+using ::zembrat::testing::ManifestRow;
+using ::zembrat::testing::ReadManifest;
 
 // Where the reference reader is wrong, what the archive really holds.
-const std::map<std::string, std::vector<Row>> kCorrections = {
+const std::map<std::string, std::vector<ManifestRow>> kCorrections = {
     // A ZIP stored in a RAR: the reader must not take the ZIP for the archive.
     {"read_format_rar5_zip_in_rar.rar",
      {{"payload", "dir", 0, "-"},
@@ -80,18 +49,8 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); ++it) {
-        files.push_back(fs::relative(it->path(), folder).string());
-    }
-    return files;
-}
-
-void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
-    for (const Row& row : rows) {
+void ExpectAsListed(const std::string& folder, const std::vector<ManifestRow>& rows) {
+    for (const ManifestRow& row : rows) {
         SCOPED_TRACE(row.member);
         const std::string path = folder + row.member;
         if (row.kind == "dir") {
@@ -103,7 +62,7 @@ void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
             ASSERT_TRUE(fs::is_regular_file(path));
             if (!row.sha256.empty()) {
                 EXPECT_EQ(fs::file_size(path), row.size);
-                EXPECT_EQ(Sha256(path), row.sha256);
+                EXPECT_EQ(FileSha256(path), row.sha256);
             }
         }
     }
@@ -111,7 +70,7 @@ void ExpectAsListed(const std::string& folder, const std::vector<Row>& rows) {
 
 TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
-    const auto manifest = Manifest();
+    const auto manifest = ReadManifest(kFixtures + "manifest.tsv");
     for (const auto& entry : fs::directory_iterator(kFixtures)) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == "manifest.tsv" || name == "SOURCES.md") {
@@ -131,16 +90,18 @@ TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
         EXPECT_EQ(result.code, 0) << result.text;
         const auto corrected = kCorrections.find(name);
         const auto found = manifest.find(name);
-        const std::vector<Row> rows = corrected != kCorrections.end() ? corrected->second
-                                      : found != manifest.end()       ? found->second
-                                                                      : std::vector<Row>{};
+        const std::vector<ManifestRow> rows = corrected != kCorrections.end() ? corrected->second
+                                              : found != manifest.end()
+                                                  ? found->second
+                                                  : std::vector<ManifestRow>{};
         ExpectAsListed(scratch.Folder(), rows);
         // Nothing more than listed, and the listing names every member but the folders
         // that are only implied.
         EXPECT_EQ(FilesBelow(scratch.Folder()).size(), rows.size()) << result.text;
-        const auto folders = std::count_if(rows.begin(), rows.end(),
-                                           [](const Row& row) { return row.kind == "dir"; });
-        EXPECT_GE(Library().Names(entry.path().string()).size() + static_cast<std::size_t>(folders),
+        const auto folders = std::count_if(
+            rows.begin(), rows.end(), [](const ManifestRow& row) { return row.kind == "dir"; });
+        EXPECT_GE(Library().Names(entry.path().string(), "*", kProbeMode).size() +
+                      static_cast<std::size_t>(folders),
                   rows.size());
         EXPECT_EQ(Library().checkArchive(entry.path().c_str(), ARC_CHECK_FULL), 1);
     }
@@ -203,7 +164,7 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
         EXPECT_EQ(result.code, ARC_ERROR_CANNOT_READ);
         EXPECT_THAT(result.text, HasSubstr(scratch / test.missing));
         EXPECT_FALSE(fs::exists(out));
-        EXPECT_TRUE(Library().Names(scratch / test.present[0]).empty());
+        EXPECT_TRUE(Library().Names(scratch / test.present[0], "*", kProbeMode).empty());
     }
 }
 
@@ -240,7 +201,8 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
                                         " of the set that " + volumes[0] + " extracts; skipped\n");
             EXPECT_THAT(Library().Run(ExtractLine(later, out, "-t")).text,
                         HasSubstr(" tests; skipped"));
-            EXPECT_EQ(Library().Names(later), Library().Names(first));
+            EXPECT_EQ(Library().Names(later, "*", kProbeMode),
+                      Library().Names(first, "*", kProbeMode));
             EXPECT_EQ(Library().checkArchive(later.c_str(), ARC_CHECK_FULL), 1);
         }
         EXPECT_EQ(FilesBelow(out), extracted);
@@ -250,7 +212,7 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
         const auto orphan = Library().Run(ExtractLine(last, out));
         EXPECT_EQ(orphan.code, ARC_ERROR_CANNOT_READ);
         EXPECT_THAT(orphan.text, HasSubstr("the first volume " + first + " is missing"));
-        EXPECT_TRUE(Library().Names(last).empty());
+        EXPECT_TRUE(Library().Names(last, "*", kProbeMode).empty());
         EXPECT_EQ(Library().checkArchive(last.c_str(), ARC_CHECK_FULL), 0);
         // Renamed, a later volume's name no longer tells which file is the first.
         fs::copy_file(last, scratch / "renamed.rar");
@@ -262,24 +224,12 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
 
 TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
-    for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
-        SCOPED_TRACE(entry.path().filename().string());
-        TempFolder scratch;
-        const std::string destination = scratch.Folder() + "out/";
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = Library().Run(ExtractLine(entry.path().string(), destination));
-        const auto seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-        EXPECT_LT(seconds.count(), 10.0);
-        if (result.code != 0) {
-            EXPECT_FALSE(result.text.empty()) << "a failure without its reason";
-        }
-        for (const std::string& file : FilesBelow(scratch.Folder())) {
-            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
-        }
-        // The listing ends too, one way or the other.
-        Library().Names(entry.path().string());
-    }
+    ::zembrat::testing::ExpectHostileArchivesContained(
+        Library(), kFixtures + "hostile", 10.0,
+        [](const std::string& archive, const std::string& out) {
+            return ExtractLine(archive, out);
+        },
+        kProbeMode);
     // The library's own memory stays small, whatever the helper was asked to decode.
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

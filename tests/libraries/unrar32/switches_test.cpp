@@ -170,9 +170,9 @@ TEST(Unrar32Memory, OneNamedMemberGoesIntoTheCallersBuffer) {
 }
 
 TEST(Unrar32Listing, TheProbeOpensRarArchivesOnly) {
-    EXPECT_EQ(Library().Names(kArchive).size(), 5u);
-    EXPECT_EQ(Library().Names(kArchive, "testdir/*").size(), 1u);
-    EXPECT_EQ(Library().Names(kFixtures + "read_format_rar_sfx.exe").size(), 5u);
+    EXPECT_EQ(Library().Names(kArchive, "*", kProbeMode).size(), 5u);
+    EXPECT_EQ(Library().Names(kArchive, "testdir/*", kProbeMode).size(), 1u);
+    EXPECT_EQ(Library().Names(kFixtures + "read_format_rar_sfx.exe", "*", kProbeMode).size(), 5u);
     // A ZIP, a tar and a text file are not RAR archives: the probe's handle is 0.
     for (const std::string& other : {std::string(ZEMBRAT_FIXTURES_DIR) + "/zip/compat_zip_1.zip",
                                      std::string(ZEMBRAT_FIXTURES_DIR) + "/tar/compat_gtar_2.tar",

@@ -1,0 +1,113 @@
+#include "unlha32/member_extraction.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "archiver_api.h"
+#include "common/failure.h"
+#include "common/safe_path.h"
+#include "unlha32/archive_source.h"
+#include "unlha32/fd_stream.h"
+
+namespace zembrat::unlha32 {
+
+MemberExtraction::MemberExtraction(const std::string& folder, exports::Context& context,
+                                   bool keepFolders)
+    : context_(context),
+      keepFolders_(keepFolders),
+      target_(folder.empty() ? std::string("./") : folder),
+      umask_(common::ProcessUmask()),
+      problems_(context.output) {}
+
+void MemberExtraction::WriteFile(const ExtractedFile& file,
+                                 const std::function<void(lha::OutputStream&)>& decode) {
+    common::TemporaryFile temporary(common::FolderOf(file.path));
+    if (!temporary.Valid()) {
+        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name,
+                         std::string("cannot create a file: ") + std::strerror(errno));
+        return;
+    }
+    FdOutput out(temporary.Fd());
+    try {
+        decode(out);
+    } catch (const lha::Error& error) {
+        if (!EndsOnlyTheMember(error)) {
+            throw;
+        }
+        problems_.Report(
+            error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
+            file.name, error.what());
+        return;
+    } catch (const common::Failure& failure) {
+        // A write that failed (a full disk, a file size limit) ends this member only: the
+        // temporary file is dropped and smaller members may still fit.
+        if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
+            throw;
+        }
+        problems_.Report(failure.Code(), file.name, failure.what());
+        return;
+    }
+    fchmod(temporary.Fd(), file.mode);
+    const timespec times[2] = {common::ToTimespec(file.writeTimeNanoseconds),
+                               common::ToTimespec(file.writeTimeNanoseconds)};
+    futimens(temporary.Fd(), times);
+    std::string reason;
+    if (!temporary.Commit(file.path, reason)) {
+        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name, reason);
+        return;
+    }
+    context_.output.Line("extracted " + common::EscapeControlCharacters(file.name));
+}
+
+int MemberExtraction::RunOverMembers(const std::function<bool()>& extractMembers, bool namesGiven) {
+    std::string reason;
+    if (!target_.CreateFolder(reason)) {
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
+    }
+    bool any = false;
+    try {
+        any = extractMembers();
+    } catch (const lha::Aborted&) {
+        folderTimes_.Apply();
+        throw StoppedByOwner();
+    } catch (const lha::Error& error) {
+        folderTimes_.Apply();
+        throw DamagedArchive(error);
+    }
+    folderTimes_.Apply();
+    if (!any && namesGiven) {
+        problems_.Note(ARC_ERROR_NO_FILES);
+        context_.output.FirstLine("no member matches the names given");
+    }
+    return problems_.Code();
+}
+
+void TestMember(const std::string& name, exports::Outcome& outcome, exports::Context& context,
+                const std::function<void(lha::OutputStream&)>& decode) {
+    try {
+        NullOutput sink;
+        decode(sink);
+        context.output.Line("ok " + common::EscapeControlCharacters(name));
+    } catch (const lha::Error& error) {
+        if (!EndsOnlyTheMember(error)) {
+            throw;
+        }
+        outcome.Note(ResultFor(error));
+        context.output.Line("failed " + common::EscapeControlCharacters(name) + ": " +
+                            error.what());
+    }
+}
+
+int FinishTest(const exports::Outcome& outcome, std::size_t tested, exports::Context& context) {
+    if (outcome.Code() != 0) {
+        context.output.FirstLine("the archive has damaged members");
+    } else {
+        context.output.Line(std::to_string(tested) + " members tested, no errors");
+    }
+    return outcome.Code();
+}
+
+}  // namespace zembrat::unlha32

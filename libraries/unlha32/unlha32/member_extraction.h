@@ -1,0 +1,65 @@
+// What the LHA and ARJ extractors share, since both engines decode through the LHA streams
+// and errors: the run over an archive's members that the owner's stop or a damaged archive
+// ends, a member's data written to a new file that takes its name only when complete, and the
+// test of a member.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/folder_times.h"
+#include "common/safe_path.h"
+#include "export/backend.h"
+#include "export/member_problems.h"
+#include "lha/stream.h"
+
+namespace zembrat::unlha32 {
+
+// The file a member makes, as it should stand once written.
+struct ExtractedFile {
+    std::string path;  // where it goes (its folder exists)
+    std::string name;  // the member's name, for the reports
+    unsigned mode = 0644;
+    std::int64_t writeTimeNanoseconds = 0;
+};
+
+// What an extraction keeps over an archive's members: the destination, the umask, the
+// problems met and the times of the folders it made (set at the end, when nothing more is
+// written into them).
+class MemberExtraction {
+  protected:
+    MemberExtraction(const std::string& folder, exports::Context& context, bool keepFolders);
+
+    // Makes the destination folder, then runs extractMembers, which answers whether any member
+    // was selected, and applies the folder times however it ends: the owner's stop and a
+    // damaged archive end the command (common::Failure), as does a destination that cannot
+    // be made. Names given that selected nothing: ARC_ERROR_NO_FILES. The result.
+    int RunOverMembers(const std::function<bool()>& extractMembers, bool namesGiven);
+
+    // Makes the file from what decode writes into the stream it is given, through a
+    // temporary file beside it: with its mode and time, under its name only when complete;
+    // then the line "extracted NAME". Damaged data of this member alone, or a write that
+    // fails (a full disk), is reported under its name and leaves nothing; any other error
+    // propagates.
+    void WriteFile(const ExtractedFile& file,
+                   const std::function<void(lha::OutputStream&)>& decode);
+
+    exports::Context& context_;
+    bool keepFolders_;
+    common::ExtractionTarget target_;
+    unsigned umask_;
+    exports::MemberProblems problems_;
+    common::FolderTimes folderTimes_;
+};
+
+// t: decodes one member into nothing, then "ok NAME"; damaged data of this member alone is
+// noted in outcome with the line "failed NAME: why"; any other error propagates.
+void TestMember(const std::string& name, exports::Outcome& outcome, exports::Context& context,
+                const std::function<void(lha::OutputStream&)>& decode);
+// The end of a test: "the archive has damaged members" as the first line, or "N members
+// tested, no errors". The result.
+int FinishTest(const exports::Outcome& outcome, std::size_t tested, exports::Context& context);
+
+}  // namespace zembrat::unlha32
