@@ -28,11 +28,21 @@ struct Step {
     std::uint16_t distance = 0;
 };
 
-// The cheapest known way to a position: its cost and its last step.
-struct Arrival {
-    std::uint32_t cost = 0;
-    Step step;
-};
+// The cheapest known way to a position, packed so that the cheaper of two is the smaller
+// number: its cost above, its last step (length, distance) below. Relaxing an arrival is then
+// a minimum, free of branches that go either way at random. Of two as cheap, the longer step
+// wins: fewer codes.
+using Arrival = std::uint64_t;
+constexpr Arrival Arrive(std::uint32_t cost, std::uint32_t length, std::uint32_t distance) {
+    return Arrival{cost} << 32 | (0xffff - length) << 16 | distance;
+}
+constexpr std::uint32_t CostOf(Arrival arrival) {
+    return static_cast<std::uint32_t>(arrival >> 32);
+}
+constexpr Step StepOf(Arrival arrival) {
+    return {static_cast<std::uint16_t>(0xffff - (arrival >> 16 & 0xffff)),
+            static_cast<std::uint16_t>(arrival)};
+}
 
 // The matches found at every position of a region, and the cheapest path through them.
 class RegionPaths {
@@ -54,37 +64,41 @@ class RegionPaths {
     const std::vector<Step>& CheapestPath(const std::uint8_t* bytes, std::size_t n,
                                           const CodeCosts& costs) {
         StartPosition(n);
-        for (std::size_t i = 1; i <= n; ++i) {
-            arrival_[i].cost = kUnreached;
-        }
-        arrival_[0].cost = 0;
+        std::fill(arrival_.begin() + 1, arrival_.begin() + static_cast<std::ptrdiff_t>(n) + 1,
+                  Arrive(kUnreached, 0, 0));
+        arrival_[0] = Arrive(0, 0, 0);
         const std::uint32_t* lengthCost = costs.code.data() + 256 - MatchFinder::kMinMatch;
         for (std::size_t i = 0; i < n; ++i) {
-            std::uint32_t here = arrival_[i].cost;
+            std::uint32_t here = CostOf(arrival_[i]);
             Arrival* next = &arrival_[i];
-            if (here + costs.code[bytes[i]] < next[1].cost) {
-                next[1] = {here + costs.code[bytes[i]], {1, 0}};
-            }
+            next[1] = std::min(next[1], Arrive(here + costs.code[bytes[i]], 1, 0));
             std::uint32_t shorter = MatchFinder::kMinMatch;
             for (std::uint32_t k = firstMatch_[i]; k < firstMatch_[i + 1]; ++k) {
                 Step match = matches_[k];
                 std::uint32_t base = here + costs.position[PositionSlot(match.distance - 1u)];
                 std::uint32_t longest = match.length;
+                auto relax = [&](std::uint32_t length) {
+                    next[length] = std::min(
+                        next[length], Arrive(base + lengthCost[length], length, match.distance));
+                };
                 // Between the short lengths and the last few, every fourth will do.
-                for (std::uint32_t length = shorter; length <= longest;
-                     length +=
-                     length >= shorter + kEdge && length + kEdge < longest ? kStride : 1) {
-                    std::uint32_t c = base + lengthCost[length];
-                    if (c < next[length].cost) {
-                        next[length] = {c, {static_cast<std::uint16_t>(length), match.distance}};
-                    }
+                std::uint32_t length = shorter;
+                for (std::uint32_t edge = std::min(shorter + kEdge, longest + 1); length < edge;
+                     ++length) {
+                    relax(length);
+                }
+                for (; length + kEdge < longest; length += kStride) {
+                    relax(length);
+                }
+                for (; length <= longest; ++length) {
+                    relax(length);
                 }
                 shorter = longest + 1;
             }
         }
         path_.clear();
-        for (std::size_t at = n; at > 0; at -= arrival_[at].step.length) {
-            path_.push_back(arrival_[at].step);
+        for (std::size_t at = n; at > 0; at -= StepOf(arrival_[at]).length) {
+            path_.push_back(StepOf(arrival_[at]));
         }
         std::reverse(path_.begin(), path_.end());
         return path_;
