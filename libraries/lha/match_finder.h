@@ -24,8 +24,8 @@ class TokenSink {
 
 // How hard the parser looks for matches.
 struct MatchEffort {
-    int depth = 20;                 // tree nodes visited per position
-    std::uint32_t niceLength = 40;  // a match this long ends the walk and is taken whole
+    int depth = 40;                 // tree nodes visited per position
+    std::uint32_t niceLength = 80;  // a match this long ends the walk and is taken whole
     int pricings = 1;               // cheapest paths per region, each priced by the one before
 };
 
