@@ -27,6 +27,8 @@ struct MatchEffort {
     int depth = 40;                 // tree nodes visited per position
     std::uint32_t niceLength = 80;  // a match this long ends the walk and is taken whole
     int pricings = 1;               // cheapest paths per region, each priced by the one before
+    int regionBits = 14;            // the parse takes 2^regionBits bytes at a time
+    int recentRegions = 6;          // a region is priced by the paths of this many before it
 };
 
 // Cache-line aligned: finders working side by side on two threads must not share a line.

@@ -1,8 +1,9 @@
 // The optimal parse: for a region of the input, the cheapest sequence of literals and matches
 // found by relaxing the match lengths from every position (shortest paths over a line), then
 // read back from the region's end. The matches of a region are found once; its path is priced
-// by the codes of the region before, and (at level 1) again by the codes of its own first
-// path, so that the path and the code lengths it is written with agree.
+// by the codes the paths of the few regions before would get together, and (at level 1) again
+// by the codes of its own first path, so that the path and the code lengths it is written
+// with agree.
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -13,7 +14,7 @@
 namespace zembrat::lha {
 namespace {
 
-constexpr std::size_t kRegion = std::size_t{1} << 16;
+constexpr std::size_t kMostRecentRegions = 8;
 // Lengths between the first and the last kEdge of a match are priced every kStride-th.
 constexpr std::uint32_t kEdge = 8;
 constexpr std::uint32_t kStride = 4;
@@ -47,8 +48,8 @@ constexpr Step StepOf(Arrival arrival) {
 // The matches found at every position of a region, and the cheapest path through them.
 class RegionPaths {
   public:
-    RegionPaths() : firstMatch_(kRegion + 1), arrival_(kRegion + 1) {
-        matches_.reserve(kRegion * 4);
+    explicit RegionPaths(std::size_t region) : firstMatch_(region + 1), arrival_(region + 1) {
+        matches_.reserve(region * 4);
     }
 
     void Clear() { matches_.clear(); }
@@ -111,22 +112,58 @@ class RegionPaths {
     std::vector<Step> path_;
 };
 
-// Prices the codes by the lengths a block of the path's codes would give them.
-void PriceByPath(CodeCosts& costs, const std::vector<Step>& path, const std::uint8_t* bytes) {
-    std::array<std::uint32_t, 510> literalFrequency{};
-    std::array<std::uint32_t, 17> positionFrequency{};
+// How often a path uses each code and position slot.
+struct PathCounts {
+    std::array<std::uint32_t, 510> literal{};
+    std::array<std::uint32_t, 17> position{};
+
+    PathCounts& operator+=(const PathCounts& other) {
+        for (std::size_t c = 0; c < literal.size(); ++c) {
+            literal[c] += other.literal[c];
+        }
+        for (std::size_t c = 0; c < position.size(); ++c) {
+            position[c] += other.position[c];
+        }
+        return *this;
+    }
+};
+
+PathCounts CountPath(const std::vector<Step>& path, const std::uint8_t* bytes) {
+    PathCounts counts;
     std::size_t at = 0;
     for (Step step : path) {
         if (step.distance == 0) {
-            ++literalFrequency[bytes[at]];
+            ++counts.literal[bytes[at]];
         } else {
-            ++literalFrequency[step.length - MatchFinder::kMinMatch + 256];
-            ++positionFrequency[PositionSlot(step.distance - 1u)];
+            ++counts.literal[step.length - MatchFinder::kMinMatch + 256];
+            ++counts.position[PositionSlot(step.distance - 1u)];
         }
         at += step.length;
     }
-    PriceByCounts(costs, literalFrequency, positionFrequency);
+    return counts;
 }
+
+// The paths of the last few regions: the next region is priced by the codes they would get
+// together, enough codes for steady prices from regions short enough to follow the data.
+class RecentPaths {
+  public:
+    explicit RecentPaths(std::size_t regions)
+        : regions_(std::clamp<std::size_t>(regions, 1, kMostRecentRegions)) {}
+
+    void Add(const PathCounts& counts) { recent_[added_++ % regions_] = counts; }
+    void Price(CodeCosts& costs) const {
+        PathCounts sum;
+        for (std::size_t k = 0; k < std::min(added_, regions_); ++k) {
+            sum += recent_[k];
+        }
+        PriceByCounts(costs, sum.literal, sum.position);
+    }
+
+  private:
+    std::size_t regions_;
+    std::array<PathCounts, kMostRecentRegions> recent_{};
+    std::size_t added_ = 0;
+};
 
 }  // namespace
 
@@ -134,12 +171,15 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
                   TokenSink& sink, const CodeCosts& initial) {
     finder.Begin(data, start);
     CodeCosts costs = initial;
-    RegionPaths paths;
+    const MatchEffort& effort = finder.Effort();
+    const std::size_t region = std::size_t{1} << effort.regionBits;
+    RegionPaths paths(region);
+    RecentPaths recent(effort.recentRegions);
     std::array<MatchFinder::Found, MatchFinder::kMaxMatch> found;
     const std::uint32_t nice = finder.Effort().niceLength;
     while (finder.Position() < finder.End()) {
         const std::uint8_t* bytes = data.data() + finder.Position();
-        std::size_t n = std::min(finder.End() - finder.Position(), kRegion);
+        std::size_t n = std::min(finder.End() - finder.Position(), region);
         paths.Clear();
         std::size_t i = 0;
         std::size_t misses = 0;
@@ -187,7 +227,8 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
         }
         const std::vector<Step>* path = &paths.CheapestPath(bytes, n, costs);
         for (int pricing = 1; pricing < finder.Effort().pricings; ++pricing) {
-            PriceByPath(costs, *path, bytes);
+            PathCounts own = CountPath(*path, bytes);
+            PriceByCounts(costs, own.literal, own.position);
             path = &paths.CheapestPath(bytes, n, costs);
         }
         std::size_t at = 0;
@@ -199,8 +240,9 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
             }
             at += step.length;
         }
-        // The next region starts from what this one's codes cost.
-        PriceByPath(costs, *path, bytes);
+        // The next region starts from what this one's codes and the few before's cost.
+        recent.Add(CountPath(*path, bytes));
+        recent.Price(costs);
     }
 }
 
