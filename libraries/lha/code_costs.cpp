@@ -18,26 +18,32 @@ std::uint32_t ExtraBits(std::size_t slot) {
 
 CodeCosts CodeCosts::Starting() {
     CodeCosts costs;
-    for (std::size_t code = 0; code < costs.code.size(); ++code) {
-        costs.code[code] =
-            code < 256 ? 8 : 7 + static_cast<std::uint32_t>(std::bit_width(code - 255));
+    std::array<std::uint8_t, 510> literalLengths{};
+    for (std::size_t code = 0; code < literalLengths.size(); ++code) {
+        literalLengths[code] =
+            static_cast<std::uint8_t>(code < 256 ? 8 : 7 + std::bit_width(code - 255));
     }
-    for (std::uint32_t slot = 0; slot < costs.position.size(); ++slot) {
-        costs.position[slot] = 3 + slot + (slot > 1 ? slot - 1 : 0) / 2;
+    std::array<std::uint8_t, 32> positionLengths{};
+    for (std::uint32_t slot = 0; slot < positionLengths.size(); ++slot) {
+        positionLengths[slot] =
+            static_cast<std::uint8_t>(3 + slot + (slot > 1 ? slot - 1 : 0) / 2 - ExtraBits(slot));
     }
+    PriceByLengths(costs, literalLengths, positionLengths);
     return costs;
 }
 
 void PriceByLengths(CodeCosts& costs, std::span<const std::uint8_t> literalLengths,
                     std::span<const std::uint8_t> positionLengths) {
     for (std::size_t code = 0; code < literalLengths.size(); ++code) {
-        costs.code[code] = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
+        std::uint32_t length = literalLengths[code] != 0 ? literalLengths[code] : kUnused;
+        costs.code[code] =
+            length * CodeCosts::kScale + (code < 256 ? 0 : CodeCosts::kMatchSurcharge);
     }
     for (std::size_t slot = 0; slot < costs.position.size(); ++slot) {
         std::uint32_t length = slot < positionLengths.size() && positionLengths[slot] != 0
                                    ? positionLengths[slot]
                                    : kUnused;
-        costs.position[slot] = length + ExtraBits(slot);
+        costs.position[slot] = (length + ExtraBits(slot)) * CodeCosts::kScale;
     }
 }
 

@@ -9,7 +9,13 @@
 
 namespace zembrat::lha {
 
+// Costs are in eighths of a bit. Each match length is priced kMatchSurcharge dearer than its
+// code: with whole-bit code lengths many paths tie, and leaning to fewer, longer matches
+// among them made the output smaller.
 struct CodeCosts {
+    static constexpr std::uint32_t kScale = 8;
+    static constexpr std::uint32_t kMatchSurcharge = 6;
+
     std::array<std::uint32_t, 510> code{};     // literals, then match lengths 3..256
     std::array<std::uint32_t, 32> position{};  // per slot, extra bits included
 

@@ -24,9 +24,11 @@ class TokenSink {
 
 // How hard the parser looks for matches.
 struct MatchEffort {
-    int depth = 20;                 // tree nodes visited per position
-    std::uint32_t niceLength = 40;  // a match this long ends the walk and is taken whole
+    int depth = 32;                 // tree nodes visited per position
+    std::uint32_t niceLength = 64;  // a match this long ends the walk and is taken whole
     int pricings = 1;               // cheapest paths per region, each priced by the one before
+    int regionBits = 14;            // the parse takes 2^regionBits bytes at a time
+    int recentRegions = 6;          // a region is priced by the paths of this many before it
 };
 
 // Cache-line aligned: finders working side by side on two threads must not share a line.

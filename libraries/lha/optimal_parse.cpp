@@ -1,8 +1,9 @@
 // The optimal parse: for a region of the input, the cheapest sequence of literals and matches
 // found by relaxing the match lengths from every position (shortest paths over a line), then
 // read back from the region's end. The matches of a region are found once; its path is priced
-// by the codes of the region before, and (at level 1) again by the codes of its own first
-// path, so that the path and the code lengths it is written with agree.
+// by the codes the paths of the few regions before would get together, and (at level 1) again
+// by the codes of its own first path, so that the path and the code lengths it is written
+// with agree.
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -13,7 +14,7 @@
 namespace zembrat::lha {
 namespace {
 
-constexpr std::size_t kRegion = std::size_t{1} << 16;
+constexpr std::size_t kMostRecentRegions = 8;
 // Lengths between the first and the last kEdge of a match are priced every kStride-th.
 constexpr std::uint32_t kEdge = 8;
 constexpr std::uint32_t kStride = 4;
@@ -28,17 +29,27 @@ struct Step {
     std::uint16_t distance = 0;
 };
 
-// The cheapest known way to a position: its cost and its last step.
-struct Arrival {
-    std::uint32_t cost = 0;
-    Step step;
-};
+// The cheapest known way to a position, packed so that the cheaper of two is the smaller
+// number: its cost above, its last step (length, distance) below. Relaxing an arrival is then
+// a minimum, free of branches that go either way at random. Of two as cheap, the longer step
+// wins: fewer codes.
+using Arrival = std::uint64_t;
+constexpr Arrival Arrive(std::uint32_t cost, std::uint32_t length, std::uint32_t distance) {
+    return Arrival{cost} << 32 | (0xffff - length) << 16 | distance;
+}
+constexpr std::uint32_t CostOf(Arrival arrival) {
+    return static_cast<std::uint32_t>(arrival >> 32);
+}
+constexpr Step StepOf(Arrival arrival) {
+    return {static_cast<std::uint16_t>(0xffff - (arrival >> 16 & 0xffff)),
+            static_cast<std::uint16_t>(arrival)};
+}
 
 // The matches found at every position of a region, and the cheapest path through them.
 class RegionPaths {
   public:
-    RegionPaths() : firstMatch_(kRegion + 1), arrival_(kRegion + 1) {
-        matches_.reserve(kRegion * 4);
+    explicit RegionPaths(std::size_t region) : firstMatch_(region + 1), arrival_(region + 1) {
+        matches_.reserve(region * 4);
     }
 
     void Clear() { matches_.clear(); }
@@ -54,37 +65,41 @@ class RegionPaths {
     const std::vector<Step>& CheapestPath(const std::uint8_t* bytes, std::size_t n,
                                           const CodeCosts& costs) {
         StartPosition(n);
-        for (std::size_t i = 1; i <= n; ++i) {
-            arrival_[i].cost = kUnreached;
-        }
-        arrival_[0].cost = 0;
+        std::fill(arrival_.begin() + 1, arrival_.begin() + static_cast<std::ptrdiff_t>(n) + 1,
+                  Arrive(kUnreached, 0, 0));
+        arrival_[0] = Arrive(0, 0, 0);
         const std::uint32_t* lengthCost = costs.code.data() + 256 - MatchFinder::kMinMatch;
         for (std::size_t i = 0; i < n; ++i) {
-            std::uint32_t here = arrival_[i].cost;
+            std::uint32_t here = CostOf(arrival_[i]);
             Arrival* next = &arrival_[i];
-            if (here + costs.code[bytes[i]] < next[1].cost) {
-                next[1] = {here + costs.code[bytes[i]], {1, 0}};
-            }
+            next[1] = std::min(next[1], Arrive(here + costs.code[bytes[i]], 1, 0));
             std::uint32_t shorter = MatchFinder::kMinMatch;
             for (std::uint32_t k = firstMatch_[i]; k < firstMatch_[i + 1]; ++k) {
                 Step match = matches_[k];
                 std::uint32_t base = here + costs.position[PositionSlot(match.distance - 1u)];
                 std::uint32_t longest = match.length;
+                auto relax = [&](std::uint32_t length) {
+                    next[length] = std::min(
+                        next[length], Arrive(base + lengthCost[length], length, match.distance));
+                };
                 // Between the short lengths and the last few, every fourth will do.
-                for (std::uint32_t length = shorter; length <= longest;
-                     length +=
-                     length >= shorter + kEdge && length + kEdge < longest ? kStride : 1) {
-                    std::uint32_t c = base + lengthCost[length];
-                    if (c < next[length].cost) {
-                        next[length] = {c, {static_cast<std::uint16_t>(length), match.distance}};
-                    }
+                std::uint32_t length = shorter;
+                for (std::uint32_t edge = std::min(shorter + kEdge, longest + 1); length < edge;
+                     ++length) {
+                    relax(length);
+                }
+                for (; length + kEdge < longest; length += kStride) {
+                    relax(length);
+                }
+                for (; length <= longest; ++length) {
+                    relax(length);
                 }
                 shorter = longest + 1;
             }
         }
         path_.clear();
-        for (std::size_t at = n; at > 0; at -= arrival_[at].step.length) {
-            path_.push_back(arrival_[at].step);
+        for (std::size_t at = n; at > 0; at -= StepOf(arrival_[at]).length) {
+            path_.push_back(StepOf(arrival_[at]));
         }
         std::reverse(path_.begin(), path_.end());
         return path_;
@@ -97,22 +112,58 @@ class RegionPaths {
     std::vector<Step> path_;
 };
 
-// Prices the codes by the lengths a block of the path's codes would give them.
-void PriceByPath(CodeCosts& costs, const std::vector<Step>& path, const std::uint8_t* bytes) {
-    std::array<std::uint32_t, 510> literalFrequency{};
-    std::array<std::uint32_t, 17> positionFrequency{};
+// How often a path uses each code and position slot.
+struct PathCounts {
+    std::array<std::uint32_t, 510> literal{};
+    std::array<std::uint32_t, 17> position{};
+
+    PathCounts& operator+=(const PathCounts& other) {
+        for (std::size_t c = 0; c < literal.size(); ++c) {
+            literal[c] += other.literal[c];
+        }
+        for (std::size_t c = 0; c < position.size(); ++c) {
+            position[c] += other.position[c];
+        }
+        return *this;
+    }
+};
+
+PathCounts CountPath(const std::vector<Step>& path, const std::uint8_t* bytes) {
+    PathCounts counts;
     std::size_t at = 0;
     for (Step step : path) {
         if (step.distance == 0) {
-            ++literalFrequency[bytes[at]];
+            ++counts.literal[bytes[at]];
         } else {
-            ++literalFrequency[step.length - MatchFinder::kMinMatch + 256];
-            ++positionFrequency[PositionSlot(step.distance - 1u)];
+            ++counts.literal[step.length - MatchFinder::kMinMatch + 256];
+            ++counts.position[PositionSlot(step.distance - 1u)];
         }
         at += step.length;
     }
-    PriceByCounts(costs, literalFrequency, positionFrequency);
+    return counts;
 }
+
+// The paths of the last few regions: the next region is priced by the codes they would get
+// together, enough codes for steady prices from regions short enough to follow the data.
+class RecentPaths {
+  public:
+    explicit RecentPaths(std::size_t regions)
+        : regions_(std::clamp<std::size_t>(regions, 1, kMostRecentRegions)) {}
+
+    void Add(const PathCounts& counts) { recent_[added_++ % regions_] = counts; }
+    void Price(CodeCosts& costs) const {
+        PathCounts sum;
+        for (std::size_t k = 0; k < std::min(added_, regions_); ++k) {
+            sum += recent_[k];
+        }
+        PriceByCounts(costs, sum.literal, sum.position);
+    }
+
+  private:
+    std::size_t regions_;
+    std::array<PathCounts, kMostRecentRegions> recent_{};
+    std::size_t added_ = 0;
+};
 
 }  // namespace
 
@@ -120,12 +171,15 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
                   TokenSink& sink, const CodeCosts& initial) {
     finder.Begin(data, start);
     CodeCosts costs = initial;
-    RegionPaths paths;
+    const MatchEffort& effort = finder.Effort();
+    const std::size_t region = std::size_t{1} << effort.regionBits;
+    RegionPaths paths(region);
+    RecentPaths recent(effort.recentRegions);
     std::array<MatchFinder::Found, MatchFinder::kMaxMatch> found;
     const std::uint32_t nice = finder.Effort().niceLength;
     while (finder.Position() < finder.End()) {
         const std::uint8_t* bytes = data.data() + finder.Position();
-        std::size_t n = std::min(finder.End() - finder.Position(), kRegion);
+        std::size_t n = std::min(finder.End() - finder.Position(), region);
         paths.Clear();
         std::size_t i = 0;
         std::size_t misses = 0;
@@ -173,7 +227,8 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
         }
         const std::vector<Step>* path = &paths.CheapestPath(bytes, n, costs);
         for (int pricing = 1; pricing < finder.Effort().pricings; ++pricing) {
-            PriceByPath(costs, *path, bytes);
+            PathCounts own = CountPath(*path, bytes);
+            PriceByCounts(costs, own.literal, own.position);
             path = &paths.CheapestPath(bytes, n, costs);
         }
         std::size_t at = 0;
@@ -185,8 +240,9 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
             }
             at += step.length;
         }
-        // The next region starts from what this one's codes cost.
-        PriceByPath(costs, *path, bytes);
+        // The next region starts from what this one's codes and the few before's cost.
+        recent.Add(CountPath(*path, bytes));
+        recent.Price(costs);
     }
 }
 
