@@ -1,0 +1,582 @@
+#include "lzx_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace zembrat::cab {
+
+namespace {
+
+constexpr unsigned kLiterals = 256;
+constexpr unsigned kMaxSlots = 50;
+constexpr unsigned kMaxMainSymbols = kLiterals + 8 * kMaxSlots;
+constexpr unsigned kLengthSymbols = 249;
+constexpr unsigned kPretreeSymbols = 20;
+constexpr unsigned kAlignedSymbols = 8;
+constexpr unsigned kMaxCodeLength = 16;
+constexpr unsigned kMinMatch = 2;
+constexpr unsigned kLengthHeaders = 7;  // a length header of 7 continues in the length tree
+constexpr unsigned kVerbatim = 1, kAligned = 2, kUncompressed = 3;
+// Call instructions are translated only in the first GiB of a folder.
+constexpr std::uint64_t kTranslationLimit = std::uint64_t{1} << 30;
+// A match is copied 8 bytes at a time: it may read and write this far past the ring's end.
+constexpr std::size_t kCopySlack = 16;
+
+// The number of position slots a window has.
+constexpr unsigned SlotsFor(unsigned windowBits) {
+    return windowBits == 21 ? 50 : windowBits == 20 ? 42 : 2 * windowBits;
+}
+
+struct SlotTables {
+    std::array<std::uint8_t, kMaxSlots> extraBits{};
+    std::array<std::uint32_t, kMaxSlots> base{};
+};
+
+constexpr SlotTables MakeSlotTables() {
+    SlotTables tables;
+    std::uint32_t base = 0;
+    for (unsigned slot = 0; slot < kMaxSlots; ++slot) {
+        const unsigned extra = slot < 4 ? 0 : std::min((slot - 2) / 2, 17u);
+        tables.extraBits[slot] = static_cast<std::uint8_t>(extra);
+        tables.base[slot] = base;
+        base += 1u << extra;
+    }
+    return tables;
+}
+
+constexpr SlotTables kSlots = MakeSlotTables();
+
+std::uint32_t LoadLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value >> 16);
+    bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+// The compressed bits of one frame: 16-bit little-endian words read most significant bit
+// first, through a 64-bit buffer whose top bit is the next one. Past the end of the input
+// it reads zeros; the caller compares Consumed() with the input's size where it matters.
+struct BitReader {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t next = 0;  // the next byte to load (always even)
+    std::uint64_t bits = 0;
+    int count = 0;
+
+    void Start(std::span<const std::uint8_t> input, std::size_t at) {
+        data = input.data();
+        size = input.size();
+        next = at;
+        bits = 0;
+        count = 0;
+    }
+
+    // At least 32 bits in the buffer afterwards: two words are loaded at a time.
+    void Ensure() {
+        if (count >= 32) {
+            return;
+        }
+        std::uint32_t pair;
+        if (next + 4 <= size) {
+            const std::uint8_t* at = data + next;
+            pair = static_cast<std::uint32_t>(at[1]) << 24 |
+                   static_cast<std::uint32_t>(at[0]) << 16 |
+                   static_cast<std::uint32_t>(at[3]) << 8 | at[2];
+        } else {
+            std::uint8_t tail[4] = {};
+            for (std::size_t i = 0; i < 4; ++i) {
+                tail[i] = next + i < size ? data[next + i] : 0;
+            }
+            pair = static_cast<std::uint32_t>(tail[1]) << 24 |
+                   static_cast<std::uint32_t>(tail[0]) << 16 |
+                   static_cast<std::uint32_t>(tail[3]) << 8 | tail[2];
+        }
+        bits |= static_cast<std::uint64_t>(pair) << (32 - count);
+        count += 32;
+        next += 4;
+    }
+
+    // 1 to 32 bits, after Ensure.
+    std::uint32_t Read(unsigned n) {
+        const auto value = static_cast<std::uint32_t>(bits >> (64 - n));
+        Drop(n);
+        return value;
+    }
+
+    void Drop(unsigned n) {
+        bits <<= n;
+        count -= static_cast<int>(n);
+    }
+
+    std::uint64_t ConsumedBits() const { return std::uint64_t{next} * 8 - count; }
+
+    // The byte after the last bit read, once the reader stands on a word boundary.
+    std::size_t BytePosition() const { return next - static_cast<std::size_t>(count) / 8; }
+};
+
+// A canonical prefix code as a table indexed by the next tableBits bits; a code longer than
+// that continues in a second-level table indexed by the following 16 - tableBits bits.
+// Entries: symbol << 16 | code length, or subtable << 16 | kLink. Bit patterns no code
+// covers give kInvalidSymbol with length 0, which every caller rejects.
+class HuffmanTable {
+  public:
+    static constexpr std::uint32_t kInvalidSymbol = 0xFFFF;
+
+    explicit HuffmanTable(unsigned tableBits) : tableBits_(tableBits) {}
+
+    // False when the lengths promise more codes than fit (an incomplete code is allowed).
+    bool Build(std::span<const std::uint8_t> lengths) {
+        std::array<unsigned, kMaxCodeLength + 1> count{};
+        for (const std::uint8_t length : lengths) {
+            ++count[length];
+        }
+        count[0] = 0;
+        int left = 1;
+        std::array<unsigned, kMaxCodeLength + 1> nextCode{};
+        unsigned code = 0;
+        for (unsigned length = 1; length <= kMaxCodeLength; ++length) {
+            left = left * 2 - static_cast<int>(count[length]);
+            if (left < 0) {
+                return false;
+            }
+            code = (code + count[length - 1]) << 1;
+            nextCode[length] = code;
+        }
+        const std::uint32_t invalid = kInvalidSymbol << 16;
+        entries_.assign(std::size_t{1} << tableBits_, invalid);
+        const unsigned subBits = kMaxCodeLength - tableBits_;
+        for (unsigned symbol = 0; symbol < lengths.size(); ++symbol) {
+            const unsigned length = lengths[symbol];
+            if (length == 0) {
+                continue;
+            }
+            const unsigned symbolCode = nextCode[length]++;
+            const std::uint32_t entry = symbol << 16 | length;
+            if (length <= tableBits_) {
+                const std::size_t first = std::size_t{symbolCode} << (tableBits_ - length);
+                std::fill_n(entries_.begin() + static_cast<std::ptrdiff_t>(first),
+                            std::size_t{1} << (tableBits_ - length), entry);
+                continue;
+            }
+            const unsigned prefix = symbolCode >> (length - tableBits_);
+            if (!(entries_[prefix] & kLink)) {
+                const auto subtable = static_cast<std::uint32_t>(entries_.size());
+                entries_.resize(entries_.size() + (std::size_t{1} << subBits), invalid);
+                entries_[prefix] = subtable << 16 | kLink;
+            }
+            const unsigned rest = symbolCode & ((1u << (length - tableBits_)) - 1);
+            const std::size_t first =
+                (entries_[prefix] >> 16) + (std::size_t{rest} << (kMaxCodeLength - length));
+            std::fill_n(entries_.begin() + static_cast<std::ptrdiff_t>(first),
+                        std::size_t{1} << (kMaxCodeLength - length), entry);
+        }
+        return true;
+    }
+
+    // The next symbol; the reader must hold at least 16 bits.
+    unsigned Decode(BitReader& reader) const {
+        std::uint32_t entry = entries_[reader.bits >> (64 - tableBits_)];
+        if (entry & kLink) {
+            entry = entries_[(entry >> 16) +
+                             ((reader.bits << tableBits_) >> (64 - (kMaxCodeLength - tableBits_)))];
+        }
+        reader.Drop(entry & 31);
+        return entry >> 16;
+    }
+
+  private:
+    static constexpr std::uint32_t kLink = 0x8000;
+    unsigned tableBits_;
+    std::vector<std::uint32_t> entries_;
+};
+
+// Undoes the translation of x86 call targets in one frame: an E8 byte followed by an
+// absolute target inside the translated size becomes the relative one again. The last 10
+// bytes of a frame are left alone.
+void UndoCallTranslation(std::span<std::uint8_t> frame, std::uint64_t frameOffset,
+                         std::uint32_t translationSize) {
+    if (frame.size() <= 10) {
+        return;
+    }
+    std::uint8_t* const start = frame.data();
+    std::uint8_t* const end = start + frame.size() - 10;
+    const auto size = static_cast<std::int64_t>(translationSize);
+    for (std::uint8_t* at = start; at < end; at += 5) {
+        at = static_cast<std::uint8_t*>(std::memchr(at, 0xE8, static_cast<std::size_t>(end - at)));
+        if (at == nullptr) {
+            return;
+        }
+        const auto position = static_cast<std::int64_t>(frameOffset) + (at - start);
+        const std::int64_t target = static_cast<std::int32_t>(LoadLe32(at + 1));
+        if (target >= -position && target < size) {
+            const std::int64_t relative = target >= 0 ? target - position : target + size;
+            StoreLe32(at + 1, static_cast<std::uint32_t>(relative));
+        }
+    }
+}
+
+}  // namespace
+
+struct LzxDecoder::State {
+    explicit State(unsigned bits)
+        : windowBits(bits),
+          usable(bits >= kMinWindowBits && bits <= kMaxWindowBits),
+          windowSize(std::size_t{1} << (usable ? bits : kMinWindowBits)),
+          // One frame more than the window: what an 8-byte match copy writes past its end
+          // is then always farther back than any match can reach.
+          ringSize(windowSize + kFrameSize),
+          mainSymbols(kLiterals + 8 * SlotsFor(usable ? bits : kMinWindowBits)),
+          ring(ringSize + kCopySlack) {}
+
+    bool ReadBlockHeader();
+    bool ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last);
+    bool CopyUncompressed(std::size_t runEnd);
+    template <bool kAlignedBlock>
+    bool DecodeRun(std::size_t runEnd);
+
+    const unsigned windowBits;
+    const bool usable;
+    const std::size_t windowSize;
+    const std::size_t ringSize;
+    const unsigned mainSymbols;
+    std::vector<std::uint8_t> ring;
+
+    HuffmanTable mainTree{11};
+    HuffmanTable lengthTree{10};
+    HuffmanTable alignedTree{7};
+    HuffmanTable pretree{8};
+    std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
+    std::array<std::uint8_t, kLengthSymbols> lengthLengths{};
+
+    std::uint32_t r0 = 1, r1 = 1, r2 = 1;
+    std::size_t position = 0;    // in the ring, of the next byte
+    std::size_t frameStart = 0;  // in the ring
+    std::uint64_t produced = 0;  // bytes of the folder before this frame
+    bool headerRead = false;
+    bool translate = false;
+    std::uint32_t translationSize = 0;
+    unsigned blockType = 0;
+    std::uint32_t blockRemaining = 0;
+    bool padAfterUncompressed = false;
+    bool shortFrameSeen = false;
+    bool failed = false;
+
+    std::span<const std::uint8_t> input;
+    BitReader reader;
+    bool byteMode = false;  // inside an uncompressed block: input read as bytes from bytePosition
+    std::size_t bytePosition = 0;
+};
+
+LzxDecoder::LzxDecoder(unsigned windowBits) : state_(std::make_unique<State>(windowBits)) {}
+
+LzxDecoder::~LzxDecoder() = default;
+
+void LzxDecoder::Reset() {
+    State& s = *state_;
+    s.mainLengths.fill(0);
+    s.lengthLengths.fill(0);
+    s.r0 = s.r1 = s.r2 = 1;
+    s.position = 0;
+    s.produced = 0;
+    s.headerRead = false;
+    s.translate = false;
+    s.translationSize = 0;
+    s.blockType = 0;
+    s.blockRemaining = 0;
+    s.padAfterUncompressed = false;
+    s.shortFrameSeen = false;
+    s.failed = false;
+    s.byteMode = false;
+}
+
+bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last) {
+    std::array<std::uint8_t, kPretreeSymbols> preLengths{};
+    for (std::uint8_t& length : preLengths) {
+        reader.Ensure();
+        length = static_cast<std::uint8_t>(reader.Read(4));
+    }
+    if (!pretree.Build(preLengths)) {
+        return false;
+    }
+    for (unsigned i = first; i < last;) {
+        reader.Ensure();
+        const unsigned code = pretree.Decode(reader);
+        if (code <= 16) {
+            lengths[i] = static_cast<std::uint8_t>((lengths[i] + 17 - code) % 17);
+            ++i;
+            continue;
+        }
+        unsigned run;
+        std::uint8_t value = 0;
+        if (code == 17) {
+            run = 4 + reader.Read(4);
+        } else if (code == 18) {
+            run = 20 + reader.Read(5);
+        } else if (code == 19) {
+            run = 4 + reader.Read(1);
+            reader.Ensure();
+            const unsigned delta = pretree.Decode(reader);
+            if (delta > 16) {
+                return false;
+            }
+            value = static_cast<std::uint8_t>((lengths[i] + 17 - delta) % 17);
+        } else {
+            return false;
+        }
+        if (run > last - i) {
+            return false;
+        }
+        std::memset(lengths + i, value, run);
+        i += run;
+    }
+    return true;
+}
+
+bool LzxDecoder::State::ReadBlockHeader() {
+    if (byteMode) {
+        // The bit stream resumes after the uncompressed bytes, on a 16-bit boundary.
+        reader.Start(input, bytePosition + (padAfterUncompressed ? 1 : 0));
+        byteMode = false;
+        padAfterUncompressed = false;
+    }
+    reader.Ensure();
+    blockType = reader.Read(3);
+    blockRemaining = reader.Read(24);
+    if (blockRemaining == 0 || blockType < kVerbatim || blockType > kUncompressed) {
+        return false;
+    }
+    if (blockType == kUncompressed) {
+        // 1 to 16 bits of padding up to the next word, then R0, R1 and R2 as bytes.
+        reader.Ensure();
+        const unsigned partial = static_cast<unsigned>(reader.count) % 16;
+        reader.Drop(partial == 0 ? 16 : partial);
+        bytePosition = reader.BytePosition();
+        byteMode = true;
+        if (bytePosition + 12 > input.size()) {
+            return false;
+        }
+        r0 = LoadLe32(input.data() + bytePosition);
+        r1 = LoadLe32(input.data() + bytePosition + 4);
+        r2 = LoadLe32(input.data() + bytePosition + 8);
+        bytePosition += 12;
+        padAfterUncompressed = (blockRemaining & 1) != 0;
+        return true;
+    }
+    if (blockType == kAligned) {
+        std::array<std::uint8_t, kAlignedSymbols> alignedLengths{};
+        for (std::uint8_t& length : alignedLengths) {
+            reader.Ensure();
+            length = static_cast<std::uint8_t>(reader.Read(3));
+        }
+        if (!alignedTree.Build(alignedLengths)) {
+            return false;
+        }
+    }
+    return ReadLengths(mainLengths.data(), 0, kLiterals) &&
+           ReadLengths(mainLengths.data(), kLiterals, mainSymbols) &&
+           mainTree.Build(std::span(mainLengths.data(), mainSymbols)) &&
+           ReadLengths(lengthLengths.data(), 0, kLengthSymbols) &&
+           lengthTree.Build(lengthLengths) && reader.ConsumedBits() <= input.size() * 8;
+}
+
+bool LzxDecoder::State::CopyUncompressed(std::size_t runEnd) {
+    const std::size_t count = runEnd - position;
+    if (bytePosition + count > input.size()) {
+        return false;
+    }
+    std::memcpy(ring.data() + position, input.data() + bytePosition, count);
+    bytePosition += count;
+    position = runEnd;
+    return true;
+}
+
+template <bool kAlignedBlock>
+bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
+    BitReader in = reader;
+    std::uint8_t* const window = ring.data();
+    std::size_t at = position;
+    std::uint32_t rep0 = r0, rep1 = r1, rep2 = r2;
+    // The folder's byte count at ring position 0 of this lap, for the history check.
+    const std::uint64_t lapStart = produced - frameStart;
+    const std::size_t mainLimit = mainSymbols - kLiterals;
+    bool sound = true;
+    while (at < runEnd) {
+        in.Ensure();
+        const unsigned symbol = mainTree.Decode(in);
+        if (symbol < kLiterals) {
+            window[at++] = static_cast<std::uint8_t>(symbol);
+            continue;
+        }
+        const unsigned matchSymbol = symbol - kLiterals;
+        if (matchSymbol >= mainLimit) {
+            sound = false;
+            break;
+        }
+        std::size_t length = (matchSymbol & 7) + kMinMatch;
+        if ((matchSymbol & 7) == kLengthHeaders) {
+            in.Ensure();
+            const unsigned more = lengthTree.Decode(in);
+            if (more >= kLengthSymbols) {
+                sound = false;
+                break;
+            }
+            length += more;
+        }
+        const unsigned slot = matchSymbol >> 3;
+        std::uint32_t offset;
+        if (slot == 0) {
+            offset = rep0;
+        } else if (slot == 1) {
+            offset = rep1;
+            rep1 = rep0;
+            rep0 = offset;
+        } else if (slot == 2) {
+            offset = rep2;
+            rep2 = rep0;
+            rep0 = offset;
+        } else {
+            in.Ensure();
+            const unsigned extra = kSlots.extraBits[slot];
+            std::uint32_t formatted = kSlots.base[slot];
+            if (kAlignedBlock && extra >= 3) {
+                if (extra > 3) {
+                    formatted += in.Read(extra - 3) << 3;
+                }
+                const unsigned low = alignedTree.Decode(in);
+                if (low >= kAlignedSymbols) {
+                    sound = false;
+                    break;
+                }
+                formatted += low;
+            } else if (extra > 0) {
+                formatted += in.Read(extra);
+            }
+            offset = formatted - 2;
+            rep2 = rep1;
+            rep1 = rep0;
+            rep0 = offset;
+        }
+        // The match stays inside this run and copies from bytes already written.
+        const std::uint64_t written = lapStart + at;
+        if (length > runEnd - at || offset == 0 || offset > windowSize || offset > written) {
+            sound = false;
+            break;
+        }
+        std::uint8_t* to = window + at;
+        if (offset <= at) {
+            const std::uint8_t* from = to - offset;
+            if (offset >= 8) {
+                for (std::size_t i = 0; i < length; i += 8) {
+                    std::memcpy(to + i, from + i, 8);
+                }
+            } else if (offset == 1) {
+                std::memset(to, *from, length);
+            } else {
+                for (std::size_t i = 0; i < length; ++i) {
+                    to[i] = from[i];
+                }
+            }
+        } else {
+            // From the end of the ring, the lap before.
+            std::size_t from = at + ringSize - offset;
+            if (from + length <= ringSize) {
+                for (std::size_t i = 0; i < length; i += 8) {
+                    std::memcpy(to + i, window + from + i, 8);
+                }
+            } else {
+                for (std::size_t i = 0; i < length; ++i) {
+                    to[i] = window[from];
+                    from = from + 1 == ringSize ? 0 : from + 1;
+                }
+            }
+        }
+        at += length;
+    }
+    reader = in;
+    position = at;
+    r0 = rep0;
+    r1 = rep1;
+    r2 = rep2;
+    return sound;
+}
+
+bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
+    State& s = *state_;
+    if (!s.usable || s.failed || output.empty() || output.size() > kFrameSize || s.shortFrameSeen) {
+        s.failed = true;
+        return false;
+    }
+    // Only a folder's last frame may be short: frames fill the ring in whole 32 KiB steps.
+    s.shortFrameSeen = output.size() < kFrameSize;
+    s.input = input;
+    if (s.byteMode) {
+        s.bytePosition = 0;
+    } else {
+        s.reader.Start(input, 0);
+    }
+    if (!s.headerRead) {
+        s.reader.Ensure();
+        s.translate = s.reader.Read(1) != 0;
+        if (s.translate) {
+            const std::uint32_t high = s.reader.Read(16);
+            s.reader.Ensure();
+            s.translationSize = high << 16 | s.reader.Read(16);
+        }
+        s.headerRead = true;
+    }
+    s.frameStart = s.position;
+    const std::size_t frameEnd = s.position + output.size();
+    while (s.position < frameEnd) {
+        if (s.blockRemaining == 0 && !s.ReadBlockHeader()) {
+            s.failed = true;
+            return false;
+        }
+        const std::size_t runEnd =
+            s.position + std::min<std::size_t>(s.blockRemaining, frameEnd - s.position);
+        const std::size_t runStart = s.position;
+        const bool sound = s.blockType == kUncompressed ? s.CopyUncompressed(runEnd)
+                           : s.blockType == kAligned    ? s.DecodeRun<true>(runEnd)
+                                                        : s.DecodeRun<false>(runEnd);
+        if (!sound) {
+            s.failed = true;
+            return false;
+        }
+        s.blockRemaining -= static_cast<std::uint32_t>(runEnd - runStart);
+        // An odd-sized uncompressed block is followed by a pad byte: here, or at the start
+        // of the next frame's data when the block ends this frame's.
+        if (s.blockRemaining == 0 && s.padAfterUncompressed && s.bytePosition < input.size()) {
+            ++s.bytePosition;
+            s.padAfterUncompressed = false;
+        }
+    }
+    // Every frame's bits end on a 16-bit boundary, inside its own block.
+    bool inside;
+    if (s.byteMode) {
+        inside = s.bytePosition <= input.size();
+    } else {
+        s.reader.Drop(static_cast<unsigned>(s.reader.count) % 16);
+        inside = s.reader.ConsumedBits() <= input.size() * 8;
+    }
+    if (!inside) {
+        s.failed = true;
+        return false;
+    }
+    std::memcpy(output.data(), s.ring.data() + s.frameStart, output.size());
+    if (s.translate && s.produced < kTranslationLimit) {
+        UndoCallTranslation(output, s.produced, s.translationSize);
+    }
+    s.produced += output.size();
+    if (s.position == s.ringSize) {
+        s.position = 0;
+    }
+    return true;
+}
+
+}  // namespace zembrat::cab
