@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -22,7 +23,7 @@ constexpr unsigned kVerbatim = 1, kAligned = 2, kUncompressed = 3;
 // Call instructions are translated only in the first GiB of a folder.
 constexpr std::uint64_t kTranslationLimit = std::uint64_t{1} << 30;
 // A match is copied 8 bytes at a time: it may read and write this far past the ring's end.
-constexpr std::size_t kCopySlack = 16;
+constexpr std::size_t kCopySlack = 32;
 
 // The number of position slots a window has.
 constexpr unsigned SlotsFor(unsigned windowBits) {
@@ -53,6 +54,10 @@ std::uint32_t LoadLe32(const std::uint8_t* bytes) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
+std::uint64_t LoadLe64(const std::uint8_t* bytes) {
+    return LoadLe32(bytes) | static_cast<std::uint64_t>(LoadLe32(bytes + 4)) << 32;
+}
+
 void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
     bytes[0] = static_cast<std::uint8_t>(value);
     bytes[1] = static_cast<std::uint8_t>(value >> 8);
@@ -66,7 +71,7 @@ void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
 struct BitReader {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
-    std::size_t next = 0;  // the next byte to load (always even)
+    std::size_t next = 0;  // the byte after the last word counted in (always even)
     std::uint64_t bits = 0;
     int count = 0;
 
@@ -78,34 +83,40 @@ struct BitReader {
         count = 0;
     }
 
-    // At least 32 bits in the buffer afterwards: two words are loaded at a time.
+    // At least 48 bits in the buffer afterwards, without a branch on how many were there:
+    // the next four words are loaded and as many whole ones as fit are counted in. The bits
+    // of a word only partly counted are the stream's own, so loading them again changes
+    // nothing.
     void Ensure() {
-        if (count >= 32) {
-            return;
-        }
-        std::uint32_t pair;
-        if (next + 4 <= size) {
-            const std::uint8_t* at = data + next;
-            pair = static_cast<std::uint32_t>(at[1]) << 24 |
-                   static_cast<std::uint32_t>(at[0]) << 16 |
-                   static_cast<std::uint32_t>(at[3]) << 8 | at[2];
+        std::uint64_t words;
+        if (next + 8 <= size) {
+            words = LoadLe64(data + next);
         } else {
-            std::uint8_t tail[4] = {};
-            for (std::size_t i = 0; i < 4; ++i) {
+            std::uint8_t tail[8] = {};
+            for (std::size_t i = 0; i < 8; ++i) {
                 tail[i] = next + i < size ? data[next + i] : 0;
             }
-            pair = static_cast<std::uint32_t>(tail[1]) << 24 |
-                   static_cast<std::uint32_t>(tail[0]) << 16 |
-                   static_cast<std::uint32_t>(tail[3]) << 8 | tail[2];
+            words = LoadLe64(tail);
         }
-        bits |= static_cast<std::uint64_t>(pair) << (32 - count);
-        count += 32;
-        next += 4;
+        // The first word to the top.
+        words =
+            words << 48 | (words & 0xFFFF0000u) << 16 | ((words >> 16) & 0xFFFF0000u) | words >> 48;
+        bits |= count < 64 ? words >> count : 0;
+        const unsigned added = (64 - static_cast<unsigned>(count)) / 16;
+        next += 2 * added;
+        count += static_cast<int>(16 * added);
     }
 
     // 1 to 32 bits, after Ensure.
     std::uint32_t Read(unsigned n) {
         const auto value = static_cast<std::uint32_t>(bits >> (64 - n));
+        Drop(n);
+        return value;
+    }
+
+    // 0 to 32 bits, after Ensure, without a branch for 0.
+    std::uint32_t ReadUpTo(unsigned n) {
+        const auto value = static_cast<std::uint32_t>((bits >> 1) >> (63 - n));
         Drop(n);
         return value;
     }
@@ -125,75 +136,97 @@ struct BitReader {
 // that continues in a second-level table indexed by the following 16 - tableBits bits.
 // Entries: symbol << 16 | code length, or subtable << 16 | kLink. Bit patterns no code
 // covers give kInvalidSymbol with length 0, which every caller rejects.
+template <unsigned kTableBits>
 class HuffmanTable {
   public:
     static constexpr std::uint32_t kInvalidSymbol = 0xFFFF;
 
-    explicit HuffmanTable(unsigned tableBits) : tableBits_(tableBits) {}
-
     // False when the lengths promise more codes than fit (an incomplete code is allowed).
+    // Canonical codes grow with (length, symbol), so the table fills from its first entry
+    // on in that order.
     bool Build(std::span<const std::uint8_t> lengths) {
-        std::array<unsigned, kMaxCodeLength + 1> count{};
+        std::array<unsigned, kMaxCodeLength + 2> first{};  // of each length in sorted
         for (const std::uint8_t length : lengths) {
-            ++count[length];
+            ++first[length + 1];
         }
-        count[0] = 0;
         int left = 1;
-        std::array<unsigned, kMaxCodeLength + 1> nextCode{};
-        unsigned code = 0;
         for (unsigned length = 1; length <= kMaxCodeLength; ++length) {
-            left = left * 2 - static_cast<int>(count[length]);
+            left = left * 2 - static_cast<int>(first[length + 1]);
             if (left < 0) {
                 return false;
             }
-            code = (code + count[length - 1]) << 1;
-            nextCode[length] = code;
         }
-        const std::uint32_t invalid = kInvalidSymbol << 16;
-        entries_.assign(std::size_t{1} << tableBits_, invalid);
-        const unsigned subBits = kMaxCodeLength - tableBits_;
+        first[1] = 0;
+        for (unsigned length = 1; length <= kMaxCodeLength; ++length) {
+            first[length + 1] += first[length];
+        }
+        std::array<std::uint16_t, kMaxMainSymbols> sorted;
         for (unsigned symbol = 0; symbol < lengths.size(); ++symbol) {
-            const unsigned length = lengths[symbol];
-            if (length == 0) {
-                continue;
+            if (const unsigned length = lengths[symbol]; length != 0) {
+                sorted[first[length]++] = static_cast<std::uint16_t>(symbol);
             }
-            const unsigned symbolCode = nextCode[length]++;
-            const std::uint32_t entry = symbol << 16 | length;
-            if (length <= tableBits_) {
-                const std::size_t first = std::size_t{symbolCode} << (tableBits_ - length);
-                std::fill_n(entries_.begin() + static_cast<std::ptrdiff_t>(first),
-                            std::size_t{1} << (tableBits_ - length), entry);
-                continue;
+        }
+        // first[length] is now where the codes one bit longer start.
+        constexpr std::uint32_t kInvalid = kInvalidSymbol << 16;
+        constexpr std::size_t kPrimary = std::size_t{1} << kTableBits;
+        entries_.resize(kPrimary);
+        std::uint32_t* table = entries_.data();
+        std::size_t at = 0;
+        unsigned index = 0;
+        for (unsigned length = 1; length <= kTableBits; ++length) {
+            const std::size_t span = kPrimary >> length;
+            for (; index < first[length]; ++index) {
+                std::fill_n(table + at, span, std::uint32_t{sorted[index]} << 16 | length);
+                at += span;
             }
-            const unsigned prefix = symbolCode >> (length - tableBits_);
-            if (!(entries_[prefix] & kLink)) {
-                const auto subtable = static_cast<std::uint32_t>(entries_.size());
-                entries_.resize(entries_.size() + (std::size_t{1} << subBits), invalid);
-                entries_[prefix] = subtable << 16 | kLink;
+        }
+        std::fill(table + at, table + kPrimary, kInvalid);
+        // Longer codes, in 16-bit code units from where the short ones ended.
+        constexpr unsigned kSubBits = kMaxCodeLength - kTableBits;
+        std::size_t code = at << kSubBits;
+        for (unsigned length = kTableBits + 1; length <= kMaxCodeLength; ++length) {
+            const std::size_t span = std::size_t{1} << (kMaxCodeLength - length);
+            for (; index < first[length]; ++index) {
+                const std::size_t prefix = code >> kSubBits;
+                if (!(entries_[prefix] & kLink)) {
+                    const auto subtable = static_cast<std::uint32_t>(entries_.size());
+                    entries_.resize(entries_.size() + (std::size_t{1} << kSubBits), kInvalid);
+                    entries_[prefix] = subtable << 16 | kLink;
+                }
+                std::fill_n(entries_.begin() + static_cast<std::ptrdiff_t>(
+                                                   (entries_[prefix] >> 16) +
+                                                   (code & ((std::size_t{1} << kSubBits) - 1))),
+                            span, std::uint32_t{sorted[index]} << 16 | length);
+                code += span;
             }
-            const unsigned rest = symbolCode & ((1u << (length - tableBits_)) - 1);
-            const std::size_t first =
-                (entries_[prefix] >> 16) + (std::size_t{rest} << (kMaxCodeLength - length));
-            std::fill_n(entries_.begin() + static_cast<std::ptrdiff_t>(first),
-                        std::size_t{1} << (kMaxCodeLength - length), entry);
         }
         return true;
     }
 
-    // The next symbol; the reader must hold at least 16 bits.
-    unsigned Decode(BitReader& reader) const {
-        std::uint32_t entry = entries_[reader.bits >> (64 - tableBits_)];
-        if (entry & kLink) {
-            entry = entries_[(entry >> 16) +
-                             ((reader.bits << tableBits_) >> (64 - (kMaxCodeLength - tableBits_)))];
-        }
+    // The next symbol; the reader must hold at least 16 bits. The hot loop passes the
+    // entries it keeps in a register (its window stores could alias this object's fields).
+    static unsigned Decode(const std::uint32_t* entries, BitReader& reader) {
+        const std::uint32_t entry = Lookup(entries, reader.bits);
         reader.Drop(entry & 31);
         return entry >> 16;
     }
 
+    // The entry of the code at the top of bits: symbol << 16 | length.
+    static std::uint32_t Lookup(const std::uint32_t* entries, std::uint64_t bits) {
+        const std::uint32_t entry = entries[bits >> (64 - kTableBits)];
+        if (!(entry & kLink)) {
+            return entry;
+        }
+        return entries[(entry >> 16) +
+                       ((bits << kTableBits) >> (64 - (kMaxCodeLength - kTableBits)))];
+    }
+
+    unsigned Decode(BitReader& reader) const { return Decode(entries_.data(), reader); }
+
+    const std::uint32_t* Entries() const { return entries_.data(); }
+
   private:
     static constexpr std::uint32_t kLink = 0x8000;
-    unsigned tableBits_;
     std::vector<std::uint32_t> entries_;
 };
 
@@ -248,10 +281,10 @@ struct LzxDecoder::State {
     const unsigned mainSymbols;
     std::vector<std::uint8_t> ring;
 
-    HuffmanTable mainTree{11};
-    HuffmanTable lengthTree{10};
-    HuffmanTable alignedTree{7};
-    HuffmanTable pretree{8};
+    HuffmanTable<11> mainTree;
+    HuffmanTable<10> lengthTree;
+    HuffmanTable<7> alignedTree;
+    HuffmanTable<8> pretree;
     std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
     std::array<std::uint8_t, kLengthSymbols> lengthLengths{};
 
@@ -402,70 +435,87 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
     BitReader in = reader;
     std::uint8_t* const window = ring.data();
     std::size_t at = position;
-    std::uint32_t rep0 = r0, rep1 = r1, rep2 = r2;
+    std::array<std::uint32_t, 3> reps = {r0, r1, r2};
     // The folder's byte count at ring position 0 of this lap, for the history check.
     const std::uint64_t lapStart = produced - frameStart;
     const std::size_t mainLimit = mainSymbols - kLiterals;
+    const std::size_t windowLimit = windowSize, ringLimit = ringSize;
+    const std::uint32_t* const mainEntries = mainTree.Entries();
+    const std::uint32_t* const lengthEntries = lengthTree.Entries();
+    const std::uint32_t* const alignedEntries = alignedTree.Entries();
     bool sound = true;
     while (at < runEnd) {
         in.Ensure();
-        const unsigned symbol = mainTree.Decode(in);
+        unsigned symbol = decltype(mainTree)::Decode(mainEntries, in);
         if (symbol < kLiterals) {
             window[at++] = static_cast<std::uint8_t>(symbol);
-            continue;
+            // A refill leaves at least 48 bits: room for two more codes.
+            if (at >= runEnd) {
+                break;
+            }
+            symbol = decltype(mainTree)::Decode(mainEntries, in);
+            if (symbol >= kLiterals) {
+                goto match;
+            }
+            window[at++] = static_cast<std::uint8_t>(symbol);
+            if (at >= runEnd) {
+                break;
+            }
+            symbol = decltype(mainTree)::Decode(mainEntries, in);
+            if (symbol < kLiterals) {
+                window[at++] = static_cast<std::uint8_t>(symbol);
+                continue;
+            }
         }
+    match:
         const unsigned matchSymbol = symbol - kLiterals;
         if (matchSymbol >= mainLimit) {
             sound = false;
             break;
         }
-        std::size_t length = (matchSymbol & 7) + kMinMatch;
-        if ((matchSymbol & 7) == kLengthHeaders) {
-            in.Ensure();
-            const unsigned more = lengthTree.Decode(in);
-            if (more >= kLengthSymbols) {
-                sound = false;
-                break;
-            }
-            length += more;
+        // The length tree is looked up for every match and its code taken only after a length
+        // header of 7: one branch less that the processor could guess wrong.
+        in.Ensure();
+        const unsigned header = matchSymbol & 7;
+        const bool longer = header == kLengthHeaders;
+        const std::uint32_t lengthEntry = decltype(lengthTree)::Lookup(lengthEntries, in.bits);
+        in.Drop(longer ? lengthEntry & 31 : 0);
+        const unsigned more = longer ? lengthEntry >> 16 : 0;
+        if (more >= kLengthSymbols) {
+            sound = false;
+            break;
         }
+        const std::size_t length = header + kMinMatch + more;
         const unsigned slot = matchSymbol >> 3;
         std::uint32_t offset;
-        if (slot == 0) {
-            offset = rep0;
-        } else if (slot == 1) {
-            offset = rep1;
-            rep1 = rep0;
-            rep0 = offset;
-        } else if (slot == 2) {
-            offset = rep2;
-            rep2 = rep0;
-            rep0 = offset;
+        if (slot < 3) {
+            // A repeated offset trades places with R0.
+            offset = reps[slot];
+            reps[slot] = reps[0];
+            reps[0] = offset;
         } else {
-            in.Ensure();
+            // At most 16 bits were read since the refill: 32 or more are left.
             const unsigned extra = kSlots.extraBits[slot];
             std::uint32_t formatted = kSlots.base[slot];
             if (kAlignedBlock && extra >= 3) {
-                if (extra > 3) {
-                    formatted += in.Read(extra - 3) << 3;
-                }
-                const unsigned low = alignedTree.Decode(in);
+                formatted += in.ReadUpTo(extra - 3) << 3;
+                const unsigned low = decltype(alignedTree)::Decode(alignedEntries, in);
                 if (low >= kAlignedSymbols) {
                     sound = false;
                     break;
                 }
                 formatted += low;
-            } else if (extra > 0) {
-                formatted += in.Read(extra);
+            } else {
+                formatted += in.ReadUpTo(extra);
             }
             offset = formatted - 2;
-            rep2 = rep1;
-            rep1 = rep0;
-            rep0 = offset;
+            reps[2] = reps[1];
+            reps[1] = reps[0];
+            reps[0] = offset;
         }
         // The match stays inside this run and copies from bytes already written.
         const std::uint64_t written = lapStart + at;
-        if (length > runEnd - at || offset == 0 || offset > windowSize || offset > written) {
+        if (length > runEnd - at || offset == 0 || offset > windowLimit || offset > written) {
             sound = false;
             break;
         }
@@ -473,7 +523,10 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
         if (offset <= at) {
             const std::uint8_t* from = to - offset;
             if (offset >= 8) {
-                for (std::size_t i = 0; i < length; i += 8) {
+                // Most matches are short: two moves, then the rest if any.
+                std::memcpy(to, from, 8);
+                std::memcpy(to + 8, from + 8, 8);
+                for (std::size_t i = 16; i < length; i += 8) {
                     std::memcpy(to + i, from + i, 8);
                 }
             } else if (offset == 1) {
@@ -485,15 +538,15 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
             }
         } else {
             // From the end of the ring, the lap before.
-            std::size_t from = at + ringSize - offset;
-            if (from + length <= ringSize) {
+            std::size_t from = at + ringLimit - offset;
+            if (from + length <= ringLimit) {
                 for (std::size_t i = 0; i < length; i += 8) {
                     std::memcpy(to + i, window + from + i, 8);
                 }
             } else {
                 for (std::size_t i = 0; i < length; ++i) {
                     to[i] = window[from];
-                    from = from + 1 == ringSize ? 0 : from + 1;
+                    from = from + 1 == ringLimit ? 0 : from + 1;
                 }
             }
         }
@@ -501,9 +554,9 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
     }
     reader = in;
     position = at;
-    r0 = rep0;
-    r1 = rep1;
-    r2 = rep2;
+    r0 = reps[0];
+    r1 = reps[1];
+    r2 = reps[2];
     return sound;
 }
 
