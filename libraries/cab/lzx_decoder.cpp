@@ -55,7 +55,13 @@ std::uint32_t LoadLe32(const std::uint8_t* bytes) {
 }
 
 std::uint64_t LoadLe64(const std::uint8_t* bytes) {
-    return LoadLe32(bytes) | static_cast<std::uint64_t>(LoadLe32(bytes + 4)) << 32;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t value;
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    } else {
+        return LoadLe32(bytes) | static_cast<std::uint64_t>(LoadLe32(bytes + 4)) << 32;
+    }
 }
 
 void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
@@ -330,17 +336,22 @@ void LzxDecoder::Reset() {
 }
 
 bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last) {
+    // A local reader: the stores into lengths could alias the member.
+    BitReader in = reader;
     std::array<std::uint8_t, kPretreeSymbols> preLengths{};
     for (std::uint8_t& length : preLengths) {
-        reader.Ensure();
-        length = static_cast<std::uint8_t>(reader.Read(4));
+        in.Ensure();
+        length = static_cast<std::uint8_t>(in.Read(4));
     }
     if (!pretree.Build(preLengths)) {
         return false;
     }
     for (unsigned i = first; i < last;) {
-        reader.Ensure();
-        const unsigned code = pretree.Decode(reader);
+        // The longest item: a code, a 1-bit run and another code, 31 bits.
+        if (in.count < 31) {
+            in.Ensure();
+        }
+        const unsigned code = pretree.Decode(in);
         if (code <= 16) {
             lengths[i] = static_cast<std::uint8_t>((lengths[i] + 17 - code) % 17);
             ++i;
@@ -349,13 +360,13 @@ bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsig
         unsigned run;
         std::uint8_t value = 0;
         if (code == 17) {
-            run = 4 + reader.Read(4);
+            run = 4 + in.Read(4);
         } else if (code == 18) {
-            run = 20 + reader.Read(5);
+            run = 20 + in.Read(5);
         } else if (code == 19) {
-            run = 4 + reader.Read(1);
-            reader.Ensure();
-            const unsigned delta = pretree.Decode(reader);
+            run = 4 + in.Read(1);
+            in.Ensure();
+            const unsigned delta = pretree.Decode(in);
             if (delta > 16) {
                 return false;
             }
@@ -369,6 +380,7 @@ bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsig
         std::memset(lengths + i, value, run);
         i += run;
     }
+    reader = in;
     return true;
 }
 
