@@ -54,16 +54,6 @@ std::uint32_t LoadLe32(const std::uint8_t* bytes) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-std::uint64_t LoadLe64(const std::uint8_t* bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t value;
-        std::memcpy(&value, bytes, sizeof value);
-        return value;
-    } else {
-        return LoadLe32(bytes) | static_cast<std::uint64_t>(LoadLe32(bytes + 4)) << 32;
-    }
-}
-
 void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
     bytes[0] = static_cast<std::uint8_t>(value);
     bytes[1] = static_cast<std::uint8_t>(value >> 8);
@@ -71,9 +61,36 @@ void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
     bytes[3] = static_cast<std::uint8_t>(value >> 24);
 }
 
+// The frame's bytes with those of each 16-bit word swapped (an odd last byte is the low
+// half of a word whose high half is 0).
+void SwapWords(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& swapped) {
+    swapped.resize(input.size() + (input.size() & 1));
+    const std::size_t whole = input.size() & ~std::size_t{1};
+    const std::uint8_t* from = input.data();
+    std::uint8_t* to = swapped.data();
+    std::size_t i = 0;
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFu;
+    for (; i + 8 <= whole; i += 8) {
+        std::uint64_t four;
+        std::memcpy(&four, from + i, sizeof four);
+        four = (four >> 8 & kLowBytes) | (four & kLowBytes) << 8;
+        std::memcpy(to + i, &four, sizeof four);
+    }
+    for (; i < whole; i += 2) {
+        to[i] = from[i + 1];
+        to[i + 1] = from[i];
+    }
+    if (whole != input.size()) {
+        swapped[whole] = 0;
+        swapped[whole + 1] = input[whole];
+    }
+}
+
 // The compressed bits of one frame: 16-bit little-endian words read most significant bit
-// first, through a 64-bit buffer whose top bit is the next one. Past the end of the input
-// it reads zeros; the caller compares Consumed() with the input's size where it matters.
+// first, through a 64-bit buffer whose top bit is the next one. The reader is given the
+// frame with each word's bytes swapped (SwapWords), so that loads of 8 big-endian bytes
+// give four words in stream order. Past the end it reads zeros; the caller compares
+// ConsumedBits() with the input's size where it matters.
 struct BitReader {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
@@ -81,34 +98,33 @@ struct BitReader {
     std::uint64_t bits = 0;
     int count = 0;
 
-    void Start(std::span<const std::uint8_t> input, std::size_t at) {
-        data = input.data();
-        size = input.size();
+    void Start(std::span<const std::uint8_t> swapped, std::size_t at) {
+        data = swapped.data();
+        size = swapped.size();
         next = at;
         bits = 0;
         count = 0;
     }
 
-    // At least 48 bits in the buffer afterwards, without a branch on how many were there:
-    // the next four words are loaded and as many whole ones as fit are counted in. The bits
-    // of a word only partly counted are the stream's own, so loading them again changes
-    // nothing.
+    // At least 48 bits (and at most 63) in the buffer afterwards, without a branch on how
+    // many were there: the next four words are loaded and as many whole ones as fit are
+    // counted in. The bits of a word only partly counted are the stream's own, so loading
+    // them again changes nothing.
     void Ensure() {
         std::uint64_t words;
         if (next + 8 <= size) {
-            words = LoadLe64(data + next);
-        } else {
-            std::uint8_t tail[8] = {};
-            for (std::size_t i = 0; i < 8; ++i) {
-                tail[i] = next + i < size ? data[next + i] : 0;
+            std::memcpy(&words, data + next, sizeof words);
+            if constexpr (std::endian::native == std::endian::little) {
+                words = __builtin_bswap64(words);
             }
-            words = LoadLe64(tail);
+        } else {
+            words = 0;
+            for (std::size_t i = 0; i < 8; ++i) {
+                words = words << 8 | (next + i < size ? data[next + i] : 0);
+            }
         }
-        // The first word to the top.
-        words =
-            words << 48 | (words & 0xFFFF0000u) << 16 | ((words >> 16) & 0xFFFF0000u) | words >> 48;
-        bits |= count < 64 ? words >> count : 0;
-        const unsigned added = (64 - static_cast<unsigned>(count)) / 16;
+        bits |= words >> count;
+        const unsigned added = (63 - static_cast<unsigned>(count)) / 16;
         next += 2 * added;
         count += static_cast<int>(16 * added);
     }
@@ -308,6 +324,7 @@ struct LzxDecoder::State {
     bool failed = false;
 
     std::span<const std::uint8_t> input;
+    std::vector<std::uint8_t> swappedInput;  // input for the bit reader (SwapWords)
     BitReader reader;
     bool byteMode = false;  // inside an uncompressed block: input read as bytes from bytePosition
     std::size_t bytePosition = 0;
@@ -387,7 +404,7 @@ bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsig
 bool LzxDecoder::State::ReadBlockHeader() {
     if (byteMode) {
         // The bit stream resumes after the uncompressed bytes, on a 16-bit boundary.
-        reader.Start(input, bytePosition + (padAfterUncompressed ? 1 : 0));
+        reader.Start(swappedInput, bytePosition + (padAfterUncompressed ? 1 : 0));
         byteMode = false;
         padAfterUncompressed = false;
     }
@@ -581,10 +598,11 @@ bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std:
     // Only a folder's last frame may be short: frames fill the ring in whole 32 KiB steps.
     s.shortFrameSeen = output.size() < kFrameSize;
     s.input = input;
+    SwapWords(input, s.swappedInput);
     if (s.byteMode) {
         s.bytePosition = 0;
     } else {
-        s.reader.Start(input, 0);
+        s.reader.Start(s.swappedInput, 0);
     }
     if (!s.headerRead) {
         s.reader.Ensure();
