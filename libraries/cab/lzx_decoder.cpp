@@ -94,14 +94,16 @@ void SwapWords(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& s
 struct BitReader {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
-    std::size_t next = 0;  // the byte after the last word counted in (always even)
+    std::size_t base = 0;  // where data starts in the frame's input
+    std::size_t next = 0;  // the byte of data after the last word counted in (always even)
     std::uint64_t bits = 0;
     int count = 0;
 
-    void Start(std::span<const std::uint8_t> swapped, std::size_t at) {
+    void Start(std::span<const std::uint8_t> swapped, std::size_t from) {
         data = swapped.data();
         size = swapped.size();
-        next = at;
+        base = from;
+        next = 0;
         bits = 0;
         count = 0;
     }
@@ -148,10 +150,10 @@ struct BitReader {
         count -= static_cast<int>(n);
     }
 
-    std::uint64_t ConsumedBits() const { return std::uint64_t{next} * 8 - count; }
+    std::uint64_t ConsumedBits() const { return std::uint64_t{base + next} * 8 - count; }
 
     // The byte after the last bit read, once the reader stands on a word boundary.
-    std::size_t BytePosition() const { return next - static_cast<std::size_t>(count) / 8; }
+    std::size_t BytePosition() const { return base + next - static_cast<std::size_t>(count) / 8; }
 };
 
 // A canonical prefix code as a table indexed by the next tableBits bits; a code longer than
@@ -291,6 +293,7 @@ struct LzxDecoder::State {
           ring(ringSize + kCopySlack) {}
 
     bool ReadBlockHeader();
+    void StartBits(std::size_t at);
     bool ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last);
     bool CopyUncompressed(std::size_t runEnd);
     template <bool kAlignedBlock>
@@ -352,6 +355,15 @@ void LzxDecoder::Reset() {
     s.byteMode = false;
 }
 
+// The bit stream from byte at of the frame's input: at the frame's start, or after the bytes
+// of an uncompressed block, which may leave it on an odd byte when the block began in an
+// earlier frame.
+void LzxDecoder::State::StartBits(std::size_t at) {
+    at = std::min(at, input.size());
+    SwapWords(input.subspan(at), swappedInput);
+    reader.Start(swappedInput, at);
+}
+
 bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last) {
     // A local reader: the stores into lengths could alias the member.
     BitReader in = reader;
@@ -404,7 +416,7 @@ bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsig
 bool LzxDecoder::State::ReadBlockHeader() {
     if (byteMode) {
         // The bit stream resumes after the uncompressed bytes, on a 16-bit boundary.
-        reader.Start(swappedInput, bytePosition + (padAfterUncompressed ? 1 : 0));
+        StartBits(bytePosition + (padAfterUncompressed ? 1 : 0));
         byteMode = false;
         padAfterUncompressed = false;
     }
@@ -598,11 +610,10 @@ bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std:
     // Only a folder's last frame may be short: frames fill the ring in whole 32 KiB steps.
     s.shortFrameSeen = output.size() < kFrameSize;
     s.input = input;
-    SwapWords(input, s.swappedInput);
     if (s.byteMode) {
         s.bytePosition = 0;
     } else {
-        s.reader.Start(s.swappedInput, 0);
+        s.StartBits(0);
     }
     if (!s.headerRead) {
         s.reader.Ensure();
