@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -412,7 +413,7 @@ class OwnFolders {
         nextBlock_ = 0;
         nextBlockAt_ = place->dataOffset;
         blockStart_ = 0;
-        block_.clear();
+        block_ = {};
         window_.clear();
         if (place->lzxWindowBits != 0) {
             if (!lzx_ || lzxWindowBits_ != place->lzxWindowBits) {
@@ -447,10 +448,15 @@ class OwnFolders {
             return "damaged member: checksum error";
         }
         blockStart_ += block_.size();
-        block_.resize(size);
-        const bool decoded =
-            current_->lzxWindowBits != 0 ? lzx_->DecodeFrame(input_, block_) : Inflate();
+        bool decoded;
+        if (current_->lzxWindowBits != 0) {
+            block_ = lzx_->DecodeFrame(input_, size);
+            decoded = !block_.empty();
+        } else {
+            decoded = Inflate(size);
+        }
         if (!decoded) {
+            block_ = {};
             return "damaged member: damaged compressed data";
         }
         nextBlockAt_ += 8 + packed;
@@ -458,9 +464,11 @@ class OwnFolders {
         return {};
     }
 
-    // One MSZIP block ("CK" and a deflate stream that may refer to the block before) into
-    // block_.
-    bool Inflate() {
+    // One MSZIP block ("CK" and a deflate stream that may refer to the block before) of size
+    // bytes.
+    bool Inflate(unsigned size) {
+        inflated_.resize(size);
+        block_ = inflated_;
         if (input_.size() < 2 || input_[0] != 'C' || input_[1] != 'K') {
             return false;
         }
@@ -477,14 +485,14 @@ class OwnFolders {
         }
         stream->next_in = input_.data() + 2;
         stream->avail_in = static_cast<uInt>(input_.size() - 2);
-        stream->next_out = block_.data();
-        stream->avail_out = static_cast<uInt>(block_.size());
+        stream->next_out = inflated_.data();
+        stream->avail_out = static_cast<uInt>(inflated_.size());
         const int result = inflate(stream, Z_FINISH);
         if ((result != Z_STREAM_END && result != Z_BUF_ERROR) || stream->avail_out != 0) {
             return false;
         }
         // The next block may refer to the 32 KiB before it.
-        window_.insert(window_.end(), block_.begin(), block_.end());
+        window_.insert(window_.end(), inflated_.begin(), inflated_.end());
         if (window_.size() > kBlockSize) {
             window_.erase(window_.begin(), window_.end() - kBlockSize);
         }
@@ -495,8 +503,9 @@ class OwnFolders {
     const Place* current_ = nullptr;
     unsigned nextBlock_ = 0;
     off_t nextBlockAt_ = 0;
-    std::uint64_t blockStart_ = 0;  // the folder offset of block_'s first byte
-    std::vector<unsigned char> block_, window_, input_, pending_;
+    std::uint64_t blockStart_ = 0;          // the folder offset of block_'s first byte
+    std::span<const unsigned char> block_;  // the data of the block read last
+    std::vector<unsigned char> inflated_, window_, input_, pending_;
     Inflater inflater_;
     std::unique_ptr<cab::LzxDecoder> lzx_;
     unsigned lzxWindowBits_ = 0;

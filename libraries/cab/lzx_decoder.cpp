@@ -328,6 +328,7 @@ struct LzxDecoder::State {
 
     std::span<const std::uint8_t> input;
     std::vector<std::uint8_t> swappedInput;  // input for the bit reader (SwapWords)
+    std::vector<std::uint8_t> translated;    // a frame with its call targets put back
     BitReader reader;
     bool byteMode = false;  // inside an uncompressed block: input read as bytes from bytePosition
     std::size_t bytePosition = 0;
@@ -601,14 +602,15 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
     return sound;
 }
 
-bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
+std::span<const std::uint8_t> LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input,
+                                                      std::size_t frameSize) {
     State& s = *state_;
-    if (!s.usable || s.failed || output.empty() || output.size() > kFrameSize || s.shortFrameSeen) {
+    if (!s.usable || s.failed || frameSize == 0 || frameSize > kFrameSize || s.shortFrameSeen) {
         s.failed = true;
-        return false;
+        return {};
     }
     // Only a folder's last frame may be short: frames fill the ring in whole 32 KiB steps.
-    s.shortFrameSeen = output.size() < kFrameSize;
+    s.shortFrameSeen = frameSize < kFrameSize;
     s.input = input;
     if (s.byteMode) {
         s.bytePosition = 0;
@@ -626,11 +628,11 @@ bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std:
         s.headerRead = true;
     }
     s.frameStart = s.position;
-    const std::size_t frameEnd = s.position + output.size();
+    const std::size_t frameEnd = s.position + frameSize;
     while (s.position < frameEnd) {
         if (s.blockRemaining == 0 && !s.ReadBlockHeader()) {
             s.failed = true;
-            return false;
+            return {};
         }
         const std::size_t runEnd =
             s.position + std::min<std::size_t>(s.blockRemaining, frameEnd - s.position);
@@ -640,7 +642,7 @@ bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std:
                                                         : s.DecodeRun<false>(runEnd);
         if (!sound) {
             s.failed = true;
-            return false;
+            return {};
         }
         s.blockRemaining -= static_cast<std::uint32_t>(runEnd - runStart);
         // An odd-sized uncompressed block is followed by a pad byte: here, or at the start
@@ -660,17 +662,20 @@ bool LzxDecoder::DecodeFrame(std::span<const std::uint8_t> input, std::span<std:
     }
     if (!inside) {
         s.failed = true;
-        return false;
+        return {};
     }
-    std::memcpy(output.data(), s.ring.data() + s.frameStart, output.size());
+    std::span<const std::uint8_t> frame(s.ring.data() + s.frameStart, frameSize);
     if (s.translate && s.produced < kTranslationLimit) {
-        UndoCallTranslation(output, s.produced, s.translationSize);
+        // The ring keeps the translated bytes: later matches copy those.
+        s.translated.assign(frame.begin(), frame.end());
+        UndoCallTranslation(s.translated, s.produced, s.translationSize);
+        frame = s.translated;
     }
-    s.produced += output.size();
+    s.produced += frameSize;
     if (s.position == s.ringSize) {
         s.position = 0;
     }
-    return true;
+    return frame;
 }
 
 }  // namespace zembrat::cab

@@ -26,9 +26,11 @@ class LzxDecoder {
     // A new folder starts: no history, fresh trees and offsets, the stream header comes next.
     void Reset();
 
-    // Decodes the next frame from its block's compressed bytes into output (its size is the
-    // frame's). False when the data is damaged; the folder cannot go on after that.
-    bool DecodeFrame(std::span<const std::uint8_t> input, std::span<std::uint8_t> output);
+    // Decodes the next frame (frameSize bytes) from its block's compressed bytes. The bytes
+    // stay valid until the next call or Reset; empty when the data is damaged, after which
+    // the folder cannot go on.
+    std::span<const std::uint8_t> DecodeFrame(std::span<const std::uint8_t> input,
+                                              std::size_t frameSize);
 
   private:
     struct State;

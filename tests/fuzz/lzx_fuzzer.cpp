@@ -7,21 +7,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "lzx_decoder.h"
 
 namespace {
 
 void DecodeFolder(zembrat::cab::LzxDecoder& decoder, std::span<const std::uint8_t> frames) {
-    std::vector<std::uint8_t> output;
     while (frames.size() >= 4) {
         const std::size_t packed = frames[0] | frames[1] << 8;
         const std::size_t size = ((frames[2] | frames[3] << 8) & 0x7FFF) + 1;
         frames = frames.subspan(4);
         const std::size_t take = std::min(packed, frames.size());
-        output.assign(size, 0);
-        if (!decoder.DecodeFrame(frames.first(take), output)) {
+        if (decoder.DecodeFrame(frames.first(take), size).empty()) {
             return;
         }
         frames = frames.subspan(take);
