@@ -490,21 +490,21 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
         in.Ensure();
         unsigned symbol = decltype(mainTree)::Decode(mainEntries, in);
         if (symbol < kLiterals) {
-            window[at++] = static_cast<std::uint8_t>(symbol);
-            // A refill leaves at least 48 bits: room for two more codes.
-            if (at >= runEnd) {
-                break;
-            }
-            symbol = decltype(mainTree)::Decode(mainEntries, in);
-            if (symbol >= kLiterals) {
-                goto match;
-            }
-            window[at++] = static_cast<std::uint8_t>(symbol);
-            if (at >= runEnd) {
-                break;
-            }
-            symbol = decltype(mainTree)::Decode(mainEntries, in);
-            if (symbol < kLiterals) {
+            // A refill leaves at least 48 bits: room for two more codes, and with three bytes
+            // left in the run no literal needs its own check.
+            if (runEnd - at >= 3) {
+                window[at++] = static_cast<std::uint8_t>(symbol);
+                symbol = decltype(mainTree)::Decode(mainEntries, in);
+                if (symbol >= kLiterals) {
+                    goto match;
+                }
+                window[at++] = static_cast<std::uint8_t>(symbol);
+                symbol = decltype(mainTree)::Decode(mainEntries, in);
+                if (symbol < kLiterals) {
+                    window[at++] = static_cast<std::uint8_t>(symbol);
+                    continue;
+                }
+            } else {
                 window[at++] = static_cast<std::uint8_t>(symbol);
                 continue;
             }
