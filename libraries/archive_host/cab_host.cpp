@@ -428,14 +428,15 @@ class OwnFolders {
         if (nextBlock_ >= current_->blocks) {
             return "damaged member: the folder's data ends early";
         }
-        unsigned char head[8];
-        if (::pread(kArchiveFd, head, sizeof head, nextBlockAt_) != sizeof head) {
+        const std::span<const unsigned char> record = ReadAt(nextBlockAt_, 8);
+        if (record.empty()) {
             return "damaged member: the cabinet ends early";
         }
+        unsigned char head[8];
+        std::copy(record.begin(), record.end(), head);
         const unsigned packed = ReadU16(head + 4), size = ReadU16(head + 6);
-        input_.resize(packed);
-        if (size > kBlockSize || ::pread(kArchiveFd, input_.data(), packed, nextBlockAt_ + 8) !=
-                                     static_cast<ssize_t>(packed)) {
+        input_ = ReadAt(nextBlockAt_ + 8, packed);
+        if (size > kBlockSize || input_.size() != packed) {
             return "damaged member: damaged cabinet data";
         }
         if (const std::uint32_t declared = ReadU32(head);
@@ -464,6 +465,27 @@ class OwnFolders {
         return {};
     }
 
+    // count bytes of the cabinet at at, read ahead in large pieces (two small reads per
+    // block cost more system time than the data); empty when the cabinet ends before. Valid
+    // until the next call.
+    std::span<const unsigned char> ReadAt(off_t at, std::size_t count) {
+        constexpr std::size_t kReadAhead = 1 << 20;
+        if (at < readStart_ ||
+            at + static_cast<off_t>(count) > readStart_ + static_cast<off_t>(readAhead_.size())) {
+            readAhead_.resize(std::max(count, kReadAhead));
+            ssize_t got;
+            while ((got = ::pread(kArchiveFd, readAhead_.data(), readAhead_.size(), at)) < 0 &&
+                   errno == EINTR) {
+            }
+            readAhead_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            readStart_ = at;
+            if (readAhead_.size() < count) {
+                return {};
+            }
+        }
+        return {readAhead_.data() + (at - readStart_), count};
+    }
+
     // One MSZIP block ("CK" and a deflate stream that may refer to the block before) of size
     // bytes.
     bool Inflate(unsigned size) {
@@ -483,7 +505,7 @@ class OwnFolders {
         if (!window_.empty()) {
             inflateSetDictionary(stream, window_.data(), static_cast<uInt>(window_.size()));
         }
-        stream->next_in = input_.data() + 2;
+        stream->next_in = const_cast<Bytef*>(input_.data() + 2);  // zlib only reads it
         stream->avail_in = static_cast<uInt>(input_.size() - 2);
         stream->next_out = inflated_.data();
         stream->avail_out = static_cast<uInt>(inflated_.size());
@@ -505,7 +527,9 @@ class OwnFolders {
     off_t nextBlockAt_ = 0;
     std::uint64_t blockStart_ = 0;          // the folder offset of block_'s first byte
     std::span<const unsigned char> block_;  // the data of the block read last
-    std::vector<unsigned char> inflated_, window_, input_, pending_;
+    std::span<const unsigned char> input_;  // the compressed data of the block read last
+    std::vector<unsigned char> inflated_, window_, pending_, readAhead_;
+    off_t readStart_ = 0;  // where readAhead_ starts in the cabinet
     Inflater inflater_;
     std::unique_ptr<cab::LzxDecoder> lzx_;
     unsigned lzxWindowBits_ = 0;
