@@ -556,8 +556,9 @@ bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
             reps[0] = offset;
         }
         // The match stays inside this run and copies from bytes already written.
-        const std::uint64_t written = lapStart + at;
-        if (length > runEnd - at || offset == 0 || offset > windowLimit || offset > written) {
+        // One branch for all: an offset of 0 wraps round to the largest value.
+        const std::uint64_t reach = std::min<std::uint64_t>(windowLimit, lapStart + at);
+        if ((length > runEnd - at) | (std::uint64_t{offset} - 1 >= reach)) {
             sound = false;
             break;
         }
