@@ -6,6 +6,13 @@
 #include <cstring>
 #include <vector>
 
+// x86-64 processors with BMI2 get a second build of the decoding loop, chosen at run time.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZEMBRAT_LZX_BMI2 1
+#else
+#define ZEMBRAT_LZX_BMI2 0
+#endif
+
 namespace zembrat::cab {
 
 namespace {
@@ -309,8 +316,17 @@ struct LzxDecoder::State {
     void StartBits(std::size_t at);
     bool ReadLengths(std::uint8_t* lengths, unsigned first, unsigned last);
     bool CopyUncompressed(std::size_t runEnd);
+    // Decodes a verbatim or aligned block up to runEnd; false when the data is damaged.
     template <bool kAlignedBlock>
     bool DecodeRun(std::size_t runEnd);
+    template <bool kAlignedBlock>
+    [[gnu::always_inline]] bool DecodeRunBody(std::size_t runEnd);
+#if ZEMBRAT_LZX_BMI2
+    // The same compiled for processors with BMI2, whose shifts by a register take a third of
+    // the time: the bit buffer shifts by a code's length after every symbol.
+    template <bool kAlignedBlock>
+    [[gnu::target("bmi2")]] bool DecodeRunBmi2(std::size_t runEnd);
+#endif
 
     const unsigned windowBits;
     const bool usable;
@@ -487,6 +503,24 @@ bool LzxDecoder::State::CopyUncompressed(std::size_t runEnd) {
 
 template <bool kAlignedBlock>
 bool LzxDecoder::State::DecodeRun(std::size_t runEnd) {
+#if ZEMBRAT_LZX_BMI2
+    static const bool haveBmi2 = __builtin_cpu_supports("bmi2");
+    if (haveBmi2) {
+        return DecodeRunBmi2<kAlignedBlock>(runEnd);
+    }
+#endif
+    return DecodeRunBody<kAlignedBlock>(runEnd);
+}
+
+#if ZEMBRAT_LZX_BMI2
+template <bool kAlignedBlock>
+bool LzxDecoder::State::DecodeRunBmi2(std::size_t runEnd) {
+    return DecodeRunBody<kAlignedBlock>(runEnd);
+}
+#endif
+
+template <bool kAlignedBlock>
+inline bool LzxDecoder::State::DecodeRunBody(std::size_t runEnd) {
     BitReader in = reader;
     std::uint8_t* const window = ring.data();
     std::size_t at = position;
