@@ -6,11 +6,14 @@
 #include <cstring>
 #include <vector>
 
-// x86-64 processors with BMI2 get a second build of the decoding loop, chosen at run time.
+// x86-64 processors with BMI2 get a second build of the decoding loop, chosen at run time
+// (a test builds the decoder with ZEMBRAT_LZX_BMI2=0 to check the first one everywhere).
+#ifndef ZEMBRAT_LZX_BMI2
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZEMBRAT_LZX_BMI2 1
 #else
 #define ZEMBRAT_LZX_BMI2 0
+#endif
 #endif
 
 namespace zembrat::cab {

@@ -14,19 +14,13 @@ using namespace zembrat::testing;
 
 // The frames of the cabinet's one folder, as the fuzzer reads them.
 std::string FuzzInput(const std::string& cabinet, unsigned windowBits) {
-    auto u16 = [&](std::size_t at) {
-        return static_cast<unsigned char>(cabinet[at]) | static_cast<unsigned char>(cabinet[at + 1])
-                                                             << 8;
-    };
     std::string input(1, static_cast<char>(windowBits - 15));
-    const std::size_t dataAt = u16(36) | static_cast<std::size_t>(u16(38)) << 16;
-    for (std::size_t at = dataAt; at + 8 <= cabinet.size();) {
-        const unsigned packed = u16(at + 4), size = u16(at + 6);
-        input += cabinet.substr(at + 4, 2);
-        input.push_back(static_cast<char>((size - 1) & 0xFF));
-        input.push_back(static_cast<char>((size - 1) >> 8));
-        input += cabinet.substr(at + 8, packed);
-        at += 8 + packed;
+    for (const LzxFrame& frame : LzxCabinetFrames(cabinet)) {
+        for (const std::size_t value : {frame.packed.size(), frame.size - 1}) {
+            input.push_back(static_cast<char>(value & 0xFF));
+            input.push_back(static_cast<char>(value >> 8));
+        }
+        input += frame.packed;
     }
     return input;
 }
@@ -34,7 +28,7 @@ std::string FuzzInput(const std::string& cabinet, unsigned windowBits) {
 std::string Sample(std::size_t size) {
     std::string data;
     for (unsigned i = 0; data.size() < size; ++i) {
-        data += "call \xE8" + std::string(1, static_cast<char>(i)) + "\0\0\0 r" +
+        data += "call \xE8" + std::string(1, static_cast<char>(i)) + std::string("\0\0\0 r", 5) +
                 std::to_string(i * 7919 % 1000) + std::string(i % 9, static_cast<char>(i));
     }
     data.resize(size);

@@ -505,4 +505,24 @@ inline std::string LzxCabinet(std::string_view original, const std::string& name
     return cabinet;
 }
 
+// One data block of a cabinet LzxCabinet wrote: a frame's compressed bytes and its size.
+struct LzxFrame {
+    std::string_view packed;
+    std::size_t size;
+};
+
+// The data blocks of the cabinet's one folder, in order.
+inline std::vector<LzxFrame> LzxCabinetFrames(std::string_view cabinet) {
+    auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(cabinet[at]) |
+                                        static_cast<unsigned char>(cabinet[at + 1]) << 8);
+    };
+    std::vector<LzxFrame> frames;
+    for (std::size_t at = u16(36) | u16(38) << 16; at + 8 <= cabinet.size();) {
+        frames.push_back({cabinet.substr(at + 8, u16(at + 4)), u16(at + 6)});
+        at += 8 + u16(at + 4);
+    }
+    return frames;
+}
+
 }  // namespace zembrat::testing
