@@ -427,7 +427,6 @@ bool LzxDecoder::State::ReadLengths(std::uint8_t* lengths, unsigned first, unsig
             run = 20 + in.Read(5);
         } else if (code == 19) {
             run = 4 + in.Read(1);
-            in.Ensure();
             const unsigned delta = pretree.Decode(in);
             if (delta > 16) {
                 return false;
