@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
@@ -25,6 +25,7 @@ cmake --build "$build" -j "${JOBS:-2}"
 "$build/make_seeds" "$build/seeds"
 "$root/tests/fuzz/make_arj_seeds.sh" "$build/seeds/arj_fuzzer"
 "$build/bga_seeds" "$build/seeds/bga_fuzzer"
+"$build/lzx_seeds" "$build/seeds/lzx_fuzzer"
 
 run_one() {
     target=$1

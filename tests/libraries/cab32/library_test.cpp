@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cab32_library.h"
+#include "shell_run.h"
 
 namespace zembrat::cab32::testing {
 namespace {
@@ -91,7 +92,24 @@ TEST(Cab32Fixtures, HostileCabinetsEndPromptlyWithAReason) {
             }
         }
         for (const std::string& file : FilesBelow(scratch.Folder())) {
-            EXPECT_TRUE(file == "out" || file.starts_with("out/")) << file;
+            EXPECT_TRUE(file == "out" || file.starts_with("out/") || file.starts_with("theirs"))
+                << file;
+        }
+        // Where cabextract reads the whole cabinet without a complaint, ours gives the same
+        // files (one of them is a sound LZX cabinet the reference reader got wrong).
+        const std::string theirs = scratch.Folder() + "theirs";
+        if (::zembrat::testing::Shell("cabextract -q -d '" + theirs + "' '" +
+                                      entry.path().string() + "'")
+                .status == 0) {
+            SCOPED_TRACE("cabextract reads it");
+            const auto result = Library().Run(Line("-x", entry.path().string(), theirs + "/ours"));
+            EXPECT_EQ(result.code, 0) << result.text;
+            for (const std::string& file : FilesBelow(theirs)) {
+                if (!file.starts_with("ours") && fs::is_regular_file(theirs + "/" + file)) {
+                    EXPECT_EQ(FileSha256(theirs + "/ours/" + file), FileSha256(theirs + "/" + file))
+                        << file;
+                }
+            }
         }
     }
 }
@@ -254,6 +272,54 @@ TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
     EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
     EXPECT_THAT(result.text, HasSubstr("set2.cab"));
     EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
+}
+
+TEST(Cab32Crafted, AMemberContinuedIntoTheNextCabinetComesOutWhole) {
+    // Nothing on Debian writes a spanned set (gcab cannot). The member's second data block is
+    // split: its first 10000 bytes close the first cabinet (a block of no size of its own),
+    // the rest opens the second; the member's record in each says it goes on (to the next,
+    // from the previous).
+    const std::string whole = std::string(32768, 'a') + std::string(17232, 'b');
+    constexpr std::size_t kSplit = 32768 + 10000;
+    auto u32At = [](const std::string& bytes, std::size_t at) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) {
+            value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+        }
+        return value;
+    };
+    // The record's size and folder, and the unpacked size of the data block at blockAt
+    // (from the folder's data).
+    auto spanned = [&](std::string cabinet, std::uint16_t folder, std::size_t blockAt,
+                       std::uint16_t unpacked) {
+        const std::size_t entry = u32At(cabinet, 16);
+        for (int i = 0; i < 4; ++i) {
+            cabinet[entry + i] = static_cast<char>(whole.size() >> (8 * i));
+        }
+        cabinet[entry + 8] = static_cast<char>(folder & 0xFF);
+        cabinet[entry + 9] = static_cast<char>(folder >> 8);
+        const std::size_t block = u32At(cabinet, entry - 8) + blockAt;
+        cabinet[block + 6] = static_cast<char>(unpacked & 0xFF);
+        cabinet[block + 7] = static_cast<char>(unpacked >> 8);
+        return cabinet;
+    };
+    TempFolder scratch;
+    const std::string first = scratch.Write(
+        "span1.cab",
+        spanned(RawCabinet({{"big.bin", whole.substr(0, kSplit)}}, 0, {"", "span2.cab", 0}), 0xFFFE,
+                8 + 32768, 0));
+    scratch.Write("span2.cab",
+                  spanned(RawCabinet({{"big.bin", whole.substr(kSplit)}}, 0, {"span1.cab", "", 1}),
+                          0xFFFD, 0, 17232));
+    const auto result = Library().Run(Line("-x", first, scratch.Folder() + "out"));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_TRUE(ReadFile(scratch / "out/big.bin") == whole);
+    // Without the second cabinet the member is reported, not cut short.
+    fs::remove(scratch / "span2.cab");
+    const auto alone = Library().Run(Line("-x", first, scratch.Folder() + "alone"));
+    EXPECT_NE(alone.code, 0);
+    EXPECT_THAT(alone.text, HasSubstr("span2.cab"));
+    EXPECT_FALSE(fs::exists(scratch / "alone/big.bin"));
 }
 
 // What the owner window saw, and when it answers "stop".
