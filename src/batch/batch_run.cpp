@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -150,6 +151,26 @@ std::vector<std::string> NoteLines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+std::string FolderWithDelimiter(const std::string& path) {
+    const std::string folder = fs::path(path).parent_path().string();
+    return folder.empty() ? folder : platform::IncludeTrailingDelimiter(folder);
+}
+
+// An archive read from its copy in the staging folder: the library's words name the copy's
+// folder, which is gone when the run ends, so the user is shown the folder it was selected in.
+void NameSelectedFolder(FileOutcome& outcome, const std::string& copyFolder,
+                        const std::string& selectedFolder) {
+    const auto rename = [&](std::string& text) {
+        for (std::size_t at = 0; (at = text.find(copyFolder, at)) != std::string::npos;
+             at += selectedFolder.size()) {
+            text.replace(at, copyFolder.size(), selectedFolder);
+        }
+    };
+    rename(outcome.outputText);
+    rename(outcome.reason);
+    std::for_each(outcome.notes.begin(), outcome.notes.end(), rename);
 }
 
 // Why the library's operation counts as failed.
@@ -534,6 +555,9 @@ FileOutcome TBatchRun::HandleFile(TArchiveFile& archive, std::size_t index,
     if (settings_.action == BatchAction::kDecompress) {
         FileOutcome outcome = Decompress(archive, source, outputFolder);
         state.RestoreLaterArchives(index);
+        if (source != path) {
+            NameSelectedFolder(outcome, FolderWithDelimiter(source), FolderWithDelimiter(path));
+        }
         return outcome;
     }
     StringList fileList{source};

@@ -196,12 +196,10 @@ std::filesystem::path Canonical(const std::filesystem::path& path) {
 // selected as well, the set is tested once, from there.
 TestAnswer TestArchive(archives::TArchiver& driver, const std::string& path,
                        const std::set<std::filesystem::path>& selected) {
-    if (dynamic_cast<drivers::TRar32*>(&driver) != nullptr &&
-        path.find_first_of("\"\r\n") == std::string::npos) {
-        std::string output(4096, '\0');
-        const int result = drivers::RarBinding().Loaded().Command(
-            0, "-t \"" + path + "\"", output.data(), static_cast<std::uint32_t>(output.size()));
-        output.resize(::strnlen(output.data(), output.size()));
+    auto* rar = dynamic_cast<drivers::TRar32*>(&driver);
+    if (rar != nullptr && path.find_first_of("\"\r\n") == std::string::npos) {
+        std::string output;
+        const int result = rar->Test(path, output);
         const auto first = batch::SkippedLaterVolume(path, result, output);
         if (!first) {
             return result == ARC_OK ? TestAnswer::kSound : TestAnswer::kBroken;

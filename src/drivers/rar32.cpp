@@ -1,8 +1,14 @@
 #include "drivers/rar32.h"
 
+#include <cstring>
+
 #include "archives/cmd_opt.h"
 
 namespace zembrat::drivers {
+
+namespace {
+constexpr std::size_t kTestOutputSize = 4096;
+}  // namespace
 
 archives::TSharedDllBinding& RarBinding() {
     static archives::TSharedDllBinding binding("RAR 形式書庫", "UNRAR32.DLL", "Unrar");
@@ -33,6 +39,14 @@ int TRar32::ExtractMem(WindowHandle window, const std::string& archive,
     const archives::FileItem memberItem{member};
     CommandLine = BuildCommand("", archive, options, "", FileItems(&memberItem, 1), false);
     return RunExtractMem(window, CommandLine, buffer, bufferSize, written);
+}
+
+int TRar32::Test(const std::string& archive, std::string& output) {
+    CommandLine = "-t \"" + archive + "\"";
+    output.assign(kTestOutputSize, '\0');
+    const int result = RunCommand(0, CommandLine, output);
+    output.resize(::strnlen(output.data(), output.size()));
+    return result;
 }
 
 bool IsRarArchive(const std::string& fileName) {

@@ -25,6 +25,10 @@ class TRar32 : public TBoundDriver<RarBinding> {
                    const std::string& member, unsigned char* buffer, std::uint32_t bufferSize,
                    std::uint32_t* written) override;
 
+    // "-t" and the archive: every member of the set decoded and checked; a later volume of a
+    // set answers ARC_WARNING_SKIPPED with the first volume named in output, unread.
+    int Test(const std::string& archive, std::string& output);
+
     // The command text followed directly by "-u", "-y", "-s", the archive, folder and files.
     static std::string BuildCommand(std::string_view command, const std::string& archive,
                                     const TArchiverOptions& options, const std::string& folder,

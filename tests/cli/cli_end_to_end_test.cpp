@@ -415,6 +415,19 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
         EXPECT_EQ(beside.status, 0) << beside.err;
         EXPECT_EQ(FolderContents(folder).size(),
                   names.size() + FolderContents(arguments[2]).size());
+        // With the last volume gone, the message names it where the user looks, not in the
+        // run's staging copy of the folder (gone when the run ends).
+        const fs::path last = folder / names.back();
+        fs::rename(last, work_ / names.back());
+        intoItsFolder.pop_back();
+        const ProgramRun incomplete = Cli(intoItsFolder);
+        fs::rename(work_ / names.back(), last);
+        EXPECT_EQ(incomplete.status, 1);
+        EXPECT_NE(incomplete.err.find("the volume " + last.string() + " is missing"),
+                  std::string::npos)
+            << incomplete.err;
+        EXPECT_EQ((incomplete.out + incomplete.err).find(".zembrat-"), std::string::npos)
+            << incomplete.out << incomplete.err;
 
         // test: the set once, from its first volume; a later volume alone tests its set.
         std::vector<std::string> testing = {"test"};

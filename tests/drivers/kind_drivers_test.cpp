@@ -165,6 +165,12 @@ TEST_F(KindDrivers, EachOperationSendsItsLineToItsOwnLibrary) {
     EXPECT_EQ(LineOf(arj, Op::Unpack, BaseOptions(), "/o", true),
               TLha32::BuildCommand(arj, "x", kArchive, BaseOptions(), "/o", items, true));
     EXPECT_EQ(TLha32::Binding(), nullptr) << "the ARJ driver needs no LHA library";
+    // The RAR test line: the archive alone, and all of the library's answer.
+    TRar32 rar;
+    Recorder(kRar).Reset();
+    std::string output;
+    EXPECT_EQ(rar.Test("dir/a b.rar", output), 0);
+    EXPECT_EQ(Recorder(kRar).Log(), "Unrar 0 [-t \"dir/a b.rar\"] buffer 4096\n");
 }
 
 TEST_F(KindDrivers, SwitchesFromTheOptions) {
