@@ -48,6 +48,14 @@ void ParseInChunks(InputStream& input, std::uint64_t size, const ChunkedParse& s
     // more whole, and prices each region of 64 KiB twice, by the path before and then by its
     // own.
     MatchEffort effort{.depth = 32, .niceLength = 64, .pricings = 1};
+    // The smaller windows hold fewer nodes, so a walk costs less there: they take only the
+    // longest matches whole and search every position (in an 8 KiB window program code has
+    // long stretches without a match that are no compressed data).
+    if (settings.windowBits <= 13) {
+        effort = {.depth = 32, .niceLength = 256, .pricings = 1, .passOver = false};
+    } else if (settings.windowBits <= 15) {
+        effort = {.depth = 64, .niceLength = 256, .pricings = 1, .passOver = false};
+    }
     if (settings.level > 0) {
         effort = {
             .depth = 64, .niceLength = 128, .pricings = 2, .regionBits = 16, .recentRegions = 1};
