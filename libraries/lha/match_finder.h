@@ -29,6 +29,7 @@ struct MatchEffort {
     int pricings = 1;               // cheapest paths per region, each priced by the one before
     int regionBits = 14;            // the parse takes 2^regionBits bytes at a time
     int recentRegions = 6;          // a region is priced by the paths of this many before it
+    bool passOver = true;           // after a long stretch without matches, skip positions
 };
 
 // Cache-line aligned: finders working side by side on two threads must not share a line.

@@ -208,7 +208,7 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
             // byte for nothing: after a stretch without matches, positions are passed over,
             // more of them the longer the stretch, until a match turns up again.
             misses = count == 0 ? misses + 1 : 0;
-            if (misses >= kMissesBeforePassing) {
+            if (effort.passOver && misses >= kMissesBeforePassing) {
                 std::size_t pass = std::min<std::size_t>(
                     {(misses - kMissesBeforePassing) / kMissesBeforePassing + 1, kMostPassed,
                      n - i});
