@@ -281,13 +281,11 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
         result.unixTime = member->mtime;
         result.attributes = static_cast<std::uint16_t>(member->attributes & 0x27);
         if (member->size > stored) {
-            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " + std::to_string(stored) +
-                                                          " of " + std::to_string(member->size) +
-                                                          " bytes");
+            throw common::BufferTooSmall(stored, member->size);
         }
         return ARC_OK;
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 class PackEvents final : public cab::CreateEvents {

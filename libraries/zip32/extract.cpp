@@ -323,13 +323,11 @@ int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryR
         result.unixTime = member->mtime.value_or(0);
         result.attributes = (member->mode & 0200) == 0 ? 0x21 : 0x20;
         if (sink.Total() > sink.Stored()) {
-            throw Failure(ARC_ERROR_BUFFER_TOO_SMALL, "the buffer holds " +
-                                                          std::to_string(sink.Stored()) + " of " +
-                                                          std::to_string(sink.Total()) + " bytes");
+            throw common::BufferTooSmall(sink.Stored(), sink.Total());
         }
         return ARC_OK;
     }
-    throw Failure(ARC_ERROR_NO_FILES, "no member matches the name given");
+    throw common::NoMemberMatches();
 }
 
 }  // namespace zembrat::zip32
