@@ -185,6 +185,11 @@ namespace {
 
 enum class TestAnswer { kSound, kBroken, kSkippedLaterVolume };
 
+struct TestVerdict {
+    TestAnswer answer;
+    std::string reason;  // kBroken: the library's own first line, when it gave one
+};
+
 std::filesystem::path Canonical(const std::filesystem::path& path) {
     std::error_code ignored;
     return std::filesystem::weakly_canonical(path, ignored);
@@ -194,22 +199,27 @@ std::filesystem::path Canonical(const std::filesystem::path& path) {
 // program is tested too. A RAR archive goes through its library's test line instead, which
 // answers for a later volume of a set without reading it: when the set's first volume is
 // selected as well, the set is tested once, from there.
-TestAnswer TestArchive(archives::TArchiver& driver, const std::string& path,
-                       const std::set<std::filesystem::path>& selected) {
+TestVerdict TestArchive(archives::TArchiver& driver, const std::string& path,
+                        const std::set<std::filesystem::path>& selected) {
     auto* rar = dynamic_cast<drivers::TRar32*>(&driver);
     if (rar != nullptr && path.find_first_of("\"\r\n") == std::string::npos) {
         std::string output;
         const int result = rar->Test(path, output);
         const auto first = batch::SkippedLaterVolume(path, result, output);
         if (!first) {
-            return result == ARC_OK ? TestAnswer::kSound : TestAnswer::kBroken;
+            if (result == ARC_OK) {
+                return {TestAnswer::kSound, {}};
+            }
+            return {TestAnswer::kBroken, output.substr(0, output.find('\n'))};
         }
         if (selected.contains(Canonical(std::filesystem::path(path).parent_path() / *first))) {
-            return TestAnswer::kSkippedLaterVolume;
+            return {TestAnswer::kSkippedLaterVolume, {}};
         }
     }
-    return driver.CheckArchive(path, ARC_CHECK_FULL, ARC_CHECK_EMBEDDED) != 0 ? TestAnswer::kSound
-                                                                              : TestAnswer::kBroken;
+    if (driver.CheckArchive(path, ARC_CHECK_FULL, ARC_CHECK_EMBEDDED) != 0) {
+        return {TestAnswer::kSound, {}};
+    }
+    return {TestAnswer::kBroken, {}};
 }
 
 }  // namespace
@@ -223,7 +233,8 @@ int RunTestCommand(const CliArguments& arguments, Console& console) {
     std::size_t broken = 0;
     const int status = ForEachArchive(
         arguments, console, [&](archives::TArchiver& driver, const std::string& path) {
-            switch (TestArchive(driver, path, selected)) {
+            const TestVerdict verdict = TestArchive(driver, path, selected);
+            switch (verdict.answer) {
                 case TestAnswer::kSkippedLaterVolume:
                     console.Out(kSkippedLaterVolume + EscapeControls(path));
                     return true;
@@ -237,7 +248,9 @@ int RunTestCommand(const CliArguments& arguments, Console& console) {
             ++tested;
             ++broken;
             console.Error("異常: " + EscapeControls(path) + " (" +
-                          Unreadable(path, "書庫でないか、壊れています") + ")");
+                          (verdict.reason.empty() ? Unreadable(path, "書庫でないか、壊れています")
+                                                  : EscapeControls(verdict.reason)) +
+                          ")");
             return false;
         });
     if (status == kExitSuccess || status == kExitFileFailed) {

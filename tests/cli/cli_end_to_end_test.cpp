@@ -421,7 +421,14 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
         fs::rename(last, work_ / names.back());
         intoItsFolder.pop_back();
         const ProgramRun incomplete = Cli(intoItsFolder);
+        // test names the missing volume too, not a damaged archive.
+        const ProgramRun testedIncomplete = Cli({"test", intoItsFolder[3]});
         fs::rename(work_ / names.back(), last);
+        EXPECT_EQ(testedIncomplete.status, 1);
+        EXPECT_NE(testedIncomplete.err.find("異常: " + intoItsFolder[3] + " (the volume " +
+                                            last.string() + " is missing"),
+                  std::string::npos)
+            << testedIncomplete.err;
         EXPECT_EQ(incomplete.status, 1);
         EXPECT_NE(incomplete.err.find("the volume " + last.string() + " is missing"),
                   std::string::npos)
