@@ -73,25 +73,18 @@ class Extractor : public unlha32::MemberExtraction {
 
   private:
     void ExtractOne(arj::Reader& reader, const arj::Member& member, const std::string& name) {
-        std::string reason;
         const auto rules =
             member.HasUnixNames() ? common::NameRules::kUnix : common::NameRules::kDos;
-        auto relative = common::SafeRelativePath(name, reason, rules);
+        const auto relative = PlaceOf(name, rules, member.IsDirectory());
         if (!relative) {
-            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
-        }
-        if (!keepFolders_) {
-            if (member.IsDirectory()) {
-                return;
-            }
-            *relative = platform::ExtractFileName(*relative);
         }
         if (member.IsDirectory()) {
             ExtractFolder(member, name, *relative);
             return;
         }
         NoteFoldersToMake(*relative);
+        std::string reason;
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
             problems_.ReportRefusedPath(target_, name, reason);
@@ -99,9 +92,7 @@ class Extractor : public unlha32::MemberExtraction {
         }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !request_.overwrite) {
-            problems_.Report(
-                ARC_WARNING_SKIPPED, name,
-                "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+            ReportKept(name);
             return;
         }
         if (member.IsGarbled()) {
@@ -146,11 +137,7 @@ class Extractor : public unlha32::MemberExtraction {
             problems_.ReportRefusedPath(target_, name, reason);
             return;
         }
-        // Permissions too come last: a read-only folder would refuse its own members.
-        if (!keep) {
-            folderTimes_.Add(*path, WriteTimeNanoseconds(member), PermissionBits(member) & ~umask_);
-        }
-        context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+        NoteFolder(*path, name, keep, WriteTimeNanoseconds(member), PermissionBits(member));
     }
 
     const Request& request_;

@@ -76,20 +76,13 @@ class Extractor : public MemberExtraction {
 
   private:
     void ExtractOne(lha::Reader& reader, const lha::Member& member, const std::string& name) {
-        std::string reason;
         // Our own archives, and other Unix tools', say 'U': there '\\' and ':' are characters.
         const auto rules = member.osId == 'U' ? common::NameRules::kUnix : common::NameRules::kDos;
-        auto relative = common::SafeRelativePath(name, reason, rules);
+        const auto relative = PlaceOf(name, rules, member.IsDirectory());
         if (!relative) {
-            problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
         }
-        if (!keepFolders_) {
-            if (member.IsDirectory()) {
-                return;
-            }
-            *relative = platform::ExtractFileName(*relative);
-        }
+        std::string reason;
         if (member.IsDirectory()) {
             // Without overwriting, a folder that is already there keeps its time and mode.
             const bool keep =
@@ -99,12 +92,7 @@ class Extractor : public MemberExtraction {
                 problems_.ReportRefusedPath(target_, name, reason);
                 return;
             }
-            // Permissions too come last: a read-only folder would refuse its own members.
-            if (!keep) {
-                folderTimes_.Add(*path, WriteTimeNanoseconds(member),
-                                 PermissionBits(member) & ~umask_);
-            }
-            context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+            NoteFolder(*path, name, keep, WriteTimeNanoseconds(member), PermissionBits(member));
             return;
         }
         if (member.IsSymlink() && !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
@@ -117,9 +105,7 @@ class Extractor : public MemberExtraction {
             return;
         }
         if (common::PathExists(*path) && !request_.options.overwrite) {
-            problems_.Report(
-                ARC_WARNING_SKIPPED, name,
-                "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+            ReportKept(name);
             return;
         }
         if (member.IsSymlink()) {

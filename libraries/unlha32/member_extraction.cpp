@@ -9,6 +9,7 @@
 #include "archiver_api.h"
 #include "common/failure.h"
 #include "common/safe_path.h"
+#include "platform/path.h"
 #include "unlha32/archive_source.h"
 #include "unlha32/fd_stream.h"
 
@@ -21,6 +22,36 @@ MemberExtraction::MemberExtraction(const std::string& folder, exports::Context& 
       target_(folder.empty() ? std::string("./") : folder),
       umask_(common::ProcessUmask()),
       problems_(context.output) {}
+
+std::optional<std::string> MemberExtraction::PlaceOf(const std::string& name,
+                                                     common::NameRules rules, bool isDirectory) {
+    std::string reason;
+    auto relative = common::SafeRelativePath(name, reason, rules);
+    if (!relative) {
+        problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+        return std::nullopt;
+    }
+    if (!keepFolders_) {
+        if (isDirectory) {
+            return std::nullopt;
+        }
+        *relative = platform::ExtractFileName(*relative);
+    }
+    return relative;
+}
+
+void MemberExtraction::NoteFolder(const std::string& path, const std::string& name, bool keep,
+                                  std::int64_t writeTimeNanoseconds, unsigned mode) {
+    if (!keep) {
+        folderTimes_.Add(path, writeTimeNanoseconds, mode & ~umask_);
+    }
+    context_.output.Line("extracted " + common::EscapeControlCharacters(name));
+}
+
+void MemberExtraction::ReportKept(const std::string& name) {
+    problems_.Report(ARC_WARNING_SKIPPED, name,
+                     "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+}
 
 void MemberExtraction::WriteFile(const ExtractedFile& file,
                                  const std::function<void(lha::OutputStream&)>& decode) {

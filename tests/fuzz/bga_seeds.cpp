@@ -1,41 +1,19 @@
 // Writes seed archives for bga_fuzzer into the folder given: GZIP, BZ2 and stored members,
 // folders, a CP932 name, and the damaged kinds the reader must refuse.
-#include <bzlib.h>
-#include <zlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "bga/format.h"
+#include "compressed_streams.h"
 
 namespace {
 
 using namespace zembrat;
 namespace fs = std::filesystem;
 
-std::string Gzip(const std::string& data) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string Bzip2(const std::string& data, int blockSize = 9) {
-    std::string out(data.size() + data.size() / 100 + 700, '\0');
-    auto length = static_cast<unsigned>(out.size());
-    BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                             static_cast<unsigned>(data.size()), blockSize, 0, 0);
-    out.resize(length);
-    return out;
-}
+using zembrat::testing::Bzip2;
+using zembrat::testing::Gzip;
 
 std::string Member(bga::Codec codec, const std::string& name, const std::string& data,
                    bool stored) {

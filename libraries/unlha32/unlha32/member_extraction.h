@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/folder_times.h"
@@ -37,6 +38,19 @@ class MemberExtraction {
     // damaged archive end the command (common::Failure), as does a destination that cannot
     // be made. Names given that selected nothing: ARC_ERROR_NO_FILES. The result.
     int RunOverMembers(const std::function<bool()>& extractMembers, bool namesGiven);
+
+    // The member's place below the destination by the name rules, flattened when folders are
+    // not kept: nothing when the name is refused (reported) or for a folder member that has
+    // no place of its own then.
+    std::optional<std::string> PlaceOf(const std::string& name, common::NameRules rules,
+                                       bool isDirectory);
+    // A folder member made or found at path: its time and mode are set at the end (a
+    // read-only folder would refuse its own members), unless it was there before and is
+    // kept; then the line "extracted NAME".
+    void NoteFolder(const std::string& path, const std::string& name, bool keep,
+                    std::int64_t writeTimeNanoseconds, unsigned mode);
+    // A file already at the member's place and no overwriting: reported as kept.
+    void ReportKept(const std::string& name);
 
     // Makes the file from what decode writes into the stream it is given, through a
     // temporary file beside it: with its mode and time, under its name only when complete;

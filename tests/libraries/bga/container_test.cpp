@@ -1,10 +1,8 @@
 // The GZA/BZA container: headers as other writers lay them out, members that are damaged in
 // each way the reader must notice, and the writer's members read back.
-#include <bzlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include "bga/reader.h"
 #include "bga/writer.h"
 #include "common/failure.h"
+#include "compressed_streams.h"
 #include "temp_folder.h"
 
 namespace zembrat::bga {
@@ -22,28 +21,8 @@ namespace {
 
 using zembrat::testing::TempFolder;
 
-std::string Gzip(const std::string& data) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string Bzip2(const std::string& data, int blockSize = 9) {
-    std::string out(data.size() + 1000, '\0');
-    auto length = static_cast<unsigned>(out.size());
-    BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                             static_cast<unsigned>(data.size()), blockSize, 0, 0);
-    out.resize(length);
-    return out;
-}
+using zembrat::testing::Bzip2;
+using zembrat::testing::Gzip;
 
 std::string Text(std::size_t size) {
     std::string text;

@@ -2,13 +2,13 @@
 // outside, devices, links anywhere), and gzip around them.
 #pragma once
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "compressed_streams.h"
 
 namespace zembrat::tar32::testing {
 
@@ -57,19 +57,6 @@ inline std::string Ustar(const std::vector<TarMember>& members) {
     return out;
 }
 
-// data in one gzip member.
-inline std::string Gzip(const std::string& data) {
-    std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
+using zembrat::testing::Gzip;
 
 }  // namespace zembrat::tar32::testing
