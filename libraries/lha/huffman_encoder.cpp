@@ -9,24 +9,27 @@ namespace zembrat::lha {
 std::vector<std::uint8_t> BuildCodeLengths(std::span<const std::uint32_t> frequencies,
                                            int maxLength) {
     std::vector<std::uint8_t> lengths(frequencies.size(), 0);
-    std::vector<std::uint32_t> symbols;
+    // Each used symbol as its frequency above and itself below: sorting these plain numbers
+    // orders by frequency, ties by symbol, so the result does not depend on the sort.
+    std::vector<std::uint64_t> keys;
+    keys.reserve(frequencies.size());
     for (std::uint32_t s = 0; s < frequencies.size(); ++s) {
         if (frequencies[s] != 0) {
-            symbols.push_back(s);
+            keys.push_back(std::uint64_t{frequencies[s]} << 32 | s);
         }
     }
-    std::size_t n = symbols.size();
+    std::size_t n = keys.size();
     if (n == 0) {
         return lengths;
     }
     if (n == 1) {
-        lengths[symbols[0]] = 1;
+        lengths[static_cast<std::uint32_t>(keys[0])] = 1;
         return lengths;
     }
-    // Ascending by frequency; ties by symbol so the result does not depend on the sort.
-    std::sort(symbols.begin(), symbols.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return frequencies[a] != frequencies[b] ? frequencies[a] < frequencies[b] : a < b;
-    });
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint32_t> symbols(n);
+    std::transform(keys.begin(), keys.end(), symbols.begin(),
+                   [](std::uint64_t key) { return static_cast<std::uint32_t>(key); });
     // Two-queue construction: leaves 0..n-1 (sorted), inner nodes n..2n-2 in creation order.
     std::vector<std::uint64_t> weight(2 * n - 1);
     std::vector<std::uint32_t> parent(2 * n - 1, 0);
