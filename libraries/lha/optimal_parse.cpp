@@ -22,25 +22,24 @@ constexpr std::size_t kMostPassed = 4;
 // The matches found at every position of a region, and the cheapest path through them.
 class RegionPaths {
   public:
-    explicit RegionPaths(std::size_t region) : firstMatch_(region + 1), relaxer_(region) {
-        matches_.reserve(region * 4);
-    }
+    explicit RegionPaths(std::size_t region) : relaxer_(region) { matches_.reserve(region * 4); }
 
-    void Clear() { matches_.clear(); }
-    void StartPosition(std::size_t i) {
-        firstMatch_[i] = static_cast<std::uint32_t>(matches_.size());
+    void Clear() {
+        matches_.clear();
+        matched_ = 0;
     }
+    void StartPosition(std::size_t i) { position_ = i; }
     void Add(std::uint32_t length, std::uint32_t distance) {
-        matches_.push_back(
-            {static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(distance)});
+        matches_.push_back({static_cast<std::uint16_t>(length),
+                            static_cast<std::uint16_t>(distance),
+                            static_cast<std::uint32_t>(position_ - matched_)});
+        matched_ = position_;
     }
 
     // The cheapest path through the region's n bytes, as steps from its start.
     const std::vector<Step>& CheapestPath(const std::uint8_t* bytes, std::size_t n,
                                           const CodeCosts& costs) {
-        StartPosition(n);
-        std::span<const Arrival> best =
-            relaxer_.Relax({bytes, n}, matches_, {firstMatch_.data(), n + 1}, costs);
+        std::span<const Arrival> best = relaxer_.Relax({bytes, n}, matches_, costs);
         path_.clear();
         for (std::size_t at = n; at > 0; at -= StepOf(best[at]).length) {
             path_.push_back(StepOf(best[at]));
@@ -50,8 +49,9 @@ class RegionPaths {
     }
 
   private:
-    std::vector<Step> matches_;
-    std::vector<std::uint32_t> firstMatch_;  // where each position's matches begin
+    std::vector<PathRelaxer::Match> matches_;
+    std::size_t position_ = 0;  // started last
+    std::size_t matched_ = 0;   // of the last match
     PathRelaxer relaxer_;
     std::vector<Step> path_;
 };

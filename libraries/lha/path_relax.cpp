@@ -38,7 +38,7 @@ constexpr std::size_t kMostLanes = 8;
 constexpr std::size_t kCacheLine = 64;
 
 // The first length of a match's tail, from which every length is priced again.
-std::uint32_t TailStart(std::uint32_t shorter, std::uint32_t longest) {
+constexpr std::uint32_t TailStart(std::uint32_t shorter, std::uint32_t longest) {
     std::uint32_t firstStrided = shorter + kEdge;
     if (longest < firstStrided + kEdge) {
         return firstStrided;
@@ -46,14 +46,27 @@ std::uint32_t TailStart(std::uint32_t shorter, std::uint32_t longest) {
     return firstStrided + (longest - firstStrided - kEdge + kStride - 1) / kStride * kStride;
 }
 
-// What the relaxation of a region works from; lengthCost has kMostLanes entries of room below
-// length 0 and above the longest, which the vector builds read for lanes they leave alone.
+// Which of the first 16 lengths of a match of count lengths are priced, as bits from its
+// shortest up, by count; from 32 lengths on the first 16 are priced alike.
+constexpr std::array<std::uint16_t, 33> kPricedOfFirst16 = [] {
+    std::array<std::uint16_t, 33> priced{};
+    for (std::uint32_t count = 1; count < priced.size(); ++count) {
+        for (std::uint32_t length = 0; length < std::min(count, 16u); ++length) {
+            if (length < kEdge || length % kStride == 0 || length >= TailStart(0, count - 1)) {
+                priced[count] |= static_cast<std::uint16_t>(1u << length);
+            }
+        }
+    }
+    return priced;
+}();
+
+// What the relaxation of a region works from; lengthArrival has room below length 0 and above
+// the longest, which the vector builds read for lanes they leave alone.
 struct RegionInput {
     std::span<const std::uint8_t> bytes;
-    std::span<const Step> matches;
-    std::span<const std::uint32_t> firstMatch;
+    std::span<const PathRelaxer::Match> matches;
     const CodeCosts* costs;
-    const std::uint32_t* lengthCost;  // by match length
+    const Arrival* lengthArrival;  // by match length: its cost and step, with no distance
 };
 
 // One match's lengths [shorter, longest] at cost base plus the length's, from position at.
@@ -61,17 +74,15 @@ struct MatchRelax {
     std::size_t at;
     std::uint32_t shorter;
     std::uint32_t longest;
-    std::uint32_t base;
-    std::uint32_t distance;
+    Arrival added;  // to a length's arrival: the position's and the distance's cost, the distance
 };
 
 // Relaxes length by length, only the lengths that are priced.
 struct ScalarLanes {
-    static void Relax(Arrival* reached, const MatchRelax& m, const std::uint32_t* lengthCost) {
+    static void Relax(Arrival* reached, const MatchRelax& m, const Arrival* lengthArrival) {
         Arrival* next = reached + m.at;
         auto relax = [&](std::uint32_t length) {
-            next[length] =
-                std::min(next[length], Arrive(m.base + lengthCost[length], length, m.distance));
+            next[length] = std::min(next[length], lengthArrival[length] + m.added);
         };
         // Between the short lengths and the last few, every fourth will do.
         std::uint32_t length = m.shorter;
@@ -96,32 +107,53 @@ struct ScalarLanes {
 #define ZEMBRAT_AVX512 "avx512f,avx512vl,avx512dq,avx512bw"
 
 struct Avx512Lanes {
+    // Most matches reach two groups at most: both are relaxed without asking, their lanes
+    // priced by a table; further ones in a loop.
     [[gnu::target(ZEMBRAT_AVX512)]] static void Relax(Arrival* reached, const MatchRelax& m,
-                                                      const std::uint32_t* lengthCost) {
+                                                      const Arrival* lengthArrival) {
+        const __m512i added = _mm512_set1_epi64(static_cast<std::int64_t>(m.added));
+        const std::size_t first = m.at + m.shorter;
+        const std::size_t group = first & ~std::size_t{7};
+        const std::uint32_t priced =
+            std::uint32_t{kPricedOfFirst16[std::min<std::uint32_t>(m.longest + 1 - m.shorter, 32)]}
+            << (first & 7);
+        const Arrival* groupArrival = lengthArrival + (group - m.at);
+        RelaxGroup(reached + group, groupArrival, added, static_cast<__mmask8>(priced));
+        RelaxGroup(reached + group + 8, groupArrival + 8, added,
+                   static_cast<__mmask8>(priced >> 8));
+        if (group + 16 <= m.at + m.longest) {
+            RelaxLongMatch(reached, m, lengthArrival, group + 16, added);
+        }
+    }
+
+  private:
+    [[gnu::target(ZEMBRAT_AVX512)]] static void RelaxGroup(Arrival* group,
+                                                           const Arrival* lengthArrival,
+                                                           __m512i added, __mmask8 priced) {
+        const __m512i candidate = _mm512_add_epi64(_mm512_loadu_si512(lengthArrival), added);
+        Arrival* at = std::assume_aligned<kCacheLine>(group);
+        __m512i old = _mm512_load_si512(at);
+        // Stored whole, not as the masked store GCC would make of it: a masked store does not
+        // forward to the loads of the group that follow.
+        asm("" : "+v"(old));
+        _mm512_store_si512(at, _mm512_mask_min_epu64(old, priced, old, candidate));
+    }
+
+    // The groups past the first two, priced lane by lane: every kStride-th, then the tail.
+    [[gnu::target(ZEMBRAT_AVX512), gnu::noinline]] static void RelaxLongMatch(
+        Arrival* reached, const MatchRelax& m, const Arrival* lengthArrival, std::size_t from,
+        __m512i added) {
         const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
         const __m512i widest = _mm512_set1_epi64(m.longest - m.shorter);
-        const __m512i edge = _mm512_set1_epi64(kEdge);
-        const __m512i stride = _mm512_set1_epi64(kStride - 1);
         const __m512i tail = _mm512_set1_epi64(TailStart(m.shorter, m.longest) - m.shorter);
-        const __m512i base = _mm512_set1_epi64(m.base);
-        const __m512i stepOfLength0 = _mm512_set1_epi64(0xffff << 16 | m.distance);
-        const std::size_t last = (m.at + m.longest) & ~std::size_t{7};
-        for (std::size_t group = (m.at + m.shorter) & ~std::size_t{7}; group <= last; group += 8) {
-            const auto firstLength = static_cast<std::int64_t>(group - m.at);
-            const __m512i length = _mm512_add_epi64(lane, _mm512_set1_epi64(firstLength));
-            const __m512i fromShorter = _mm512_sub_epi64(length, _mm512_set1_epi64(m.shorter));
-            // Below shorter is a large number unsigned, so past widest too.
-            const __mmask8 priced = _mm512_cmple_epu64_mask(fromShorter, widest) &
-                                    (_mm512_cmplt_epu64_mask(fromShorter, edge) |
-                                     _mm512_testn_epi64_mask(fromShorter, stride) |
-                                     _mm512_cmpge_epu64_mask(fromShorter, tail));
-            const __m512i costs = _mm512_cvtepu32_epi64(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lengthCost + firstLength)));
-            const __m512i candidate =
-                _mm512_or_si512(_mm512_slli_epi64(_mm512_add_epi64(costs, base), 32),
-                                _mm512_sub_epi64(stepOfLength0, _mm512_slli_epi64(length, 16)));
-            const __m512i old = _mm512_load_si512(reached + group);
-            _mm512_store_si512(reached + group, _mm512_mask_min_epu64(old, priced, old, candidate));
+        for (std::size_t group = from; group <= m.at + m.longest; group += 8) {
+            const __m512i fromShorter = _mm512_add_epi64(
+                lane, _mm512_set1_epi64(static_cast<std::int64_t>(group - m.at - m.shorter)));
+            const __mmask8 priced =
+                _mm512_cmple_epu64_mask(fromShorter, widest) &
+                (_mm512_testn_epi64_mask(fromShorter, _mm512_set1_epi64(kStride - 1)) |
+                 _mm512_cmpge_epu64_mask(fromShorter, tail));
+            RelaxGroup(reached + group, lengthArrival + (group - m.at), added, priced);
         }
     }
 };
@@ -129,7 +161,7 @@ struct Avx512Lanes {
 // AVX2 has no unsigned 64-bit minimum; arrivals stay below 2^63, so the signed compare serves.
 struct Avx2Lanes {
     [[gnu::target("avx2")]] static void Relax(Arrival* reached, const MatchRelax& m,
-                                              const std::uint32_t* lengthCost) {
+                                              const Arrival* lengthArrival) {
         const __m256i lane = _mm256_set_epi64x(3, 2, 1, 0);
         const __m256i beforeFirst = _mm256_set1_epi64x(-1);
         const __m256i pastWidest = _mm256_set1_epi64x(m.longest - m.shorter + 1);
@@ -137,8 +169,7 @@ struct Avx2Lanes {
         const __m256i stride = _mm256_set1_epi64x(kStride - 1);
         const __m256i beforeTail =
             _mm256_set1_epi64x(TailStart(m.shorter, m.longest) - m.shorter - 1);
-        const __m256i base = _mm256_set1_epi64x(m.base);
-        const __m256i stepOfLength0 = _mm256_set1_epi64x(0xffff << 16 | m.distance);
+        const __m256i added = _mm256_set1_epi64x(static_cast<std::int64_t>(m.added));
         const std::size_t last = (m.at + m.longest) & ~std::size_t{3};
         for (std::size_t group = (m.at + m.shorter) & ~std::size_t{3}; group <= last; group += 4) {
             const auto firstLength = static_cast<std::int64_t>(group - m.at);
@@ -151,11 +182,9 @@ struct Avx2Lanes {
                                 _mm256_cmpeq_epi64(_mm256_and_si256(fromShorter, stride),
                                                    _mm256_setzero_si256())),
                 _mm256_cmpgt_epi64(fromShorter, beforeTail));
-            const __m256i costs = _mm256_cvtepu32_epi64(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengthCost + firstLength)));
-            const __m256i candidate =
-                _mm256_or_si256(_mm256_slli_epi64(_mm256_add_epi64(costs, base), 32),
-                                _mm256_sub_epi64(stepOfLength0, _mm256_slli_epi64(length, 16)));
+            const __m256i candidate = _mm256_add_epi64(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lengthArrival + firstLength)),
+                added);
             auto* at = reinterpret_cast<__m256i*>(reached + group);
             const __m256i old = _mm256_load_si256(at);
             const __m256i better = _mm256_and_si256(_mm256_and_si256(inside, strided),
@@ -170,22 +199,59 @@ struct Avx2Lanes {
 // past n), the literals go from best to best, so the two never share a store.
 template <class Lanes>
 void RelaxRegion(const RegionInput& in, Arrival* reached, Arrival* best) {
+    constexpr Arrival kCostMask = ~Arrival{0xffffffff};
     const std::size_t n = in.bytes.size();
-    Arrival current = Arrive(0, 0, 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        best[i] = current;
-        const std::uint32_t here = CostOf(current);
-        std::uint32_t shorter = MatchFinder::kMinMatch;
-        for (std::uint32_t k = in.firstMatch[i]; k < in.firstMatch[i + 1]; ++k) {
-            const Step match = in.matches[k];
-            const std::uint32_t base = here + in.costs->position[PositionSlot(match.distance - 1u)];
-            Lanes::Relax(reached, {i, shorter, match.length, base, match.distance}, in.lengthCost);
-            shorter = match.length + 1u;
-        }
-        // The matches from here reach no nearer than kMinMatch on.
-        current = std::min(reached[i + 1], Arrive(here + in.costs->code[in.bytes[i]], 1, 0));
+    best[0] = Arrive(0, 0, 0);
+    if (n == 0) {
+        return;
     }
-    best[n] = current;
+    // Locals, so that the stores through reached and best are not taken to change them.
+    const std::uint8_t* const bytes = in.bytes.data();
+    const CodeCosts& costs = *in.costs;
+    std::array<Arrival, 256> literalArrival;
+    for (std::uint32_t byte = 0; byte < literalArrival.size(); ++byte) {
+        literalArrival[byte] = Arrive(costs.code[byte], 1, 0);
+    }
+    std::size_t i = 0;
+    Arrival current = best[0];
+    // What the matches give position i + 2 is final once those from i - 1 are relaxed: it is
+    // read when moving on to i and used two positions later, so that the literal chain does
+    // not wait for the stores of the groups just relaxed.
+    Arrival reachedNext = reached[1];   // reached[i + 1]
+    Arrival reachedAfter = reached[2];  // reached[i + 2]
+    // Moves on a position when moveOn is all ones, stays when it is none, with no branch.
+    auto step = [&](Arrival moveOn) {
+        const Arrival stepped =
+            std::min(reachedNext, (current & kCostMask) + literalArrival[bytes[i]]);
+        // Read only when moving on: a read kept for nothing would still wait for the store of
+        // the group before, which often holds lane i + 3. reached[0] has no store pending.
+        const Arrival loaded = reached[(i + 3) & moveOn];
+        current = (stepped & moveOn) | (current & ~moveOn);
+        reachedNext = (reachedAfter & moveOn) | (reachedNext & ~moveOn);
+        reachedAfter = (loaded & moveOn) | (reachedAfter & ~moveOn);
+        i += moveOn & 1;
+        best[i] = current;
+    };
+    std::uint32_t shorter = MatchFinder::kMinMatch;
+    for (const PathRelaxer::Match& match : in.matches) {
+        // Positions without matches in between, one by one; whether to move on to the match's
+        // own is as good as random, so that is done without a branch.
+        for (std::uint32_t k = 1; k < match.advance; ++k) {
+            step(~Arrival{0});
+        }
+        const Arrival moveOn = Arrival{0} - (match.advance != 0);
+        step(moveOn);
+        shorter =
+            static_cast<std::uint32_t>((MatchFinder::kMinMatch & moveOn) | (shorter & ~moveOn));
+        const Arrival added = (current & kCostMask) +
+                              (Arrival{costs.position[PositionSlot(match.distance - 1u)]} << 32) +
+                              match.distance;
+        Lanes::Relax(reached, {i, shorter, match.length, added}, in.lengthArrival);
+        shorter = match.length + 1u;
+    }
+    while (i < n) {
+        step(~Arrival{0});
+    }
 }
 
 using RegionRelax = void (*)(const RegionInput& in, Arrival* reached, Arrival* best);
@@ -273,16 +339,18 @@ PathRelaxer::PathRelaxer(std::size_t region)
 }
 
 std::span<const Arrival> PathRelaxer::Relax(std::span<const std::uint8_t> bytes,
-                                            std::span<const Step> matches,
-                                            std::span<const std::uint32_t> firstMatch,
+                                            std::span<const Match> matches,
                                             const CodeCosts& costs) {
     const std::size_t n = bytes.size();
-    std::fill(reached_, reached_ + n + 1 + kMostLanes, Arrive(kUnreached, 0, 0));
-    // Match lengths' costs with room on both sides for the lanes left alone.
-    std::array<std::uint32_t, MatchFinder::kMaxMatch + 1 + 2 * kMostLanes> lengthCost{};
-    std::copy(costs.code.begin() + 256, costs.code.end(),
-              lengthCost.begin() + kMostLanes + MatchFinder::kMinMatch);
-    RegionInput in{bytes, matches, firstMatch, &costs, lengthCost.data() + kMostLanes};
+    std::fill(reached_, reached_ + n + 1 + 2 * kMostLanes, Arrive(kUnreached, 0, 0));
+    // Match lengths' arrivals with room on both sides for the lanes left alone.
+    std::array<Arrival, kMostLanes + MatchFinder::kMaxMatch + 1 + 3 * kMostLanes> lengthArrival{};
+    for (std::uint32_t length = MatchFinder::kMinMatch; length <= MatchFinder::kMaxMatch;
+         ++length) {
+        lengthArrival[kMostLanes + length] =
+            Arrive(costs.code[256 + length - MatchFinder::kMinMatch], length, 0);
+    }
+    const RegionInput in{bytes, matches, &costs, lengthArrival.data() + kMostLanes};
     KernelFunction(CurrentRelaxKernel())(in, reached_, best_.data());
     return {best_.data(), n + 1};
 }

@@ -47,15 +47,21 @@ RelaxKernel CurrentRelaxKernel();
 // Relaxes the arrivals of regions up to a given size; keeps its buffers from one to the next.
 class PathRelaxer {
   public:
+    // A match found, and how many positions on from the one before's it starts (the first
+    // from position 0). Those at one position come each longer (and further back) than the one
+    // before; none runs past the region.
+    struct Match {
+        std::uint16_t length;
+        std::uint16_t distance;
+        std::uint32_t advance;
+    };
+
     explicit PathRelaxer(std::size_t region);
 
-    // The cheapest arrival at every position 0..n of bytes (n = bytes.size()), given the matches
-    // at each position i: matches[firstMatch[i], firstMatch[i + 1]), each longer (and further
-    // back) than the one before, none running past n. Position 0 arrives at cost 0.
+    // The cheapest arrival at every position 0..n of bytes (n = bytes.size()) through the
+    // matches. Position 0 arrives at cost 0.
     std::span<const Arrival> Relax(std::span<const std::uint8_t> bytes,
-                                   std::span<const Step> matches,
-                                   std::span<const std::uint32_t> firstMatch,
-                                   const CodeCosts& costs);
+                                   std::span<const Match> matches, const CodeCosts& costs);
 
   private:
     std::vector<Arrival> reachedStore_;  // reached_ and room to align it
