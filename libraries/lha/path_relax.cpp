@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <memory>
 
 #include "match_finder.h"
 
 // x86-64 processors with AVX2 or AVX-512 get vector builds of the relaxation, chosen at run
-// time (a test builds the library with ZEMBRAT_LHA_VECTOR_RELAX=0 to check the plain one).
+// time (ZEMBRAT_LHA_VECTOR_RELAX=0 leaves them out; a test switches between the builds).
 #ifndef ZEMBRAT_LHA_VECTOR_RELAX
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZEMBRAT_LHA_VECTOR_RELAX 1
@@ -33,7 +32,7 @@ namespace {
 constexpr std::uint32_t kEdge = 8;
 constexpr std::uint32_t kStride = 4;
 constexpr std::uint32_t kUnreached = 0x7fffffff;
-// The widest vector, in arrivals: the arrays have this much room past the region's end.
+// The widest vector, in arrivals; the arrays have room for two past the region's end.
 constexpr std::size_t kMostLanes = 8;
 constexpr std::size_t kCacheLine = 64;
 
@@ -69,7 +68,7 @@ struct RegionInput {
     const Arrival* lengthArrival;  // by match length: its cost and step, with no distance
 };
 
-// One match's lengths [shorter, longest] at cost base plus the length's, from position at.
+// One match's lengths [shorter, longest] from position at.
 struct MatchRelax {
     std::size_t at;
     std::uint32_t shorter;

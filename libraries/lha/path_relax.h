@@ -40,7 +40,8 @@ enum class RelaxKernel { kPortable, kAvx2, kAvx512 };
 // Whether this processor runs a build.
 bool RelaxKernelRuns(RelaxKernel kernel);
 // The build the cheapest paths are found with from now on, on every thread (for tests that
-// compare the builds); by default the fastest this processor runs. The kernel must run here.
+// compare the builds); by default the fastest this processor runs. One it does not run falls
+// back to the plain build.
 void UseRelaxKernel(RelaxKernel kernel);
 RelaxKernel CurrentRelaxKernel();
 

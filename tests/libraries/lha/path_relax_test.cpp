@@ -52,6 +52,7 @@ TEST(LhaPathRelax, EveryBuildGivesThePlainBuildsArchives) {
     const std::vector<std::pair<std::string, std::vector<std::byte>>> inputs = {
         {"text", TextBytes(300007, 21)},
         {"quotations", Quotations(400009, 22)},
+        {"noise", RandomBytes(70001, 23)},  // long stretches without a match
     };
     const std::vector<std::pair<std::string, EncodeFunction>> methods = {{"-lh5-", EncodeLh5},
                                                                          {"-lh7-", EncodeLh7}};
