@@ -6,109 +6,53 @@
 // with agree.
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <vector>
 
 #include "match_finder.h"
+#include "path_relax.h"
 
 namespace zembrat::lha {
 namespace {
 
 constexpr std::size_t kMostRecentRegions = 8;
-// Lengths between the first and the last kEdge of a match are priced every kStride-th.
-constexpr std::uint32_t kEdge = 8;
-constexpr std::uint32_t kStride = 4;
 // Positions searched in vain before some are passed over, and the most passed over at once.
 constexpr std::size_t kMissesBeforePassing = 64;
 constexpr std::size_t kMostPassed = 4;
-constexpr std::uint32_t kUnreached = std::numeric_limits<std::uint32_t>::max();
-
-// A match as the region keeps it (a literal step has distance 0 and length 1).
-struct Step {
-    std::uint16_t length = 0;
-    std::uint16_t distance = 0;
-};
-
-// The cheapest known way to a position, packed so that the cheaper of two is the smaller
-// number: its cost above, its last step (length, distance) below. Relaxing an arrival is then
-// a minimum, free of branches that go either way at random. Of two as cheap, the longer step
-// wins: fewer codes.
-using Arrival = std::uint64_t;
-constexpr Arrival Arrive(std::uint32_t cost, std::uint32_t length, std::uint32_t distance) {
-    return Arrival{cost} << 32 | (0xffff - length) << 16 | distance;
-}
-constexpr std::uint32_t CostOf(Arrival arrival) {
-    return static_cast<std::uint32_t>(arrival >> 32);
-}
-constexpr Step StepOf(Arrival arrival) {
-    return {static_cast<std::uint16_t>(0xffff - (arrival >> 16 & 0xffff)),
-            static_cast<std::uint16_t>(arrival)};
-}
 
 // The matches found at every position of a region, and the cheapest path through them.
 class RegionPaths {
   public:
-    explicit RegionPaths(std::size_t region) : firstMatch_(region + 1), arrival_(region + 1) {
-        matches_.reserve(region * 4);
-    }
+    explicit RegionPaths(std::size_t region) : relaxer_(region) { matches_.reserve(region * 4); }
 
-    void Clear() { matches_.clear(); }
-    void StartPosition(std::size_t i) {
-        firstMatch_[i] = static_cast<std::uint32_t>(matches_.size());
+    void Clear() {
+        matches_.clear();
+        matched_ = 0;
     }
+    void StartPosition(std::size_t i) { position_ = i; }
     void Add(std::uint32_t length, std::uint32_t distance) {
-        matches_.push_back(
-            {static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(distance)});
+        matches_.push_back({static_cast<std::uint16_t>(length),
+                            static_cast<std::uint16_t>(distance),
+                            static_cast<std::uint32_t>(position_ - matched_)});
+        matched_ = position_;
     }
 
     // The cheapest path through the region's n bytes, as steps from its start.
     const std::vector<Step>& CheapestPath(const std::uint8_t* bytes, std::size_t n,
                                           const CodeCosts& costs) {
-        StartPosition(n);
-        std::fill(arrival_.begin() + 1, arrival_.begin() + static_cast<std::ptrdiff_t>(n) + 1,
-                  Arrive(kUnreached, 0, 0));
-        arrival_[0] = Arrive(0, 0, 0);
-        const std::uint32_t* lengthCost = costs.code.data() + 256 - MatchFinder::kMinMatch;
-        for (std::size_t i = 0; i < n; ++i) {
-            std::uint32_t here = CostOf(arrival_[i]);
-            Arrival* next = &arrival_[i];
-            next[1] = std::min(next[1], Arrive(here + costs.code[bytes[i]], 1, 0));
-            std::uint32_t shorter = MatchFinder::kMinMatch;
-            for (std::uint32_t k = firstMatch_[i]; k < firstMatch_[i + 1]; ++k) {
-                Step match = matches_[k];
-                std::uint32_t base = here + costs.position[PositionSlot(match.distance - 1u)];
-                std::uint32_t longest = match.length;
-                auto relax = [&](std::uint32_t length) {
-                    next[length] = std::min(
-                        next[length], Arrive(base + lengthCost[length], length, match.distance));
-                };
-                // Between the short lengths and the last few, every fourth will do.
-                std::uint32_t length = shorter;
-                for (std::uint32_t edge = std::min(shorter + kEdge, longest + 1); length < edge;
-                     ++length) {
-                    relax(length);
-                }
-                for (; length + kEdge < longest; length += kStride) {
-                    relax(length);
-                }
-                for (; length <= longest; ++length) {
-                    relax(length);
-                }
-                shorter = longest + 1;
-            }
-        }
+        std::span<const Arrival> best = relaxer_.Relax({bytes, n}, matches_, costs);
         path_.clear();
-        for (std::size_t at = n; at > 0; at -= StepOf(arrival_[at]).length) {
-            path_.push_back(StepOf(arrival_[at]));
+        for (std::size_t at = n; at > 0; at -= StepOf(best[at]).length) {
+            path_.push_back(StepOf(best[at]));
         }
         std::reverse(path_.begin(), path_.end());
         return path_;
     }
 
   private:
-    std::vector<Step> matches_;
-    std::vector<std::uint32_t> firstMatch_;  // where each position's matches begin
-    std::vector<Arrival> arrival_;           // the cheapest way to each position
+    std::vector<PathRelaxer::Match> matches_;
+    std::size_t position_ = 0;  // started last
+    std::size_t matched_ = 0;   // of the last match
+    PathRelaxer relaxer_;
     std::vector<Step> path_;
 };
 
