@@ -9,12 +9,12 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
+#include "common/engine.h"
 
 namespace zembrat::cab {
 
@@ -24,14 +24,7 @@ enum class ErrorKind {
     kAborted,  // a progress callback asked to stop
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
-
-  private:
-    ErrorKind kind_;
-};
+using Error = common::KindedError<ErrorKind>;
 
 // The attribute bits of a cabinet member.
 inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
@@ -45,7 +38,7 @@ inline constexpr std::uint32_t kAttributeUtf8Name = 0x80;
 // are 32 KiB, so what goes past 2 GiB less one block cannot be addressed.
 inline constexpr std::uint64_t kMaxCabinetContent = 0x7FFF8000;
 
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 using DataSink = std::function<void(std::span<const std::byte>)>;
 
 struct Member {
@@ -101,20 +94,9 @@ struct ExtractOptions {
     std::function<bool(const Member&)> select;  // empty: every member
 };
 
-class ExtractEvents {
-  public:
-    virtual ~ExtractEvents() = default;
-    virtual void Done(const Member& member) = 0;
-    virtual void Failed(Problem problem, const Member& member, const std::string& reason) = 0;
-    // The progress of one member's data, written to destination.
-    virtual ProgressFn Progress(const Member&, const std::string& /*destination*/) { return {}; }
-};
+using ExtractEvents = common::ExtractEvents<Member, Problem>;
 
-// How many members the cabinet had, and how many were selected.
-struct ExtractSummary {
-    std::size_t seen = 0;
-    std::size_t selected = 0;
-};
+using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the cabinet. Throws Error(kArchive) when the cabinet is lost midway
 // (what was done stays), Error(kAborted) when a progress callback stopped it.

@@ -9,13 +9,13 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
 #include "archive_host/member_fields.h"
+#include "common/engine.h"
 
 namespace zembrat::tar {
 
@@ -27,16 +27,9 @@ enum class ErrorKind {
     kAborted,  // a progress callback asked to stop
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
+using Error = common::KindedError<ErrorKind>;
 
-  private:
-    ErrorKind kind_;
-};
-
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 using DataSink = std::function<void(std::span<const std::byte>)>;
 // A run of zeros of a sparse member, by its length.
 using HoleSink = std::function<void(std::uint64_t)>;
@@ -113,19 +106,9 @@ struct ExtractOptions {
     bool fewMembers = false;
 };
 
-class ExtractEvents {
-  public:
-    virtual ~ExtractEvents() = default;
-    virtual void Done(const Member& member) = 0;
-    virtual void Failed(Problem problem, const Member& member, const std::string& reason) = 0;
-    // The progress of one member's data, written to destination.
-    virtual ProgressFn Progress(const Member&, const std::string& /*destination*/) { return {}; }
-};
+using ExtractEvents = common::ExtractEvents<Member, Problem>;
 
-struct ExtractSummary {
-    std::size_t seen = 0;
-    std::size_t selected = 0;
-};
+using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the archive. Throws Error(kArchive) when the archive is lost midway
 // (what was done stays), Error(kAborted) when a progress callback stopped it.
