@@ -63,12 +63,9 @@ int ResultFor(cab::Problem problem) {
 template <typename Command>
 int Guarded(Context& context, Command command) {
     return exports::Guarded(context, command,
-                            [](const std::exception& error) -> std::optional<Failure> {
-                                if (const auto* known = dynamic_cast<const cab::Error*>(&error)) {
-                                    return Failure(ResultFor(known->Kind()), known->what());
-                                }
-                                return std::nullopt;
-                            });
+                            exports::DescribeEngineError<cab::Error>([](const cab::Error& error) {
+                                return Failure(ResultFor(error.Kind()), error.what());
+                            }));
 }
 
 // The attribute text of a listing: "rhsa-e" letters in the places of the bits set.
@@ -178,11 +175,8 @@ int Extract(const Request& request, Context& context) {
     };
     Events events(context, request);
     const cab::ExtractSummary summary = cab::Extract(request.archive, options, events);
-    if (summary.selected == 0 && !request.names.empty()) {
-        context.output.FirstLine("no member matches the names given");
-        return ARC_ERROR_NO_FILES;
-    }
-    return events.Code();
+    return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
+                                     events.Code());
 }
 
 std::vector<cab::Member> MembersOf(const std::string& archive) {

@@ -15,15 +15,11 @@ namespace zembrat::zip32 {
 namespace {
 
 // The code and reason of an error of the ZIP engine.
-std::optional<Failure> DescribeZipError(const std::exception& error) {
-    const auto* zipError = dynamic_cast<const zip::Error*>(&error);
-    if (zipError == nullptr) {
-        return std::nullopt;
-    }
-    return Failure(ResultFor(*zipError), zipError->Kind() == zip::ErrorKind::kAborted
-                                             ? std::string("stopped at the owner window's request")
-                                             : std::string(zipError->what()));
-}
+const auto DescribeZipError = exports::DescribeEngineError<zip::Error>([](const zip::Error& error) {
+    return Failure(ResultFor(error), error.Kind() == zip::ErrorKind::kAborted
+                                         ? std::string("stopped at the owner window's request")
+                                         : std::string(error.what()));
+});
 
 }  // namespace
 
