@@ -113,13 +113,7 @@ struct CreateOptions {
     ProgressFn progress;      // bytes read of all files together
 };
 
-class CreateEvents {
-  public:
-    virtual ~CreateEvents() = default;
-    virtual void Added(const std::string& memberName) = 0;
-    // A name that could not be read or stored; the cabinet is made without it.
-    virtual void Failed(const std::string& name, const std::string& reason) = 0;
-};
+using CreateEvents = common::CreateEvents;
 
 // Writes a cabinet of the names (files; folders with everything in them), relative names
 // with '\' between folders, names that are not plain ASCII in UTF-8 with the UTF attribute.

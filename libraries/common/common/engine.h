@@ -50,6 +50,15 @@ class ExtractEvents {
     }
 };
 
+// What creating an archive tells about each name it was given.
+class CreateEvents {
+  public:
+    virtual ~CreateEvents() = default;
+    virtual void Added(const std::string& memberName) = 0;
+    // A name that could not be read or stored; the archive is made without it.
+    virtual void Failed(const std::string& name, const std::string& reason) = 0;
+};
+
 // Every member the reader gives, in order.
 template <typename Reader>
 auto AllMembers(Reader& reader) {

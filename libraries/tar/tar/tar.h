@@ -127,13 +127,7 @@ struct CreateOptions {
     int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
 };
 
-class CreateEvents {
-  public:
-    virtual ~CreateEvents() = default;
-    virtual void Added(const std::string& memberName) = 0;
-    // A file that could not be read; the archive is made without it.
-    virtual void Failed(const std::string& name, const std::string& reason) = 0;
-};
+using CreateEvents = common::CreateEvents;
 
 // Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
 // them), under gzip or bzip2 when asked. The archive appears under its name only once it is
