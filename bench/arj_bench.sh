@@ -30,13 +30,6 @@ C
 cc -O2 -o unarj unarj.c -ldl
 
 ratio_digits=2
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
 
 echo "corpus: $size bytes"
 for method in 1 4; do

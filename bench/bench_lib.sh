@@ -23,6 +23,15 @@ run() {
     read -r secs user system kib < timing
     cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
 }
+# extract <name> <command...>: runs the command (as run does) into a fresh folder out/, which
+# must then hold the corpus as it was.
+extract() {
+    name=$1
+    shift
+    rm -rf out && mkdir out
+    run "$@"
+    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
+}
 # ratio <a> <b>: a / b with $ratio_digits decimals (default 3).
 ratio() {
     awk -v a="$1" -v b="$2" -v f="%.${ratio_digits:-3}f" 'BEGIN { printf f, (b > 0 ? a / b : 0) }'

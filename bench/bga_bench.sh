@@ -60,13 +60,6 @@ echo
 printf '%-28s %8s %9s %9s\n' "extraction (same streams)" "secs" "vs ours" "peak MiB"
 stream c.gza s.gz
 stream c.bza s.bz2
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
 extract "ours GZA" ./bga "$library" "x -o \"$work/c.gza\" \"$work/out/\""
 osecs=$secs
 printf '%-28s %8s %9s %9s\n' "ours GZA" "$secs" "" "$(mib "$kib")"

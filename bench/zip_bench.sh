@@ -34,13 +34,6 @@ row "7zz a -tzip -mx9" "$sbytes" "$ssecs" "$skib"
 
 echo
 printf '%-26s %8s %9s %9s\n' "extraction (zip -6 file)" "secs" "vs ours" "peak MiB"
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
 extract ours "$cli" decompress -q --overwrite -o out zip6.zip
 osecs=$secs
 printf '%-26s %8s %9s %9s\n' "ours" "$secs" "" "$(mib "$kib")"
