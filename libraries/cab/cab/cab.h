@@ -86,13 +86,7 @@ enum class Problem {
     kKept,         // an existing file was kept (no overwrite asked)
 };
 
-struct ExtractOptions {
-    std::string folder = "./";
-    bool testOnly = false;                      // decode everything, write nothing
-    bool overwrite = false;                     // replace existing files
-    bool useFolders = true;                     // false: every file straight into the folder
-    std::function<bool(const Member&)> select;  // empty: every member
-};
+using ExtractOptions = common::ExtractOptionsOf<Member>;
 
 using ExtractEvents = common::ExtractEvents<Member, Problem>;
 

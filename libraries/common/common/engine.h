@@ -37,6 +37,16 @@ struct ExtractSummary {
     std::size_t selected = 0;
 };
 
+// What every engine's extraction is asked.
+template <typename Member>
+struct ExtractOptionsOf {
+    std::string folder = "./";
+    bool testOnly = false;                      // decode everything, write nothing
+    bool overwrite = false;                     // replace existing files
+    bool useFolders = true;                     // false: every file straight into the folder
+    std::function<bool(const Member&)> select;  // empty: every member
+};
+
 // What an extraction run tells about each member.
 template <typename Member, typename Problem>
 class ExtractEvents {

@@ -91,16 +91,11 @@ enum class Problem {
     kKept,         // an existing file was kept (no overwrite asked)
 };
 
-struct ExtractOptions {
-    std::string folder = "./";
-    bool testOnly = false;        // decode everything, write nothing
-    bool overwrite = false;       // replace existing files
-    bool onlyNotOlder = false;    // with overwrite: keep an existing file newer than the member
-    bool keepPermissions = true;  // the stored permission bits (less the umask); else defaults
-    bool useFolders = true;       // false: every file straight into the folder
-    std::function<bool(const Member&)> select;  // empty: every member
-    std::string format = "tar";                 // the helper's decoder setup (see Reader)
-    archive_host::HostOptions host;             // the volumes that follow the first, ...
+struct ExtractOptions : common::ExtractOptionsOf<Member> {
+    bool onlyNotOlder = false;       // with overwrite: keep an existing file newer than the member
+    bool keepPermissions = true;     // the stored permission bits (less the umask); else defaults
+    std::string format = "tar";      // the helper's decoder setup (see Reader)
+    archive_host::HostOptions host;  // the volumes that follow the first, ...
     // Only a few members are wanted (names were given): the others' data is skipped rather
     // than streamed.
     bool fewMembers = false;
