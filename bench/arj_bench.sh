@@ -9,14 +9,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 library=$(cd "$build" && pwd)/bin/libunarj32j.so
 [ -f "$library" ] || { echo "no $library: build first" >&2; exit 1; }
-for tool in arj 7zz unar cc /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-"$here/make_corpus.sh" corpus.bin 64 >&2
-size=$(stat -c %s corpus.bin)
+tools="arj 7zz unar cc /usr/bin/time"
+. "$here/bench_lib.sh"
+corpus
 
 # Our library's x command through its command entry, as the archive component calls it.
 cat > unarj.c <<'C'
@@ -34,21 +29,7 @@ int main(int argc, char** argv) {
 C
 cc -O2 -o unarj unarj.c -ldl
 
-run() {
-    /usr/bin/time -f "%e %U %S %M" -o timing "$@" >/dev/null 2>run.log || {
-        echo "failed: $*" >&2; cat run.log >&2; exit 1; }
-    read -r secs user system kib < timing
-    cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
+ratio_digits=2
 
 echo "corpus: $size bytes"
 for method in 1 4; do

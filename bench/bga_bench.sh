@@ -9,12 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 library=$(cd "$build" && pwd)/bin/libbga32.so
 [ -f "$library" ] || { echo "no $library: build the bga32 target first" >&2; exit 1; }
-for tool in gzip bzip2 c++ od dd /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+tools="gzip bzip2 c++ od dd /usr/bin/time"
+. "$here/bench_lib.sh"
 
 # A caller of the library's command entry: bga <command line>.
 cat > bga.cpp <<'CPP'
@@ -31,17 +27,8 @@ int main(int argc, char** argv) {
 }
 CPP
 c++ -O2 -o bga bga.cpp -ldl
-"$here/make_corpus.sh" corpus.bin 64 >&2
-size=$(stat -c %s corpus.bin)
+corpus
 
-# run <command...>: its wall time (s) and peak resident memory (KiB) into $secs, $kib.
-run() {
-    /usr/bin/time -f "%e %M" -o timing "$@" >/dev/null 2>run.log || {
-        echo "failed: $*" >&2; cat run.log >&2; exit 1; }
-    read -r secs kib < timing
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
 u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 # stream <archive> <output>: the first member's data (a whole gzip or bzip2 stream).
@@ -73,13 +60,6 @@ echo
 printf '%-28s %8s %9s %9s\n' "extraction (same streams)" "secs" "vs ours" "peak MiB"
 stream c.gza s.gz
 stream c.bza s.bz2
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
 extract "ours GZA" ./bga "$library" "x -o \"$work/c.gza\" \"$work/out/\""
 osecs=$secs
 printf '%-28s %8s %9s %9s\n' "ours GZA" "$secs" "" "$(mib "$kib")"

@@ -9,14 +9,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 library=$(cd "$build" && pwd)/bin/libcab32.so
 [ -f "$library" ] || { echo "no $library: build first" >&2; exit 1; }
-for tool in cc c++ gcab cabextract 7zz /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-"$here/make_corpus.sh" corpus.bin 64 >&2
-size=$(stat -c %s corpus.bin)
+tools="cc c++ gcab cabextract 7zz /usr/bin/time"
+. "$here/bench_lib.sh"
+corpus
 mkdir src && mv corpus.bin src/
 
 cat > driver.c <<'C'
@@ -68,13 +63,11 @@ best() {
         /usr/bin/time -f "%e %M %U %S" -o timing "$@" >/dev/null 2>run.log || {
             echo "failed: $*" >&2; cat run.log >&2; exit 1; }
         read -r s k u y < timing
-        if [ -z "$secs" ] || awk -v a="$s" -v b="$secs" 'BEGIN { exit !(a < b) }'; then
+        if [ -z "$secs" ] || less "$s" "$secs"; then
             secs=$s kib=$k cpu=$(awk -v u="$u" -v y="$y" 'BEGIN { printf "%.2f", u + y }')
         fi
     done
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 echo "corpus: $size bytes"
 echo

@@ -12,11 +12,8 @@ repeat=${2:-20}
 library=$build/bin/libunrar32.so
 fixtures=$here/../../shared/fixtures/rar
 [ -r "$library" ] || { echo "no $library: build the unrar32 target first" >&2; exit 1; }
-for tool in bsdtar python3; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+tools="bsdtar python3"
+. "$here/bench_lib.sh"
 
 python3 - "$library" "$fixtures" "$work" "$repeat" <<'PY'
 import ctypes, filecmp, os, resource, shutil, subprocess, sys, time

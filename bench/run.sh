@@ -9,24 +9,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 bench=$(cd "$build" && pwd)/bin/lha_bench
 [ -x "$bench" ] || { echo "no $bench: build the lha_bench target first" >&2; exit 1; }
-for tool in lha lhasa 7zz bsdtar gzip /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-"$here/make_corpus.sh" corpus.bin 64 >&2
-size=$(stat -c %s corpus.bin)
+tools="lha lhasa 7zz bsdtar gzip /usr/bin/time"
+. "$here/bench_lib.sh"
+corpus
 
-# run <name>: the command's wall time (s) and peak resident memory (KiB) into $secs, $kib.
-run() {
-    /usr/bin/time -f "%e %M" -o timing "$@" >/dev/null 2>run.log || {
-        echo "failed: $*" >&2; cat run.log >&2; exit 1; }
-    read -r secs kib < timing
-}
 mbs() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", (s > 0 ? b / s / 1e6 : 0) }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
 
 echo "corpus: $size bytes (C++ headers, cc1plus, .gz files from /usr/share/doc)"
 echo

@@ -10,10 +10,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 cli=$(cd "$build" && pwd)/bin/zembrat-cli
 [ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
-for tool in tar gzip bsdtar /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
+tools="tar gzip bsdtar /usr/bin/time"
 . "$here/bench_lib.sh"
+corpus
 
 echo "corpus: $size bytes; tree: /usr/include ($(find /usr/include -type f | wc -l) files)"
 echo

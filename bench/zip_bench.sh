@@ -8,23 +8,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 cli=$(cd "$build" && pwd)/bin/zembrat-cli
 [ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
-for tool in zip unzip 7zz bsdtar /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-"$here/make_corpus.sh" corpus.bin 64 >&2
-size=$(stat -c %s corpus.bin)
+tools="zip unzip 7zz bsdtar /usr/bin/time"
+. "$here/bench_lib.sh"
+corpus
 
-# run <command...>: its wall time (s) and peak resident memory (KiB) into $secs, $kib.
-run() {
-    /usr/bin/time -f "%e %M" -o timing "$@" >/dev/null 2>run.log || {
-        echo "failed: $*" >&2; cat run.log >&2; exit 1; }
-    read -r secs kib < timing
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 0) }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio_digits=4
 row() {  # name bytes secs kib [peer bytes] [peer secs]
     printf '%-26s %12s %9s %8s %9s %9s\n' "$1" "$2" "${5:+$(ratio "$2" "$5")}" "$3" \
         "${6:+$(ratio "$6" "$3")x}" "$(mib "$4")"
@@ -46,13 +34,6 @@ row "7zz a -tzip -mx9" "$sbytes" "$ssecs" "$skib"
 
 echo
 printf '%-26s %8s %9s %9s\n' "extraction (zip -6 file)" "secs" "vs ours" "peak MiB"
-extract() {  # name command...
-    name=$1
-    shift
-    rm -rf out && mkdir out
-    run "$@"
-    cmp -s out/corpus.bin corpus.bin || { echo "$name extracted something else" >&2; exit 1; }
-}
 extract ours "$cli" decompress -q --overwrite -o out zip6.zip
 osecs=$secs
 printf '%-26s %8s %9s %9s\n' "ours" "$secs" "" "$(mib "$kib")"

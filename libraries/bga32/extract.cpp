@@ -64,8 +64,7 @@ class Extractor {
             ExtractOne(archive.Fd(), *member, name);
         }
         if (!any && !request_.names.empty()) {
-            problems_.Note(ARC_ERROR_NO_FILES);
-            context_.output.FirstLine("no member matches the names given");
+            problems_.NoneMatched();
         }
         return problems_.Code();
     }

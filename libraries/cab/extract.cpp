@@ -11,23 +11,11 @@
 
 #include "cab/cab.h"
 #include "common/safe_path.h"
+#include "common/staged_file.h"
 
 namespace zembrat::cab {
 
 namespace {
-
-void WriteAll(int fd, std::span<const std::byte> data) {
-    while (!data.empty()) {
-        const ssize_t wrote = ::write(fd, data.data(), data.size());
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot write");
-        }
-        data = data.subspan(static_cast<std::size_t>(wrote));
-    }
-}
 
 class Extractor {
   public:
@@ -43,42 +31,22 @@ class Extractor {
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
             throw Error(ErrorKind::kArchive, reason);
         }
-        ExtractSummary summary;
-        while (auto member = reader.Next()) {
-            ++summary.seen;
-            if (options_.select && !options_.select(*member)) {
-                continue;
+        return common::ForEachSelected(reader, options_.select, [&](const Member& member) {
+            if (!options_.testOnly) {
+                ExtractOne(reader, member);
+            } else if (Decode(
+                           reader, member, [](std::span<const std::byte>) {}, member.name)) {
+                events_.Done(member);
             }
-            ++summary.selected;
-            if (options_.testOnly) {
-                if (Decode(
-                        reader, *member, [](std::span<const std::byte>) {}, member->name)) {
-                    events_.Done(*member);
-                }
-            } else {
-                ExtractOne(reader, *member);
-            }
-        }
-        return summary;
+        });
     }
 
   private:
     // Decodes the member into write; false (reported) when this member fails.
     bool Decode(Reader& reader, const Member& member, const DataSink& write,
                 const std::string& destination) {
-        try {
-            reader.Extract(write, events_.Progress(member, destination));
-        } catch (const Error& error) {
-            if (error.Kind() != ErrorKind::kMember) {
-                throw;
-            }
-            events_.Failed(Problem::kDamaged, member, error.what());
-            return false;
-        } catch (const std::system_error& error) {
-            events_.Failed(Problem::kCannotWrite, member, error.what());
-            return false;
-        }
-        return true;
+        return common::DecodeOrReport<Error>(
+            events_, member, [&] { reader.Extract(write, events_.Progress(member, destination)); });
     }
 
     void ExtractOne(Reader& reader, const Member& member) {
@@ -96,9 +64,7 @@ class Extractor {
         }
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
-            events_.Failed(
-                target_.LastFailureWasUnsafe() ? Problem::kUnsafe : Problem::kCannotWrite, member,
-                target_.LastFailureWasUnsafe() ? "refused (" + reason + ")" : reason);
+            common::ReportUnprepared(events_, member, target_, reason);
             return;
         }
         struct stat existing {};
@@ -117,8 +83,8 @@ class Extractor {
         }
         const int fd = temporary.Fd();
         if (!Decode(
-                reader, member, [fd](std::span<const std::byte> data) { WriteAll(fd, data); },
-                *path)) {
+                reader, member,
+                [fd](std::span<const std::byte> data) { common::WriteAll(fd, data); }, *path)) {
             return;  // the temporary file goes with it
         }
         ::fchmod(fd, member.mode & 0777 & ~umask_);

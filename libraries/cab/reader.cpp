@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "archive_host/cab_member.h"
+#include "archive_host/engine_calls.h"
 #include "cab/cab.h"
 
 namespace zembrat::cab {
@@ -67,12 +68,7 @@ Reader::Reader(const std::string& archivePath, archive_host::HostOptions options
 }
 
 std::optional<Member> Reader::Next() {
-    std::optional<archive_host::HostMember> next;
-    try {
-        next = host_.Next();
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    const auto next = archive_host::CallHost<Error>([&] { return host_.Next(); });
     current_.reset();
     if (!next) {
         return std::nullopt;
@@ -93,37 +89,20 @@ std::optional<Member> Reader::Next() {
 }
 
 void Reader::Extract(const DataSink& sink, const ProgressFn& progress) {
-    if (!current_) {
-        throw Error(ErrorKind::kMember, "no member to extract");
-    }
-    const Member member = *current_;
-    current_.reset();
-    std::uint64_t done = 0;
-    try {
+    const Member member = archive_host::TakeCurrent<Error>(current_);
+    archive_host::MemberDataCount<Error> count(member.size, progress);
+    archive_host::CallHost<Error>([&] {
         host_.ReadData([&](std::span<const std::byte> data) {
-            done += data.size();
-            if (done > member.size) {
-                throw Error(ErrorKind::kArchive, "member data runs past its declared size");
-            }
+            count.Add(data.size());
             sink(data);
-            if (progress && !progress(done, member.size)) {
-                throw Error(ErrorKind::kAborted, "stopped");
-            }
+            count.Report();
         });
-    } catch (const archive_host::MemberError& error) {
-        throw Error(ErrorKind::kMember, error.what());
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    });
 }
 
 std::vector<Member> ReadMembers(const std::string& archivePath) {
-    std::vector<Member> members;
     Reader reader(archivePath);
-    while (auto member = reader.Next()) {
-        members.push_back(std::move(*member));
-    }
-    return members;
+    return common::AllMembers(reader);
 }
 
 }  // namespace zembrat::cab

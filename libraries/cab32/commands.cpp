@@ -13,6 +13,7 @@
 #include "cab32/cab32.h"
 #include "cab32/request.h"
 #include "common/failure.h"
+#include "common/member_progress.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
 #include "common/safe_path.h"
@@ -63,12 +64,9 @@ int ResultFor(cab::Problem problem) {
 template <typename Command>
 int Guarded(Context& context, Command command) {
     return exports::Guarded(context, command,
-                            [](const std::exception& error) -> std::optional<Failure> {
-                                if (const auto* known = dynamic_cast<const cab::Error*>(&error)) {
-                                    return Failure(ResultFor(known->Kind()), known->what());
-                                }
-                                return std::nullopt;
-                            });
+                            exports::DescribeEngineError<cab::Error>([](const cab::Error& error) {
+                                return Failure(ResultFor(error.Kind()), error.what());
+                            }));
 }
 
 // The attribute text of a listing: "rhsa-e" letters in the places of the bits set.
@@ -91,42 +89,26 @@ class ProgressMeter {
   public:
     ProgressMeter(const common::ProgressReporter& reporter, const cab::Member& member,
                   const std::string& destination)
-        : reporter_(reporter) {
-        record_.file_size = common::Clamp32(member.size);
-        common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, member.name);
-        common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
-        LocalDosTime(member.mtime, record_.dos_date, record_.dos_time);
-        common::CopyToField(record_.method, sizeof record_.method, member.method);
-        Send(ARC_PROGRESS_BEGIN);
+        : progress_(reporter, member.name, destination, member.size, member.mtime, member.method) {
+        StopWhenAsked(progress_.Begin());
     }
-    ~ProgressMeter() {
-        record_.write_size = common::Clamp32(done_);
-        reporter_.Send(ARC_PROGRESS_END, record_);
-    }
+    ~ProgressMeter() { (void)progress_.End(); }  // a stop asked for at the end changes nothing
     ProgressMeter(const ProgressMeter&) = delete;
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
     bool Update(std::uint64_t done) {
-        done_ = done;
-        if (done_ - reported_ >= common::kProgressStep) {
-            reported_ = done_;
-            Send(ARC_PROGRESS_UPDATE);
-        }
+        StopWhenAsked(progress_.Reach(done));
         return true;
     }
 
   private:
-    void Send(unsigned state) {
-        record_.write_size = common::Clamp32(done_);
-        if (reporter_.Send(state, record_)) {
+    static void StopWhenAsked(bool asked) {
+        if (asked) {
             throw cab::Error(cab::ErrorKind::kAborted, "stopped at the owner window's request");
         }
     }
 
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_{};
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    common::MemberProgress progress_;
 };
 
 class Events final : public cab::ExtractEvents {
@@ -178,11 +160,8 @@ int Extract(const Request& request, Context& context) {
     };
     Events events(context, request);
     const cab::ExtractSummary summary = cab::Extract(request.archive, options, events);
-    if (summary.selected == 0 && !request.names.empty()) {
-        context.output.FirstLine("no member matches the names given");
-        return ARC_ERROR_NO_FILES;
-    }
-    return events.Code();
+    return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
+                                     events.Code());
 }
 
 std::vector<cab::Member> MembersOf(const std::string& archive) {

@@ -1,5 +1,6 @@
 #include "common/output_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/code_page.h"
@@ -56,7 +57,7 @@ void CopyToField(char* field, std::size_t fieldSize, std::string_view text) {
         return;
     }
     const std::size_t length = WholeCharacters(text, fieldSize - 1);
-    std::memcpy(field, text.data(), length);
+    std::copy_n(text.data(), length, field);  // an empty view may hold no pointer at all
     field[length] = '\0';
 }
 

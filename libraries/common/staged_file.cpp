@@ -122,6 +122,19 @@ void HoleAwareWriter::Finish() {
     }
 }
 
+void WriteAll(int fd, std::span<const std::byte> data, const char* what) {
+    while (!data.empty()) {
+        const ssize_t wrote = ::write(fd, data.data(), data.size());
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            throw std::system_error(errno, std::generic_category(), what);
+        }
+        data = data.subspan(static_cast<std::size_t>(wrote));
+    }
+}
+
 bool MakeHardLink(const std::string& existing, const std::string& fullPath) {
     const std::size_t slash = fullPath.find_last_of('/');
     const std::string folder =

@@ -52,18 +52,13 @@ class Extractor {
         }
         ExtractSummary summary;
         try {
-            while (auto member = reader.Next()) {
-                ++summary.seen;
-                if (options_.select && !options_.select(*member)) {
-                    continue;
-                }
-                ++summary.selected;
+            summary = common::ForEachSelected(reader, options_.select, [&](const Member& member) {
                 if (options_.testOnly) {
-                    TestOne(reader, *member);
+                    TestOne(reader, member);
                 } else {
-                    ExtractOne(reader, *member);
+                    ExtractOne(reader, member);
                 }
-            }
+            });
         } catch (...) {
             folderTimes_.Apply();
             throw;
@@ -81,22 +76,12 @@ class Extractor {
     // Decodes the member into write; false (reported) when this member fails.
     bool Decode(Reader& reader, const Member& member, const DataSink& write, const HoleSink& holes,
                 const std::string& destination, const std::function<void()>& finish = {}) {
-        try {
+        return common::DecodeOrReport<Error>(events_, member, [&] {
             reader.Extract(write, events_.Progress(member, destination), holes);
             if (finish) {
                 finish();
             }
-        } catch (const Error& error) {
-            if (error.Kind() != ErrorKind::kMember) {
-                throw;
-            }
-            events_.Failed(Problem::kDamaged, member, error.what());
-            return false;
-        } catch (const std::system_error& error) {
-            events_.Failed(Problem::kCannotWrite, member, error.what());
-            return false;
-        }
-        return true;
+        });
     }
 
     void TestOne(Reader& reader, const Member& member) {
@@ -111,14 +96,6 @@ class Extractor {
             return;
         }
         events_.Done(member);
-    }
-
-    void PrepareFailed(const Member& member, const std::string& reason) {
-        if (target_.LastFailureWasUnsafe()) {
-            events_.Failed(Problem::kUnsafe, member, "refused (" + reason + ")");
-        } else {
-            events_.Failed(Problem::kCannotWrite, member, reason);
-        }
     }
 
     void ExtractOne(Reader& reader, const Member& member) {
@@ -149,7 +126,7 @@ class Extractor {
         if (member.kind == MemberKind::kDirectory) {
             auto path = target_.Prepare(*relative, true, reason);
             if (!path) {
-                PrepareFailed(member, reason);
+                common::ReportUnprepared(events_, member, target_, reason);
                 return;
             }
             // Times and permissions come last: a read-only folder would refuse its members.
@@ -172,7 +149,7 @@ class Extractor {
         }
         auto path = target_.Prepare(*relative, false, reason);
         if (!path) {
-            PrepareFailed(member, reason);
+            common::ReportUnprepared(events_, member, target_, reason);
             return;
         }
         struct stat existing {};

@@ -9,6 +9,8 @@
 #include <new>
 #include <system_error>
 
+#include "common/staged_file.h"
+
 namespace zembrat::tar {
 
 namespace {
@@ -33,19 +35,6 @@ std::vector<std::byte> GzipMember(int level, const std::vector<std::byte>& piece
     }
     member.resize(size);
     return member;
-}
-
-void WriteAll(int fd, std::span<const std::byte> data) {
-    while (!data.empty()) {
-        const ssize_t wrote = ::write(fd, data.data(), data.size());
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot write the archive");
-        }
-        data = data.subspan(static_cast<std::size_t>(wrote));
-    }
 }
 
 }  // namespace
@@ -86,7 +75,7 @@ void ParallelGzipWriter::Submit() {
 void ParallelGzipWriter::WriteOldest() {
     const std::vector<std::byte> member = inFlight_.front().get();
     inFlight_.pop_front();
-    WriteAll(fd_, member);
+    common::WriteAll(fd_, member, "cannot write the archive");
 }
 
 void ParallelGzipWriter::Finish() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "archive_host/engine_calls.h"
 #include "common/elf_image.h"
 #include "common/name_encoding.h"
 #include "tar/tar.h"
@@ -171,20 +172,11 @@ Reader::Reader(const std::string& archivePath, archive_host::HostOptions options
 }
 
 void Reader::StreamAll() {
-    try {
-        host_.StreamAll();
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    archive_host::CallHost<Error>([&] { host_.StreamAll(); });
 }
 
 std::optional<Member> Reader::Next() {
-    std::optional<archive_host::HostMember> next;
-    try {
-        next = host_.Next();
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    const auto next = archive_host::CallHost<Error>([&] { return host_.Next(); });
     current_.reset();
     if (!next) {
         return std::nullopt;
@@ -204,48 +196,27 @@ std::optional<Member> Reader::Next() {
 }
 
 void Reader::Extract(const DataSink& sink, const ProgressFn& progress, const HoleSink& holes) {
-    if (!current_) {
-        throw Error(ErrorKind::kMember, "no member to extract");
-    }
-    const Member member = *current_;
-    current_.reset();
+    const Member member = archive_host::TakeCurrent<Error>(current_);
     if (!member.error.empty()) {
         throw Error(ErrorKind::kMember, member.error);
     }
-    const std::uint64_t total = member.size.value_or(0);
-    std::uint64_t done = 0;
-    // What arrives counts against the declared size and for progress, holes as much as data.
-    const auto account = [&](std::uint64_t size) {
-        done += size;
-        if (member.size && done > *member.size) {
-            throw Error(ErrorKind::kArchive, "member data runs past its declared size");
-        }
-    };
-    const auto report = [&] {
-        if (progress && !progress(done, total)) {
-            throw Error(ErrorKind::kAborted, "stopped");
-        }
-    };
+    archive_host::MemberDataCount<Error> count(member.size, progress);
     const auto data = [&](std::span<const std::byte> piece) {
-        account(piece.size());
+        count.Add(piece.size());
         sink(piece);
-        report();
+        count.Report();
     };
-    try {
+    archive_host::CallHost<Error>([&] {
         if (holes) {
             host_.ReadData(data, [&](std::uint64_t size) {
-                account(size);
+                count.Add(size);
                 holes(size);
-                report();
+                count.Report();
             });
         } else {
             host_.ReadData(data);
         }
-    } catch (const archive_host::MemberError& error) {
-        throw Error(ErrorKind::kMember, error.what());
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    });
 }
 
 }  // namespace zembrat::tar

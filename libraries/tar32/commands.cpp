@@ -14,6 +14,7 @@
 #include "common/output_text.h"
 #include "common/safe_path.h"
 #include "export/guarded.h"
+#include "export/member_problems.h"
 #include "platform/file_time.h"
 #include "tar/library_side.h"
 #include "tar/tar.h"
@@ -26,17 +27,12 @@ namespace {
 
 using exports::Context;
 
-// tar::Error as a result code and reason, for exports::Guarded.
-std::optional<common::Failure> DescribeTarError(const std::exception& error) {
-    if (const auto* tarError = dynamic_cast<const tar::Error*>(&error)) {
-        return common::Failure(tar::ResultFor(*tarError), tarError->what());
-    }
-    return std::nullopt;
-}
-
 template <typename Run>
 int Guarded(Context& context, Run run) {
-    return exports::Guarded(context, run, DescribeTarError);
+    return exports::Guarded(context, run,
+                            exports::DescribeEngineError<tar::Error>([](const tar::Error& error) {
+                                return common::Failure(tar::ResultFor(error), error.what());
+                            }));
 }
 
 int Extract(const Request& request, Context& context) {
@@ -55,20 +51,13 @@ int Extract(const Request& request, Context& context) {
     settings.progress = request.showDialog;
     tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
-    if (summary.selected == 0 && !request.names.empty()) {
-        context.output.FirstLine("no member matches the names given");
-        return ARC_ERROR_NO_FILES;
-    }
-    return events.Code();
+    return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
+                                     events.Code());
 }
 
 std::vector<tar::Member> ReadMembers(const std::string& path) {
-    std::vector<tar::Member> members;
     tar::Reader reader(path);
-    while (auto member = reader.Next()) {
-        members.push_back(std::move(*member));
-    }
-    return members;
+    return common::AllMembers(reader);
 }
 
 int List(const Request& request, Context& context) {

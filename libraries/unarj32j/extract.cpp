@@ -59,8 +59,8 @@ class Extractor : public unlha32::MemberExtraction {
             bool any = false;
             while (auto member = archive.Reader().Next()) {
                 const std::string name = HostName(*member);
-                if (!IsExtractable(*member) || !MatchesAny(name, request_.names) ||
-                    (!request_.excludes.empty() && MatchesAny(name, request_.excludes))) {
+                if (!IsExtractable(*member) ||
+                    !unlha32::Chosen(name, request_.names, request_.excludes)) {
                     continue;
                 }
                 any = true;

@@ -217,6 +217,15 @@ int ResultFor(const lha::Error& error) {
     return ARC_ERROR_INTERNAL;
 }
 
+bool Excluded(const std::string& name, const std::vector<std::string>& excludes) {
+    return !excludes.empty() && MatchesAny(name, excludes);
+}
+
+bool Chosen(const std::string& name, const std::vector<std::string>& names,
+            const std::vector<std::string>& excludes) {
+    return MatchesAny(name, names) && !Excluded(name, excludes);
+}
+
 bool MatchesAny(const std::string& name, const std::vector<std::string>& masks) {
     if (masks.empty()) {
         return true;

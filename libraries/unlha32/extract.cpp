@@ -61,9 +61,7 @@ class Extractor : public MemberExtraction {
             bool any = false;
             while (auto member = archive.Reader().Next()) {
                 const std::string name = HostName(*member);
-                if (!MatchesAny(name, request_.names) ||
-                    (!request_.options.excludes.empty() &&
-                     MatchesAny(name, request_.options.excludes))) {
+                if (!Chosen(name, request_.names, request_.options.excludes)) {
                     continue;
                 }
                 any = true;

@@ -110,8 +110,7 @@ int MemberExtraction::RunOverMembers(const std::function<bool()>& extractMembers
     }
     folderTimes_.Apply();
     if (!any && namesGiven) {
-        problems_.Note(ARC_ERROR_NO_FILES);
-        context_.output.FirstLine("no member matches the names given");
+        problems_.NoneMatched();
     }
     return problems_.Code();
 }

@@ -43,8 +43,7 @@ class Collector {
   public:
     Collector(const Request& request)
         : request_(request), walk_({.excluded = [&request](const std::string& stored) {
-              return !request.options.excludes.empty() &&
-                     MatchesAny(stored, request.options.excludes);
+              return Excluded(stored, request.options.excludes);
           }}) {
         if (!request.folder.empty()) {
             base_ = platform::IncludeTrailingDelimiter(platform::ExpandFileName(request.folder));

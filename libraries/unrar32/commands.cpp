@@ -11,6 +11,7 @@
 #include "common/output_text.h"
 #include "common/safe_path.h"
 #include "export/guarded.h"
+#include "export/member_problems.h"
 #include "tar/library_side.h"
 #include "tar/tar.h"
 #include "unrar32/request.h"
@@ -106,17 +107,13 @@ int CodeFor(const tar::Error& error) {
                : tar::ResultFor(error);
 }
 
-// tar::Error in the words of this library, for exports::Guarded.
-std::optional<Failure> DescribeRarError(const std::exception& error) {
-    if (const auto* rarError = dynamic_cast<const tar::Error*>(&error)) {
-        return Failure(CodeFor(*rarError), Plain(rarError->what()));
-    }
-    return std::nullopt;
-}
-
+// tar::Error in the words of this library.
 template <typename Run>
 int Guarded(Context& context, Run run) {
-    return exports::Guarded(context, run, DescribeRarError);
+    return exports::Guarded(context, run,
+                            exports::DescribeEngineError<tar::Error>([](const tar::Error& error) {
+                                return Failure(CodeFor(error), Plain(error.what()));
+                            }));
 }
 
 int Extract(const Request& request, Context& context) {
@@ -147,11 +144,8 @@ int Extract(const Request& request, Context& context) {
     settings.explain = Plain;
     tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
-    if (summary.selected == 0 && !request.names.empty()) {
-        context.output.FirstLine("no member matches the names given");
-        return ARC_ERROR_NO_FILES;
-    }
-    return events.Code();
+    return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
+                                     events.Code());
 }
 
 // The reader of the set the archive belongs to.
@@ -161,12 +155,8 @@ tar::Reader ReadSet(const std::string& archive) {
 }
 
 std::vector<tar::Member> ReadMembers(const std::string& path) {
-    std::vector<tar::Member> members;
     tar::Reader reader = ReadSet(path);
-    while (auto member = reader.Next()) {
-        members.push_back(std::move(*member));
-    }
-    return members;
+    return common::AllMembers(reader);
 }
 
 // A listing mask is a shell pattern over the whole path.

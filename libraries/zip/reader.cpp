@@ -1,3 +1,4 @@
+#include "archive_host/engine_calls.h"
 #include "common/name_encoding.h"
 #include "zip/zip.h"
 
@@ -33,12 +34,7 @@ Reader::Reader(const std::string& archivePath, ReaderOptions options) try
 Reader::~Reader() = default;
 
 std::optional<Member> Reader::Next() {
-    std::optional<archive_host::HostMember> next;
-    try {
-        next = host_.Next();
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    const auto next = archive_host::CallHost<Error>([&] { return host_.Next(); });
     current_.reset();
     if (!next) {
         return std::nullopt;
@@ -52,36 +48,22 @@ std::optional<Member> Reader::Next() {
 }
 
 void Reader::Extract(DataSink& sink, const ProgressFn& progress) {
-    if (!current_) {
-        throw Error(ErrorKind::kMember, "no member to extract");
-    }
-    const Member member = *current_;
-    current_.reset();
+    const Member member = archive_host::TakeCurrent<Error>(current_);
     if (!member.error.empty()) {
         throw Error(ErrorKind::kMember, member.error);
     }
     if (member.encrypted) {
         throw Error(ErrorKind::kMember, "encrypted member, not supported");
     }
-    const std::uint64_t total = member.size.value_or(0);
-    std::uint64_t done = 0;
-    try {
+    // The helper stops a member at its declared size; the count holds even if it did not.
+    archive_host::MemberDataCount<Error> count(member.size, progress);
+    archive_host::CallHost<Error>([&] {
         host_.ReadData([&](std::span<const std::byte> data) {
-            done += data.size();
-            // The helper stops a member at its declared size; this holds even if it did not.
-            if (member.size && done > *member.size) {
-                throw Error(ErrorKind::kArchive, "member data runs past its declared size");
-            }
+            count.Add(data.size());
             sink.Write(data);
-            if (progress && !progress(done, total)) {
-                throw Error(ErrorKind::kAborted, "stopped");
-            }
+            count.Report();
         });
-    } catch (const archive_host::MemberError& error) {
-        throw Error(ErrorKind::kMember, error.what());
-    } catch (const archive_host::HostError& error) {
-        throw Error(ErrorKind::kArchive, error.what());
-    }
+    });
 }
 
 }  // namespace zembrat::zip

@@ -123,8 +123,7 @@ class Extractor {
             RequireEmptyArchive();
         }
         if (chosen == 0 && !request_.names.empty()) {
-            problems_.Note(ARC_ERROR_NO_FILES);
-            context_.output.FirstLine("no member matches the names given");
+            problems_.NoneMatched();
         } else if (testOnly_ && problems_.Code() == 0) {
             context_.output.Line(std::to_string(chosen) + " members tested, no errors");
         } else if (testOnly_) {

@@ -15,14 +15,17 @@ namespace zembrat::zip32 {
 namespace {
 
 // The code and reason of an error of the ZIP engine.
-std::optional<Failure> DescribeZipError(const std::exception& error) {
-    const auto* zipError = dynamic_cast<const zip::Error*>(&error);
-    if (zipError == nullptr) {
-        return std::nullopt;
+const auto DescribeZipError = exports::DescribeEngineError<zip::Error>([](const zip::Error& error) {
+    return Failure(ResultFor(error), error.Kind() == zip::ErrorKind::kAborted
+                                         ? std::string("stopped at the owner window's request")
+                                         : std::string(error.what()));
+});
+
+// The owner window answered 1.
+void StopWhenAsked(bool asked) {
+    if (asked) {
+        throw zip::Error(zip::ErrorKind::kAborted, "stopped at the owner window's request");
     }
-    return Failure(ResultFor(*zipError), zipError->Kind() == zip::ErrorKind::kAborted
-                                             ? std::string("stopped at the owner window's request")
-                                             : std::string(zipError->what()));
 }
 
 }  // namespace
@@ -78,38 +81,19 @@ void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& 
 
 ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter, const std::string& source,
                              const std::string& destination, std::uint64_t size, std::int64_t mtime)
-    : reporter_(reporter) {
-    record_.file_size = common::Clamp32(size);
-    common::CopyToField(record_.source_file_name, sizeof record_.source_file_name, source);
-    common::CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
-    LocalDosTime(mtime, record_.dos_date, record_.dos_time);
-    Send(ARC_PROGRESS_BEGIN);
+    : progress_(reporter, source, destination, size, mtime) {
+    StopWhenAsked(progress_.Begin());
 }
 
 zip::ProgressFn ProgressMeter::Callback() {
     return [this](std::uint64_t done, std::uint64_t) {
-        done_ = done;
-        reported_ = std::min(reported_, done_);  // the data is read a second time
-        if (done_ - reported_ >= common::kProgressStep) {
-            reported_ = done_;
-            Send(ARC_PROGRESS_UPDATE);
-        }
+        StopWhenAsked(progress_.Reach(done));
         return true;
     };
 }
 
 void ProgressMeter::Finish() {
-    Send(ARC_PROGRESS_END);
-}
-
-void ProgressMeter::Send(unsigned state) {
-    if (!reporter_.Active()) {
-        return;
-    }
-    record_.write_size = common::Clamp32(done_);
-    if (reporter_.Send(state, record_)) {
-        throw zip::Error(zip::ErrorKind::kAborted, "stopped at the owner window's request");
-    }
+    StopWhenAsked(progress_.End());
 }
 
 }  // namespace zembrat::zip32

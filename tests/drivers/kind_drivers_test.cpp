@@ -26,6 +26,7 @@ namespace {
 using archives::FileItem;
 using archives::TArchiver;
 using archives::TArchiverType;
+using testing::Outcome;
 using testing::RecorderAccess;
 using testing::TempFolder;
 
@@ -49,15 +50,6 @@ const Kind kCab = KindOf<TCab32>("Cab");
 const Kind kRar = KindOf<TRar32>("Unrar");
 const Kind kArj = KindOf<TArj32>("Unarj");
 const Kind kBga = KindOf<TBGA32>("Bga");
-
-std::string Outcome(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "ok";
-}
 
 // The ARJ lines are LHA lines, which need jse and jso; the other kinds ignore both.
 TArchiverOptions BaseOptions() {

@@ -4,9 +4,7 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <typeinfo>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "archives/archiver_errors.h"
 #include "component_test_support.h"
 #include "drivers/zip32.h"
+#include "fixture_files.h"
 #include "platform/file_system.h"
 #include "scoped_environment.h"
 
@@ -21,24 +20,10 @@ namespace zembrat::drivers {
 namespace {
 
 using archives::FileItem;
+using testing::Outcome;
+using testing::ReadFile;
 using testing::RecorderAccess;
 using testing::TempFolder;
-
-std::string Outcome(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "ok";
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 // Only the recording tar library is found (with the LHA one beside it when asked for); every
 // binding is loaded afresh.

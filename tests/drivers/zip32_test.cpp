@@ -5,16 +5,15 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <tuple>
 #include <vector>
 
 #include "archives/archive_file.h"
 #include "archives/archiver_errors.h"
 #include "component_test_support.h"
+#include "fixture_files.h"
 #include "platform/file_system.h"
 #include "scoped_environment.h"
 
@@ -23,6 +22,8 @@ namespace {
 
 using archives::FileItem;
 using archives::StringList;
+using testing::Outcome;
+using testing::ReadFile;
 using testing::RecorderAccess;
 using testing::TempFolder;
 using Library = ZipLibrary;
@@ -33,22 +34,6 @@ constexpr const char* kPackMessage =
     "ZIP 形式書庫の作成には ZIP32J.DLL または LMZIP32.DLL が必要です。";
 constexpr const char* kSfxMessage =
     "ZIP 形式書庫からの自己解凍書庫作成には ZIP32J.DLL が必要です。";
-
-std::string Outcome(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "ok";
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 // The recording ZIP libraries, each in its own folder: a test lets the platform find only
 // the ones it names, and the binding is loaded afresh.

@@ -12,6 +12,7 @@
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
 #include "crafted_archive.h"
+#include "fuzz_checks.h"
 #include "lha/archive.h"
 #include "unlha32/request.h"
 
@@ -35,20 +36,6 @@ std::vector<std::pair<std::string, std::string>> Inputs(const std::string& targe
     EXPECT_FALSE(inputs.empty()) << "no regression inputs in " << folder;
     return inputs;
 }
-
-// Counts what a member decodes to, up to the limit the fuzz target sets.
-class CountingOutput final : public lha::OutputStream {
-  public:
-    void Write(std::span<const std::byte> data) override {
-        count_ += data.size();
-        if (count_ > (std::uint64_t{64} << 20)) {
-            throw lha::Error(lha::ErrorKind::kTooLarge, "output limit");
-        }
-    }
-
-  private:
-    std::uint64_t count_ = 0;
-};
 
 // What archive_fuzzer promises for any bytes: headers only move forward, every member
 // decodes or fails with an lha::Error, a name prints without control characters, and a
@@ -78,7 +65,7 @@ void ExpectReadCleanly(std::span<const std::byte> bytes) {
                 EXPECT_EQ(("/" + *relative + "/").find("/../"), std::string::npos) << *relative;
             }
             try {
-                CountingOutput out;
+                ::zembrat::testing::CappedOutput out("output limit");
                 reader.Extract(out);
             } catch (const lha::Error&) {
             }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,5 +66,15 @@ class RecordingLibraryTest : public ::testing::Test {
     }
     RecorderAccess Recorder() const { return RecorderAccess(drivers::TLha32::Binding()->Handle()); }
 };
+
+// What an operation ends with: "ok", or the message of the exception it throws.
+inline std::string Outcome(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "ok";
+}
 
 }  // namespace zembrat::testing

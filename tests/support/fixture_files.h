@@ -57,6 +57,18 @@ inline std::string FileSha256(const std::string& path) {
     return digest;
 }
 
+// The archives of a fixture folder: its files but the manifest and the notes on their sources.
+inline std::vector<std::filesystem::path> FixtureArchives(const std::string& folder) {
+    std::vector<std::filesystem::path> archives;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name != "manifest.tsv" && name != "SOURCES.md") {
+            archives.push_back(entry.path());
+        }
+    }
+    return archives;
+}
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

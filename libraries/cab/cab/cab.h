@@ -9,12 +9,12 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
+#include "common/engine.h"
 
 namespace zembrat::cab {
 
@@ -24,14 +24,7 @@ enum class ErrorKind {
     kAborted,  // a progress callback asked to stop
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
-
-  private:
-    ErrorKind kind_;
-};
+using Error = common::KindedError<ErrorKind>;
 
 // The attribute bits of a cabinet member.
 inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
@@ -45,7 +38,7 @@ inline constexpr std::uint32_t kAttributeUtf8Name = 0x80;
 // are 32 KiB, so what goes past 2 GiB less one block cannot be addressed.
 inline constexpr std::uint64_t kMaxCabinetContent = 0x7FFF8000;
 
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 using DataSink = std::function<void(std::span<const std::byte>)>;
 
 struct Member {
@@ -93,28 +86,11 @@ enum class Problem {
     kKept,         // an existing file was kept (no overwrite asked)
 };
 
-struct ExtractOptions {
-    std::string folder = "./";
-    bool testOnly = false;                      // decode everything, write nothing
-    bool overwrite = false;                     // replace existing files
-    bool useFolders = true;                     // false: every file straight into the folder
-    std::function<bool(const Member&)> select;  // empty: every member
-};
+using ExtractOptions = common::ExtractOptionsOf<Member>;
 
-class ExtractEvents {
-  public:
-    virtual ~ExtractEvents() = default;
-    virtual void Done(const Member& member) = 0;
-    virtual void Failed(Problem problem, const Member& member, const std::string& reason) = 0;
-    // The progress of one member's data, written to destination.
-    virtual ProgressFn Progress(const Member&, const std::string& /*destination*/) { return {}; }
-};
+using ExtractEvents = common::ExtractEvents<Member, Problem>;
 
-// How many members the cabinet had, and how many were selected.
-struct ExtractSummary {
-    std::size_t seen = 0;
-    std::size_t selected = 0;
-};
+using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the cabinet. Throws Error(kArchive) when the cabinet is lost midway
 // (what was done stays), Error(kAborted) when a progress callback stopped it.
@@ -131,13 +107,7 @@ struct CreateOptions {
     ProgressFn progress;      // bytes read of all files together
 };
 
-class CreateEvents {
-  public:
-    virtual ~CreateEvents() = default;
-    virtual void Added(const std::string& memberName) = 0;
-    // A name that could not be read or stored; the cabinet is made without it.
-    virtual void Failed(const std::string& name, const std::string& reason) = 0;
-};
+using CreateEvents = common::CreateEvents;
 
 // Writes a cabinet of the names (files; folders with everything in them), relative names
 // with '\' between folders, names that are not plain ASCII in UTF-8 with the UTF attribute.

@@ -61,6 +61,10 @@ class HoleAwareWriter {
 // so that a file already there is replaced whole. False, with errno set, when it cannot be.
 bool MakeHardLink(const std::string& existing, const std::string& fullPath);
 
+// Writes all of data at the file's position, retrying short and interrupted writes. Throws
+// std::system_error with what (and the system's reason) when the file system refuses.
+void WriteAll(int fd, std::span<const std::byte> data, const char* what = "cannot write");
+
 // The size of the blocks HoleAwareWriter looks at: a run of zeros shorter than one, or not
 // aligned to one, is written as data.
 inline constexpr std::size_t kHoleBlock = 4096;

@@ -35,4 +35,16 @@ int Guarded(Context& context, Command command, DescribeLibraryError describeLibr
     }
 }
 
+// A describeLibraryError for a library over one engine: an EngineError as describe(error)
+// says, nothing for any other exception.
+template <typename EngineError, typename Describe>
+auto DescribeEngineError(Describe describe) {
+    return [describe](const std::exception& error) -> std::optional<common::Failure> {
+        if (const auto* known = dynamic_cast<const EngineError*>(&error)) {
+            return describe(*known);
+        }
+        return std::nullopt;
+    };
+}
+
 }  // namespace zembrat::exports

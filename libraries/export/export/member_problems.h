@@ -3,6 +3,7 @@
 // stay where they happen.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "archiver_api.h"
@@ -11,6 +12,19 @@
 #include "export/backend.h"
 
 namespace zembrat::exports {
+
+inline constexpr const char* kNoMemberMatches = "no member matches the names given";
+
+// An extraction's result: when names were given and none selected a member,
+// ARC_ERROR_NO_FILES, said as the output's first line; else code.
+inline int ExtractionResult(common::OutputText& output, std::size_t selected, bool namesGiven,
+                            int code) {
+    if (selected == 0 && namesGiven) {
+        output.FirstLine(kNoMemberMatches);
+        return ARC_ERROR_NO_FILES;
+    }
+    return code;
+}
 
 class MemberProblems {
   public:
@@ -38,7 +52,13 @@ class MemberProblems {
         }
     }
 
-    // A result that is not a member's problem (nothing matched, say).
+    // Names were given and no member matched them.
+    void NoneMatched() {
+        outcome_.Note(ARC_ERROR_NO_FILES);
+        output_.FirstLine(kNoMemberMatches);
+    }
+
+    // A result that is not a member's problem.
     void Note(int code) { outcome_.Note(code); }
     int Code() const { return outcome_.Code(); }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/engine.h"
 #include "lha/stream.h"
 
 namespace zembrat::lha {
@@ -27,14 +28,7 @@ enum class ErrorKind {
     kCannotWrite,        // a temporary copy of the input cannot be written (a full disk)
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
-
-  private:
-    ErrorKind kind_;
-};
+using Error = common::KindedError<ErrorKind>;
 
 // How a stored name's bytes are to be read.
 enum class NameEncoding {
@@ -72,7 +66,7 @@ struct Member {
 
 // Called with the bytes done so far of the current member; answering false stops the
 // operation, which then throws Aborted.
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 
 class Aborted : public std::runtime_error {
   public:

@@ -9,13 +9,13 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
 #include "archive_host/member_fields.h"
+#include "common/engine.h"
 
 namespace zembrat::tar {
 
@@ -27,16 +27,9 @@ enum class ErrorKind {
     kAborted,  // a progress callback asked to stop
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
+using Error = common::KindedError<ErrorKind>;
 
-  private:
-    ErrorKind kind_;
-};
-
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 using DataSink = std::function<void(std::span<const std::byte>)>;
 // A run of zeros of a sparse member, by its length.
 using HoleSink = std::function<void(std::uint64_t)>;
@@ -98,34 +91,19 @@ enum class Problem {
     kKept,         // an existing file was kept (no overwrite asked)
 };
 
-struct ExtractOptions {
-    std::string folder = "./";
-    bool testOnly = false;        // decode everything, write nothing
-    bool overwrite = false;       // replace existing files
-    bool onlyNotOlder = false;    // with overwrite: keep an existing file newer than the member
-    bool keepPermissions = true;  // the stored permission bits (less the umask); else defaults
-    bool useFolders = true;       // false: every file straight into the folder
-    std::function<bool(const Member&)> select;  // empty: every member
-    std::string format = "tar";                 // the helper's decoder setup (see Reader)
-    archive_host::HostOptions host;             // the volumes that follow the first, ...
+struct ExtractOptions : common::ExtractOptionsOf<Member> {
+    bool onlyNotOlder = false;       // with overwrite: keep an existing file newer than the member
+    bool keepPermissions = true;     // the stored permission bits (less the umask); else defaults
+    std::string format = "tar";      // the helper's decoder setup (see Reader)
+    archive_host::HostOptions host;  // the volumes that follow the first, ...
     // Only a few members are wanted (names were given): the others' data is skipped rather
     // than streamed.
     bool fewMembers = false;
 };
 
-class ExtractEvents {
-  public:
-    virtual ~ExtractEvents() = default;
-    virtual void Done(const Member& member) = 0;
-    virtual void Failed(Problem problem, const Member& member, const std::string& reason) = 0;
-    // The progress of one member's data, written to destination.
-    virtual ProgressFn Progress(const Member&, const std::string& /*destination*/) { return {}; }
-};
+using ExtractEvents = common::ExtractEvents<Member, Problem>;
 
-struct ExtractSummary {
-    std::size_t seen = 0;
-    std::size_t selected = 0;
-};
+using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the archive. Throws Error(kArchive) when the archive is lost midway
 // (what was done stays), Error(kAborted) when a progress callback stopped it.
@@ -144,13 +122,7 @@ struct CreateOptions {
     int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
 };
 
-class CreateEvents {
-  public:
-    virtual ~CreateEvents() = default;
-    virtual void Added(const std::string& memberName) = 0;
-    // A file that could not be read; the archive is made without it.
-    virtual void Failed(const std::string& name, const std::string& reason) = 0;
-};
+using CreateEvents = common::CreateEvents;
 
 // Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
 // them), under gzip or bzip2 when asked. The archive appears under its name only once it is

@@ -88,4 +88,12 @@ common::Failure StoppedByOwner();
 // compared with the whole name and with its file-name part.
 bool MatchesAny(const std::string& name, const std::vector<std::string>& masks);
 
+// True when an exclude mask matches the name (none when there are no excludes).
+bool Excluded(const std::string& name, const std::vector<std::string>& excludes);
+
+// True when the name is chosen: it matches one of the names (or there are none) and no
+// exclude mask.
+bool Chosen(const std::string& name, const std::vector<std::string>& names,
+            const std::vector<std::string>& excludes);
+
 }  // namespace zembrat::unlha32

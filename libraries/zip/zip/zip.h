@@ -9,13 +9,13 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive_host/client.h"
 #include "archive_host/member_fields.h"
+#include "common/engine.h"
 
 namespace zembrat::zip {
 
@@ -31,18 +31,11 @@ enum class ErrorKind {
     kTooLarge,  // beyond what the format can carry
 };
 
-class Error : public std::runtime_error {
-  public:
-    Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-    ErrorKind Kind() const { return kind_; }
-
-  private:
-    ErrorKind kind_;
-};
+using Error = common::KindedError<ErrorKind>;
 
 // Called with the bytes done so far of the current member; answering false stops the work
 // (Error kAborted).
-using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+using ProgressFn = common::EngineProgressFn;
 
 // ---- Writing ----
 

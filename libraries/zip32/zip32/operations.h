@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "common/member_progress.h"
 #include "common/safe_path.h"
 #include "export/backend.h"
 #include "zip/zip.h"
@@ -56,12 +57,7 @@ class ProgressMeter {
     void Finish();
 
   private:
-    void Send(unsigned state);
-
-    const common::ProgressReporter& reporter_;
-    EXTRACTINGINFOEX record_{};
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    common::MemberProgress progress_;
 };
 
 // The local MS-DOS date and time of a Unix time.

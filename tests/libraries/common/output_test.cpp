@@ -76,5 +76,16 @@ TEST(ProgressReporter, SendsTheRegisteredMessageAndReadsTheAnswer) {
     EXPECT_FALSE(ProgressReporter().Active());
 }
 
+// A field always ends in a NUL; an empty text (a view that holds no pointer at all) clears it.
+TEST(OutputText, CopyToFieldEndsInANulAndClearsForNothing) {
+    char field[6];
+    CopyToField(field, sizeof field, "abc");
+    EXPECT_STREQ(field, "abc");
+    CopyToField(field, sizeof field, "abcdefgh");
+    EXPECT_STREQ(field, "abcde");
+    CopyToField(field, sizeof field, std::string_view{});
+    EXPECT_STREQ(field, "");
+}
+
 }  // namespace
 }  // namespace zembrat::common

@@ -93,6 +93,21 @@ TEST_F(PackTest, FoldersRecurseWildcardsAndExclusions) {
               ARC_ERROR_NO_FILES);
 }
 
+// Extraction takes the exclusions as packing does: an excluded member is not extracted, and
+// names given whose every member is excluded select nothing.
+TEST_F(PackTest, ExtractionLeavesExcludedMembers) {
+    ASSERT_EQ(Library().Run("a -r1 \"" + archive_ + "\" \"" + scratch_.Folder() + "base/\" *").code,
+              0);
+    const std::string out = scratch_.Folder() + "out/";
+    auto result = Library().Run("x -jx*.bak \"" + archive_ + "\" \"" + out + "\"");
+    ASSERT_EQ(result.code, 0) << result.text;
+    EXPECT_TRUE(std::filesystem::exists(out + "sub/deep.txt"));
+    EXPECT_TRUE(std::filesystem::exists(out + "top.txt"));
+    EXPECT_FALSE(std::filesystem::exists(out + "sub/skip.bak"));
+    result = Library().Run("x -jx*.bak \"" + archive_ + "\" \"" + out + "\" *.bak");
+    EXPECT_EQ(result.code, ARC_ERROR_NO_FILES) << result.text;
+}
+
 TEST_F(PackTest, TheArchiveNeverPacksItself) {
     const std::string inside = scratch_.Folder() + "base/t.lzh";
     ASSERT_EQ(Library().Run("a \"" + inside + "\" \"" + scratch_.Folder() + "base/\" top.txt").code,
