@@ -30,11 +30,6 @@ using exports::Context;
 
 constexpr const char* kStubName = "zembrat-cabsfx";
 
-void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(unixSeconds)), date, time);
-}
-
 int ResultFor(cab::ErrorKind kind) {
     switch (kind) {
         case cab::ErrorKind::kArchive:
@@ -202,7 +197,7 @@ exports::ListedMember ToListed(const cab::Member& member) {
     // A cabinet compresses whole folders: a member has no packed size of its own.
     record.compressed_size = common::Clamp32(member.size);
     record.ratio = member.size == 0 ? 0 : 1000;
-    LocalDosTime(member.mtime, record.dos_date, record.dos_time);
+    common::LocalDosTime(member.mtime, record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name, member.name);
     common::CopyToField(record.attribute, sizeof record.attribute,
                         AttributeText(member.attributes));

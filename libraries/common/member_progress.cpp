@@ -8,6 +8,11 @@
 
 namespace zembrat::common {
 
+void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
+    platform::FileTimeToDosDateTime(
+        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(unixSeconds)), date, time);
+}
+
 MemberProgress::MemberProgress(const ProgressReporter& reporter, std::string_view source,
                                std::string_view destination, std::uint64_t size, std::int64_t mtime,
                                std::string_view method)
@@ -16,9 +21,7 @@ MemberProgress::MemberProgress(const ProgressReporter& reporter, std::string_vie
     CopyToField(record_.source_file_name, sizeof record_.source_file_name, source);
     CopyToField(record_.dest_file_name, sizeof record_.dest_file_name, destination);
     CopyToField(record_.method, sizeof record_.method, method);
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(mtime)), record_.dos_date,
-        record_.dos_time);
+    LocalDosTime(mtime, record_.dos_date, record_.dos_time);
 }
 
 bool MemberProgress::Begin() {

@@ -28,12 +28,12 @@ class RegionPaths {
         matches_.clear();
         matched_ = 0;
     }
-    void StartPosition(std::size_t i) { position_ = i; }
-    void Add(std::uint32_t length, std::uint32_t distance) {
+    // A match from position i; positions come in increasing order.
+    void Add(std::size_t i, std::uint32_t length, std::uint32_t distance) {
         matches_.push_back({static_cast<std::uint16_t>(length),
                             static_cast<std::uint16_t>(distance),
-                            static_cast<std::uint32_t>(position_ - matched_)});
-        matched_ = position_;
+                            static_cast<std::uint32_t>(i - matched_)});
+        matched_ = i;
     }
 
     // The cheapest path through the region's n bytes, as steps from its start.
@@ -50,8 +50,7 @@ class RegionPaths {
 
   private:
     std::vector<PathRelaxer::Match> matches_;
-    std::size_t position_ = 0;  // started last
-    std::size_t matched_ = 0;   // of the last match
+    std::size_t matched_ = 0;  // the position of the last match
     PathRelaxer relaxer_;
     std::vector<Step> path_;
 };
@@ -128,12 +127,11 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
         std::size_t i = 0;
         std::size_t misses = 0;
         while (i < n) {
-            paths.StartPosition(i);
             std::size_t count = finder.Find(found.data());
             std::uint32_t longest = count > 0 ? found[count - 1].length : 0;
             if (n - i >= MatchFinder::kMaxMatch) {
                 for (std::size_t k = 0; k < count; ++k) {
-                    paths.Add(found[k].length, found[k].distance);
+                    paths.Add(i, found[k].length, found[k].distance);
                 }
             } else {
                 // No match runs past the region.
@@ -144,7 +142,7 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
                     if (longest < MatchFinder::kMinMatch) {
                         break;
                     }
-                    paths.Add(longest, found[k].distance);
+                    paths.Add(i, longest, found[k].distance);
                 }
             }
             ++i;
@@ -157,14 +155,12 @@ void ParseOptimal(MatchFinder& finder, std::span<const std::uint8_t> data, std::
                     {(misses - kMissesBeforePassing) / kMissesBeforePassing + 1, kMostPassed,
                      n - i});
                 for (std::size_t passEnd = i + pass; i < passEnd; ++i) {
-                    paths.StartPosition(i);
                     finder.Pass();
                 }
             }
             // A long match is taken as it is; searching inside it rarely pays.
             if (longest >= nice) {
                 for (std::size_t skipEnd = i - 1 + longest; i < skipEnd; ++i) {
-                    paths.StartPosition(i);
                     finder.Skip();
                 }
             }

@@ -13,15 +13,6 @@
 
 namespace zembrat::tar {
 
-namespace {
-
-void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(unixSeconds)), date, time);
-}
-
-}  // namespace
-
 int ResultFor(const Error& error) {
     switch (error.Kind()) {
         case ErrorKind::kArchive:
@@ -73,7 +64,7 @@ exports::ListedMember ToListed(const Member& member, std::string_view method) {
     record.original_size = common::Clamp32(size);
     record.compressed_size = common::Clamp32(size);
     record.ratio = size == 0 ? 0 : 1000;
-    LocalDosTime(member.mtime.value_or(0), record.dos_date, record.dos_time);
+    common::LocalDosTime(member.mtime.value_or(0), record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name,
                         member.kind == MemberKind::kDirectory ? member.name + "/" : member.name);
     common::CopyToField(record.attribute, sizeof record.attribute, AttributeText(member));

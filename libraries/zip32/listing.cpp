@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "common/member_progress.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
 #include "common/safe_path.h"
@@ -65,7 +66,7 @@ exports::ListedMember ToListed(const Entry& entry) {
     record.crc = entry.crc;
     record.os_type = 0;
     record.ratio = common::CompressionRatio(entry.compressedSize, entry.size);
-    LocalDosTime(entry.mtime, record.dos_date, record.dos_time);
+    common::LocalDosTime(entry.mtime, record.dos_date, record.dos_time);
     common::CopyToField(record.file_name, sizeof record.file_name,
                         entry.isDirectory ? entry.name + "/" : entry.name);
     common::CopyToField(record.attribute, sizeof record.attribute, entry.isDirectory ? "d" : "-");

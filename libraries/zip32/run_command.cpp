@@ -7,7 +7,6 @@
 #include "common/output_text.h"
 #include "common/record_fields.h"
 #include "export/guarded.h"
-#include "platform/file_time.h"
 #include "zip32/operations.h"
 
 namespace zembrat::zip32 {
@@ -72,11 +71,6 @@ int RunZipLine(std::string_view line, Context& context) {
                                                        : Pack(request, context);
         },
         DescribeZipError);
-}
-
-void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time) {
-    platform::FileTimeToDosDateTime(
-        platform::FileTimeToLocalFileTime(platform::FileTimeFromUnix(unixSeconds)), date, time);
 }
 
 ProgressMeter::ProgressMeter(const common::ProgressReporter& reporter, const std::string& source,

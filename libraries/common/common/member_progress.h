@@ -12,6 +12,9 @@
 
 namespace zembrat::common {
 
+// A time in seconds since 1970 UTC as the DOS date and time fields of a record (local time).
+void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time);
+
 class MemberProgress {
   public:
     // source: the member's name; destination: where it goes; mtime: seconds since 1970 UTC;

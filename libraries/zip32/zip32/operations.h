@@ -60,7 +60,4 @@ class ProgressMeter {
     common::MemberProgress progress_;
 };
 
-// The local MS-DOS date and time of a Unix time.
-void LocalDosTime(std::int64_t unixSeconds, std::uint16_t& date, std::uint16_t& time);
-
 }  // namespace zembrat::zip32
