@@ -72,6 +72,21 @@ bool StagedFile::Commit(const std::string& finalPath, std::string& reason) {
     return true;
 }
 
+bool StagedFile::Close(std::string& reason) {
+    if (fd_ < 0) {
+        reason = "no temporary file";
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        reason = std::string("cannot write: ") + std::strerror(errno);
+        return false;  // removed by the destructor
+    }
+    committed_ = true;
+    return true;
+}
+
 void HoleAwareWriter::WriteAt(std::span<const std::byte> data) {
     while (!data.empty()) {
         const ssize_t wrote = pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset_));

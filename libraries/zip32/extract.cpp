@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "export/member_problems.h"
 #include "platform/path.h"
@@ -21,29 +22,19 @@ namespace {
 
 using zip::MemberKind;
 
+constexpr const char* kKept = "kept the existing file (-o overwrites)";
+
 std::string Escaped(std::string_view name) {
     return common::EscapeControlCharacters(name);
 }
 
-class FdSink final : public zip::DataSink {
+class MemberSink final : public zip::DataSink {
   public:
-    explicit FdSink(int fd) : fd_(fd) {}
-    void Write(std::span<const std::byte> data) override {
-        while (!data.empty()) {
-            const ssize_t wrote = ::write(fd_, data.data(), data.size());
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                throw Failure(ARC_ERROR_CANNOT_WRITE,
-                              std::string("cannot write: ") + std::strerror(errno));
-            }
-            data = data.subspan(static_cast<std::size_t>(wrote));
-        }
-    }
+    explicit MemberSink(common::MemberFile& file) : file_(file) {}
+    void Write(std::span<const std::byte> data) override { file_.Write(data); }
 
   private:
-    int fd_;
+    common::MemberFile& file_;
 };
 
 class NullSink final : public zip::DataSink {
@@ -220,7 +211,7 @@ class Extractor {
             }
             // Times and permissions come last: a read-only folder would refuse its members.
             folderTimes_.push_back({*path, member.mtime.value_or(0),
-                                    (member.mode != 0 ? member.mode & 07777 : 0755) & ~umask_});
+                                    (member.mode != 0 ? member.mode & 01777 : 0755) & ~umask_});
             Say("extracted " + Escaped(name));
             return;
         }
@@ -236,30 +227,28 @@ class Extractor {
         }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !request_.options.overwrite) {
-            problems_.Report(ARC_WARNING_SKIPPED, name, "kept the existing file (-o overwrites)");
+            problems_.Report(ARC_WARNING_SKIPPED, name, kKept);
             return;
         }
         if (member.kind == MemberKind::kSymlink) {
             MakeLink(member, *path);
             return;
         }
-        common::TemporaryFile temporary(common::FolderOf(*path));
-        if (!temporary.Valid()) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
-                             std::string("cannot create a file: ") + std::strerror(errno));
-            return;
-        }
-        FdSink sink(temporary.Fd());
-        if (!Decode(reader, member, sink, *path)) {
-            return;  // the temporary file goes with it
-        }
-        fchmod(temporary.Fd(), (member.mode != 0 ? member.mode & 07777 : 0644) & ~umask_);
-        if (member.mtime) {
-            const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
-            futimens(temporary.Fd(), times);
-        }
-        if (!temporary.Commit(*path, reason)) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
+        try {
+            common::MemberFile file(*path, request_.options.overwrite);
+            MemberSink sink(file);
+            if (!Decode(reader, member, sink, *path)) {
+                return;  // the staging file goes with it
+            }
+            const auto placed =
+                file.Place((member.mode != 0 ? member.mode : 0644) & ~umask_,
+                           member.mtime ? std::optional(*member.mtime * 1000000000) : std::nullopt);
+            if (placed == common::Placement::kKept) {
+                problems_.Report(ARC_WARNING_SKIPPED, name, kKept);
+                return;
+            }
+        } catch (const Failure& failure) {
+            problems_.Report(failure.Code(), name, failure.what());
             return;
         }
         Say("extracted " + Escaped(name));

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +25,13 @@ std::string FullPath(const std::string& path) {
         full.pop_back();  // a folder named "dir/" is archived as "dir.lzh"
     }
     return full;
+}
+
+// A library's note in this program's terms: the libraries name their own switch for
+// replacing a kept file ("-o overwrites"), the user here has --overwrite.
+std::string InTermsOfTheCommandLine(const std::string& note) {
+    static const std::regex kKeptHint(R"(kept the existing file \(-\S+ overwrites\))");
+    return std::regex_replace(note, kKeptHint, "kept the existing file (--overwrite replaces it)");
 }
 
 // The beep and the message box of the window have no place in a terminal: the run's final
@@ -72,7 +80,7 @@ class BatchReporter {
                 break;
         }
         for (const std::string& note : outcome.notes) {
-            console_.Out("  " + EscapeControls(note));
+            console_.Out("  " + EscapeControls(InTermsOfTheCommandLine(note)));
         }
     }
 

@@ -365,7 +365,7 @@ int TZipDll::KillOwnerWindowEx(WindowHandle window) {
 
 // ---- Command lines -------------------------------------------------------------------------
 
-std::string EscapeZipName(std::string_view name, platform::CodePage codePage) {
+std::string EscapeZipName(std::string_view name, const platform::PathSyntax& syntax) {
     std::string escaped;
     std::size_t offset = 0;
     if (name.starts_with('-')) {
@@ -373,10 +373,13 @@ std::string EscapeZipName(std::string_view name, platform::CodePage codePage) {
         offset = 1;
     }
     while (offset < name.size()) {
-        const std::size_t length = platform::CharacterLength(name, offset, codePage);
+        const std::size_t length = platform::CharacterLength(name, offset, syntax.codePage);
         const std::string_view character = name.substr(offset, length);
-        if (character == "\\") {
+        if (character == "\\" && syntax.delimiters.find('\\') != std::string_view::npos) {
             escaped += '/';
+        } else if (character == "\\") {
+            // Part of a Linux name: bracketed, the library takes it as itself.
+            escaped += "[\\]";
         } else if (character == "[") {
             escaped += "[[]";
         } else {
