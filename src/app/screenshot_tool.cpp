@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTranslator>
 #include <clocale>
 #include <cstdio>
 
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     zembrat::app::KeepPixelLayout();
     QApplication application(argc, argv);
     QApplication::setApplicationName(zembrat::app::kApplicationTitle);
+    QTranslator toolkitTexts;  // the message box's buttons as the program shows them
+    zembrat::app::InstallJapaneseToolkitTexts(toolkitTexts);
     if (argc != 2) {
         std::fprintf(stderr, "usage: zembrat-screenshots <folder>\n");
         return 2;
