@@ -106,8 +106,12 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
         settings.paths.push_back(FullPath(file));
     }
     settings.outputFolder = FullPath(arguments.outputFolder);
-    std::error_code ignored;  // a folder that cannot be made fails every file, with reasons
-    fs::create_directories(settings.outputFolder, ignored);
+    // A folder no library can be given is refused by the run before anything is made; one
+    // that cannot be made is named by the run as missing.
+    if (settings.outputFolder.find_first_of("\"\r\n") == std::string::npos) {
+        std::error_code ignored;
+        fs::create_directories(settings.outputFolder, ignored);
+    }
 
     ProgressBar& bar = console.Bar();
     SilentNotifier notifier;
