@@ -63,9 +63,14 @@ Placement PlaceOutput(const std::string& made, const std::string& final, bool ov
             return Placement::kAppearedMeanwhile;
         }
     } else {
+        // The replaced file's permissions carry over, except that a program stays runnable
+        // where it was made so (a self-extracting archive replacing a plain file), and no
+        // set-id bit passes to a file it was not set on.
         struct stat old {};
-        if (::stat(final.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-            ::chmod(made.c_str(), old.st_mode & 07777);
+        struct stat now {};
+        if (::stat(final.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+            ::stat(made.c_str(), &now) == 0) {
+            ::chmod(made.c_str(), (old.st_mode & 0777) | (now.st_mode & 0111));
         }
         if (std::rename(made.c_str(), final.c_str()) == 0) {
             return Placement::kPlaced;
