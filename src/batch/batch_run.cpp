@@ -738,6 +738,11 @@ FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path
         }
     } else if (outcome.result != 0) {
         outcome.status = FileStatus::kFailed;
+        // The reason is the library's first line; the other members it names follow it.
+        outcome.notes = NoteLines(outcome.outputText);
+        if (!outcome.notes.empty()) {
+            outcome.notes.erase(outcome.notes.begin());
+        }
     }
     return outcome;
 }
