@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
 #include "common/source_walk.h"
+#include "strict_inflate_check.h"
 
 namespace zembrat::cab {
 
@@ -95,6 +97,56 @@ struct CompressorFree {
     }
 };
 
+// zlib's raw deflater, for the blocks whose libdeflate stream a strict MSZIP reader refuses:
+// zlib gives every code at least two codewords (a block of literals still carries a
+// distance code), so whatever it writes every reader takes.
+class ZlibDeflater {
+  public:
+    ZlibDeflater() = default;
+    ZlibDeflater(const ZlibDeflater&) = delete;
+    ZlibDeflater& operator=(const ZlibDeflater&) = delete;
+    ~ZlibDeflater() {
+        if (ready_) {
+            deflateEnd(&stream_);
+        }
+    }
+
+    // data compressed as one raw deflate stream, appended to out; false (out unchanged) when
+    // zlib has no memory.
+    bool Compress(std::string_view data, std::string& out) {
+        if (!ready_) {
+            if (deflateInit2(&stream_, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8,
+                             Z_DEFAULT_STRATEGY) != Z_OK) {
+                return false;
+            }
+            ready_ = true;
+        }
+        deflateReset(&stream_);
+        const std::size_t start = out.size();
+        out.resize(start + deflateBound(&stream_, static_cast<uLong>(data.size())));
+        // zlib only reads its input.
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        stream_.avail_in = static_cast<uInt>(data.size());
+        stream_.next_out = reinterpret_cast<Bytef*>(out.data() + start);
+        stream_.avail_out = static_cast<uInt>(out.size() - start);
+        if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) {
+            out.resize(start);
+            return false;
+        }
+        out.resize(out.size() - stream_.avail_out);
+        return true;
+    }
+
+  private:
+    z_stream stream_{};
+    bool ready_ = false;
+};
+
+struct BlockCompressor {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> libdeflate;
+    ZlibDeflater zlib;
+};
+
 // Writes whole, or throws.
 void WriteAll(int fd, std::string_view data, const std::string& archivePath) {
     while (!data.empty()) {
@@ -123,9 +175,10 @@ class BlockWriter {
           progress_(progress),
           total_(total),
           threads_(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8)) {
-        for (unsigned i = 0; i < threads_; ++i) {
-            compressors_.emplace_back(libdeflate_alloc_compressor(kDeflateLevel));
-            if (!compressors_.back()) {
+        compressors_ = std::vector<BlockCompressor>(threads_);
+        for (BlockCompressor& compressor : compressors_) {
+            compressor.libdeflate.reset(libdeflate_alloc_compressor(kDeflateLevel));
+            if (!compressor.libdeflate) {
                 throw std::bad_alloc();
             }
         }
@@ -154,7 +207,7 @@ class BlockWriter {
         std::vector<std::string> blocks(count);
         auto work = [&](unsigned thread) {
             for (std::size_t i = thread; i < count; i += threads_) {
-                blocks[i] = Block(compressors_[thread].get(),
+                blocks[i] = Block(compressors_[thread],
                                   std::string_view(input_).substr(i * kBlockSize, kBlockSize));
             }
         };
@@ -180,17 +233,34 @@ class BlockWriter {
     }
 
     // One CFDATA record: checksum, sizes, the data ("CK" and a deflate stream for MSZIP).
-    std::string Block(libdeflate_compressor* compressor, std::string_view data) const {
+    std::string Block(BlockCompressor& compressor, std::string_view data) const {
         std::string payload;
         if (compression_ == Compression::kStored) {
             payload = data;
         } else {
-            payload.resize(2 + libdeflate_deflate_compress_bound(compressor, data.size()));
+            payload.resize(
+                2 + libdeflate_deflate_compress_bound(compressor.libdeflate.get(), data.size()));
             payload[0] = 'C';
             payload[1] = 'K';
-            const std::size_t size = libdeflate_deflate_compress(
-                compressor, data.data(), data.size(), payload.data() + 2, payload.size() - 2);
+            const std::size_t size =
+                libdeflate_deflate_compress(compressor.libdeflate.get(), data.data(), data.size(),
+                                            payload.data() + 2, payload.size() - 2);
             payload.resize(2 + size);
+            // libdeflate leaves a block of literals without distance codes, which deflate
+            // allows and libmspack (cabextract, our self-extracting program) refuses.
+            if (size == 0 ||
+                !StrictReadersTake(
+                    std::span(reinterpret_cast<const unsigned char*>(payload.data()) + 2, size))) {
+                payload.resize(2);
+                if (!compressor.zlib.Compress(data, payload)) {
+                    // One stored deflate block: the final bit, type 0, the length and its
+                    // complement (a block holds at most 32 KiB).
+                    payload += '\x01';
+                    PutU16(payload, static_cast<unsigned>(data.size()));
+                    PutU16(payload, static_cast<unsigned>(~data.size() & 0xFFFF));
+                    payload += data;
+                }
+            }
         }
         std::string sizes;
         PutU16(sizes, static_cast<unsigned>(payload.size()));
@@ -208,7 +278,7 @@ class BlockWriter {
     std::uint64_t total_;
     std::uint64_t done_ = 0;
     unsigned threads_;
-    std::vector<std::unique_ptr<libdeflate_compressor, CompressorFree>> compressors_;
+    std::vector<BlockCompressor> compressors_;
     std::string input_;
 };
 
