@@ -155,8 +155,8 @@ void WriteAll(int fd, std::string_view data, const std::string& archivePath) {
             continue;
         }
         if (wrote <= 0) {
-            throw Error(ErrorKind::kArchive,
-                        "cannot write " + archivePath + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                                  "cannot write " + archivePath + ": " + std::strerror(errno));
         }
         data.remove_prefix(static_cast<std::size_t>(wrote));
     }
@@ -287,8 +287,8 @@ class BlockWriter {
 void CopyInto(BlockWriter& blocks, const PlannedFile& file, const std::string& archivePath) {
     const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot read " + file.hostName + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_READ,
+                              "cannot read " + file.hostName + ": " + std::strerror(errno));
     }
     std::vector<char> buffer(1 << 20);
     std::uint64_t copied = 0;
@@ -301,8 +301,9 @@ void CopyInto(BlockWriter& blocks, const PlannedFile& file, const std::string& a
     }
     ::close(fd);
     if (copied != file.size) {
-        throw Error(ErrorKind::kArchive, file.hostName + " changed while it was packed; " +
-                                             archivePath + " is not written");
+        throw common::Failure(
+            ARC_ERROR_CANNOT_READ,
+            file.hostName + " changed while it was packed; " + archivePath + " is not written");
     }
 }
 
@@ -427,8 +428,8 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
 
     common::TemporaryFile temporary(common::FolderOf(archivePath));
     if (!temporary.Valid()) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot create " + archivePath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot create " + archivePath + ": " + std::strerror(errno));
     }
     const int fd = temporary.Fd();
     WriteAll(fd, head + table, archivePath);
@@ -444,13 +445,13 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     std::string sizeField;
     PutU32(sizeField, static_cast<std::uint32_t>(size));
     if (::pwrite(fd, sizeField.data(), 4, 8) != 4) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot write " + archivePath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot write " + archivePath + ": " + std::strerror(errno));
     }
     ::fchmod(fd, 0666 & ~common::ProcessUmask());
     std::string reason;
     if (!temporary.Commit(archivePath, reason)) {
-        throw Error(ErrorKind::kArchive, reason);
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
     }
     for (const PlannedFile& file : files) {
         events.Added(file.hostName);
@@ -461,12 +462,14 @@ void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetP
                         const std::string& sfxPath) {
     common::TemporaryFile temporary(common::FolderOf(sfxPath));
     if (!temporary.Valid()) {
-        throw Error(ErrorKind::kArchive, "cannot create " + sfxPath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot create " + sfxPath + ": " + std::strerror(errno));
     }
     for (const std::string& part : {stubPath, cabinetPath}) {
         const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            throw Error(ErrorKind::kArchive, "cannot read " + part + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_READ,
+                                  "cannot read " + part + ": " + std::strerror(errno));
         }
         std::vector<char> buffer(1 << 16);
         ssize_t got;
@@ -476,14 +479,14 @@ void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetP
         }
         ::close(fd);
         if (got < 0 || !written) {
-            throw Error(ErrorKind::kArchive,
-                        "cannot write " + sfxPath + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                                  "cannot write " + sfxPath + ": " + std::strerror(errno));
         }
     }
     ::fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
     std::string reason;
     if (!temporary.Commit(sfxPath, reason)) {
-        throw Error(ErrorKind::kArchive, reason);
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
     }
 }
 

@@ -148,6 +148,22 @@ TEST(Cab32Create, ContentPastTwoGibibytesIsRefusedBeforeWriting) {
     EXPECT_FALSE(fs::exists(scratch / "big.cab"));
 }
 
+TEST(Cab32Create, AnOutputThatCannotBeCreatedIsCannotWrite) {
+    TempFolder scratch;
+    const std::string source = MakeTree(scratch);
+    const std::string blocker = scratch.Write("plain-file", "not a folder");
+    ASSERT_EQ(Library().Run(Line("-a", scratch / "good.cab", source, "readme.txt")).code, 0);
+    // Creating the cabinet, and the self-extracting file, where no file can be made.
+    for (const std::string& line : {Line("-a", scratch / "missing/x.cab", source, "readme.txt"),
+                                    Line("-a", blocker + "/x.cab", source, "readme.txt"),
+                                    "-f \"" + (scratch / "good.cab") + "\" \"" + blocker + "/\""}) {
+        SCOPED_TRACE(line);
+        const auto result = Library().Run(line);
+        EXPECT_EQ(result.code, ARC_ERROR_CANNOT_WRITE) << result.text;
+        EXPECT_THAT(result.text, HasSubstr("cannot create"));
+    }
+}
+
 TEST(Cab32Sfx, TheSelfExtractingCabinetRunsOnItsOwn) {
     TempFolder scratch;
     const std::string source = MakeTree(scratch);
