@@ -315,19 +315,27 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         options.baseFolder.empty()
             ? std::string()
             : (options.baseFolder.back() == '/' ? options.baseFolder : options.baseFolder + "/");
+    // The first name refused, for the reason when nothing at all could be stored.
+    std::string firstRefused;
+    auto refuse = [&](const std::string& name, const std::string& reason) {
+        if (firstRefused.empty()) {
+            firstRefused = name + ": " + reason;
+        }
+        events.Failed(name, reason);
+    };
     common::SourceWalk walk({true, options.intoFolders, {}});
     for (const std::string& name : names) {
         const std::string path = !name.empty() && name.front() == '/' ? name : base + name;
         struct stat info {};
         // A symbolic link named or met stands for what it points to: cabinets hold no links.
         if (::stat(path.c_str(), &info) != 0) {
-            events.Failed(name, std::string("cannot read: ") + std::strerror(errno));
+            refuse(name, std::string("cannot read: ") + std::strerror(errno));
             continue;
         }
         try {
             walk.Add(path, StoredFor(name), info, true);
         } catch (const common::Failure& failure) {
-            events.Failed(name, failure.what());
+            refuse(name, failure.what());
         }
     }
     std::vector<PlannedFile> files;
@@ -335,14 +343,14 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     for (const common::SourceEntry& entry : walk.Take()) {
         struct stat info = entry.info;
         if (S_ISLNK(info.st_mode) && ::stat(entry.path.c_str(), &info) != 0) {
-            events.Failed(entry.stored, "a symbolic link that leads nowhere: not stored");
+            refuse(entry.stored, "a symbolic link that leads nowhere: not stored");
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
             continue;  // cabinets hold no folders, only the names of the files in them
         }
         if (!S_ISREG(info.st_mode)) {
-            events.Failed(entry.stored, "not a regular file: not stored");
+            refuse(entry.stored, "not a regular file: not stored");
             continue;
         }
         PlannedFile file;
@@ -352,6 +360,13 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
             const std::size_t slash = file.hostName.find_last_of('/');
             file.hostName =
                 slash == std::string::npos ? file.hostName : file.hostName.substr(slash + 1);
+        }
+        // Every reader splits a stored name at '\\': such a name would come back as folders.
+        if (file.hostName.find('\\') != std::string::npos) {
+            refuse(entry.stored,
+                   "not stored: a cabinet takes '\\' in a name as a folder separator, so "
+                   "this name would come back as folders");
+            continue;
         }
         std::uint32_t nameAttribute = 0;
         std::tie(file.stored, nameAttribute) = StoredName(file.hostName);
@@ -368,9 +383,10 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         files.push_back(std::move(file));
     }
     if (files.empty()) {
-        throw common::Failure(ARC_ERROR_NO_FILES,
-                              options.intoFolders
-                                  ? "no files to pack"
+        throw common::Failure(
+            ARC_ERROR_NO_FILES,
+            !firstRefused.empty() ? "no file could be stored (" + firstRefused + ")"
+            : options.intoFolders ? std::string("no files to pack")
                                   : "no files to pack (a folder brings its files only with -r)");
     }
     if (files.size() > kMaxMembers) {

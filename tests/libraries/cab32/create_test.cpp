@@ -148,6 +148,43 @@ TEST(Cab32Create, ContentPastTwoGibibytesIsRefusedBeforeWriting) {
     EXPECT_FALSE(fs::exists(scratch / "big.cab"));
 }
 
+TEST(Cab32Create, ANameHoldingABackslashIsRefusedNotSplit) {
+    TempFolder scratch;
+    scratch.Write("src/back\\slash.txt", "one\n");
+    scratch.Write("src/odd\\folder/inner.txt", "two\n");
+    scratch.Write("src/plain.txt", "three\n");
+    const std::string source = scratch / "src";
+    struct Case {
+        std::string names;
+        int code;
+        std::string refused;
+        std::vector<std::string> stored;
+    };
+    for (const Case& test : std::vector<Case>{
+             {"back\\slash.txt plain.txt", ARC_ERROR_CANNOT_READ, "back\\slash.txt", {"plain.txt"}},
+             {"odd\\folder plain.txt",
+              ARC_ERROR_CANNOT_READ,
+              "odd\\folder/inner.txt",
+              {"plain.txt"}},
+             {"back\\slash.txt", ARC_ERROR_NO_FILES, "back\\slash.txt", {}},
+         }) {
+        SCOPED_TRACE(test.names);
+        const std::string cabinet = scratch / "b.cab";
+        fs::remove(cabinet);
+        const auto result = Library().Run(Line("-a -r", cabinet, source, test.names));
+        EXPECT_EQ(result.code, test.code) << result.text;
+        EXPECT_THAT(result.text, HasSubstr(test.refused + ": not stored"));
+        EXPECT_THAT(result.text, ::testing::Not(HasSubstr("added back")));
+        std::vector<std::string> stored;
+        if (fs::exists(cabinet)) {
+            for (const auto& entry : Library().Entries(cabinet)) {
+                stored.emplace_back(entry.file_name);
+            }
+        }
+        EXPECT_EQ(stored, test.stored);
+    }
+}
+
 TEST(Cab32Create, AnOutputThatCannotBeCreatedIsCannotWrite) {
     TempFolder scratch;
     const std::string source = MakeTree(scratch);
