@@ -104,4 +104,72 @@ inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32
     return cabinet + files + blocks;
 }
 
+// A part of a hand-made set, as the records stand: stored folders of data blocks (a block
+// of unpacked size 0 is the first piece of a block split between this part and the next),
+// member records whose folder may be 0xFFFD (continued from the part before) or 0xFFFE (goes
+// on in the next part).
+struct RawBlock {
+    std::string data;
+    std::uint16_t unpacked;
+};
+struct RawRecord {
+    std::string name;
+    std::uint32_t size;
+    std::uint32_t offset;  // in the folder, counted from its start in the set's first part
+    std::uint16_t folder;
+};
+inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
+                              const std::vector<RawRecord>& records, const SetPlace& place) {
+    auto u16 = [](std::string& out, unsigned value) {
+        out.push_back(static_cast<char>(value & 0xFF));
+        out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    };
+    auto u32 = [&](std::string& out, std::uint32_t value) {
+        u16(out, value & 0xFFFF);
+        u16(out, value >> 16);
+    };
+    std::string neighbours;
+    for (const std::string& name : {place.previous, place.next}) {
+        if (!name.empty()) {
+            neighbours += name + '\0' + "disk" + '\0';
+        }
+    }
+    std::string files;
+    for (const RawRecord& record : records) {
+        u32(files, record.size);
+        u32(files, record.offset);
+        u16(files, record.folder);
+        u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);
+        u16(files, 12 << 11);
+        u16(files, 0x20);
+        files += record.name + '\0';
+    }
+    const auto tables = static_cast<std::uint32_t>(36 + neighbours.size() + 8 * folders.size());
+    std::string folderTable, blocks;
+    for (const auto& folder : folders) {
+        u32(folderTable, static_cast<std::uint32_t>(tables + files.size() + blocks.size()));
+        u16(folderTable, static_cast<unsigned>(folder.size()));
+        u16(folderTable, 0);  // stored
+        for (const RawBlock& block : folder) {
+            u32(blocks, 0);
+            u16(blocks, static_cast<unsigned>(block.data.size()));
+            u16(blocks, block.unpacked);
+            blocks += block.data;
+        }
+    }
+    std::string cabinet = "MSCF";
+    u32(cabinet, 0);
+    u32(cabinet, static_cast<std::uint32_t>(tables + files.size() + blocks.size()));
+    u32(cabinet, 0);
+    u32(cabinet, tables);  // the first file record
+    u32(cabinet, 0);
+    cabinet += "\x03\x01";
+    u16(cabinet, static_cast<unsigned>(folders.size()));
+    u16(cabinet, static_cast<unsigned>(records.size()));
+    u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
+    u16(cabinet, 0x1234);
+    u16(cabinet, place.index);
+    return cabinet + neighbours + folderTable + files + blocks;
+}
+
 }  // namespace zembrat::cab32::testing
