@@ -44,66 +44,6 @@ struct SetPlace {
     unsigned index = 0;
 };
 
-// A cabinet of one stored folder, one data block per 32 KiB. checksum: the value every
-// block declares (0: none, which readers do not check).
-inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
-                              const SetPlace& place = {}) {
-    auto u16 = [](std::string& out, unsigned value) {
-        out.push_back(static_cast<char>(value & 0xFF));
-        out.push_back(static_cast<char>((value >> 8) & 0xFF));
-    };
-    auto u32 = [&](std::string& out, std::uint32_t value) {
-        u16(out, value & 0xFFFF);
-        u16(out, value >> 16);
-    };
-    std::string content, files;
-    for (const RawMember& member : members) {
-        u32(files, static_cast<std::uint32_t>(member.data.size()));
-        u32(files, static_cast<std::uint32_t>(content.size()));
-        u16(files, 0);                                    // the folder
-        u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);  // 2020-01-01
-        u16(files, 12 << 11);                             // 12:00:00
-        u16(files, member.attributes);
-        files += member.name + '\0';
-        content += member.data;
-    }
-    std::string blocks;
-    std::uint16_t blockCount = 0;
-    for (std::size_t at = 0; at < content.size(); at += 32768, ++blockCount) {
-        const std::string piece = content.substr(at, 32768);
-        u32(blocks, checksum);
-        u16(blocks, static_cast<unsigned>(piece.size()));
-        u16(blocks, static_cast<unsigned>(piece.size()));
-        blocks += piece;
-    }
-    std::string neighbours;
-    if (!place.previous.empty()) {
-        neighbours += place.previous + '\0' + "disk" + '\0';
-    }
-    if (!place.next.empty()) {
-        neighbours += place.next + '\0' + "disk" + '\0';
-    }
-    const auto kHeader = static_cast<std::uint32_t>(36 + neighbours.size());
-    constexpr std::uint32_t kFolder = 8;
-    std::string cabinet = "MSCF";
-    u32(cabinet, 0);
-    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size() + blocks.size()));
-    u32(cabinet, 0);
-    u32(cabinet, kHeader + kFolder);  // the first file entry
-    u32(cabinet, 0);
-    cabinet += "\x03\x01";  // format 1.3
-    u16(cabinet, 1);        // folders
-    u16(cabinet, static_cast<unsigned>(members.size()));
-    u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
-    u16(cabinet, 0x1234);
-    u16(cabinet, place.index);
-    cabinet += neighbours;
-    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size()));
-    u16(cabinet, blockCount);
-    u16(cabinet, 0);  // stored
-    return cabinet + files + blocks;
-}
-
 // A part of a hand-made set, as the records stand: stored folders of data blocks (a block
 // of unpacked size 0 is the first piece of a block split between this part and the next),
 // member records whose folder may be 0xFFFD (continued from the part before) or 0xFFFE (goes
@@ -117,9 +57,12 @@ struct RawRecord {
     std::uint32_t size;
     std::uint32_t offset;  // in the folder, counted from its start in the set's first part
     std::uint16_t folder;
+    std::uint16_t attributes = 0x20;
 };
+// checksum: the value every block declares (0: none, which readers do not check).
 inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
-                              const std::vector<RawRecord>& records, const SetPlace& place) {
+                              const std::vector<RawRecord>& records, const SetPlace& place,
+                              std::uint32_t checksum = 0) {
     auto u16 = [](std::string& out, unsigned value) {
         out.push_back(static_cast<char>(value & 0xFF));
         out.push_back(static_cast<char>((value >> 8) & 0xFF));
@@ -139,9 +82,9 @@ inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
         u32(files, record.size);
         u32(files, record.offset);
         u16(files, record.folder);
-        u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);
-        u16(files, 12 << 11);
-        u16(files, 0x20);
+        u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);  // 2020-01-01
+        u16(files, 12 << 11);                             // 12:00:00
+        u16(files, record.attributes);
         files += record.name + '\0';
     }
     const auto tables = static_cast<std::uint32_t>(36 + neighbours.size() + 8 * folders.size());
@@ -151,7 +94,7 @@ inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
         u16(folderTable, static_cast<unsigned>(folder.size()));
         u16(folderTable, 0);  // stored
         for (const RawBlock& block : folder) {
-            u32(blocks, 0);
+            u32(blocks, checksum);
             u16(blocks, static_cast<unsigned>(block.data.size()));
             u16(blocks, block.unpacked);
             blocks += block.data;
@@ -163,13 +106,31 @@ inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
     u32(cabinet, 0);
     u32(cabinet, tables);  // the first file record
     u32(cabinet, 0);
-    cabinet += "\x03\x01";
+    cabinet += "\x03\x01";  // format 1.3
     u16(cabinet, static_cast<unsigned>(folders.size()));
     u16(cabinet, static_cast<unsigned>(records.size()));
     u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
     u16(cabinet, 0x1234);
     u16(cabinet, place.index);
     return cabinet + neighbours + folderTable + files + blocks;
+}
+
+// A cabinet of one stored folder, one data block per 32 KiB.
+inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
+                              const SetPlace& place = {}) {
+    std::string content;
+    std::vector<RawRecord> records;
+    for (const RawMember& member : members) {
+        records.push_back({member.name, static_cast<std::uint32_t>(member.data.size()),
+                           static_cast<std::uint32_t>(content.size()), 0, member.attributes});
+        content += member.data;
+    }
+    std::vector<RawBlock> blocks;
+    for (std::size_t at = 0; at < content.size(); at += 32768) {
+        const std::string piece = content.substr(at, 32768);
+        blocks.push_back({piece, static_cast<std::uint16_t>(piece.size())});
+    }
+    return RawSetPart({blocks}, records, place, checksum);
 }
 
 }  // namespace zembrat::cab32::testing
