@@ -190,9 +190,11 @@ TEST(Cab32Create, AnOutputThatCannotBeCreatedIsCannotWrite) {
     const std::string source = MakeTree(scratch);
     const std::string blocker = scratch.Write("plain-file", "not a folder");
     ASSERT_EQ(Library().Run(Line("-a", scratch / "good.cab", source, "readme.txt")).code, 0);
-    // Creating the cabinet, and the self-extracting file, where no file can be made.
+    // Creating the cabinet, the self-extracting file, the destination of an extraction where
+    // no file can be made.
     for (const std::string& line : {Line("-a", scratch / "missing/x.cab", source, "readme.txt"),
                                     Line("-a", blocker + "/x.cab", source, "readme.txt"),
+                                    Line("-x", scratch / "good.cab", blocker + "/out"),
                                     "-f \"" + (scratch / "good.cab") + "\" \"" + blocker + "/\""}) {
         SCOPED_TRACE(line);
         const auto result = Library().Run(line);
