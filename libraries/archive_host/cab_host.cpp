@@ -599,13 +599,17 @@ class CabinetSession {
         }
         current_ = next_;
         if (!current_) {
-            // A part missing that no member's failure named: members in it are not seen.
+            // After an extraction, a missing part that no member runs into (the set is cut
+            // between two folders there): what it holds is not even listed, so say so.
             for (const Group& group : groups_) {
-                if (!group.previousMissing.empty() && !group.previousNamed) {
+                if (!dataAsked_) {
+                    break;
+                }
+                if (!group.previousMissing.empty() && !group.previousContinued) {
                     return Fatal("the set begins before this cabinet, in " + group.previousMissing +
                                  ", which is not beside it");
                 }
-                if (!group.nextMissing.empty() && !group.nextNamed) {
+                if (!group.nextMissing.empty() && !group.nextContinued) {
                     return Fatal("the set goes on in " + group.nextMissing +
                                  ", which is not beside it");
                 }
@@ -619,6 +623,7 @@ class CabinetSession {
     bool Data() {
         mscabd_file* file = current_;
         current_ = nullptr;
+        dataAsked_ = true;
         if (!file) {
             return WriteFrame(kOutput, FrameType::kMemberError, "no member to read");
         }
@@ -671,8 +676,9 @@ class CabinetSession {
         mscabd_file* files = nullptr;  // from the set's first cabinet that is there
         const mscabd_folder* firstFolder = nullptr;
         const mscabd_folder* lastFolder = nullptr;
-        std::string previousMissing, nextMissing;       // the parts that are not beside it
-        bool previousNamed = false, nextNamed = false;  // a member's failure named them
+        std::string previousMissing, nextMissing;  // the parts that are not beside it
+        // Whether a member runs into the missing part (its folder goes on there).
+        bool previousContinued = false, nextContinued = false;
     };
 
     // Joins the cabinets before (each names the one before it) and after; a cabinet that is
@@ -707,6 +713,8 @@ class CabinetSession {
             }
             last = next;
         }
+        group.previousContinued = !group.previousMissing.empty() && MarksContinuation(*first, true);
+        group.nextContinued = !group.nextMissing.empty() && MarksContinuation(*last, false);
         // Joined cabinets share one list of members and one of folders.
         group.files = first->files;
         group.firstFolder = first->folders;
@@ -719,26 +727,59 @@ class CabinetSession {
     // Why a member that failed could not be read when its data lies in a part of the set
     // that is missing (its folder begins before the first part there, or goes on after the
     // last); "" when that is not the cause.
-    std::string MissingPartOf(const mscabd_file& file) {
-        Group& group = groups_[group_];
-        const bool inFirst = file.folder == group.firstFolder;
-        const bool inLast = file.folder == group.lastFolder;
-        if (!group.previousMissing.empty() && inFirst) {
-            group.previousNamed = true;
-            group.nextNamed = group.nextNamed || inLast;
+    std::string MissingPartOf(const mscabd_file& file) const {
+        const Group& group = groups_[group_];
+        if (group.previousContinued && file.folder == group.firstFolder) {
             return "continued from " + group.previousMissing + ", which is not beside it";
         }
-        if (!group.nextMissing.empty() && inLast) {
-            group.nextNamed = true;
+        if (group.nextContinued && file.folder == group.lastFolder) {
             return "goes on in " + group.nextMissing + ", which is not beside it";
         }
         return {};
+    }
+
+    // Whether one of the cabinet's member records says it is continued from the cabinet
+    // before (fromPrevious) or goes on in the next one: the folder numbers 0xFFFD to 0xFFFF,
+    // which the decoder does not pass on.
+    static bool MarksContinuation(const mscabd_cabinet& cabinet, bool fromPrevious) {
+        const bool ours = std::strcmp(cabinet.filename, kArchiveName) == 0;
+        const int fd = ours ? kArchiveFd : OpenBeside(cabinet.filename);
+        if (fd < 0) {
+            return false;
+        }
+        unsigned char head[36] = {};
+        std::vector<unsigned char> records;
+        if (::pread(fd, head, sizeof head, cabinet.base_offset) == sizeof head) {
+            // The table of member records: 16 bytes and a name of at most 256 each.
+            const std::uint32_t recordsAt = ReadU32(head + 16);
+            records.resize(std::min<std::size_t>(
+                std::size_t{ReadU16(head + 28)} * (16 + 256),
+                ReadU32(head + 8) > recordsAt ? ReadU32(head + 8) - recordsAt : 0));
+            const ssize_t got =
+                ::pread(fd, records.data(), records.size(), cabinet.base_offset + recordsAt);
+            records.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        }
+        if (!ours) {
+            ::close(fd);
+        }
+        const unsigned count = ReadU16(head + 28);
+        for (std::size_t at = 0, index = 0; index < count && at + 16 < records.size(); ++index) {
+            const unsigned folder = ReadU16(records.data() + at + 8);
+            if (folder == 0xFFFF || folder == (fromPrevious ? 0xFFFDu : 0xFFFEu)) {
+                return true;
+            }
+            const auto end =
+                std::find(records.begin() + static_cast<std::ptrdiff_t>(at + 16), records.end(), 0);
+            at = static_cast<std::size_t>(end - records.begin()) + 1;
+        }
+        return false;
     }
 
     mscab_decompressor* decompressor_;
     std::vector<mscabd_cabinet*> roots_;  // each closed once, with whatever is joined to it
     std::vector<Group> groups_;
     std::size_t group_ = 0;
+    bool dataAsked_ = false;  // a member's data was asked for: an extraction or a test
     OwnFolders ownFolders_;
     mscabd_file* next_ = nullptr;
     mscabd_file* current_ = nullptr;

@@ -332,6 +332,7 @@ TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
     EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
     EXPECT_THAT(result.text, HasSubstr("set2.cab"));
     EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
+    EXPECT_EQ(Library().Entries(first).size(), 1u);
 }
 
 TEST(Cab32Crafted, ASetOpenedAtAnyPartWithPartsMissing) {
@@ -389,6 +390,8 @@ TEST(Cab32Crafted, ASetOpenedAtAnyPartWithPartsMissing) {
             made[file] = ReadFile(scratch / ("out/" + file));
         }
         EXPECT_TRUE(made == test.made);
+        // The listing holds every member of the parts there.
+        EXPECT_EQ(Library().Entries(opened).size(), test.beside.empty() ? 2u : 3u);
     }
 }
 
