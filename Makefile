@@ -4,7 +4,7 @@
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
-            libmspack-dev cabextract gcab arj libisal-dev \
+            libmspack-dev cabextract gcab arj libisal-dev libseccomp-dev \
             lhasa jlha-utils 7zip libarchive-tools unar python3 \
             qt6-base-dev fonts-ipafont-gothic clang-14 libclang-rt-14-dev
 BUILD    := build
