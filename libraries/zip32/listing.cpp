@@ -239,7 +239,7 @@ std::unique_ptr<exports::ArchiveCursor> OpenListing(const std::string& path) {
 bool CheckArchive(const std::string& path, int mode) {
     try {
         const zip::ExistingArchive archive(path);
-        if ((mode & 0x0F) < ARC_CHECK_FULL) {
+        if ((mode & ARC_CHECK_DEPTH_MASK) < ARC_CHECK_FULL) {
             return true;
         }
         Request request;

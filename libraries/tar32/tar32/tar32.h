@@ -22,6 +22,7 @@ enum ArchiveType : int {
     kXz = 8,            // xz, with or without an archive inside
     kLzma = 9,          // lzma (the old format of xz's maker)
     kZstd = 10,         // zstd
+    kLzip = 11,         // lzip
 };
 
 int GetArchiveType(const std::string& path);
