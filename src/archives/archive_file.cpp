@@ -116,10 +116,18 @@ WindowHandle TArchiveFile::ProgressWindow() const {
 TArchiverType TArchiveFile::DetectArchiverType(const std::string& fileName, bool byExtension) {
     if (byExtension) {
         const std::string extension = platform::ExtractFileExt(fileName);
+        bool exe = false;
         for (const auto& [known, type] : kExtensionKinds) {
-            if (type != atAutoDetect && EqualsIgnoringAsciiCase(extension, known)) {
-                return type;
+            if (EqualsIgnoringAsciiCase(extension, known)) {
+                if (type != atAutoDetect) {
+                    return type;
+                }
+                exe = true;
             }
+        }
+        // A name the table does not know has no content to ask about until the file is there.
+        if (!exe && !platform::FileExists(fileName)) {
+            return atNone;
         }
     }
     return DriverRegistry::Instance().DetectByContent(fileName);
