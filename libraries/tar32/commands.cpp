@@ -259,13 +259,11 @@ int GetArchiveType(const std::string& path) {
         case Filter::kBzip2:
             return lone ? kBzip2File : kBzip2Tar;
         case Filter::kXz:
-            return kXz;
         case Filter::kLzma:
-            return kLzma;
         case Filter::kZstd:
-            return kZstd;
         case Filter::kLzip:
-            return kLzip;
+            // Read as gzip is: the driver's tgz kind takes them (.txz, .tar.zst, lone .xz).
+            return lone ? kGzipFile : kGzipTar;
     }
     return kNotOurs;
 }

@@ -124,11 +124,6 @@ archives::TArchiverType TarArchiverType(const std::string& fileName) {
             case 6:
             case 7:
                 return archives::atBZ2;
-            case 8:  // xz, lzma, zstd and lzip: the library reads them as it reads gzip
-            case 9:
-            case 10:
-            case 11:
-                return archives::atTgz;
             default:
                 return archives::atNone;
         }
