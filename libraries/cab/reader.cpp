@@ -9,8 +9,8 @@
 
 #include "archive_host/cab_member.h"
 #include "archive_host/engine_calls.h"
-#include "carried/carried_archive.h"
 #include "cab/cab.h"
+#include "carried/carried_archive.h"
 
 namespace zembrat::cab {
 

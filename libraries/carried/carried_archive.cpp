@@ -24,8 +24,8 @@ std::vector<std::byte> ReadAt(int fd, std::uint64_t offset, std::size_t count) {
     std::vector<std::byte> bytes(count);
     std::size_t filled = 0;
     while (filled < count) {
-        const ssize_t got = ::pread(fd, bytes.data() + filled, count - filled,
-                                    static_cast<off_t>(offset + filled));
+        const ssize_t got =
+            ::pread(fd, bytes.data() + filled, count - filled, static_cast<off_t>(offset + filled));
         if (got <= 0) {
             break;
         }
@@ -38,7 +38,8 @@ std::vector<std::byte> ReadAt(int fd, std::uint64_t offset, std::size_t count) {
 std::uint32_t Little(std::span<const std::byte> bytes, std::size_t at, int width) {
     std::uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i) {
-        value = (value << 8) | std::to_integer<std::uint32_t>(bytes[at + static_cast<std::size_t>(i)]);
+        value =
+            (value << 8) | std::to_integer<std::uint32_t>(bytes[at + static_cast<std::size_t>(i)]);
     }
     return value;
 }
@@ -56,7 +57,9 @@ std::uint64_t FileSize(int fd) {
 }
 
 bool IsProgram(std::span<const std::byte> head) {
-    return Has(head, 0, "MZ") || Has(head, 0, "\x7F" "ELF");
+    return Has(head, 0, "MZ") || Has(head, 0,
+                                     "\x7F"
+                                     "ELF");
 }
 
 // The ZIP archive whose end record closes the file exactly (its comment reaching the last
@@ -64,12 +67,14 @@ bool IsProgram(std::span<const std::byte> head) {
 // other bytes (padding, a trailer) belongs to some member, not to the program.
 std::optional<CarriedArchive> ZipClosingTheFile(int fd, std::uint64_t size) {
     const std::uint64_t tailStart = size - std::min<std::uint64_t>(size, kEndRecordSize + 0xFFFF);
-    const std::vector<std::byte> tail = ReadAt(fd, tailStart, static_cast<std::size_t>(size - tailStart));
+    const std::vector<std::byte> tail =
+        ReadAt(fd, tailStart, static_cast<std::size_t>(size - tailStart));
     if (tail.size() < kEndRecordSize) {
         return std::nullopt;
     }
     for (std::size_t at = tail.size() - kEndRecordSize + 1; at-- > 0;) {
-        if (!Has(tail, at, "PK\5\6") || at + kEndRecordSize + Little(tail, at + 20, 2) != tail.size()) {
+        if (!Has(tail, at, "PK\5\6") ||
+            at + kEndRecordSize + Little(tail, at + 20, 2) != tail.size()) {
             continue;
         }
         const std::uint64_t record = tailStart + at;
@@ -140,10 +145,13 @@ ArchiveKind KindAt(std::span<const std::byte> bytes) {
     if (Has(bytes, 4, "GZIP") || Has(bytes, 4, std::string_view("BZ2\0", 4))) {
         return ArchiveKind::kBga;
     }
-    if ((byte(0) == 0x1F && byte(1) == 0x8B) || (Has(bytes, 0, "BZh") && byte(3) >= '1' &&
-                                                 byte(3) <= '9') ||
-        Has(bytes, 0, std::string_view("\xFD" "7zXZ\0", 6)) || Has(bytes, 0, "\x28\xB5\x2F\xFD") ||
-        Has(bytes, 257, "ustar")) {
+    if ((byte(0) == 0x1F && byte(1) == 0x8B) ||
+        (Has(bytes, 0, "BZh") && byte(3) >= '1' && byte(3) <= '9') ||
+        Has(bytes, 0,
+            std::string_view("\xFD"
+                             "7zXZ\0",
+                             6)) ||
+        Has(bytes, 0, "\x28\xB5\x2F\xFD") || Has(bytes, 257, "ustar")) {
         return ArchiveKind::kTar;
     }
     return ArchiveKind::kUnknown;

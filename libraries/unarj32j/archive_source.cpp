@@ -28,7 +28,8 @@ ArjSource::ArjSource(const std::string& path, bool allowEmbedded) {
         if (carried && carried->kind == carried::ArchiveKind::kArj) {
             start = carried->offset;
         } else if (const auto found = arj::FindEmbeddedArchive(*file_);
-                   found && !carried::InsideAnotherKind(carried, carried::ArchiveKind::kArj, *found)) {
+                   found &&
+                   !carried::InsideAnotherKind(carried, carried::ArchiveKind::kArj, *found)) {
             start = *found;
         }
     }

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "carried/carried_archive.h"
 #include "common/name_encoding.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
-#include "carried/carried_archive.h"
 #include "common/sfx_trailer.h"
 #include "platform/file_system.h"
 #include "unlha32/request.h"

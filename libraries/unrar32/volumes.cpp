@@ -189,7 +189,7 @@ std::optional<MainHeader> ReadMainHeader(const std::string& path) {
 std::optional<std::uint64_t> ArchiveStart(const std::string& path) {
     const std::string head = ReadPart(path, kSearchedBytes, false);
     if (head.starts_with(kSignature) || !(head.starts_with("MZ") || head.starts_with("\x7F"
-                                                                                      "ELF"))) {
+                                                                                     "ELF"))) {
         return 0;  // an archive, or no program: the decoder tells which
     }
     const auto carried = carried::FindCarriedArchive(path);
