@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -203,14 +204,23 @@ std::string ArchiveHost::ExitReason() {
         return "the helper is gone";
     }
     int status = 0;
+    rusage usage{};
     pid_t done;
-    while ((done = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    while ((done = ::wait4(pid_, &status, 0, &usage)) < 0 && errno == EINTR) {
     }
     pid_ = -1;
     if (done > 0 && WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
-        if (signal == SIGXCPU || signal == SIGKILL) {
-            return "the archive took more than the CPU time limit";
+        // The soft limit sends SIGXCPU, the hard one a second later SIGKILL; a SIGKILL before
+        // the helper used its time came from elsewhere (a user, the kernel out of memory).
+        const auto usedSeconds = static_cast<unsigned long long>(usage.ru_utime.tv_sec) +
+                                 static_cast<unsigned long long>(usage.ru_stime.tv_sec);
+        if (signal == SIGXCPU || (signal == SIGKILL && usedSeconds >= options_.cpuSeconds)) {
+            return "the archive took more than the CPU time limit (" +
+                   std::to_string(options_.cpuSeconds) + " s)";
+        }
+        if (signal == SIGKILL) {
+            return "the helper was killed (SIGKILL) before it finished";
         }
         if (signal == SIGSEGV || signal == SIGABRT || signal == SIGBUS) {
             return "the decoder failed on this archive (memory limit or crash)";
@@ -366,8 +376,14 @@ void ArchiveHost::ReadData(const std::function<void(std::span<const std::byte>)>
                     } else {
                         sink(std::as_bytes(std::span(frame.payload.data(), frame.payload.size())));
                     }
+                } catch (const std::exception& error) {
+                    // The helper is still sending this member: it cannot be asked for more,
+                    // and what stopped this member (a full disk) stops the archive.
+                    broken_ = true;
+                    brokenReason_ = std::string("extraction stopped: ") + error.what();
+                    Stop();
+                    throw;
                 } catch (...) {
-                    // The helper is still sending this member: it cannot be asked for more.
                     broken_ = true;
                     brokenReason_ = "extraction stopped";
                     Stop();

@@ -53,6 +53,19 @@ StagedFile::~StagedFile() {
 }
 
 bool StagedFile::Commit(const std::string& finalPath, std::string& reason) {
+    if (!Close(reason)) {
+        return false;
+    }
+    if (std::rename(path_.c_str(), finalPath.c_str()) != 0) {
+        reason =
+            "cannot rename to " + EscapeControlCharacters(finalPath) + ": " + std::strerror(errno);
+        committed_ = false;  // the temporary name goes with the object
+        return false;
+    }
+    return true;
+}
+
+bool StagedFile::Close(std::string& reason) {
     if (fd_ < 0) {
         reason = "no temporary file";
         return false;
@@ -61,12 +74,7 @@ bool StagedFile::Commit(const std::string& finalPath, std::string& reason) {
     fd_ = -1;
     if (close(fd) != 0) {
         reason = std::string("cannot write: ") + std::strerror(errno);
-        return false;
-    }
-    if (std::rename(path_.c_str(), finalPath.c_str()) != 0) {
-        reason =
-            "cannot rename to " + EscapeControlCharacters(finalPath) + ": " + std::strerror(errno);
-        return false;
+        return false;  // removed by the destructor
     }
     committed_ = true;
     return true;

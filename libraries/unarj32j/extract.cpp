@@ -105,7 +105,7 @@ class Extractor : public unlha32::MemberExtraction {
             return;
         }
         const unlha32::ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
-                                          WriteTimeNanoseconds(member)};
+                                          WriteTimeNanoseconds(member), request_.overwrite};
         WriteFile(file, [&](lha::OutputStream& out) {
             DecodeWithProgress(reader, member, out, name, *path, context_);
         });

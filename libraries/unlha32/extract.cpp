@@ -115,7 +115,7 @@ class Extractor : public MemberExtraction {
             return;
         }
         const ExtractedFile file{*path, name, PermissionBits(member) & ~umask_,
-                                 WriteTimeNanoseconds(member)};
+                                 WriteTimeNanoseconds(member), request_.options.overwrite};
         WriteFile(file, [&](lha::OutputStream& out) {
             DecodeForExtraction(reader, out, member, name, *path, context_);
         });

@@ -32,24 +32,6 @@ bool IsExecutableFile(const std::string& path) {
            access(path.c_str(), X_OK) == 0;
 }
 
-// Copies [from, to) of one file to the end of the output.
-void CopyRange(int in, std::uint64_t from, std::uint64_t to, FdOutput& out) {
-    std::vector<std::byte> buffer(1 << 16);
-    while (from < to) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - from));
-        const ssize_t got = pread(in, buffer.data(), want, static_cast<off_t>(from));
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            throw Failure(ARC_ERROR_CANNOT_READ, "cannot read while copying");
-        }
-        out.Write(std::span<const std::byte>(buffer.data(), static_cast<std::size_t>(got)));
-        from += static_cast<std::uint64_t>(got);
-    }
-}
-
 }  // namespace
 
 std::string FindSfxStub() {
@@ -105,27 +87,12 @@ int MakeSelfExtracting(const Request& request, Context& context) {
     if (!stubFd.Valid() || fstat(stubFd.Get(), &stubInfo) != 0 || !archiveFd.Valid()) {
         throw Failure(ARC_ERROR_CANNOT_READ, std::string("cannot read: ") + std::strerror(errno));
     }
-    common::TemporaryFile temporary(folder);
-    if (!temporary.Valid()) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file in " +
-                                                  common::EscapeControlCharacters(folder) + ": " +
-                                                  std::strerror(errno));
-    }
-    FdOutput out(temporary.Fd());
-    try {
-        const auto stubSize = static_cast<std::uint64_t>(stubInfo.st_size);
-        CopyRange(stubFd.Get(), 0, stubSize, out);
-        CopyRange(archiveFd.Get(), archive.Start(), archive.End(), out);
-        const auto trailer = common::MakeSfxTrailer(stubSize);
-        out.Write(trailer);
-    } catch (const lha::Error& error) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, error.what());
-    }
-    fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
-    std::string reason;
-    if (!temporary.Commit(target, reason)) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    common::ArchiveOutput out(target);
+    const auto stubSize = static_cast<std::uint64_t>(stubInfo.st_size);
+    out.AppendRange(stubFd.Get(), 0, stubSize);
+    out.AppendRange(archiveFd.Get(), archive.Start(), archive.End());
+    out.Write(common::MakeSfxTrailer(stubSize));
+    out.Commit(common::ArchiveOutput::ModeFor(target, true));
     context.output.Line("made " + common::EscapeControlCharacters(target));
     return ARC_OK;
 }

@@ -55,39 +55,31 @@ void MemberExtraction::ReportKept(const std::string& name) {
 
 void MemberExtraction::WriteFile(const ExtractedFile& file,
                                  const std::function<void(lha::OutputStream&)>& decode) {
-    common::TemporaryFile temporary(common::FolderOf(file.path));
-    if (!temporary.Valid()) {
-        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name,
-                         std::string("cannot create a file: ") + std::strerror(errno));
-        return;
-    }
-    FdOutput out(temporary.Fd());
     try {
-        decode(out);
-    } catch (const lha::Error& error) {
-        if (!EndsOnlyTheMember(error)) {
-            throw;
+        common::MemberFile member(file.path, file.replace);
+        MemberStream out(member);
+        try {
+            decode(out);
+        } catch (const lha::Error& error) {
+            if (!EndsOnlyTheMember(error)) {
+                throw;
+            }
+            problems_.Report(
+                error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
+                file.name, error.what());
+            return;
         }
-        problems_.Report(
-            error.Kind() == lha::ErrorKind::kIo ? ARC_ERROR_CANNOT_WRITE : ResultFor(error),
-            file.name, error.what());
-        return;
+        if (member.Place(file.mode, file.writeTimeNanoseconds) == common::Placement::kKept) {
+            ReportKept(file.name);
+            return;
+        }
     } catch (const common::Failure& failure) {
         // A write that failed (a full disk, a file size limit) ends this member only: the
-        // temporary file is dropped and smaller members may still fit.
+        // staging file is dropped and smaller members may still fit.
         if (failure.Code() != ARC_ERROR_CANNOT_WRITE) {
             throw;
         }
         problems_.Report(failure.Code(), file.name, failure.what());
-        return;
-    }
-    fchmod(temporary.Fd(), file.mode);
-    const timespec times[2] = {common::ToTimespec(file.writeTimeNanoseconds),
-                               common::ToTimespec(file.writeTimeNanoseconds)};
-    futimens(temporary.Fd(), times);
-    std::string reason;
-    if (!temporary.Commit(file.path, reason)) {
-        problems_.Report(ARC_ERROR_CANNOT_WRITE, file.name, reason);
         return;
     }
     context_.output.Line("extracted " + common::EscapeControlCharacters(file.name));

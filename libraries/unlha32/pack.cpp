@@ -166,30 +166,16 @@ void AddEntry(lha::Writer& writer, const SourceEntry& entry, Context& context) {
         context.output.Line("added " + Escaped(entry.stored));
         return;
     }
-    // Opened without following links (unless the caller named a link) and without blocking,
-    // then checked again, so that a file swapped for a FIFO or device after the listing is
-    // never read.
-    UniqueFd fd(open(entry.path.c_str(),
-                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | (entry.throughLink ? 0 : O_NOFOLLOW)));
-    struct stat info {};
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0) {
-        throw Failure(ARC_ERROR_CANNOT_READ,
-                      "cannot open " + Escaped(entry.path) + ": " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw Failure(ARC_ERROR_NOT_REGULAR,
-                      Escaped(entry.path) + " is not a regular file or folder; refused");
-    }
-    fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    common::SourceFile file(entry.path, entry.throughLink);
     try {
         // Seekable: the writer reads the file again for the stored fallback instead of
         // keeping a copy of it.
-        SourceFile file(std::move(fd));
+        SourceInput input(file);
         header.originalSize = file.Size();
         EXTRACTINGINFOEX record;
         FillProgressRecord(header, entry.path, entry.stored, record);
         ProgressMeter meter(context.progress, record);
-        writer.AddFile(header, file.Input(), file.Size(), meter.Callback());
+        writer.AddFile(header, input, file.Size(), meter.Callback());
         file.RequireUnchanged();
         meter.Finish();
     } catch (const lha::Error& error) {
@@ -209,10 +195,6 @@ bool IsArchiveDamage(const lha::Error& error) {
     return error.Kind() != lha::ErrorKind::kIo && error.Kind() != lha::ErrorKind::kCannotWrite;
 }
 
-mode_t NewFileMode() {
-    return 0666 & ~common::ProcessUmask();
-}
-
 // Writes the new archive under a temporary name; `fill` adds the members and reports whether
 // anything changed. Nothing changed on an existing archive: the old file stays untouched.
 template <typename Fill>
@@ -227,14 +209,8 @@ int Rewrite(const Request& request, Context& context, Fill fill) {
     if (exists) {
         source = std::make_unique<ArchiveSource>(request.archive, false);
     }
-    std::string folder = platform::ExtractFilePath(request.archive);
-    common::TemporaryFile temporary(folder.empty() ? std::string("./") : folder);
-    if (!temporary.Valid()) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file beside " +
-                                                  Escaped(request.archive) + ": " +
-                                                  std::strerror(errno));
-    }
-    FdOutput out(temporary.Fd());
+    common::ArchiveOutput file(request.archive);
+    ArchiveStream out(file);
     std::size_t members = 0;
     bool changed = false;
     try {
@@ -263,14 +239,7 @@ int Rewrite(const Request& request, Context& context, Fill fill) {
         context.output.Line("no members left; archive removed");
         return ARC_OK;
     }
-    fchmod(temporary.Fd(), exists ? (old.st_mode & 07777) : NewFileMode());
-    if (fsync(temporary.Fd()) != 0) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, std::string("cannot write: ") + std::strerror(errno));
-    }
-    std::string reason;
-    if (!temporary.Commit(request.archive, reason)) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    file.Commit(common::ArchiveOutput::ModeFor(request.archive));
     return ARC_OK;
 }
 

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "archiver_api.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "export/member_problems.h"
 #include "platform/path.h"
@@ -21,29 +24,19 @@ namespace {
 
 using zip::MemberKind;
 
+constexpr const char* kKept = "kept the existing file (-o overwrites)";
+
 std::string Escaped(std::string_view name) {
     return common::EscapeControlCharacters(name);
 }
 
-class FdSink final : public zip::DataSink {
+class MemberSink final : public zip::DataSink {
   public:
-    explicit FdSink(int fd) : fd_(fd) {}
-    void Write(std::span<const std::byte> data) override {
-        while (!data.empty()) {
-            const ssize_t wrote = ::write(fd_, data.data(), data.size());
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                throw Failure(ARC_ERROR_CANNOT_WRITE,
-                              std::string("cannot write: ") + std::strerror(errno));
-            }
-            data = data.subspan(static_cast<std::size_t>(wrote));
-        }
-    }
+    explicit MemberSink(common::MemberFile& file) : file_(file) {}
+    void Write(std::span<const std::byte> data) override { file_.Write(data); }
 
   private:
-    int fd_;
+    common::MemberFile& file_;
 };
 
 class NullSink final : public zip::DataSink {
@@ -95,6 +88,7 @@ class Extractor {
 
     int Run() {
         zip::Reader reader(request_.archive);
+        NoteMembersMadeOnUnix();
         std::string reason;
         if (!testOnly_ && !target_.CreateFolder(reason)) {
             throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
@@ -110,8 +104,12 @@ class Extractor {
                 ++chosen;
                 if (testOnly_) {
                     TestOne(reader, *member);
+                } else if (auto unixName = UnixNameOf(seen - 1, member->name)) {
+                    zip::Member named = *member;
+                    named.name = std::move(*unixName);
+                    ExtractOne(reader, named, common::NameRules::kUnix);
                 } else {
-                    ExtractOne(reader, *member);
+                    ExtractOne(reader, *member, common::NameRules::kDos);
                 }
             }
         } catch (...) {
@@ -133,6 +131,31 @@ class Extractor {
     }
 
   private:
+    // A name made on Unix holds '\\' as an ordinary character; from MS-DOS and Windows it is a
+    // folder delimiter. The decoder neither tells where a member was made nor keeps a '\\' in
+    // a name: the central directory does both, in the same order. A directory our parser
+    // cannot read leaves every name to the decoder and the DOS rules.
+    void NoteMembersMadeOnUnix() {
+        try {
+            const zip::ExistingArchive archive(request_.archive);
+            for (const zip::ExistingMember& member : archive.Members()) {
+                unixNames_.push_back(member.mode != 0 ? std::optional(member.name) : std::nullopt);
+            }
+        } catch (const zip::Error&) {
+        }
+    }
+
+    // The name made on Unix for the member at index, when the decoder's name is that name
+    // with its backslashes turned into slashes.
+    std::optional<std::string> UnixNameOf(std::size_t index, const std::string& decoded) const {
+        if (index >= unixNames_.size() || !unixNames_[index]) {
+            return std::nullopt;
+        }
+        std::string slashed = *unixNames_[index];
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        return slashed == decoded ? unixNames_[index] : std::nullopt;
+    }
+
     // The decoder reads no member from an archive whose directory is damaged, as from an
     // empty one: only a sound empty directory is taken for empty.
     void RequireEmptyArchive() const {
@@ -194,10 +217,10 @@ class Extractor {
         }
     }
 
-    void ExtractOne(zip::Reader& reader, const zip::Member& member) {
+    void ExtractOne(zip::Reader& reader, const zip::Member& member, common::NameRules rules) {
         const std::string& name = member.name;
         std::string reason;
-        auto relative = common::SafeRelativePath(name, reason);
+        auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
             problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
@@ -220,7 +243,7 @@ class Extractor {
             }
             // Times and permissions come last: a read-only folder would refuse its members.
             folderTimes_.push_back({*path, member.mtime.value_or(0),
-                                    (member.mode != 0 ? member.mode & 07777 : 0755) & ~umask_});
+                                    (member.mode != 0 ? member.mode & 01777 : 0755) & ~umask_});
             Say("extracted " + Escaped(name));
             return;
         }
@@ -236,30 +259,28 @@ class Extractor {
         }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !request_.options.overwrite) {
-            problems_.Report(ARC_WARNING_SKIPPED, name, "kept the existing file (-o overwrites)");
+            problems_.Report(ARC_WARNING_SKIPPED, name, kKept);
             return;
         }
         if (member.kind == MemberKind::kSymlink) {
             MakeLink(member, *path);
             return;
         }
-        common::TemporaryFile temporary(common::FolderOf(*path));
-        if (!temporary.Valid()) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
-                             std::string("cannot create a file: ") + std::strerror(errno));
-            return;
-        }
-        FdSink sink(temporary.Fd());
-        if (!Decode(reader, member, sink, *path)) {
-            return;  // the temporary file goes with it
-        }
-        fchmod(temporary.Fd(), (member.mode != 0 ? member.mode & 07777 : 0644) & ~umask_);
-        if (member.mtime) {
-            const timespec times[2] = {AtSecond(*member.mtime), AtSecond(*member.mtime)};
-            futimens(temporary.Fd(), times);
-        }
-        if (!temporary.Commit(*path, reason)) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
+        try {
+            common::MemberFile file(*path, request_.options.overwrite);
+            MemberSink sink(file);
+            if (!Decode(reader, member, sink, *path)) {
+                return;  // the staging file goes with it
+            }
+            const auto placed =
+                file.Place((member.mode != 0 ? member.mode : 0644) & ~umask_,
+                           member.mtime ? std::optional(*member.mtime * 1000000000) : std::nullopt);
+            if (placed == common::Placement::kKept) {
+                problems_.Report(ARC_WARNING_SKIPPED, name, kKept);
+                return;
+            }
+        } catch (const Failure& failure) {
+            problems_.Report(failure.Code(), name, failure.what());
             return;
         }
         Say("extracted " + Escaped(name));
@@ -291,6 +312,7 @@ class Extractor {
     unsigned umask_;
     exports::MemberProblems problems_;
     std::vector<FolderTime> folderTimes_;
+    std::vector<std::optional<std::string>> unixNames_;  // by index, from the directory
 };
 
 }  // namespace

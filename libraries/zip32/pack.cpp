@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "common/archive_output.h"
 #include "common/safe_path.h"
+#include "common/source_file.h"
 #include "common/source_walk.h"
+#include "common/unique_fd.h"
 #include "platform/code_page.h"
 #include "platform/path.h"
 #include "platform/system_folders.h"
@@ -116,13 +119,15 @@ class Collector {
     }
 
     void CollectName(const std::string& pattern) {
-        // A file that exists under the name as written is that one file, even with '*' or
-        // '?' in its name.
-        const std::string exact = *LiteralOf(pattern, true);
+        // A file that exists under the name as written is that one file, even with '*', '?'
+        // or brackets in its name; then the name with its bracketed characters taken as
+        // themselves ("[*]" for a '*' that the sender escaped).
         struct stat info {};
-        if (lstat(Located(exact).c_str(), &info) == 0) {
-            walk_.Add(Located(exact), StoredNameFor(exact, Located(exact)), info);
-            return;
+        for (const std::string& exact : {pattern, *LiteralOf(pattern, true)}) {
+            if (lstat(Located(exact).c_str(), &info) == 0) {
+                walk_.Add(Located(exact), StoredNameFor(exact, Located(exact)), info);
+                return;
+            }
         }
         if (const auto literal = LiteralOf(pattern)) {
             const std::string path = Located(*literal);
@@ -194,6 +199,20 @@ std::vector<SourceEntry> Sources(const Request& request) {
     return unique;
 }
 
+// A file being packed, through the shared source reader.
+class SourceInput final : public zip::Input {
+  public:
+    explicit SourceInput(common::SourceFile& file) : file_(file) {}
+    std::size_t Read(std::span<std::byte> buffer) override { return file_.Read(buffer); }
+    bool Rewind() override {
+        file_.Rewind();
+        return true;
+    }
+
+  private:
+    common::SourceFile& file_;
+};
+
 zip::EntryInfo InfoFor(const SourceEntry& entry) {
     return {entry.stored, entry.info.st_mtim.tv_sec, entry.info.st_mode & 07777};
 }
@@ -208,32 +227,14 @@ std::string AddEntry(zip::Writer& writer, const SourceEntry& entry, Context& con
         writer.AddSymlink(InfoFor(entry), entry.linkTarget);
         return "(link)";
     }
-    // Opened without following links and without blocking, then checked again, so that a
-    // file swapped for a FIFO or device after the listing is never read.
-    const int fd = open(entry.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = errno;
-        if (fd >= 0) {
-            close(fd);
-        }
-        throw Failure(fd < 0 ? ARC_ERROR_CANNOT_READ : ARC_ERROR_NOT_REGULAR,
-                      "cannot open " + Escaped(entry.path) + ": " +
-                          (fd < 0 ? std::strerror(error) : "not a regular file"));
-    }
-    std::optional<zip::FileInput> input;
-    try {
-        input.emplace(ProcPath(fd));
-    } catch (const zip::Error& error) {
-        close(fd);
-        throw Failure(ARC_ERROR_CANNOT_READ, Escaped(entry.path) + ": " + error.what());
-    }
-    close(fd);
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    ProgressMeter meter(context.progress, entry.path, entry.stored, size, info.st_mtim.tv_sec);
+    common::SourceFile file(entry.path, entry.throughLink);
+    SourceInput input(file);
+    const std::uint64_t size = file.Size();
+    ProgressMeter meter(context.progress, entry.path, entry.stored, size,
+                        file.Info().st_mtim.tv_sec);
     zip::WrittenMember written;
     try {
-        written = writer.AddFile(InfoFor(entry), *input, size, meter.Callback());
+        written = writer.AddFile(InfoFor(entry), input, size, meter.Callback());
     } catch (const zip::Error& error) {
         if (error.Kind() == zip::ErrorKind::kAborted) {
             throw;
@@ -243,6 +244,7 @@ std::string AddEntry(zip::Writer& writer, const SourceEntry& entry, Context& con
                                                                 : ARC_ERROR_CANNOT_READ,
                       Escaped(entry.path) + ": " + error.what());
     }
+    file.RequireUnchanged();
     meter.Finish();
     if (!written.deflated || written.size == 0) {
         return "(stored 0%)";
@@ -329,10 +331,6 @@ std::unique_ptr<common::TemporaryFile> Salvage(const Request& request, Context& 
     return rebuilt;
 }
 
-mode_t NewFileMode() {
-    return 0666 & ~common::ProcessUmask();
-}
-
 // Writes the new archive under a temporary name; `fill` adds the members, reports whether
 // anything changed and the newest member time. Nothing changed: the old file stays untouched.
 template <typename Fill>
@@ -355,37 +353,22 @@ int Rewrite(const Request& request, Context& context, Outcome& outcome, Fill fil
                           std::string(error.what()) + "; archive unchanged (-FF salvages it)");
         }
     }
-    const std::string folder = platform::ExtractFilePath(request.archive);
-    common::TemporaryFile temporary(folder.empty() ? std::string("./") : folder);
-    if (!temporary.Valid()) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file beside " +
-                                                  Escaped(request.archive) + ": " +
-                                                  std::strerror(errno));
-    }
+    common::ArchiveOutput output(request.archive);
     // A self-extracting program in front stays in front (unless -J): the new offsets count
     // from the start of the file, so every reader opens the result.
     if (source.archive && !source.salvaged && !request.options.stripPrefix &&
         source.archive->ArchiveStart() > 0) {
-        const int in = open(request.archive.c_str(), O_RDONLY | O_CLOEXEC);
-        std::vector<char> buffer(1 << 16);
-        for (std::uint64_t left = source.archive->ArchiveStart(); left > 0;) {
-            const ssize_t got =
-                in < 0 ? -1 : read(in, buffer.data(), std::min<std::uint64_t>(left, buffer.size()));
-            if (got <= 0 ||
-                write(temporary.Fd(), buffer.data(), static_cast<std::size_t>(got)) != got) {
-                if (in >= 0) {
-                    close(in);
-                }
-                throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot copy the self-extracting program");
-            }
-            left -= static_cast<std::uint64_t>(got);
+        const common::UniqueFd in(open(request.archive.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in.Valid()) {
+            throw Failure(ARC_ERROR_CANNOT_READ, "cannot copy the self-extracting program: " +
+                                                     std::string(std::strerror(errno)));
         }
-        close(in);
+        output.AppendRange(in.Get(), 0, source.archive->ArchiveStart());
     }
     std::size_t members = 0;
     std::int64_t newest = 0;
     try {
-        zip::Writer writer(temporary.Fd(), {.level = request.options.level});
+        zip::Writer writer(output.Fd(), {.level = request.options.level});
         const bool changed = fill(source.archive.get(), writer, members, newest);
         if (!changed && exists && !request.options.salvage && !request.options.stripPrefix) {
             context.output.Line("nothing to change");
@@ -408,22 +391,15 @@ int Rewrite(const Request& request, Context& context, Outcome& outcome, Fill fil
         context.output.Line("no members left; archive removed");
         return outcome.Code();
     }
-    mode_t mode = exists ? (old.st_mode & 07777) : NewFileMode();
+    mode_t mode = common::ArchiveOutput::ModeFor(request.archive);
     if (request.command == Command::kAdjust) {
         mode |= 0111 & ~common::ProcessUmask();  // a self-extracting file is run
     }
-    fchmod(temporary.Fd(), mode);
     if (request.options.newestTime && members > 0) {
         const timespec times[2] = {{newest, 0}, {newest, 0}};
-        futimens(temporary.Fd(), times);
+        futimens(output.Fd(), times);
     }
-    if (fsync(temporary.Fd()) != 0) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, std::string("cannot write: ") + std::strerror(errno));
-    }
-    std::string reason;
-    if (!temporary.Commit(request.archive, reason)) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    output.Commit(mode);
     return outcome.Code();
 }
 

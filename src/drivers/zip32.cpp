@@ -336,6 +336,16 @@ bool TZipDll::GetAccessTimeEx(HARC archive, platform::FileTime& time) {
     return TCustomArchiverDll::GetAccessTimeEx(archive, time);
 }
 
+bool TZipDll::GetOriginalSizeEx(HARC archive, std::uint64_t& size) {
+    ResolveZipEntry(Entry::GetOriginalSizeEx, "UnZipGetOriginalSizeEx", false, kListingOrder);
+    return TCustomArchiverDll::GetOriginalSizeEx(archive, size);
+}
+
+bool TZipDll::GetCompressedSizeEx(HARC archive, std::uint64_t& size) {
+    ResolveZipEntry(Entry::GetCompressedSizeEx, "UnZipGetCompressedSizeEx", false, kListingOrder);
+    return TCustomArchiverDll::GetCompressedSizeEx(archive, size);
+}
+
 int TZipDll::CheckArchive(const std::string& archive, int mode) {
     LoadDLL();
     ResolveZipEntry(Entry::CheckArchive, "UnZipCheckArchive", true, kUnpackerOrder);
@@ -365,7 +375,7 @@ int TZipDll::KillOwnerWindowEx(WindowHandle window) {
 
 // ---- Command lines -------------------------------------------------------------------------
 
-std::string EscapeZipName(std::string_view name, platform::CodePage codePage) {
+std::string EscapeZipName(std::string_view name, const platform::PathSyntax& syntax) {
     std::string escaped;
     std::size_t offset = 0;
     if (name.starts_with('-')) {
@@ -373,10 +383,13 @@ std::string EscapeZipName(std::string_view name, platform::CodePage codePage) {
         offset = 1;
     }
     while (offset < name.size()) {
-        const std::size_t length = platform::CharacterLength(name, offset, codePage);
+        const std::size_t length = platform::CharacterLength(name, offset, syntax.codePage);
         const std::string_view character = name.substr(offset, length);
-        if (character == "\\") {
+        if (character == "\\" && syntax.delimiters.find('\\') != std::string_view::npos) {
             escaped += '/';
+        } else if (character == "\\") {
+            // Part of a Linux name: bracketed, the library takes it as itself.
+            escaped += "[\\]";
         } else if (character == "[") {
             escaped += "[[]";
         } else {

@@ -52,6 +52,9 @@ class TZipDll : public archives::TCustomArchiverDll {
     bool GetWriteTimeEx(HARC archive, platform::FileTime& time) override;
     bool GetCreateTimeEx(HARC archive, platform::FileTime& time) override;
     bool GetAccessTimeEx(HARC archive, platform::FileTime& time) override;
+    // The 64-bit sizes too, so that a member of 4 GiB or more is not listed as 4294967295.
+    bool GetOriginalSizeEx(HARC archive, std::uint64_t& size) override;
+    bool GetCompressedSizeEx(HARC archive, std::uint64_t& size) override;
 
     // The pack ("Zip") and unpack ("UnZip") command entries; a null output buffer is passed
     // when its size is 0. The library's result is returned unchanged.
@@ -139,11 +142,12 @@ class TZip32 : public archives::TArchiver {
     int RunZipCommand(WindowHandle window, std::string commandLine, std::string& output);
 };
 
-// A file name as the ZIP libraries read it: a leading '-' becomes "[-]" (not a switch),
-// '\\' becomes '/', '[' becomes "[[]" (not a wildcard class). Characters are taken whole
-// under the code page, so a Shift-JIS trail byte 0x5C or 0x5B is left alone.
+// A file name as the ZIP libraries read it: a leading '-' becomes "[-]" (not a switch), '['
+// becomes "[[]" (not a wildcard class), and '\\' becomes '/' where it is a delimiter of the
+// path syntax, "[\\]" (itself) where it is part of a name, as on Linux. Characters are taken
+// whole under the syntax's code page, so a Shift-JIS trail byte 0x5C or 0x5B is left alone.
 std::string EscapeZipName(std::string_view name,
-                          platform::CodePage codePage = platform::SystemCodePage());
+                          const platform::PathSyntax& syntax = platform::PathSyntax::Host());
 
 // Where MakeSfx writes: the archive with the extension ".EXE", moved into the folder when
 // one is given.

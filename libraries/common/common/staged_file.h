@@ -28,6 +28,9 @@ class StagedFile {
 
     // Closes the file (reporting write-back errors) and renames it over finalPath.
     bool Commit(const std::string& finalPath, std::string& reason);
+    // Closes the file (reporting write-back errors) and hands its temporary name over to the
+    // caller, who places or removes it. On failure the file is removed.
+    bool Close(std::string& reason);
 
   private:
     int fd_ = -1;

@@ -1,25 +1,42 @@
-// Streams over file descriptors the library owns elsewhere (temporary files) and over caller
-// memory.
+// Streams over the files the library writes (through the shared archive and member writers)
+// and over caller memory.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <utility>
 
+#include "common/archive_output.h"
+#include "common/member_file.h"
+#include "common/unique_fd.h"
 #include "lha/stream.h"
 
 namespace zembrat::unlha32 {
 
-class FdOutput final : public lha::SeekableOutput {
+// The archive file being written (headers are patched after their data, hence the seek).
+class ArchiveStream final : public lha::SeekableOutput {
   public:
-    explicit FdOutput(int fd) : fd_(fd) {}
-    void Write(std::span<const std::byte> data) override;
-    void Seek(std::uint64_t offset) override;
+    explicit ArchiveStream(common::ArchiveOutput& file) : file_(file) {}
+    void Write(std::span<const std::byte> data) override {
+        file_.WriteAt(data, position_);
+        position_ += data.size();
+    }
+    void Seek(std::uint64_t offset) override { position_ = offset; }
     std::uint64_t Tell() const override { return position_; }
 
   private:
-    int fd_;
+    common::ArchiveOutput& file_;
     std::uint64_t position_ = 0;
+};
+
+// An extracted member's file.
+class MemberStream final : public lha::OutputStream {
+  public:
+    explicit MemberStream(common::MemberFile& file) : file_(file) {}
+    void Write(std::span<const std::byte> data) override { file_.Write(data); }
+
+  private:
+    common::MemberFile& file_;
 };
 
 // Writes into a caller's buffer; bytes beyond its end are counted and dropped.
@@ -41,25 +58,6 @@ class NullOutput final : public lha::OutputStream {
     void Write(std::span<const std::byte>) override {}
 };
 
-// An owned descriptor, closed when dropped.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        UniqueFd old(std::exchange(fd_, other.Release()));
-        return *this;
-    }
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    // Hands the descriptor over to a new owner.
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
+using common::UniqueFd;
 
 }  // namespace zembrat::unlha32

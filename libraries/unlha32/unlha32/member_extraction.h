@@ -24,6 +24,7 @@ struct ExtractedFile {
     std::string name;  // the member's name, for the reports
     unsigned mode = 0644;
     std::int64_t writeTimeNanoseconds = 0;
+    bool replace = false;  // an existing file (also one that appears meanwhile) is replaced
 };
 
 // What an extraction keeps over an archive's members: the destination, the umask, the
@@ -52,11 +53,12 @@ class MemberExtraction {
     // A file already at the member's place and no overwriting: reported as kept.
     void ReportKept(const std::string& name);
 
-    // Makes the file from what decode writes into the stream it is given, through a
-    // temporary file beside it: with its mode and time, under its name only when complete;
-    // then the line "extracted NAME". Damaged data of this member alone, or a write that
-    // fails (a full disk), is reported under its name and leaves nothing; any other error
-    // propagates.
+    // Makes the file from what decode writes into the stream it is given, through the
+    // shared member writer: with its mode and time, under its name only when complete and
+    // only over an existing file when file.replace; then the line "extracted NAME" (or the
+    // kept report when a file appeared at its name meanwhile). Damaged data of this member alone,
+    // or a write that fails (a full disk), is reported under its name and leaves nothing; any other
+    // error propagates.
     void WriteFile(const ExtractedFile& file,
                    const std::function<void(lha::OutputStream&)>& decode);
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/sfx_stub.h"
 #include "platform/path.h"
@@ -145,7 +147,11 @@ class Extractor {
     void ExtractOne(std::size_t index) {
         const ExistingMember& member = archive_.Members()[index];
         std::string reason;
-        const auto relative = zembrat::common::SafeRelativePath(member.name, reason);
+        // A name made on Unix holds '\\' as an ordinary character.
+        const auto relative =
+            zembrat::common::SafeRelativePath(member.name, reason,
+                                              member.mode != 0 ? zembrat::common::NameRules::kUnix
+                                                               : zembrat::common::NameRules::kDos);
         if (!relative) {
             return Fail(member.name, "refused (" + reason + ")");
         }
@@ -168,25 +174,26 @@ class Extractor {
         if (IsLink(member)) {
             return MakeLink(index, *relative, *path);
         }
-        zembrat::common::TemporaryFile temporary(zembrat::platform::ExtractFilePath(*path));
-        if (!temporary.Valid()) {
-            return Fail(member.name, std::string("cannot create a file: ") + std::strerror(errno));
-        }
-        std::string failure =
-            Inflate(archive_, index, [&](const unsigned char* data, std::size_t size) {
-                if (write(temporary.Fd(), data, size) != static_cast<ssize_t>(size)) {
-                    throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
-                }
-            });
-        if (!failure.empty()) {
-            return Fail(member.name, failure);
-        }
-        const mode_t mode = (member.mode & 07777) != 0 ? member.mode & 07777 : 0644;
-        fchmod(temporary.Fd(), mode & ~zembrat::common::ProcessUmask());
-        const timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
-        futimens(temporary.Fd(), times);
-        if (!temporary.Commit(*path, reason)) {
-            return Fail(member.name, reason);
+        try {
+            zembrat::common::MemberFile file(*path, overwrite_);
+            std::string failure =
+                Inflate(archive_, index, [&](const unsigned char* data, std::size_t size) {
+                    file.Write(std::as_bytes(std::span(data, size)));
+                });
+            if (!failure.empty()) {
+                return Fail(member.name, failure);
+            }
+            const mode_t mode = (member.mode & 0777) != 0 ? member.mode & 0777 : 0644;
+            if (file.Place(mode & ~zembrat::common::ProcessUmask(),
+                           std::int64_t{member.mtime} * 1000000000) ==
+                zembrat::common::Placement::kKept) {
+                std::printf("%s: kept the existing file (-f overwrites)\n",
+                            Printable(member.name).c_str());
+                status_ = status_ == 0 ? 1 : status_;
+                return;
+            }
+        } catch (const zembrat::common::Failure& failure) {
+            return Fail(member.name, failure.what());
         }
         std::printf("extracted %s\n", Printable(member.name).c_str());
     }
