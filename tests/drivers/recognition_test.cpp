@@ -87,13 +87,16 @@ class Recognition : public ::testing::Test {
         Make({"zip", "-q", "-X", "in.zip", "inner.txt"});
         Make({kCli, "compress", "-o", in.string(), "inner.txt"});
         fs::rename(in / "inner.lzh", in / "in.lzh");
-        Make({"tar", "cf", "in.tar", "inner.txt"});
-        Make({"bzip2", "-k", "in.tar"});
-        Make({"xz", "-k", "in.tar"});
-        Make({"zstd", "-q", "in.tar", "-o", "in.tar.zst"});
-        Make({"bsdtar", "--lzip", "-cf", "in.tar.lz", "inner.txt"});
-        Make({"xz", "-k", "inner.txt"});
-        Make({"zstd", "-q", "inner.txt", "-o", "inner.txt.zst"});
+        for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+                 {"tar", "cf", "in.tar", "inner.txt"},
+                 {"bzip2", "-k", "in.tar"},
+                 {"xz", "-k", "in.tar"},
+                 {"zstd", "-q", "in.tar", "-o", "in.tar.zst"},
+                 {"bsdtar", "--lzip", "-cf", "in.tar.lz", "inner.txt"},
+                 {"xz", "-k", "inner.txt"},
+                 {"zstd", "-q", "inner.txt", "-o", "inner.txt.zst"}}) {
+            Make(command);
+        }
         for (const char* kind : {"cab", "lzh", "arj", "zip"}) {
             const std::string member = std::string("in.") + kind;
             Make({"tar", "cf", std::string("holds-") + kind + ".tar", member});
@@ -129,8 +132,6 @@ class Recognition : public ::testing::Test {
         WriteFile(work_->Path() / "saved" / name, bytes);
         return (work_->Path() / "saved" / name).string();
     }
-    // A program of the tar self-extractor followed by the archive, as the TAR driver makes it.
-    static std::string TarStub() { return ReadFile(fs::path(kCli).parent_path() / "kmtarsef.exe"); }
     static std::string ZipStub() { return ReadFile(fs::path(kCli).parent_path() / "sfx32gui.dat"); }
 
     static inline std::unique_ptr<TempFolder> work_;
@@ -139,79 +140,72 @@ class Recognition : public ::testing::Test {
 
 TEST_F(Recognition, EveryClassIsRecognisedByContentAndExtractsItsOwnMembers) {
     // A ZIP self-extractor whose offsets count from the start of the program (zip -A).
-    const auto adjustedZipSfx = [](const std::string& name, const std::string& zip) {
-        const std::string path = Saved(name, ZipStub() + Bytes(zip));
+    const auto adjustedZipSfx = [](const std::string& zip) {
+        const std::string path = Saved("adjusting.exe", ZipStub() + Bytes(zip));
         Make({"zip", "-q", "-A", path});
-        return path;
+        return ReadFile(path);
     };
+    const std::string tarStub = ReadFile(fs::path(kCli).parent_path() / "kmtarsef.exe");
     std::string damaged = Bytes("in.zip");
     damaged[100] = static_cast<char>(damaged[100] ^ 0x55);  // inside the member's data
-    const std::string rar = fs::exists(kRarFixture) ? ReadFile(kRarFixture) : std::string();
 
     const struct {
-        std::string path;
+        std::vector<const char*> names;  // as users save such files
+        std::string bytes;
         TArchiverType kind;
-        const char* extracted;  // what decompress puts in the folder
-    } cases[] = {
-        // Containers built on ZIP, and RAR, under their own extensions.
-        {Saved("comic.cbz", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        {Saved("book.epub", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        {Saved("letter.docx", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        {Saved("paper.xps", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        {Saved("app.apk", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        {Saved("data.zipx", Bytes("in.zip")), archives::atZip, "inner.txt"},
-        // Tar short forms and the newer compressors; lone compressed files.
-        {Saved("a.tbz", Bytes("in.tar.bz2")), archives::atBZ2, "inner.txt"},
-        {Saved("a.tbz2", Bytes("in.tar.bz2")), archives::atBZ2, "inner.txt"},
-        {Saved("a.txz", Bytes("in.tar.xz")), archives::atTgz, "inner.txt"},
-        {Saved("a.tar.xz", Bytes("in.tar.xz")), archives::atTgz, "inner.txt"},
-        {Saved("a.tar.zst", Bytes("in.tar.zst")), archives::atTgz, "inner.txt"},
-        {Saved("a.tar.lz", Bytes("in.tar.lz")), archives::atTgz, "inner.txt"},
-        {Saved("inner.txt.xz", Bytes("inner.txt.xz")), archives::atTgz, "inner.txt"},
-        {Saved("inner.txt.zst", Bytes("inner.txt.zst")), archives::atTgz, "inner.txt"},
-        // Archives and programs without their usual extension.
-        {Saved("archive", Bytes("in.lzh")), archives::atLha, "inner.txt"},
-        {Saved("setup.bin", Bytes("lzh-sfx/in.exe")), archives::atLha, "in.cab"},
-        {Saved("setup", Bytes("zip-sfx/inner.exe")), archives::atZip, "inner.txt"},
+        const char* extracted;  // what decompress puts in the folder; nullptr: not tried
+    } classes[] = {
+        {{"comic.cbz", "book.epub", "letter.docx", "paper.xps", "app.apk", "data.zipx"},
+         Bytes("in.zip"),
+         archives::atZip,
+         "inner.txt"},
+        {{"a.tbz", "a.tbz2"}, Bytes("in.tar.bz2"), archives::atBZ2, "inner.txt"},
+        {{"a.txz", "a.tar.xz"}, Bytes("in.tar.xz"), archives::atTgz, "inner.txt"},
+        {{"a.tar.zst"}, Bytes("in.tar.zst"), archives::atTgz, "inner.txt"},
+        {{"a.tar.lz"}, Bytes("in.tar.lz"), archives::atTgz, "inner.txt"},
+        {{"inner.txt.xz"}, Bytes("inner.txt.xz"), archives::atTgz, "inner.txt"},
+        {{"inner.txt.zst"}, Bytes("inner.txt.zst"), archives::atTgz, "inner.txt"},
+        {{"archive"}, Bytes("in.lzh"), archives::atLha, "inner.txt"},
+        {{"setup.bin"}, Bytes("lzh-sfx/in.exe"), archives::atLha, "in.cab"},
+        {{"setup"}, Bytes("zip-sfx/inner.exe"), archives::atZip, "inner.txt"},
         // Self-extractors holding archives of other kinds: the program's own archive counts.
-        {adjustedZipSfx("zip-holds-cab.exe", "holds-cab.zip"), archives::atZip, "in.cab"},
-        {adjustedZipSfx("zip-holds-lzh.exe", "holds-lzh.zip"), archives::atZip, "in.lzh"},
-        {Saved("tar-holds-lzh.exe", TarStub() + Bytes("holds-lzh.tar")), archives::atTar, "in.lzh"},
-        {Saved("tar-holds-zip.exe", TarStub() + Bytes("holds-zip.tar")), archives::atTar, "in.zip"},
-        {Saved("tar-holds-cab.exe", TarStub() + Bytes("holds-cab.tar")), archives::atTar, "in.cab"},
-        {Saved("tar-holds-arj.exe", TarStub() + Bytes("holds-arj.tar")), archives::atTar, "in.arj"},
-        {Saved("bga-holds-cab.exe", Bytes("bga-sfx/in.exe")), archives::atBga, "in.cab"},
+        {{"zip-holds-cab.exe"}, adjustedZipSfx("holds-cab.zip"), archives::atZip, "in.cab"},
+        {{"zip-holds-lzh.exe"}, adjustedZipSfx("holds-lzh.zip"), archives::atZip, "in.lzh"},
+        {{"tar-holds-lzh.exe"}, tarStub + Bytes("holds-lzh.tar"), archives::atTar, "in.lzh"},
+        {{"tar-holds-zip.exe"}, tarStub + Bytes("holds-zip.tar"), archives::atTar, "in.zip"},
+        {{"tar-holds-cab.exe"}, tarStub + Bytes("holds-cab.tar"), archives::atTar, "in.cab"},
+        {{"tar-holds-arj.exe"}, tarStub + Bytes("holds-arj.tar"), archives::atTar, "in.arj"},
+        {{"bga-holds-cab.exe"}, Bytes("bga-sfx/in.exe"), archives::atBga, "in.cab"},
         // Programs of other makers: the archive right after the image, or found by a search.
-        {Saved("dos-lzh.exe", DosProgram(20000, true) + Bytes("in.lzh")), archives::atLha,
-         "inner.txt"},
-        {Saved("dos-cab.exe", DosProgram(20000, true) + Bytes("in.cab")), archives::atCab,
-         "inner.txt"},
-        {Saved("dos-arj.exe", DosProgram(20000, true) + Bytes("in.arj")), archives::atArj,
-         "inner.txt"},
-        {Saved("dos-zip-holds-cab.exe", DosProgram(20000, true) + Bytes("holds-cab.zip")),
-         archives::atZip, "in.cab"},
-        {Saved("win-lzh.exe", WindowsProgram(30000) + Bytes("in.lzh")), archives::atLha,
-         "inner.txt"},
-        {Saved("win-cab.exe", WindowsProgram(30000) + Bytes("in.cab")), archives::atCab,
-         "inner.txt"},
-        {Saved("uncounted-lzh.exe", DosProgram(20000, false) + Bytes("in.lzh")), archives::atLha,
+        {{"dos-lzh.exe"}, DosProgram(20000, true) + Bytes("in.lzh"), archives::atLha, "inner.txt"},
+        {{"dos-cab.exe"}, DosProgram(20000, true) + Bytes("in.cab"), archives::atCab, "inner.txt"},
+        {{"dos-arj.exe"}, DosProgram(20000, true) + Bytes("in.arj"), archives::atArj, "inner.txt"},
+        {{"dos-zip.exe"},
+         DosProgram(20000, true) + Bytes("holds-cab.zip"),
+         archives::atZip,
+         "in.cab"},
+        {{"win-lzh.exe"}, WindowsProgram(30000) + Bytes("in.lzh"), archives::atLha, "inner.txt"},
+        {{"uncounted.exe"},
+         DosProgram(20000, false) + Bytes("in.lzh"),
+         archives::atLha,
          "inner.txt"},
         // A ZIP member that fails to decode does not make the file something else.
-        {Saved("damaged.exe", damaged), archives::atZip, nullptr},
+        {{"damaged.exe"}, damaged, archives::atZip, nullptr},
     };
-    for (const auto& [path, kind, extracted] : cases) {
-        const std::string name = fs::path(path).filename().string();
-        SCOPED_TRACE(name);
-        archives::TArchiveFile archive;
-        EXPECT_NO_THROW(archive.SetFileName(path));
-        EXPECT_EQ(archive.ArchiverType(), kind);
-        if (extracted == nullptr) {
-            continue;
+    for (const auto& [names, bytes, kind, extracted] : classes) {
+        for (const char* name : names) {
+            SCOPED_TRACE(name);
+            const std::string path = Saved(name, bytes);
+            archives::TArchiveFile archive;
+            EXPECT_NO_THROW(archive.SetFileName(path));
+            EXPECT_EQ(archive.ArchiverType(), kind);
+            if (extracted != nullptr) {
+                const fs::path out = work_->Path() / "out" / name;
+                const ProgramRun run = RunProgram({kCli, "decompress", "-o", out.string(), path});
+                EXPECT_EQ(run.status, 0) << run.err;
+                EXPECT_EQ(FolderContents(out), std::vector<std::string>{extracted});
+            }
         }
-        const fs::path out = work_->Path() / "out" / name;
-        const ProgramRun run = RunProgram({kCli, "decompress", "-o", out.string(), path});
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(FolderContents(out), std::vector<std::string>{extracted});
     }
 }
 
