@@ -94,13 +94,17 @@ enum {
     ARC_ERROR_INTERNAL = 0x80FF
 };
 
-/* CheckArchive modes: the low nibble is the depth, flags are added to it. */
+/* CheckArchive modes: the depth (the bits of ARC_CHECK_DEPTH_MASK), with flags added to it.
+   Bits outside the mask other than ARC_CHECK_EMBEDDED (4, 8, ...) are accepted without effect:
+   the ZIP probe's 24 is a quick check of a possibly embedded archive, never a full one. */
 enum {
     ARC_CHECK_QUICK = 0,    /* the first header is sound */
     ARC_CHECK_HEADERS = 1,  /* every header is sound */
     ARC_CHECK_FULL = 3,     /* every member decodes with a correct CRC */
     ARC_CHECK_EMBEDDED = 16 /* also look for an archive inside a self-extracting program */
 };
+
+#define ARC_CHECK_DEPTH_MASK 0x03
 
 /* OpenArchive mode flag: also look for an archive inside a self-extracting program. */
 #define ARC_OPEN_EMBEDDED 0x00800000u

@@ -148,7 +148,7 @@ bool SetUpFormat(archive* reader, std::string_view format) {
         for (auto setUp : {archive_read_support_filter_gzip, archive_read_support_filter_bzip2,
                            archive_read_support_filter_compress, archive_read_support_filter_xz,
                            archive_read_support_filter_lzma, archive_read_support_filter_zstd,
-                           archive_read_support_filter_rpm}) {
+                           archive_read_support_filter_lzip, archive_read_support_filter_rpm}) {
             if (setUp(reader) == ARCHIVE_FATAL) {
                 return false;
             }

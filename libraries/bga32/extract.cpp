@@ -207,7 +207,7 @@ int List(const Request& request, Context& context) {
 }
 
 bool CheckArchive(const std::string& path, int mode) {
-    const int depth = mode & 0x0F;
+    const int depth = mode & ARC_CHECK_DEPTH_MASK;
     try {
         bga::ArchiveReader archive(path);
         bool any = false;

@@ -11,6 +11,7 @@
 #include "archive_host/cab_member.h"
 #include "archive_host/engine_calls.h"
 #include "cab/cab.h"
+#include "carried/carried_archive.h"
 
 namespace zembrat::cab {
 
@@ -45,11 +46,19 @@ const std::string& MayHoldCabinet(const std::string& path) {
     if (fd >= 0) {
         ::close(fd);
     }
-    if (read && (std::memcmp(head, "MSCF", 4) == 0 || std::memcmp(head, "MZ", 2) == 0 ||
-                 std::memcmp(head,
-                             "\x7f"
-                             "ELF",
-                             4) == 0)) {
+    if (read && std::memcmp(head, "MSCF", 4) == 0) {
+        return path;
+    }
+    // A program is searched, unless the archive it carries is of another kind: a cabinet
+    // stored in a ZIP or tar self-extractor is that archive's member.
+    if (read && (std::memcmp(head, "MZ", 2) == 0 || std::memcmp(head,
+                                                                "\x7f"
+                                                                "ELF",
+                                                                4) == 0)) {
+        if (carried::CarriesAnotherKind(carried::FindCarriedArchive(path),
+                                        carried::ArchiveKind::kCab)) {
+            throw Error(ErrorKind::kArchive, "not a cabinet: the program carries another kind");
+        }
         return path;
     }
     throw Error(ErrorKind::kArchive, read ? "not a cabinet" : "cannot read " + path);

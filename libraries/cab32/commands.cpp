@@ -380,7 +380,7 @@ class CabBackend final : public exports::Backend {
 
     bool CheckArchive(const std::string& path, int mode) override {
         try {
-            if ((mode & 0x0F) < ARC_CHECK_FULL) {
+            if ((mode & ARC_CHECK_DEPTH_MASK) < ARC_CHECK_FULL) {
                 cab::ReadMembers(path);
                 return true;
             }

@@ -168,7 +168,7 @@ std::unique_ptr<exports::ArchiveCursor> OpenCursor(const std::function<std::vect
 bool CheckArchive(int mode, const std::function<void()>& readHeaders,
                   const std::function<bool()>& decodeAll) {
     try {
-        if ((mode & 0x0F) < ARC_CHECK_FULL) {
+        if ((mode & ARC_CHECK_DEPTH_MASK) < ARC_CHECK_FULL) {
             readHeaders();
             return true;
         }

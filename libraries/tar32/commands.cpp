@@ -192,7 +192,7 @@ class TarBackend final : public exports::Backend {
 };
 
 // The compressor an archive starts with, by its magic bytes.
-enum class Filter { kNone, kGzip, kCompress, kBzip2, kXz, kLzma, kZstd };
+enum class Filter { kNone, kGzip, kCompress, kBzip2, kXz, kLzma, kZstd, kLzip };
 
 Filter FilterOf(const std::string& path, std::uint64_t start) {
     const std::string text = tar::FileHead(path, 6, start);
@@ -218,6 +218,9 @@ Filter FilterOf(const std::string& path, std::uint64_t start) {
     }
     if (got >= 4 && head[0] == 0x28 && head[1] == 0xB5 && head[2] == 0x2F && head[3] == 0xFD) {
         return Filter::kZstd;
+    }
+    if (got >= 5 && std::memcmp(head, "LZIP", 4) == 0 && head[4] == 1) {
+        return Filter::kLzip;
     }
     if (head[0] == 0x5D && head[1] == 0 && head[2] == 0) {
         return Filter::kLzma;
@@ -256,11 +259,11 @@ int GetArchiveType(const std::string& path) {
         case Filter::kBzip2:
             return lone ? kBzip2File : kBzip2Tar;
         case Filter::kXz:
-            return kXz;
         case Filter::kLzma:
-            return kLzma;
         case Filter::kZstd:
-            return kZstd;
+        case Filter::kLzip:
+            // Read as gzip is: the driver's tgz kind takes them (.txz, .tar.zst, lone .xz).
+            return lone ? kGzipFile : kGzipTar;
     }
     return kNotOurs;
 }

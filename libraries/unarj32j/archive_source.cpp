@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "carried/carried_archive.h"
 #include "common/failure.h"
 #include "common/name_encoding.h"
 #include "common/output_text.h"
@@ -21,7 +22,16 @@ ArjSource::ArjSource(const std::string& path, bool allowEmbedded) {
     std::array<std::byte, 2> id{};
     const bool plain = file_->Read(id) == 2 && id[0] == std::byte{0x60} && id[1] == std::byte{0xEA};
     if (!plain && allowEmbedded) {
-        start = arj::FindEmbeddedArchive(*file_).value_or(0);
+        // The program's own archive first: an ARJ header among another kind's members is
+        // that member's data.
+        const auto carried = carried::FindCarriedArchive(path);
+        if (carried && carried->kind == carried::ArchiveKind::kArj) {
+            start = carried->offset;
+        } else if (const auto found = arj::FindEmbeddedArchive(*file_);
+                   found &&
+                   !carried::InsideAnotherKind(carried, carried::ArchiveKind::kArj, *found)) {
+            start = *found;
+        }
     }
     // Later volumes are found beside the first under the set's names; a volume that is no
     // regular file is missing.

@@ -76,7 +76,7 @@ int List(const Request& request, Context& context, bool verbose) {
 }
 
 bool CheckArchive(const std::string& path, int mode) {
-    const int depth = mode & 0x0F;
+    const int depth = mode & ARC_CHECK_DEPTH_MASK;
     try {
         ArjSource archive(path, (mode & ARC_CHECK_EMBEDDED) != 0);
         while (auto member = archive.Reader().Next()) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "carried/carried_archive.h"
 #include "common/name_encoding.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
@@ -56,10 +57,21 @@ ArchiveSource::ArchiveSource(const std::string& path, bool allowEmbedded) {
     file_ = OpenArchiveFile(path);
     end_ = file_->Size();
     if (allowEmbedded) {
+        // The program's own archive first: when it is of another kind, an LHA archive can only
+        // be in front of it (inside the program), never among that archive's members.
+        const auto carried = carried::FindCarriedArchive(path);
         if (const auto embedded = common::FindSfxArchive(path)) {
             range_ = std::make_unique<SubrangeInput>(*file_, embedded->offset, embedded->end);
             start_ = embedded->offset;
             end_ = embedded->end;
+        } else if (carried && carried->kind == carried::ArchiveKind::kLha) {
+            range_ = std::make_unique<SubrangeInput>(*file_, carried->offset, carried->end);
+            start_ = carried->offset;
+            end_ = carried->end;
+        } else if (carried::CarriesAnotherKind(carried, carried::ArchiveKind::kLha)) {
+            range_ = std::make_unique<SubrangeInput>(*file_, 0, carried->offset);
+            end_ = carried->offset;
+            scan_ = true;
         } else {
             scan_ = true;
         }

@@ -45,7 +45,7 @@ void DecodeForExtraction(lha::Reader& reader, lha::OutputStream& out, const lha:
         DecodeWithProgress(reader, out, member, source, destination, context);
         return;
     }
-    MacBinaryFilter dataFork(out, member.originalSize);
+    MacBinaryFilter dataFork(out, member);
     DecodeWithProgress(reader, dataFork, member, source, destination, context);
     dataFork.Finish();
 }

@@ -84,7 +84,7 @@ int List(const Request& request, Context& context, bool verbose) {
 }
 
 bool CheckArchive(const std::string& path, int mode) {
-    const int depth = mode & 0x0F;
+    const int depth = mode & ARC_CHECK_DEPTH_MASK;
     const bool embedded = (mode & ARC_CHECK_EMBEDDED) != 0;
     try {
         ArchiveSource archive(path, embedded);

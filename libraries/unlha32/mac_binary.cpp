@@ -1,6 +1,8 @@
 #include "unlha32/mac_binary.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 
 namespace zembrat::unlha32 {
 
@@ -21,7 +23,28 @@ std::uint64_t Padded(std::uint64_t size) {
     return (size + kHeaderSize - 1) / kHeaderSize * kHeaderSize;
 }
 
+// Seconds from 1904-01-01 (the Macintosh's epoch) to 1970-01-01, both in the same zone.
+constexpr std::int64_t kMacEpochOffset = 2082844800;
+constexpr std::int64_t kOneDay = 24 * 60 * 60;
+
+// A UTC time as the seconds a clock in the local zone showed then, counted from 1970: the
+// Macintosh kept local time.
+std::int64_t LocalSeconds(std::int64_t unixTime) {
+    const auto time = static_cast<std::time_t>(unixTime);
+    std::tm parts{};
+    if (::localtime_r(&time, &parts) == nullptr) {
+        return unixTime;
+    }
+    return unixTime + parts.tm_gmtoff;
+}
+
 }  // namespace
+
+EnvelopedMember EnvelopedMember::Of(const lha::Member& member) {
+    const std::size_t slash = member.path.find_last_of('/');
+    return {slash == std::string::npos ? member.path : member.path.substr(slash + 1),
+            member.originalSize, member.unixTime};
+}
 
 std::uint16_t MacBinaryCrc(std::span<const std::byte> bytes) {
     std::uint32_t crc = 0;
@@ -35,20 +58,30 @@ std::uint16_t MacBinaryCrc(std::span<const std::byte> bytes) {
 }
 
 std::optional<DataFork> FindDataFork(std::span<const std::byte, 128> header,
-                                     std::uint64_t memberSize) {
+                                     const EnvelopedMember& member) {
+    // The envelope is told from a file that merely starts like one by its agreement with the
+    // member's own header: the same name, sizes that add up, a time of the same day.
     const std::uint32_t nameLength = BigEndian(header, 1, 1);
-    if (BigEndian(header, 0, 1) != 0 || BigEndian(header, 74, 1) != 0 ||
-        BigEndian(header, 82, 1) != 0 || nameLength < 1 || nameLength > 63 ||
-        MacBinaryCrc(header.first(124)) != BigEndian(header, 124, 2)) {
+    if (BigEndian(header, 0, 1) != 0 || BigEndian(header, 0x4A, 1) != 0 ||
+        BigEndian(header, 0x52, 1) != 0 || nameLength < 1 || nameLength > 63 ||
+        BigEndian(header, 99, 2) != 0) {
+        return std::nullopt;
+    }
+    const auto name = std::as_bytes(std::span(member.name.data(), member.name.size()));
+    const auto nameField = header.subspan(2, 63);
+    if (name.size() != nameLength || !std::equal(name.begin(), name.end(), nameField.begin()) ||
+        std::any_of(nameField.begin() + nameLength, nameField.end(),
+                    [](std::byte b) { return b != std::byte{0}; })) {
         return std::nullopt;
     }
     const std::uint64_t dataSize = BigEndian(header, 83, 4);
     const std::uint64_t resourceSize = BigEndian(header, 87, 4);
     const std::uint64_t dataAt = kHeaderSize + Padded(BigEndian(header, 120, 2));
-    // The resource fork follows the padded data fork; the last fork need not be padded.
-    const std::uint64_t end =
-        resourceSize == 0 ? dataAt + dataSize : dataAt + Padded(dataSize) + resourceSize;
-    if (end > memberSize) {
+    if (dataAt + Padded(dataSize) + Padded(resourceSize) != member.size) {
+        return std::nullopt;
+    }
+    const std::int64_t envelopeTime = static_cast<std::int64_t>(BigEndian(header, 95, 4));
+    if (std::llabs(envelopeTime - kMacEpochOffset - LocalSeconds(member.unixTime)) > kOneDay) {
         return std::nullopt;
     }
     return DataFork{dataAt, dataSize};
@@ -65,7 +98,7 @@ void MacBinaryFilter::Write(std::span<const std::byte> data) {
         }
         decided_ = true;
         position_ = kHeaderSize;
-        fork_ = FindDataFork(header_, memberSize_);
+        fork_ = FindDataFork(header_, member_);
         if (!fork_) {
             output_.Write(header_);
         }

@@ -54,6 +54,11 @@ archive_host::HostOptions HostFor(const std::string& archive) {
                           ")");
     }
     archive_host::HostOptions options;
+    const std::optional<std::uint64_t> start = ArchiveStart(archive);
+    if (!start) {
+        throw Failure(ARC_ERROR_NOT_ARCHIVE, "not a RAR archive: no RAR archive in the program");
+    }
+    options.archiveOffset = *start;
     // The bound on what the archive may expand to counts every volume.
     const auto sizeOf = [](const std::string& path) {
         struct stat info {};

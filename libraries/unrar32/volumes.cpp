@@ -8,11 +8,16 @@
 #include <cctype>
 #include <cstdint>
 
+#include "carried/carried_archive.h"
+
 namespace zembrat::unrar32 {
 
 namespace {
 
 constexpr std::size_t kMaxVolumes = 999;
+// How far into a self-extracting program its archive is sought.
+constexpr std::size_t kSearchedBytes = 8u << 20;
+constexpr std::string_view kSignature("Rar!\x1A\x07", 6);
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -178,6 +183,35 @@ std::optional<MainHeader> ReadMainHeader(const std::string& path) {
     }
     return std::nullopt;
 }
+
+}  // namespace
+
+std::optional<std::uint64_t> ArchiveStart(const std::string& path) {
+    const std::string head = ReadPart(path, kSearchedBytes, false);
+    if (head.starts_with(kSignature) || !(head.starts_with("MZ") || head.starts_with("\x7F"
+                                                                                     "ELF"))) {
+        return 0;  // an archive, or no program: the decoder tells which
+    }
+    const auto carried = carried::FindCarriedArchive(path);
+    if (carried && carried->kind == carried::ArchiveKind::kRar) {
+        return carried->offset;
+    }
+    if (carried::CarriesAnotherKind(carried, carried::ArchiveKind::kRar)) {
+        return std::nullopt;
+    }
+    // Programs of other makers: the first signature whose main header is sound (its CRC),
+    // however large the program in front of it.
+    for (std::size_t at = head.find(kSignature); at != std::string::npos;
+         at = head.find(kSignature, at + 1)) {
+        const std::string_view rest = std::string_view(head).substr(at);
+        if (ReadOlderMainHeader(rest) || ReadNewerMainHeader(rest)) {
+            return at;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 // A volume's name split around its counter: before + counter + after.
 struct VolumeName {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archiver_api.h"
+#include "carried/carried_archive.h"
 #include "common/member_progress.h"
 #include "common/output_text.h"
 #include "common/record_fields.h"
@@ -101,6 +102,13 @@ bool LocalHeaderAt(std::string_view bytes, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
     const unsigned nameSize = byte(26) | (byte(27) << 8);
     return byte(4) <= 63 && nameSize > 0 && nameSize <= 4096;
+}
+
+// A self-extracting program whose own archive is of another kind: an end record found in it
+// closes some member (a .zip stored in a tar or LHA self-extractor), not the program.
+bool CarriesAnotherKind(const std::string& path) {
+    return carried::CarriesAnotherKind(carried::FindCarriedArchive(path),
+                                       carried::ArchiveKind::kZip);
 }
 
 }  // namespace
@@ -227,6 +235,9 @@ class ZipCursor final : public exports::ArchiveCursor {
 }  // namespace
 
 std::unique_ptr<exports::ArchiveCursor> OpenListing(const std::string& path) {
+    if (CarriesAnotherKind(path)) {
+        return nullptr;
+    }
     try {
         return std::make_unique<ZipCursor>(ReadEntries(path));
     } catch (const zip::Error&) {
@@ -237,9 +248,12 @@ std::unique_ptr<exports::ArchiveCursor> OpenListing(const std::string& path) {
 }
 
 bool CheckArchive(const std::string& path, int mode) {
+    if (CarriesAnotherKind(path)) {
+        return false;
+    }
     try {
         const zip::ExistingArchive archive(path);
-        if ((mode & 0x0F) < ARC_CHECK_FULL) {
+        if ((mode & ARC_CHECK_DEPTH_MASK) < ARC_CHECK_FULL) {
             return true;
         }
         Request request;

@@ -7,6 +7,7 @@
 #include "archives/archiver_errors.h"
 #include "archives/driver_registry.h"
 #include "filters/file_filter.h"
+#include "platform/file_system.h"
 #include "platform/path.h"
 
 namespace zembrat::archives {
@@ -14,6 +15,8 @@ namespace zembrat::archives {
 namespace {
 
 std::atomic<platform::MessageId> arcExtractMessage{0};
+
+constexpr const char* kUnknownKind = "書庫の形式を特定できませんでした。";
 
 bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
     if (left.size() != right.size()) {
@@ -35,7 +38,8 @@ struct ExtensionKind {
 
 // Extensions and the kinds they name. A kind whose driver is not linked into the program
 // (no entry in the driver registry) is refused as an unsupported kind when chosen, and its
-// content recogniser is simply absent from detection.
+// content recogniser is simply absent from detection. Every other name (".cbz", ".txz", a
+// program saved as ".bin", no extension at all) is recognised by content, as ".exe" is.
 constexpr std::array<ExtensionKind, 21> kExtensionKinds{{
     {".z", atTgz},          {".gz", atTgz},  {".tgz", atTgz}, {".taz", atTgz}, {".a", atTar},
     {".lib", atTar},        {".tar", atTar}, {".deb", atTar}, {".rpm", atTar}, {".cpio", atTar},
@@ -54,7 +58,13 @@ TArchiveFile::~TArchiveFile() {
 }
 
 void TArchiveFile::SetFileName(const std::string& fileName) {
-    SetArchiverType(DetectArchiverType(fileName, true));
+    const TArchiverType type = DetectArchiverType(fileName, true);
+    // A file that is there and that no recogniser claims must not fall to whichever driver
+    // the previous file left; a name not yet there (an archive about to be made) keeps it.
+    if (type == atNone && platform::FileExists(fileName)) {
+        throw EArchiver(kUnknownKind);
+    }
+    SetArchiverType(type);
     fileName_ = fileName;
 }
 
@@ -88,7 +98,7 @@ void TArchiveFile::SetArchiverType(TArchiverType type) {
             archiverType_ = type;
             return;
         }
-        throw EArchiver("書庫の形式を特定できませんでした。");
+        throw EArchiver(kUnknownKind);
     }
     std::unique_ptr<TArchiver> driver = kind->create();  // may raise; nothing changes then
     archiver_ = std::move(driver);
@@ -104,16 +114,23 @@ WindowHandle TArchiveFile::ProgressWindow() const {
 }
 
 TArchiverType TArchiveFile::DetectArchiverType(const std::string& fileName, bool byExtension) {
-    if (!byExtension) {
-        return DriverRegistry::Instance().DetectByContent(fileName);
-    }
-    const std::string extension = platform::ExtractFileExt(fileName);
-    for (const auto& [known, type] : kExtensionKinds) {
-        if (EqualsIgnoringAsciiCase(extension, known)) {
-            return type == atAutoDetect ? DetectArchiverType(fileName, false) : type;
+    if (byExtension) {
+        const std::string extension = platform::ExtractFileExt(fileName);
+        bool exe = false;
+        for (const auto& [known, type] : kExtensionKinds) {
+            if (EqualsIgnoringAsciiCase(extension, known)) {
+                if (type != atAutoDetect) {
+                    return type;
+                }
+                exe = true;
+            }
+        }
+        // A name the table does not know has no content to ask about until the file is there.
+        if (!exe && !platform::FileExists(fileName)) {
+            return atNone;
         }
     }
-    return atNone;
+    return DriverRegistry::Instance().DetectByContent(fileName);
 }
 
 std::vector<std::string> TArchiveFile::ArchiveExtensions() {

@@ -1,5 +1,6 @@
 // The object a program holds to work on one archive at a time, whatever its kind. Setting
-// FileName chooses the driver from the extension (or the content, for ".exe"); Pack, Unpack
+// FileName chooses the driver from the extension (or the content, for ".exe" and every
+// extension the table does not name); Pack, Unpack
 // and MakeSfx call the driver, routing the library's progress messages to OnProgress when a
 // handler is set.
 //
@@ -41,7 +42,8 @@ class TArchiveFile {
     TArchiveFile& operator=(const TArchiveFile&) = delete;
 
     const std::string& FileName() const { return fileName_; }
-    // Re-chooses the driver by extension first (which may raise), then stores the name.
+    // Re-chooses the driver by extension or content first, then stores the name. Raises
+    // "書庫の形式を特定できませんでした。" for an existing file that no recogniser claims.
     void SetFileName(const std::string& fileName);
 
     int OutputSize() const { return static_cast<int>(output_.size()); }
@@ -74,7 +76,8 @@ class TArchiveFile {
                FileItems items);
     int MakeSfx(WindowHandle window, const TArchiverOptions* options, const std::string& folder);
 
-    // The kind named by the extension (".exe": by content), or by content alone.
+    // The kind named by the extension (".exe" and names the table does not know: by
+    // content), or by content alone.
     static TArchiverType DetectArchiverType(const std::string& fileName, bool byExtension);
     // The extensions (".lzh", ...) whose kind has a driver, and ".exe": what a file chooser
     // offers as archives.

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "archives/archive_file.h"
+#include "archives/archiver_errors.h"
 #include "batch/batch_run.h"
 #include "display_text.h"
 #include "drivers/rar32.h"
@@ -58,7 +59,7 @@ std::string Field(const char* text, std::size_t capacity) {
 }
 
 // The component used for list and test: configured like the batch run's, so that a name
-// whose extension names no kind goes to the LHA driver and a kind without a driver is
+// whose extension names no kind is recognised by content and a kind without a driver is
 // refused the same way.
 std::unique_ptr<archives::TArchiveFile> MakeComponent() {
     auto archive = std::make_unique<archives::TArchiveFile>();
@@ -77,7 +78,19 @@ int ForEachArchive(const CliArguments& arguments, Console& console,
                 console.Error("処理を中断しました");
                 return ExitStatusForSignal(InterruptSignal());
             }
-            archive->SetFileName(path);
+            try {
+                archive->SetFileName(path);
+            } catch (const archives::ENoArchiverDLL&) {
+                throw;
+            } catch (const archives::EEntryNotFound&) {
+                throw;
+            } catch (const archives::EArchiver& error) {
+                // A file of no known kind fails alone, as in the batch.
+                console.Error("書庫を開けません: " + EscapeControls(path) + " (" + error.what() +
+                              ")");
+                anyFailed = true;
+                continue;
+            }
             if (!action(*archive->Archiver(), path)) {
                 anyFailed = true;
             }

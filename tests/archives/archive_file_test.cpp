@@ -48,7 +48,7 @@ TEST(DetectArchiverType, ByExtensionIgnoringCase) {
 
 using ArchiveFile = RecordingLibraryTest;
 
-TEST_F(ArchiveFile, FileNameChoosesTheDriverAndUnknownExtensionsKeepIt) {
+TEST_F(ArchiveFile, FileNameChoosesTheDriverAndUnknownNamesGoByContent) {
     TArchiveFile archive;
     EXPECT_EQ(archive.ArchiverType(), atAutoDetect);
     EXPECT_TRUE(IsNoValue(archive.FileName()));
@@ -59,7 +59,7 @@ TEST_F(ArchiveFile, FileNameChoosesTheDriverAndUnknownExtensionsKeepIt) {
     TArchiver* first = archive.Archiver();
     ASSERT_NE(first, nullptr);
     archive.SetFileName("notes.txt");
-    EXPECT_EQ(archive.Archiver(), first) << "an unknown extension keeps the previous driver";
+    EXPECT_EQ(archive.Archiver(), first) << "a name not there yet (to be made) keeps the driver";
     EXPECT_EQ(archive.FileName(), "notes.txt");
     archive.SetFileName("y.lzh");
     EXPECT_NE(archive.Archiver(), first) << "the same kind again gives a fresh driver";
@@ -118,11 +118,30 @@ TEST_F(ArchiveFile, ContentDetectionDecidesForExeAndUnknownNames) {
     EXPECT_NE(log.find("UnlhaCheckArchive " + program + " 16"), std::string::npos) << log;
     EXPECT_NE(log.find("UnlhaOpenArchive 0 " + program + " 8388610"), std::string::npos);
 
+    // Any name the extension table does not know, or none, is recognised the same way.
+    for (const char* name : {"book.cbz", "data.tar.zst", "setup.bin", "archive"}) {
+        TArchiveFile byContent;
+        byContent.SetFileName(folder.Write(name));
+        EXPECT_EQ(byContent.ArchiverType(), atLha) << name;
+    }
+
+    // An existing file that nothing claims fails by itself, whatever came before; the previous
+    // driver stays but is not given the file.
     Recorder().SetArchiveAnswers(0, 1);
     TArchiveFile refused;
-    refused.SetFileName(folder.Write("data.bin"));
-    EXPECT_EQ(refused.ArchiverType(), atAutoDetect);
-    EXPECT_EQ(MessageOf([&] { refused.Pack(0, nullptr, "", {}); }), "書庫の形式を判別できません。");
+    refused.SetFileName("earlier.lzh");
+    for (const char* name : {"data.bin", "junk.exe", "README"}) {
+        EXPECT_EQ(MessageOf([&] { refused.SetFileName(folder.Write(name)); }),
+                  "書庫の形式を特定できませんでした。")
+            << name;
+        EXPECT_EQ(refused.FileName(), "earlier.lzh");
+    }
+    // A name not there yet cannot be recognised: packing into it on a fresh component asks
+    // the content once more and then refuses.
+    TArchiveFile fresh;
+    fresh.SetFileName(folder / "new.dat");
+    EXPECT_EQ(fresh.ArchiverType(), atAutoDetect);
+    EXPECT_EQ(MessageOf([&] { fresh.Pack(0, nullptr, "", {}); }), "書庫の形式を判別できません。");
 
     TArchiveFile none;
     EXPECT_EQ(MessageOf([&] { none.Unpack(0, nullptr, "/out", {}); }),

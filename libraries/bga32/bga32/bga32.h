@@ -44,7 +44,7 @@ int Pack(const Request& request, Context& context);                // a
 int Delete(const Request& request, Context& context);              // d
 int MakeSelfExtracting(const Request& request, Context& context);  // s
 
-// CheckArchive: the depth in the low nibble (0 first header, 1 or 2 every header, 3 and more
+// CheckArchive: the depth in the low two bits (0 first header, 1 or 2 every header, 3
 // every member's data and CRC).
 bool CheckArchive(const std::string& path, int mode);
 

@@ -78,7 +78,7 @@ std::unique_ptr<exports::ArchiveCursor> OpenCursor(const std::function<std::vect
                                                    std::string method,
                                                    MemberCursor::Selects selects);
 
-// CheckArchive: below ARC_CHECK_FULL in the low nibble every header is read (readHeaders),
+// CheckArchive: below ARC_CHECK_FULL in the depth bits every header is read (readHeaders),
 // from it every member is decoded as well (decodeAll answers whether all were sound); false
 // on any failure.
 bool CheckArchive(int mode, const std::function<void()>& readHeaders,

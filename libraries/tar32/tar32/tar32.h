@@ -13,15 +13,12 @@ exports::Backend& TarSide();
 enum ArchiveType : int {
     kNotOurs = 0,
     kTar = 1,           // tar, cpio, ar (.a, .lib, .deb) or rpm, uncompressed
-    kGzipTar = 2,       // an archive of the family in gzip
-    kGzipFile = 3,      // a lone gzip file
+    kGzipTar = 2,       // an archive of the family in gzip, xz, lzma, zstd or lzip
+    kGzipFile = 3,      // a lone file in one of those
     kCompressTar = 4,   // an archive of the family in compress (.Z)
     kCompressFile = 5,  // a lone .Z file
     kBzip2Tar = 6,      // an archive of the family in bzip2
     kBzip2File = 7,     // a lone bzip2 file
-    kXz = 8,            // xz, with or without an archive inside
-    kLzma = 9,          // lzma (the old format of xz's maker)
-    kZstd = 10,         // zstd
 };
 
 int GetArchiveType(const std::string& path);

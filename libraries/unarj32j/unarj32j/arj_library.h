@@ -65,8 +65,8 @@ int Test(const Request& request, Context& context);                       // t
 int List(const Request& request, Context& context, bool verbose);         // l, v
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
                     Context& context);
-// The depth in the low nibble (0 the main header and first member header, 1 or 2 every
-// header, 3 and more every member's data and CRC), ARC_CHECK_EMBEDDED to accept
+// The depth in the low two bits (0 the main header and first member header, 1 or 2 every
+// header, 3 every member's data and CRC), ARC_CHECK_EMBEDDED to accept
 // self-extracting programs.
 bool CheckArchive(const std::string& path, int mode);
 

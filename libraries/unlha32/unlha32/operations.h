@@ -31,7 +31,7 @@ int MakeSelfExtracting(const Request& request, Context& context);         // s
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer, MemoryResult& result,
                     Context& context);
 
-// CheckArchive: the depth in the low nibble (0 first header, 1 or 2 every header, 3 and more
+// CheckArchive: the depth in the low two bits (0 first header, 1 or 2 every header, 3
 // every member's data and CRC), ARC_CHECK_EMBEDDED to accept self-extracting files.
 bool CheckArchive(const std::string& path, int mode);
 

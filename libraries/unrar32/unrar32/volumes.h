@@ -3,6 +3,7 @@
 // NAME.r01, ...; pieces cut with split, NAME_aa, NAME_ab, ...; and NAME.001, NAME.002, ...
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ struct LaterVolume {
     std::string first;  // the set's first volume by the naming; empty when the name does not tell
     bool firstFound = false;  // that file exists
 };
+
+// Where the archive starts in the file: 0 for an archive (or a file that is no program); past
+// the program of a self-extracting archive, wherever that program ends; nothing for a program
+// that carries an archive of another kind, or none.
+std::optional<std::uint64_t> ArchiveStart(const std::string& path);
 
 // Nothing for a first volume, an archive that is no volume, or a file whose main header cannot be
 // read (the decoder then says why).
