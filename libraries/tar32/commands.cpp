@@ -138,9 +138,18 @@ int Create(const Request& request, Context& context) {
                      : request.compression == Compression::kBzip2 ? tar::Filter::kBzip2
                                                                   : tar::Filter::kNone;
     options.level = request.level;
+    if (request.showDialog) {
+        options.progress = &context.progress;
+    }
     PackEvents events(context);
     try {
         tar::Create(request.archive, request.names, options, events);
+    } catch (const tar::Error& error) {
+        throw Failure(
+            error.Kind() == tar::ErrorKind::kAborted ? ARC_ERROR_ABORTED : ARC_ERROR_CANNOT_WRITE,
+            std::string(error.what()) + "; no archive written");
+    } catch (const Failure&) {
+        throw;
     } catch (const std::runtime_error& error) {
         throw Failure(ARC_ERROR_CANNOT_WRITE, error.what());
     }

@@ -16,6 +16,7 @@
 #include "archive_host/client.h"
 #include "archive_host/member_fields.h"
 #include "common/engine.h"
+#include "common/progress.h"
 
 namespace zembrat::tar {
 
@@ -120,13 +121,19 @@ struct CreateOptions {
     std::string baseFolder;  // names are read relative to it; empty: the current folder
     Filter filter = Filter::kNone;
     int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
+    // Where each file's progress goes (bytes of the file read so far); its answer to stop
+    // ends the work with Error(kAborted). None: no progress.
+    const common::ProgressReporter* progress = nullptr;
 };
 
 using CreateEvents = common::CreateEvents;
 
 // Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
 // them), under gzip or bzip2 when asked. The archive appears under its name only once it is
-// complete. Throws std::runtime_error when the archive cannot be written.
+// complete; on any failure the file that had its name is untouched. Throws common::Failure
+// when the archive cannot be written (ARC_ERROR_CANNOT_WRITE) or a file changed while it was
+// read (ARC_ERROR_CANNOT_READ), Error(kAborted) when the owner asked to stop, and
+// std::runtime_error for what the decoder library refuses.
 void Create(const std::string& archivePath, const std::vector<std::string>& names,
             const CreateOptions& options, CreateEvents& events);
 
