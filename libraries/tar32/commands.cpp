@@ -49,6 +49,10 @@ int Extract(const Request& request, Context& context) {
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.progress = request.showDialog;
+    // A kept file's line names the switch that would have replaced it.
+    settings.explain = [](const std::string& reason) {
+        return reason == "kept the existing file" ? reason + " (-g overwrites)" : reason;
+    };
     tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
     return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
