@@ -81,10 +81,12 @@ int List(const Request& request, Context& context) {
         const auto time = platform::FileTimeToSystemTime(platform::FileTimeToLocalFileTime(
             platform::FileTimeFromUnix(member.mtime.value_or(0))));
         char line[96];
-        std::snprintf(line, sizeof line, "%12" PRIu64 " %s%03o %04d-%02d-%02d %02d:%02d:%02d ",
-                      member.size.value_or(0), tar::AttributeText(member).c_str(),
-                      member.mode & 0777, time.year, time.month, time.day, time.hour, time.minute,
-                      time.second);
+        const std::string size = member.lone && !member.size
+                                     ? std::string("-")  // its wrapper does not tell
+                                     : std::to_string(member.size.value_or(0));
+        std::snprintf(line, sizeof line, "%12s %s%03o %04d-%02d-%02d %02d:%02d:%02d ", size.c_str(),
+                      tar::AttributeText(member).c_str(), member.mode & 0777, time.year, time.month,
+                      time.day, time.hour, time.minute, time.second);
         std::string text = line + common::EscapeControlCharacters(member.name);
         if (member.kind == tar::MemberKind::kSymlink || member.kind == tar::MemberKind::kHardlink) {
             text += " -> " + common::EscapeControlCharacters(member.linkTarget);

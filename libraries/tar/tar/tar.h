@@ -79,9 +79,19 @@ class Reader {
     void Extract(const DataSink& sink, const ProgressFn& progress = {}, const HoleSink& holes = {});
 
   private:
+    // No member came: a real empty tar decompresses to zeros alone. Anything else (a lone
+    // .gz of a disk image starting with a zero block) is one lone member, read by a helper
+    // that takes the data as it is; a plain file that is not zeros is no archive.
+    std::optional<Member> NoMembers();
+    std::optional<Member> Take(const archive_host::HostMember& next);
+
     std::string path_;
-    archive_host::ArchiveHost host_;
+    archive_host::HostOptions options_;
+    std::string format_;
+    std::optional<archive_host::ArchiveHost> host_;
     std::optional<Member> current_;
+    bool streaming_ = false;
+    bool anyMember_ = false;
 };
 
 enum class Problem {
