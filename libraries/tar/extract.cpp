@@ -163,6 +163,10 @@ class Extractor {
             common::ReportUnprepared(events_, member, target_, reason);
             return;
         }
+        // What a run of ours killed midway left in this folder goes before this run writes.
+        if (const std::string folder = common::FolderOf(*path); swept_.insert(folder).second) {
+            common::RemoveStaleStagedFiles(folder);
+        }
         struct stat existing {};
         // A later member of the same name replaces what this run made, as tar users expect;
         // a file that was there before is replaced only when asked.
@@ -262,6 +266,7 @@ class Extractor {
     common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
     std::set<std::string> madePaths_;  // and of everything else it made but folders
+    std::set<std::string> swept_;      // folders cleared of staging files left by killed runs
 };
 
 }  // namespace
