@@ -301,7 +301,8 @@ class ArchiveWriter {
     // (SourceFile); the owner's stop throws Error(kAborted).
     void CopyData(const common::SourceFile& file, const std::string& stored,
                   const std::vector<DataRun>& runs, la_int64_t size) {
-        std::vector<char> buffer(1 << 18);
+        // Read in the steps progress is reported in.
+        std::vector<char> buffer(common::kProgressStep);
         const std::vector<char> zeros(buffer.size(), '\0');
         common::MemberProgress meter(progress_ ? *progress_ : kSilent, stored, stored, file.Size(),
                                      file.Info().st_mtim.tv_sec);
