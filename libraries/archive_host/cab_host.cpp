@@ -1,7 +1,8 @@
 // The cabinet setup of zembrat-archive-host. libmspack reads through an I/O layer of ours:
-// the cabinet is descriptor 3 (searched at any offset, so a cabinet inside a self-extracting
-// program is found), the other cabinets of a spanned set are opened read-only beside it by
-// their bare file names, and whatever the decoder writes goes to the library as data frames.
+// the cabinet is descriptor 3 (searched at any offset in a program or a file named .cab),
+// the other cabinets of a spanned set, before and after it, are opened read-only beside it
+// by their bare file names, and whatever the decoder writes goes to the library as data
+// frames.
 #include "cab_host.h"
 
 #include <dirent.h>
@@ -64,16 +65,25 @@ struct SinkState {
 
 SinkState sinkState;
 
-std::string ArchiveFolder() {
+std::string ArchivePath() {
     std::vector<char> buffer(4096);
     const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(kArchiveFd)).c_str(),
                                       buffer.data(), buffer.size() - 1);
-    if (length <= 0) {
-        return {};
-    }
-    std::string path(buffer.data(), static_cast<std::size_t>(length));
+    return length <= 0 ? std::string()
+                       : std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::string ArchiveFolder() {
+    const std::string path = ArchivePath();
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Whether the archive's name ends in ".cab", in any letter case: such a file is searched for
+// its cabinet when it does not start with one (other bytes before it, several cabinets).
+bool NamedAsCabinet() {
+    const std::string path = ArchivePath();
+    return path.size() > 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".cab") == 0;
 }
 
 // A cabinet of the set, by the bare name the previous cabinet gives: first as written, then
@@ -540,7 +550,8 @@ class CabinetSession {
     explicit CabinetSession(mscab_decompressor* decompressor) : decompressor_(decompressor) {}
 
     ~CabinetSession() {
-        for (auto it = opened_.rbegin(); it != opened_.rend(); ++it) {
+        // Closing a cabinet frees every cabinet joined to it and those after it in a search.
+        for (auto it = roots_.rbegin(); it != roots_.rend(); ++it) {
             decompressor_->close(decompressor_, *it);
         }
     }
@@ -548,9 +559,10 @@ class CabinetSession {
     CabinetSession& operator=(const CabinetSession&) = delete;
 
     // Finds the cabinet and joins the rest of its set; false (reported) when there is none.
-    // A cabinet is read at the start of the file, or anywhere inside a program (a
-    // self-extracting cabinet), never inside other files: a ZIP archive holding a cabinet
-    // stays a ZIP archive.
+    // A cabinet is read at the start of the file, anywhere inside a program (a
+    // self-extracting cabinet: the first one found), or, in a file named .cab, after other
+    // bytes (every cabinet found, each with its set). Other files are not searched: a ZIP
+    // archive holding a cabinet stays a ZIP archive.
     bool Open() {
         char head[4] = {};
         const bool program = ::pread(kArchiveFd, head, sizeof head, 0) == sizeof head &&
@@ -558,28 +570,50 @@ class CabinetSession {
                                                                              "\x7f"
                                                                              "ELF",
                                                                              4) == 0);
-        mscabd_cabinet* found = program ? decompressor_->search(decompressor_, kArchiveName)
-                                        : decompressor_->open(decompressor_, kArchiveName);
+        mscabd_cabinet* found =
+            program ? nullptr : decompressor_->open(decompressor_, kArchiveName);
+        if (!found && (program || NamedAsCabinet())) {
+            // The search checks each candidate's header fields and reads its tables; what
+            // does not read as a cabinet is skipped.
+            found = decompressor_->search(decompressor_, kArchiveName);
+        }
         if (!found) {
             const int code = decompressor_->last_error(decompressor_);
-            return Fatal(code == MSPACK_ERR_OK ? "not a cabinet"
-                                               : "not a cabinet: " + ErrorText(code));
+            return Fatal(code == MSPACK_ERR_OK || code == MSPACK_ERR_SIGNATURE
+                             ? "not a cabinet"
+                             : "not a cabinet: " + ErrorText(code));
         }
-        opened_.push_back(found);
-        // A program may hold more than one: the first is the archive.
-        JoinSet(found);
-        ownFolders_.Open(*found);
-        next_ = found->files;
+        roots_.push_back(found);
+        for (mscabd_cabinet* cabinet = found; cabinet;
+             cabinet = program ? nullptr : cabinet->next) {
+            groups_.push_back(JoinSet(cabinet));
+            ownFolders_.Open(*cabinet);
+        }
+        next_ = groups_.front().files;
         return true;
     }
 
     bool Next() {
-        current_ = next_;
-        if (!current_ && !missingNext_.empty()) {
-            // The members of the cabinets that are there came first; the set is incomplete.
-            return Fatal("the set goes on in " + missingNext_ + ", which is not beside it");
+        while (!next_ && group_ + 1 < groups_.size()) {
+            next_ = groups_[++group_].files;
         }
+        current_ = next_;
         if (!current_) {
+            // After an extraction, a missing part that no member runs into (the set is cut
+            // between two folders there): what it holds is not even listed, so say so.
+            for (const Group& group : groups_) {
+                if (!dataAsked_) {
+                    break;
+                }
+                if (!group.previousMissing.empty() && !group.previousContinued) {
+                    return Fatal("the set begins before this cabinet, in " + group.previousMissing +
+                                 ", which is not beside it");
+                }
+                if (!group.nextMissing.empty() && !group.nextContinued) {
+                    return Fatal("the set goes on in " + group.nextMissing +
+                                 ", which is not beside it");
+                }
+            }
             return WriteFrame(kOutput, FrameType::kEnd, std::string_view());
         }
         next_ = current_->next;
@@ -589,6 +623,7 @@ class CabinetSession {
     bool Data() {
         mscabd_file* file = current_;
         current_ = nullptr;
+        dataAsked_ = true;
         if (!file) {
             return WriteFrame(kOutput, FrameType::kMemberError, "no member to read");
         }
@@ -610,15 +645,18 @@ class CabinetSession {
         if (!sinkState.fatal.empty()) {
             return Fatal(sinkState.fatal);
         }
+        if (code != MSPACK_ERR_OK || !sinkState.memberFault.empty() ||
+            sinkState.memberProduced != file->length) {
+            if (std::string missing = MissingPartOf(*file); !missing.empty()) {
+                return WriteFrame(kOutput, FrameType::kMemberError, missing);
+            }
+        }
         if (!sinkState.memberFault.empty()) {
             return WriteFrame(kOutput, FrameType::kMemberError, sinkState.memberFault);
         }
         if (code != MSPACK_ERR_OK) {
-            std::string reason = "damaged member: " + ErrorText(code);
-            if (!missingNext_.empty()) {
-                reason += " (the next cabinet of the set, " + missingNext_ + ", is missing)";
-            }
-            return WriteFrame(kOutput, FrameType::kMemberError, reason);
+            return WriteFrame(kOutput, FrameType::kMemberError,
+                              "damaged member: " + ErrorText(code));
         }
         if (sinkState.memberProduced != file->length) {
             return WriteFrame(kOutput, FrameType::kMemberError,
@@ -633,30 +671,118 @@ class CabinetSession {
     }
 
   private:
-    // Appends the cabinets that continue the set (each names the next one).
-    void JoinSet(mscabd_cabinet* first) {
-        mscabd_cabinet* last = first;
+    // A cabinet found in the file with the cabinets of its set joined to it.
+    struct Group {
+        mscabd_file* files = nullptr;  // from the set's first cabinet that is there
+        const mscabd_folder* firstFolder = nullptr;
+        const mscabd_folder* lastFolder = nullptr;
+        std::string previousMissing, nextMissing;  // the parts that are not beside it
+        // Whether a member runs into the missing part (its folder goes on there).
+        bool previousContinued = false, nextContinued = false;
+    };
+
+    // Joins the cabinets before (each names the one before it) and after; a cabinet that is
+    // not beside it, or does not continue the set, ends the set on that side.
+    Group JoinSet(mscabd_cabinet* found) {
+        Group group;
+        mscabd_cabinet* first = found;
+        for (int count = 1; first->prevname && count < kMaxCabinetsInSet; ++count) {
+            mscabd_cabinet* previous = decompressor_->open(decompressor_, first->prevname);
+            if (!previous) {
+                group.previousMissing = first->prevname;
+                break;
+            }
+            if (decompressor_->prepend(decompressor_, first, previous) != MSPACK_ERR_OK) {
+                roots_.push_back(previous);  // not joined: closed on its own
+                group.previousMissing = first->prevname;
+                break;
+            }
+            first = previous;
+        }
+        mscabd_cabinet* last = found;
         for (int count = 1; last->nextname && count < kMaxCabinetsInSet; ++count) {
             mscabd_cabinet* next = decompressor_->open(decompressor_, last->nextname);
             if (!next) {
-                missingNext_ = last->nextname;
-                return;
+                group.nextMissing = last->nextname;
+                break;
             }
-            opened_.push_back(next);
             if (decompressor_->append(decompressor_, last, next) != MSPACK_ERR_OK) {
-                missingNext_ = last->nextname;
-                return;
+                roots_.push_back(next);
+                group.nextMissing = last->nextname;
+                break;
             }
             last = next;
         }
+        group.previousContinued = !group.previousMissing.empty() && MarksContinuation(*first, true);
+        group.nextContinued = !group.nextMissing.empty() && MarksContinuation(*last, false);
+        // Joined cabinets share one list of members and one of folders.
+        group.files = first->files;
+        group.firstFolder = first->folders;
+        for (const mscabd_folder* folder = first->folders; folder; folder = folder->next) {
+            group.lastFolder = folder;
+        }
+        return group;
+    }
+
+    // Why a member that failed could not be read when its data lies in a part of the set
+    // that is missing (its folder begins before the first part there, or goes on after the
+    // last); "" when that is not the cause.
+    std::string MissingPartOf(const mscabd_file& file) const {
+        const Group& group = groups_[group_];
+        if (group.previousContinued && file.folder == group.firstFolder) {
+            return "continued from " + group.previousMissing + ", which is not beside it";
+        }
+        if (group.nextContinued && file.folder == group.lastFolder) {
+            return "goes on in " + group.nextMissing + ", which is not beside it";
+        }
+        return {};
+    }
+
+    // Whether one of the cabinet's member records says it is continued from the cabinet
+    // before (fromPrevious) or goes on in the next one: the folder numbers 0xFFFD to 0xFFFF,
+    // which the decoder does not pass on.
+    static bool MarksContinuation(const mscabd_cabinet& cabinet, bool fromPrevious) {
+        const bool ours = std::strcmp(cabinet.filename, kArchiveName) == 0;
+        const int fd = ours ? kArchiveFd : OpenBeside(cabinet.filename);
+        if (fd < 0) {
+            return false;
+        }
+        unsigned char head[36] = {};
+        std::vector<unsigned char> records;
+        if (::pread(fd, head, sizeof head, cabinet.base_offset) == sizeof head) {
+            // The table of member records: 16 bytes and a name of at most 256 each.
+            const std::uint32_t recordsAt = ReadU32(head + 16);
+            records.resize(std::min<std::size_t>(
+                std::size_t{ReadU16(head + 28)} * (16 + 256),
+                ReadU32(head + 8) > recordsAt ? ReadU32(head + 8) - recordsAt : 0));
+            const ssize_t got =
+                ::pread(fd, records.data(), records.size(), cabinet.base_offset + recordsAt);
+            records.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        }
+        if (!ours) {
+            ::close(fd);
+        }
+        const unsigned count = ReadU16(head + 28);
+        for (std::size_t at = 0, index = 0; index < count && at + 16 < records.size(); ++index) {
+            const unsigned folder = ReadU16(records.data() + at + 8);
+            if (folder == 0xFFFF || folder == (fromPrevious ? 0xFFFDu : 0xFFFEu)) {
+                return true;
+            }
+            const auto end =
+                std::find(records.begin() + static_cast<std::ptrdiff_t>(at + 16), records.end(), 0);
+            at = static_cast<std::size_t>(end - records.begin()) + 1;
+        }
+        return false;
     }
 
     mscab_decompressor* decompressor_;
-    std::vector<mscabd_cabinet*> opened_;
+    std::vector<mscabd_cabinet*> roots_;  // each closed once, with whatever is joined to it
+    std::vector<Group> groups_;
+    std::size_t group_ = 0;
+    bool dataAsked_ = false;  // a member's data was asked for: an extraction or a test
     OwnFolders ownFolders_;
     mscabd_file* next_ = nullptr;
     mscabd_file* current_ = nullptr;
-    std::string missingNext_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The cabinet setup of zembrat-archive-host: libmspack reads the cabinet (at any offset of the
-// file on descriptor 3, with the cabinets of its set found beside it) and answers the same
-// commands as the libarchive setups.
+// The cabinet setup of zembrat-archive-host: libmspack reads the cabinet (at the start of the
+// file on descriptor 3, or searched for in a program or a file named .cab, with the cabinets
+// of its set before and after it found beside it) and answers the same commands as the
+// libarchive setups.
 #pragma once
 
 #include <cstdint>

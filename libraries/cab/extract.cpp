@@ -9,7 +9,9 @@
 #include <set>
 #include <system_error>
 
+#include "archiver_api.h"
 #include "cab/cab.h"
+#include "common/failure.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
 
@@ -29,7 +31,7 @@ class Extractor {
         Reader reader(archivePath);
         std::string reason;
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
-            throw Error(ErrorKind::kArchive, reason);
+            throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
         }
         return common::ForEachSelected(reader, options_.select, [&](const Member& member) {
             if (!options_.testOnly) {

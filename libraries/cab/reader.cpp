@@ -1,6 +1,7 @@
 // Reading a cabinet through the helper process (its cabinet setup: libmspack), and the names
 // of its members.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,10 +32,13 @@ archive_host::HostOptions Limited(archive_host::HostOptions options, const std::
     return options;
 }
 
-// Whether the file can hold a cabinet as the helper reads one (at its start, or inside a
-// program): the probe of every file a user drops asks this, and most are answered here
-// without starting the helper.
+// Whether the file can hold a cabinet as the helper reads one (at its start, inside a
+// program, or anywhere in a file named .cab): the probe of every file a user drops asks
+// this, and most are answered here without starting the helper.
 const std::string& MayHoldCabinet(const std::string& path) {
+    if (path.size() > 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".cab") == 0) {
+        return path;
+    }
     char head[4] = {};
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     const bool read = fd >= 0 && ::pread(fd, head, sizeof head, 0) == sizeof head;

@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
 #include "common/source_walk.h"
+#include "strict_inflate_check.h"
 
 namespace zembrat::cab {
 
@@ -95,6 +97,56 @@ struct CompressorFree {
     }
 };
 
+// zlib's raw deflater, for the blocks whose libdeflate stream a strict MSZIP reader refuses:
+// zlib gives every code at least two codewords (a block of literals still carries a
+// distance code), so whatever it writes every reader takes.
+class ZlibDeflater {
+  public:
+    ZlibDeflater() = default;
+    ZlibDeflater(const ZlibDeflater&) = delete;
+    ZlibDeflater& operator=(const ZlibDeflater&) = delete;
+    ~ZlibDeflater() {
+        if (ready_) {
+            deflateEnd(&stream_);
+        }
+    }
+
+    // data compressed as one raw deflate stream, appended to out; false (out unchanged) when
+    // zlib has no memory.
+    bool Compress(std::string_view data, std::string& out) {
+        if (!ready_) {
+            if (deflateInit2(&stream_, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8,
+                             Z_DEFAULT_STRATEGY) != Z_OK) {
+                return false;
+            }
+            ready_ = true;
+        }
+        deflateReset(&stream_);
+        const std::size_t start = out.size();
+        out.resize(start + deflateBound(&stream_, static_cast<uLong>(data.size())));
+        // zlib only reads its input.
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        stream_.avail_in = static_cast<uInt>(data.size());
+        stream_.next_out = reinterpret_cast<Bytef*>(out.data() + start);
+        stream_.avail_out = static_cast<uInt>(out.size() - start);
+        if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) {
+            out.resize(start);
+            return false;
+        }
+        out.resize(out.size() - stream_.avail_out);
+        return true;
+    }
+
+  private:
+    z_stream stream_{};
+    bool ready_ = false;
+};
+
+struct BlockCompressor {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> libdeflate;
+    ZlibDeflater zlib;
+};
+
 // Writes whole, or throws.
 void WriteAll(int fd, std::string_view data, const std::string& archivePath) {
     while (!data.empty()) {
@@ -103,8 +155,8 @@ void WriteAll(int fd, std::string_view data, const std::string& archivePath) {
             continue;
         }
         if (wrote <= 0) {
-            throw Error(ErrorKind::kArchive,
-                        "cannot write " + archivePath + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                                  "cannot write " + archivePath + ": " + std::strerror(errno));
         }
         data.remove_prefix(static_cast<std::size_t>(wrote));
     }
@@ -123,9 +175,10 @@ class BlockWriter {
           progress_(progress),
           total_(total),
           threads_(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8)) {
-        for (unsigned i = 0; i < threads_; ++i) {
-            compressors_.emplace_back(libdeflate_alloc_compressor(kDeflateLevel));
-            if (!compressors_.back()) {
+        compressors_ = std::vector<BlockCompressor>(threads_);
+        for (BlockCompressor& compressor : compressors_) {
+            compressor.libdeflate.reset(libdeflate_alloc_compressor(kDeflateLevel));
+            if (!compressor.libdeflate) {
                 throw std::bad_alloc();
             }
         }
@@ -154,7 +207,7 @@ class BlockWriter {
         std::vector<std::string> blocks(count);
         auto work = [&](unsigned thread) {
             for (std::size_t i = thread; i < count; i += threads_) {
-                blocks[i] = Block(compressors_[thread].get(),
+                blocks[i] = Block(compressors_[thread],
                                   std::string_view(input_).substr(i * kBlockSize, kBlockSize));
             }
         };
@@ -180,17 +233,34 @@ class BlockWriter {
     }
 
     // One CFDATA record: checksum, sizes, the data ("CK" and a deflate stream for MSZIP).
-    std::string Block(libdeflate_compressor* compressor, std::string_view data) const {
+    std::string Block(BlockCompressor& compressor, std::string_view data) const {
         std::string payload;
         if (compression_ == Compression::kStored) {
             payload = data;
         } else {
-            payload.resize(2 + libdeflate_deflate_compress_bound(compressor, data.size()));
+            payload.resize(
+                2 + libdeflate_deflate_compress_bound(compressor.libdeflate.get(), data.size()));
             payload[0] = 'C';
             payload[1] = 'K';
-            const std::size_t size = libdeflate_deflate_compress(
-                compressor, data.data(), data.size(), payload.data() + 2, payload.size() - 2);
+            const std::size_t size =
+                libdeflate_deflate_compress(compressor.libdeflate.get(), data.data(), data.size(),
+                                            payload.data() + 2, payload.size() - 2);
             payload.resize(2 + size);
+            // libdeflate leaves a block of literals without distance codes, which deflate
+            // allows and libmspack (cabextract, our self-extracting program) refuses.
+            if (size == 0 ||
+                !StrictReadersTake(
+                    std::span(reinterpret_cast<const unsigned char*>(payload.data()) + 2, size))) {
+                payload.resize(2);
+                if (!compressor.zlib.Compress(data, payload)) {
+                    // One stored deflate block: the final bit, type 0, the length and its
+                    // complement (a block holds at most 32 KiB).
+                    payload += '\x01';
+                    PutU16(payload, static_cast<unsigned>(data.size()));
+                    PutU16(payload, static_cast<unsigned>(~data.size() & 0xFFFF));
+                    payload += data;
+                }
+            }
         }
         std::string sizes;
         PutU16(sizes, static_cast<unsigned>(payload.size()));
@@ -208,7 +278,7 @@ class BlockWriter {
     std::uint64_t total_;
     std::uint64_t done_ = 0;
     unsigned threads_;
-    std::vector<std::unique_ptr<libdeflate_compressor, CompressorFree>> compressors_;
+    std::vector<BlockCompressor> compressors_;
     std::string input_;
 };
 
@@ -217,8 +287,8 @@ class BlockWriter {
 void CopyInto(BlockWriter& blocks, const PlannedFile& file, const std::string& archivePath) {
     const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot read " + file.hostName + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_READ,
+                              "cannot read " + file.hostName + ": " + std::strerror(errno));
     }
     std::vector<char> buffer(1 << 20);
     std::uint64_t copied = 0;
@@ -231,8 +301,9 @@ void CopyInto(BlockWriter& blocks, const PlannedFile& file, const std::string& a
     }
     ::close(fd);
     if (copied != file.size) {
-        throw Error(ErrorKind::kArchive, file.hostName + " changed while it was packed; " +
-                                             archivePath + " is not written");
+        throw common::Failure(
+            ARC_ERROR_CANNOT_READ,
+            file.hostName + " changed while it was packed; " + archivePath + " is not written");
     }
 }
 
@@ -244,19 +315,27 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         options.baseFolder.empty()
             ? std::string()
             : (options.baseFolder.back() == '/' ? options.baseFolder : options.baseFolder + "/");
+    // The first name refused, for the reason when nothing at all could be stored.
+    std::string firstRefused;
+    auto refuse = [&](const std::string& name, const std::string& reason) {
+        if (firstRefused.empty()) {
+            firstRefused = name + ": " + reason;
+        }
+        events.Failed(name, reason);
+    };
     common::SourceWalk walk({true, options.intoFolders, {}});
     for (const std::string& name : names) {
         const std::string path = !name.empty() && name.front() == '/' ? name : base + name;
         struct stat info {};
         // A symbolic link named or met stands for what it points to: cabinets hold no links.
         if (::stat(path.c_str(), &info) != 0) {
-            events.Failed(name, std::string("cannot read: ") + std::strerror(errno));
+            refuse(name, std::string("cannot read: ") + std::strerror(errno));
             continue;
         }
         try {
             walk.Add(path, StoredFor(name), info, true);
         } catch (const common::Failure& failure) {
-            events.Failed(name, failure.what());
+            refuse(name, failure.what());
         }
     }
     std::vector<PlannedFile> files;
@@ -264,14 +343,14 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     for (const common::SourceEntry& entry : walk.Take()) {
         struct stat info = entry.info;
         if (S_ISLNK(info.st_mode) && ::stat(entry.path.c_str(), &info) != 0) {
-            events.Failed(entry.stored, "a symbolic link that leads nowhere: not stored");
+            refuse(entry.stored, "a symbolic link that leads nowhere: not stored");
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
             continue;  // cabinets hold no folders, only the names of the files in them
         }
         if (!S_ISREG(info.st_mode)) {
-            events.Failed(entry.stored, "not a regular file: not stored");
+            refuse(entry.stored, "not a regular file: not stored");
             continue;
         }
         PlannedFile file;
@@ -281,6 +360,13 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
             const std::size_t slash = file.hostName.find_last_of('/');
             file.hostName =
                 slash == std::string::npos ? file.hostName : file.hostName.substr(slash + 1);
+        }
+        // Every reader splits a stored name at '\\': such a name would come back as folders.
+        if (file.hostName.find('\\') != std::string::npos) {
+            refuse(entry.stored,
+                   "not stored: a cabinet takes '\\' in a name as a folder separator, so "
+                   "this name would come back as folders");
+            continue;
         }
         std::uint32_t nameAttribute = 0;
         std::tie(file.stored, nameAttribute) = StoredName(file.hostName);
@@ -297,9 +383,10 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         files.push_back(std::move(file));
     }
     if (files.empty()) {
-        throw common::Failure(ARC_ERROR_NO_FILES,
-                              options.intoFolders
-                                  ? "no files to pack"
+        throw common::Failure(
+            ARC_ERROR_NO_FILES,
+            !firstRefused.empty() ? "no file could be stored (" + firstRefused + ")"
+            : options.intoFolders ? std::string("no files to pack")
                                   : "no files to pack (a folder brings its files only with -r)");
     }
     if (files.size() > kMaxMembers) {
@@ -357,8 +444,8 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
 
     common::TemporaryFile temporary(common::FolderOf(archivePath));
     if (!temporary.Valid()) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot create " + archivePath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot create " + archivePath + ": " + std::strerror(errno));
     }
     const int fd = temporary.Fd();
     WriteAll(fd, head + table, archivePath);
@@ -374,13 +461,13 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     std::string sizeField;
     PutU32(sizeField, static_cast<std::uint32_t>(size));
     if (::pwrite(fd, sizeField.data(), 4, 8) != 4) {
-        throw Error(ErrorKind::kArchive,
-                    "cannot write " + archivePath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot write " + archivePath + ": " + std::strerror(errno));
     }
     ::fchmod(fd, 0666 & ~common::ProcessUmask());
     std::string reason;
     if (!temporary.Commit(archivePath, reason)) {
-        throw Error(ErrorKind::kArchive, reason);
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
     }
     for (const PlannedFile& file : files) {
         events.Added(file.hostName);
@@ -391,12 +478,14 @@ void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetP
                         const std::string& sfxPath) {
     common::TemporaryFile temporary(common::FolderOf(sfxPath));
     if (!temporary.Valid()) {
-        throw Error(ErrorKind::kArchive, "cannot create " + sfxPath + ": " + std::strerror(errno));
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                              "cannot create " + sfxPath + ": " + std::strerror(errno));
     }
     for (const std::string& part : {stubPath, cabinetPath}) {
         const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            throw Error(ErrorKind::kArchive, "cannot read " + part + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_READ,
+                                  "cannot read " + part + ": " + std::strerror(errno));
         }
         std::vector<char> buffer(1 << 16);
         ssize_t got;
@@ -406,14 +495,14 @@ void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetP
         }
         ::close(fd);
         if (got < 0 || !written) {
-            throw Error(ErrorKind::kArchive,
-                        "cannot write " + sfxPath + ": " + std::strerror(errno));
+            throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                                  "cannot write " + sfxPath + ": " + std::strerror(errno));
         }
     }
     ::fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
     std::string reason;
     if (!temporary.Commit(sfxPath, reason)) {
-        throw Error(ErrorKind::kArchive, reason);
+        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
     }
 }
 

@@ -57,9 +57,10 @@ std::vector<std::string> ParseListFile(std::string_view text) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        // A quoted line is taken between its quotes; blanks inside the quotes are the name's.
+        // A quoted line is taken between its first and last quote, so a name may hold quotes
+        // of its own; blanks inside the quotes are the name's.
         if (line.size() >= 2 && line.front() == '"') {
-            const std::size_t close = line.find('"', 1);
+            const std::size_t close = line.back() == '"' ? line.size() - 1 : line.find('"', 1);
             line = line.substr(1, (close == std::string_view::npos ? line.size() : close) - 1);
             if (!line.empty()) {
                 names.emplace_back(line);

@@ -57,22 +57,15 @@ StagedFile::~StagedFile() {
 }
 
 bool StagedFile::Commit(const std::string& finalPath, std::string& reason) {
-    if (fd_ < 0) {
-        reason = "no temporary file";
-        return false;
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) {
-        reason = std::string("cannot write: ") + std::strerror(errno);
+    if (!Close(reason)) {
         return false;
     }
     if (std::rename(path_.c_str(), finalPath.c_str()) != 0) {
         reason =
             "cannot rename to " + EscapeControlCharacters(finalPath) + ": " + std::strerror(errno);
+        committed_ = false;  // the temporary name goes with the object
         return false;
     }
-    committed_ = true;
     return true;
 }
 

@@ -105,6 +105,11 @@ struct ScalarLanes {
 // forwards to the load. Lengths below 0 and past the longest read the cost table's room.
 #define ZEMBRAT_AVX512 "avx512f,avx512vl,avx512dq,avx512bw"
 
+// The match length at which a position lies, negative for lanes before the match's start.
+inline std::ptrdiff_t LengthOf(std::size_t position, std::size_t matchAt) {
+    return static_cast<std::ptrdiff_t>(position) - static_cast<std::ptrdiff_t>(matchAt);
+}
+
 struct Avx512Lanes {
     // Most matches reach two groups at most: both are relaxed without asking, their lanes
     // priced by a table; further ones in a loop.
@@ -116,7 +121,9 @@ struct Avx512Lanes {
         const std::uint32_t priced =
             std::uint32_t{kPricedOfFirst16[std::min<std::uint32_t>(m.longest + 1 - m.shorter, 32)]}
             << (first & 7);
-        const Arrival* groupArrival = lengthArrival + (group - m.at);
+        // group may lie a few lanes below the match's start: a signed step into the room below
+        // length 0 (an unsigned one would wrap past the object before coming back).
+        const Arrival* groupArrival = lengthArrival + LengthOf(group, m.at);
         RelaxGroup(reached + group, groupArrival, added, static_cast<__mmask8>(priced));
         RelaxGroup(reached + group + 8, groupArrival + 8, added,
                    static_cast<__mmask8>(priced >> 8));
@@ -152,7 +159,7 @@ struct Avx512Lanes {
                 _mm512_cmple_epu64_mask(fromShorter, widest) &
                 (_mm512_testn_epi64_mask(fromShorter, _mm512_set1_epi64(kStride - 1)) |
                  _mm512_cmpge_epu64_mask(fromShorter, tail));
-            RelaxGroup(reached + group, lengthArrival + (group - m.at), added, priced);
+            RelaxGroup(reached + group, lengthArrival + LengthOf(group, m.at), added, priced);
         }
     }
 };

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "archiver_api.h"
@@ -86,6 +88,7 @@ class Extractor {
 
     int Run() {
         zip::Reader reader(request_.archive);
+        NoteMembersMadeOnUnix();
         std::string reason;
         if (!testOnly_ && !target_.CreateFolder(reason)) {
             throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
@@ -101,8 +104,12 @@ class Extractor {
                 ++chosen;
                 if (testOnly_) {
                     TestOne(reader, *member);
+                } else if (auto unixName = UnixNameOf(seen - 1, member->name)) {
+                    zip::Member named = *member;
+                    named.name = std::move(*unixName);
+                    ExtractOne(reader, named, common::NameRules::kUnix);
                 } else {
-                    ExtractOne(reader, *member);
+                    ExtractOne(reader, *member, common::NameRules::kDos);
                 }
             }
         } catch (...) {
@@ -124,6 +131,31 @@ class Extractor {
     }
 
   private:
+    // A name made on Unix holds '\\' as an ordinary character; from MS-DOS and Windows it is a
+    // folder delimiter. The decoder neither tells where a member was made nor keeps a '\\' in
+    // a name: the central directory does both, in the same order. A directory our parser
+    // cannot read leaves every name to the decoder and the DOS rules.
+    void NoteMembersMadeOnUnix() {
+        try {
+            const zip::ExistingArchive archive(request_.archive);
+            for (const zip::ExistingMember& member : archive.Members()) {
+                unixNames_.push_back(member.mode != 0 ? std::optional(member.name) : std::nullopt);
+            }
+        } catch (const zip::Error&) {
+        }
+    }
+
+    // The name made on Unix for the member at index, when the decoder's name is that name
+    // with its backslashes turned into slashes.
+    std::optional<std::string> UnixNameOf(std::size_t index, const std::string& decoded) const {
+        if (index >= unixNames_.size() || !unixNames_[index]) {
+            return std::nullopt;
+        }
+        std::string slashed = *unixNames_[index];
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        return slashed == decoded ? unixNames_[index] : std::nullopt;
+    }
+
     // The decoder reads no member from an archive whose directory is damaged, as from an
     // empty one: only a sound empty directory is taken for empty.
     void RequireEmptyArchive() const {
@@ -185,10 +217,10 @@ class Extractor {
         }
     }
 
-    void ExtractOne(zip::Reader& reader, const zip::Member& member) {
+    void ExtractOne(zip::Reader& reader, const zip::Member& member, common::NameRules rules) {
         const std::string& name = member.name;
         std::string reason;
-        auto relative = common::SafeRelativePath(name, reason);
+        auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
             problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
@@ -280,6 +312,7 @@ class Extractor {
     unsigned umask_;
     exports::MemberProblems problems_;
     std::vector<FolderTime> folderTimes_;
+    std::vector<std::optional<std::string>> unixNames_;  // by index, from the directory
 };
 
 }  // namespace

@@ -6,9 +6,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTranslator>
+#include <QUrl>
 
 #include "app/ui_style.h"
 #include "archives/archive_file.h"
@@ -59,14 +65,43 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     }
 }
 
+QStringList TOpenDialog::TypedFiles() const {
+    const auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (nameField == nullptr) {
+        return {};
+    }
+    const QString text = nameField->text().trimmed();
+    QStringList names;
+    if (text.startsWith(QLatin1Char('"'))) {
+        // "a" "b" "c": the names between the quotes, the blanks between them skipped.
+        const QStringList parts = text.split(QLatin1Char('"'));
+        for (int i = 1; i < parts.size(); i += 2) {
+            names << parts[i];
+        }
+    } else if (!text.isEmpty()) {
+        names << text;
+    }
+    QStringList files;
+    for (const QString& name : names) {
+        const QFileInfo file(directory(), name);
+        if (name.isEmpty() || !file.isFile()) {
+            return {};
+        }
+        files << file.absoluteFilePath();
+    }
+    return files;
+}
+
 QStringList TOpenDialog::ChosenFiles() const {
     return chosen_.isEmpty() ? selectedFiles() : chosen_;
 }
 
 // While the name field shows what the dialog wrote for the list's selection, that selection
-// is the choice. Anything typed goes through the dialog's own checks.
+// is the choice. Names typed are taken in the order typed when every one is a file (the
+// toolkit's own reading returns them in the list's order); anything else goes through the
+// dialog's own checks.
 void TOpenDialog::accept() {
-    chosen_ = listChosen_ ? ListedSelection() : QStringList();
+    chosen_ = listChosen_ ? ListedSelection() : TypedFiles();
     if (!chosen_.isEmpty()) {
         QDialog::accept();
         return;
@@ -103,29 +138,73 @@ std::optional<QStringList> TQtDialogs::OpenFiles(QWidget* parent) {
     return dialog.ChosenFiles();
 }
 
-std::optional<QString> TQtDialogs::SelectFolder(QWidget* parent) {
-    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (!QDir(desktop).exists()) {
-        desktop = QDir::homePath();
+TFolderDialog::TFolderDialog(QWidget* parent, const QString& start)
+    : QFileDialog(parent, kFolderPrompt, start) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setOption(QFileDialog::ShowDirsOnly);
+    setFileMode(QFileDialog::Directory);
+    setWindowModality(Qt::ApplicationModal);  // the program's other windows wait
+    QList<QUrl> places;
+    const auto addPlace = [&places](const QString& path) {
+        const QUrl url = QUrl::fromLocalFile(path);
+        if (!path.isEmpty() && QDir(path).exists() && !places.contains(url)) {
+            places << url;
+        }
+    };
+    addPlace(QDir::homePath());
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation}) {
+        addPlace(QStandardPaths::writableLocation(location));
     }
-    QFileDialog dialog(parent, kFolderPrompt, desktop);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setWindowModality(Qt::ApplicationModal);  // the program's other windows wait
+    // The mounted volumes a user keeps files on: not the system's own file systems.
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        const QString root = volume.rootPath();
+        if (volume.isValid() && volume.isReady() &&
+            (root == QStringLiteral("/") || root.startsWith(QStringLiteral("/media/")) ||
+             root.startsWith(QStringLiteral("/mnt/")) ||
+             root.startsWith(QStringLiteral("/run/media/")))) {
+            addPlace(root);
+        }
+    }
+    setSidebarUrls(places);
+}
+
+std::optional<QString> TQtDialogs::SelectFolder(QWidget* parent, const QString& start) {
+    TFolderDialog dialog(parent, start);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return QDir::toNativeSeparators(QDir(dialog.selectedFiles().front()).absolutePath());
 }
 
-void TQtDialogs::ShowMessage(QWidget* parent, const QString& text) {
+void TQtDialogs::ShowMessage(QWidget* parent, const QString& text, const QString& details) {
     QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, parent);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
     box.exec();
 }
 
 void TQtDialogs::Beep() {
     QApplication::beep();
+}
+
+void KeepNoSettings() {
+    // A folder that cannot exist: nothing is read from it and nothing written there.
+    const QString nowhere = QStringLiteral("/dev/null/zembrat-keeps-no-settings");
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        for (const auto scope : {QSettings::UserScope, QSettings::SystemScope}) {
+            QSettings::setPath(format, scope, nowhere);
+        }
+    }
+}
+
+bool InstallJapaneseToolkitTexts(QTranslator& translator) {
+    if (!translator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return false;
+    }
+    return QCoreApplication::installTranslator(&translator);
 }
 
 }  // namespace zembrat::app

@@ -1,11 +1,10 @@
 // Program start-up: the application, its title, the main window, then the hidden progress
-// window, and the message loop until the main window closes.
+// window, and the message loop until the main window closes. Files named as arguments
+// start chosen.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSocketNotifier>
 #include <QTranslator>
 #include <clocale>
@@ -52,20 +51,23 @@ void EndThroughTheWindow(zembrat::app::TMainForm& mainForm) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // file names and texts in the user's code page
     zembrat::app::KeepPixelLayout();
+    zembrat::app::KeepNoSettings();
     QApplication application(argc, argv);
     QApplication::setApplicationName(zembrat::app::kApplicationTitle);
-    // The toolkit's own dialogs in the user's language, where its translations are installed.
     QTranslator toolkitTexts;
-    if (toolkitTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&toolkitTexts);
-    }
+    zembrat::app::InstallJapaneseToolkitTexts(toolkitTexts);
 
     zembrat::app::TQtDialogs dialogs;
     zembrat::app::TMainForm mainForm(dialogs);
     zembrat::app::TSubForm subForm(&mainForm);
     mainForm.SetSubForm(&subForm);
     EndThroughTheWindow(mainForm);  // the notifier belongs to the main window
+    // zembrat FILE...: those files chosen, as the open dialog would give them.
+    QStringList files;
+    for (int i = 1; i < argc; ++i) {  // the toolkit has taken its own options out
+        files << zembrat::app::FromNative(argv[i]);
+    }
+    mainForm.ChooseFiles(files);
     mainForm.show();
     return QApplication::exec();
 }

@@ -1,15 +1,23 @@
 #include "app/main_form.h"
 
+#include <sys/stat.h>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScreen>
+#include <QUrl>
+#include <algorithm>
 #include <memory>
 
 #include "app/sub_form.h"
 #include "app/ui_style.h"
 #include "archiver_api.h"
+#include "archives/archive_file.h"
 #include "platform/path.h"
 
 namespace zembrat::app {
@@ -21,6 +29,28 @@ const QString kFilesCaption = QStringLiteral("圧縮・解凍ファイル");
 // While the library works the window's events are let through this often: a repaint or the
 // cancel button then looks immediate, and the packing loses nothing measurable.
 constexpr auto kPumpInterval = std::chrono::milliseconds(20);
+
+// Whether the component knows the kind of archive the file is (by its extension, or by its
+// content for a ".exe").
+bool IsKnownArchive(const QString& path) {
+    try {
+        const auto type = archives::TArchiveFile::DetectArchiverType(ToNative(path), true);
+        return type != archives::atNone && type != archives::atAutoDetect;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The files among the paths, in their order: folders and what does not exist are left out.
+QStringList ExistingFiles(const QStringList& paths) {
+    QStringList files;
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isFile()) {
+            files << QFileInfo(path).absoluteFilePath();
+        }
+    }
+    return files;
+}
 
 QString FilesCaption(int count) {
     return kFilesCaption + QStringLiteral("（") + QString::number(count) + QStringLiteral("）");
@@ -154,6 +184,10 @@ void TMainForm::ConnectHandlers() {
         ListPopupMenu.popup(ViewListBox.viewport()->mapToGlobal(at));
     });
     ViewListBox.installEventFilter(this);
+    // Files dropped from a file manager land on the list's viewport.
+    ViewListBox.setAcceptDrops(true);
+    ViewListBox.viewport()->setAcceptDrops(true);
+    ViewListBox.viewport()->installEventFilter(this);
 }
 
 void TMainForm::SetSubForm(TSubForm* subForm) {
@@ -175,26 +209,73 @@ void TMainForm::SelectButtonClick() {
     if (!chosen) {
         return;
     }
+    ListFiles(*chosen, false);
+}
+
+void TMainForm::ListFiles(const QStringList& paths, bool append) {
     ViewListBox.setUpdatesEnabled(false);
-    FileListBox.clear();
-    ViewListBox.clear();
-    FileListBox.addItems(*chosen);
-    for (int i = 0; i < FileListBox.count(); ++i) {
-        const std::string path = ToNative(FileListBox.item(i)->text());
-        ViewListBox.addItem(FromNative(platform::ExtractFileName(path)));
+    if (!append) {
+        FileListBox.clear();
+        ViewListBox.clear();
+    }
+    const int before = FileListBox.count();
+    for (const QString& path : paths) {
+        if (append && !FileListBox.findItems(path, Qt::MatchExactly).isEmpty()) {
+            continue;  // already on the list
+        }
+        FileListBox.addItem(path);
+        ViewListBox.addItem(FromNative(platform::ExtractFileName(ToNative(path))));
     }
     SetFileCaption();
-    if (ViewListBox.count() >= 1) {
+    // Dropping onto a list that had files keeps the settings as they are.
+    if (ViewListBox.count() >= 1 && (!append || before == 0)) {
         SetupEnabled();
     }
     ViewListBox.setUpdatesEnabled(true);
+}
+
+void TMainForm::ChooseFiles(const QStringList& paths) {
+    if (running_) {
+        return;
+    }
+    const QStringList files = ExistingFiles(paths);
+    if (files.isEmpty()) {
+        return;
+    }
+    ListFiles(files, false);
+    if (std::all_of(files.begin(), files.end(), IsKnownArchive)) {
+        RadioGroup1.SetItemIndex(1);
+    }
+}
+
+void TMainForm::AddFiles(const QStringList& paths) {
+    if (running_) {
+        return;
+    }
+    const QStringList files = ExistingFiles(paths);
+    if (!files.isEmpty()) {
+        ListFiles(files, true);
+    }
+}
+
+QString TMainForm::FolderDialogStart() const {
+    if (!DirEdit.text().isEmpty() && QFileInfo(DirEdit.text()).isDir()) {
+        return DirEdit.text();
+    }
+    if (FileListBox.count() > 0) {
+        const QString folder = QFileInfo(FileListBox.item(0)->text()).absolutePath();
+        if (QFileInfo(folder).isDir()) {
+            return folder;
+        }
+    }
+    return QDir::homePath();
 }
 
 void TMainForm::DirSelectButtonClick() {
     if (running_) {
         return;
     }
-    const auto folder = dialogs_.SelectFolder(this);
+    const auto folder = dialogs_.SelectFolder(this, FolderDialogStart());
     if (!folder) {
         return;
     }
@@ -298,13 +379,17 @@ void TMainForm::GoButtonClick() {
     // locked meanwhile, and the handlers refuse to act while running_ is set.
     auto& hooks = batch_.Hooks();
     hooks.pumpEvents = [this] { PumpEvents(); };
+    // A cancel (or a close) stops the library at its next report: it drops the file it was
+    // writing, as it does when the program is told to end.
     hooks.prepareArchive = [this](archives::TArchiveFile& archive) {
         archive.SetOnProgress(
-            [this](archives::TArchiveFile&, int state, LPEXTRACTINGINFOEX, bool& abort) {
-                LibraryProgress(state);
-                abort = abort || terminating_;
+            [this](archives::TArchiveFile&, int state, LPEXTRACTINGINFOEX record, bool& abort) {
+                LibraryProgress(state, record);
+                abort = abort || terminating_ || !batch_.Processing();
             });
     };
+    runPaths_ = settings.paths;
+    runUnpacks_ = settings.action == batch::BatchAction::kDecompress;
     hooks.onCompleted = [this] {
         LockControls(false);
         SetupInitialize();
@@ -331,7 +416,26 @@ void TMainForm::PumpEvents() {
     QCoreApplication::processEvents();
 }
 
-void TMainForm::LibraryProgress(int state) {
+void TMainForm::LibraryProgress(int state, const EXTRACTINGINFOEX* record) {
+    if (record != nullptr && subForm_ != nullptr &&
+        (state == ARC_PROGRESS_UPDATE || state == ARC_PROGRESS_END)) {
+        const double member =
+            record->file_size == 0
+                ? 1.0
+                : std::min(1.0, static_cast<double>(record->write_size) / record->file_size);
+        if (!runUnpacks_) {
+            subForm_->SetFileFraction(state == ARC_PROGRESS_END ? 1.0 : member);
+        } else if (archiveSize_ > 0) {
+            // Unpacking: how far into the archive its members have come, by compressed bytes.
+            const double current = static_cast<double>(record->compressed_size) *
+                                   (state == ARC_PROGRESS_END ? 1.0 : member);
+            subForm_->SetFileFraction((static_cast<double>(membersDone_) + current) /
+                                      static_cast<double>(archiveSize_));
+            if (state == ARC_PROGRESS_END) {
+                membersDone_ += record->compressed_size;
+            }
+        }
+    }
     if (state == ARC_PROGRESS_BEGIN ||
         std::chrono::steady_clock::now() - lastPump_ >= kPumpInterval) {
         PumpEvents();
@@ -344,6 +448,33 @@ void TMainForm::LockControls(bool locked) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ViewListBox.viewport()) {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDropEvent*>(event);
+                if (!running_ && drag->mimeData()->hasUrls()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                QStringList paths;
+                for (const QUrl& url : drop->mimeData()->urls()) {
+                    if (url.isLocalFile()) {
+                        paths << url.toLocalFile();
+                    }
+                }
+                AddFiles(paths);
+                drop->acceptProposedAction();
+                return true;
+            }
+            default:
+                break;
+        }
+    }
     if (watched == &ViewListBox && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         ViewListBoxKeyDown(key);
@@ -370,9 +501,9 @@ void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-// Closing during a run closes at once, and the run stops as after a cancel: it finishes the
-// file in progress (whose archive is then complete), shows no message, and the program ends
-// when the run has returned to the message loop.
+// Closing during a run closes at once, and the run stops as after a cancel: the library drops
+// the file in progress at its next report, no message is shown, and the program ends when
+// the run has returned to the message loop.
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (running_) {
         closedDuringRun_ = true;
@@ -384,7 +515,19 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
+// The start of the file the run handles next, for the bar's movement within it.
+void TMainForm::BeginFileProgress(std::size_t index) {
+    currentFile_ = index;
+    membersDone_ = 0;
+    archiveSize_ = 0;
+    struct stat info {};
+    if (runUnpacks_ && index < runPaths_.size() && ::stat(runPaths_[index].c_str(), &info) == 0) {
+        archiveSize_ = static_cast<std::uint64_t>(info.st_size);
+    }
+}
+
 void TMainForm::ProgressInitialize(int count) {
+    BeginFileProgress(0);
     if (subForm_ != nullptr) {
         subForm_->ProgressInitialize(count);
     }
@@ -403,6 +546,7 @@ void TMainForm::SetLabel(const std::string& text) {
 }
 
 void TMainForm::StepIt() {
+    BeginFileProgress(currentFile_ + 1);
     if (subForm_ != nullptr) {
         subForm_->StepIt();
     }
@@ -423,6 +567,15 @@ void TMainForm::Beep() {
 void TMainForm::ShowMessage(const std::string& text) {
     if (!closedDuringRun_) {
         dialogs_.ShowMessage(this, FromNative(text));
+    }
+}
+
+// A box that fits the screen: the first failures with the count of the rest, every one of
+// them behind the details button; the library's reasons in Japanese.
+void TMainForm::ShowCompletion(const batch::BatchResult& result) {
+    if (!closedDuringRun_) {
+        const auto message = batch::ShortCompletionMessage(result);
+        dialogs_.ShowMessage(this, FromNative(message.text), FromNative(message.details));
     }
 }
 

@@ -12,6 +12,9 @@
 #include <QStyledItemDelegate>
 #include <QWidget>
 #include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/anchors.h"
 #include "app/dialogs.h"
@@ -55,6 +58,16 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     void SetupInitialize();
     void SetupEnabled();
     void ListSelectedDelete();
+
+    // Files chosen from outside the open dialog, in the order given: the program's arguments
+    // replace the selection as a choice in the dialog does (decompress is preselected when
+    // every one is an archive of a kind the component knows); files dropped on the list are
+    // added after the lines already there. Folders and files that do not exist are left out.
+    void ChooseFiles(const QStringList& paths);
+    void AddFiles(const QStringList& paths);
+    // The folder the folder dialog opens at: the output folder when one is chosen, else the
+    // first selected file's folder, else the home folder.
+    QString FolderDialogStart() const;
 
     // True while a run may go on; the progress window's cancel clears it.
     bool Processing() const { return batch_.Processing(); }
@@ -104,11 +117,14 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     void PlaceControls();
     void ConnectHandlers();
     void SetFileCaption();
+    // Fills both lists from paths (replacing or appending) and enables the settings.
+    void ListFiles(const QStringList& paths, bool append);
     void LockControls(bool locked);
     // Lets the window's events through during a run: before every file, and from inside the
     // library's work at the start of every member and at most every kPumpInterval after.
     void PumpEvents();
-    void LibraryProgress(int state);
+    void LibraryProgress(int state, const EXTRACTINGINFOEX* record);
+    void BeginFileProgress(std::size_t index);
 
     // ProgressView, forwarded to the progress window.
     void ProgressInitialize(int count) override;
@@ -119,6 +135,7 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     // UserNotifier, through the dialogs.
     void Beep() override;
     void ShowMessage(const std::string& text) override;
+    void ShowCompletion(const batch::BatchResult& result) override;
 
     AnchorSet anchors_;
     TSubForm* subForm_ = nullptr;
@@ -127,6 +144,14 @@ class TMainForm : public QWidget, private batch::ProgressView, private batch::Us
     bool closedDuringRun_ = false;  // the user closed the window during the run
     bool terminating_ = false;      // Terminate() was called: the library is told to stop
     std::chrono::steady_clock::time_point lastPump_;
+    // The file in progress, for the bar's movement within it: its index, its size when
+    // unpacking (0: packing, where the one member is the file), and the compressed bytes of
+    // its members already done.
+    std::vector<std::string> runPaths_;
+    bool runUnpacks_ = false;
+    std::size_t currentFile_ = 0;
+    std::uint64_t archiveSize_ = 0;
+    std::uint64_t membersDone_ = 0;
     bool centred_ = false;
 };
 

@@ -1,9 +1,12 @@
-// Renders the main window in its three states and the progress window to PNG files:
+// Renders the main window in its three states, the progress window (working and stopping)
+// and a final message with failures to PNG files:
 //   zembrat-screenshots <folder>
 // Run with QT_QPA_PLATFORM=offscreen; the dialogs answer with sample files and a folder.
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QTranslator>
 #include <clocale>
 #include <cstdio>
 
@@ -11,6 +14,7 @@
 #include "app/main_form.h"
 #include "app/sub_form.h"
 #include "app/ui_style.h"
+#include "archiver_api.h"
 
 namespace {
 
@@ -22,10 +26,10 @@ class SampleDialogs : public zembrat::app::TDialogs {
                            QStringLiteral("/home/user/文書/見積書.xls"),
                            QStringLiteral("/home/user/README")};
     }
-    std::optional<QString> SelectFolder(QWidget*) override {
+    std::optional<QString> SelectFolder(QWidget*, const QString&) override {
         return QStringLiteral("/home/user/書庫");
     }
-    void ShowMessage(QWidget*, const QString&) override {}
+    void ShowMessage(QWidget*, const QString&, const QString&) override {}
     void Beep() override {}
 };
 
@@ -47,6 +51,8 @@ int main(int argc, char** argv) {
     zembrat::app::KeepPixelLayout();
     QApplication application(argc, argv);
     QApplication::setApplicationName(zembrat::app::kApplicationTitle);
+    QTranslator toolkitTexts;  // the message box's buttons as the program shows them
+    zembrat::app::InstallJapaneseToolkitTexts(toolkitTexts);
     if (argc != 2) {
         std::fprintf(stderr, "usage: zembrat-screenshots <folder>\n");
         return 2;
@@ -70,10 +76,31 @@ int main(int argc, char** argv) {
     mainForm.uwaCheck.setChecked(true);
     saved = Save(mainForm, folder, QStringLiteral("main-ready.png")) && saved;
 
+    // The second of four files, 45% of its bytes done; then the same after a cancel.
     subForm.ProgressInitialize(4);
     subForm.Show();
     subForm.StepIt();
     subForm.SetLabel("残り：4");
+    subForm.SetFileFraction(0.45);
     saved = Save(subForm, folder, QStringLiteral("progress.png")) && saved;
+    subForm.CancelButtonClick();
+    saved = Save(subForm, folder, QStringLiteral("progress-stopping.png")) && saved;
+    subForm.Close();
+
+    // The end of a run where fourteen damaged archives failed: ten named, the rest counted,
+    // all of them behind the details button.
+    zembrat::batch::BatchResult result;
+    result.processed = 14;
+    for (int i = 1; i <= 14; ++i) {
+        result.failed.push_back({"/home/user/受信/古い書庫" + std::to_string(i) + ".lzh", "",
+                                 ARC_ERROR_BROKEN_ARCHIVE,
+                                 "damaged archive: compressed data ends early"});
+    }
+    const auto message = zembrat::batch::ShortCompletionMessage(result);
+    QMessageBox box(QMessageBox::NoIcon, zembrat::app::kApplicationTitle,
+                    QString::fromStdString(message.text), QMessageBox::Ok, &mainForm);
+    box.setDetailedText(QString::fromStdString(message.details));
+    box.show();
+    saved = Save(box, folder, QStringLiteral("message-failures.png")) && saved;
     return saved ? 0 : 1;
 }

@@ -1,5 +1,8 @@
 #include "app/sub_form.h"
 
+#include <QCloseEvent>
+#include <algorithm>
+
 #include "app/ui_style.h"
 
 namespace zembrat::app {
@@ -8,6 +11,7 @@ namespace {
 
 const QString kCaption = QStringLiteral("進行状況");
 const QString kRemaining = QStringLiteral("残り：");
+const QString kStopping = QStringLiteral("中止しています…");
 
 }  // namespace
 
@@ -36,15 +40,34 @@ TSubForm::TSubForm(QWidget* owner)
 }
 
 void TSubForm::CancelButtonClick() {
-    hide();
+    if (stopping_) {
+        return;
+    }
+    stopping_ = true;
+    CancelButton.setEnabled(false);
+    Label1.setText(kStopping);
+    Label1.adjustSize();
     if (onCancel_) {
         onCancel_();
     }
 }
 
+// Closing the window during a run is a cancel; the window stays until the run has ended.
+void TSubForm::closeEvent(QCloseEvent* event) {
+    if (isVisible()) {
+        event->ignore();
+        CancelButtonClick();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
 void TSubForm::ProgressInitialize(int count) {
+    stopping_ = false;
+    filesDone_ = 0;
+    CancelButton.setEnabled(true);
     ProgressBar.setValue(0);
-    ProgressBar.setMaximum(count);
+    ProgressBar.setMaximum(count * kStepUnits);
     Label1.setText(kRemaining + QString::number(count));
     Label1.adjustSize();
 }
@@ -58,14 +81,28 @@ void TSubForm::Show() {
 }
 
 void TSubForm::SetLabel(const std::string& text) {
+    if (stopping_) {
+        return;  // it says that the run stops until the run has ended
+    }
     Label1.setText(QString::fromUtf8(text));
     Label1.adjustSize();
 }
 
 void TSubForm::StepIt() {
-    const int next = ProgressBar.value() + 1;
+    ++filesDone_;
     // Past the maximum the bar starts again, as a stepped bar does.
-    ProgressBar.setValue(next > ProgressBar.maximum() ? ProgressBar.minimum() : next);
+    if (filesDone_ * kStepUnits > ProgressBar.maximum()) {
+        filesDone_ = 0;
+    }
+    ProgressBar.setValue(filesDone_ * kStepUnits);
+}
+
+void TSubForm::SetFileFraction(double fraction) {
+    const int within = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * (kStepUnits - 1));
+    const int value = std::min(filesDone_ * kStepUnits + within, ProgressBar.maximum());
+    if (value > ProgressBar.value()) {
+        ProgressBar.setValue(value);
+    }
 }
 
 void TSubForm::Close() {

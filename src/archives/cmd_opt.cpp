@@ -65,6 +65,13 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+void RefuseLineBreak(std::string_view name) {
+    if (name.find_first_of("\r\n") != std::string_view::npos) {
+        throw EArchiver("\"" + Printable(name) +
+                        "\" は改行を含むため、書庫ライブラリに渡せません。");
+    }
+}
+
 void RefuseUnquotableName(std::string_view name) {
     if (name.find_first_of("\"\r\n") != std::string_view::npos) {
         throw EArchiver("\"" + Printable(name) +
@@ -146,7 +153,7 @@ int TCmdOpt::WriteListFile(FileItems items, const std::string& path) {
     std::string content;
     for (const auto& fileName : names) {
         const std::string hooked = Hooked(fileName);
-        RefuseUnquotableName(hooked);
+        RefuseLineBreak(hooked);
         content += '"';
         content += hooked;
         content += "\"\r\n";

@@ -44,8 +44,9 @@ class TCmdOpt {
     // starting with '@', which the library would read as a list file.
     int AddFiles(std::string_view name, FileItems items);
     // Writes the names into a list file (one quoted name per CR LF line, one write) and adds
-    // "@path" quoted; the count of names. Throws EStreamError when the file cannot be
-    // written, leaving Text as it was.
+    // "@path" quoted; the count of names. A name may hold double quotes there (the line's
+    // first and last quote enclose it), never a line break (EArchiver). Throws EStreamError
+    // when the file cannot be written, leaving Text as it was.
     int WriteListFile(FileItems items, const std::string& path);
 
   private:
@@ -54,6 +55,8 @@ class TCmdOpt {
     platform::PathSyntax syntax_;
 };
 
+// Throws EArchiver naming the text when it holds CR or LF.
+void RefuseLineBreak(std::string_view name);
 // Throws EArchiver naming the text when it holds a double quote, CR or LF.
 void RefuseUnquotableName(std::string_view name);
 

@@ -12,10 +12,12 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "archiver_api.h"
 #include "archives/archiver_errors.h"
-#include "batch/scratch_folder.h"
+#include "batch/batch_messages.h"
+#include "batch/output_placement.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -32,46 +34,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kRemaining = "残り：";
-constexpr const char* kProcessed = "個のファイルを処理しました";
-constexpr const char* kInterrupted = "処理を中断しました　";
-constexpr const char* kProcessedSoFar = "個のファイルが処理済みです";
-constexpr const char* kFailedFiles = "次のファイルは処理できませんでした：";
-constexpr const char* kSkippedVolumes =
-    "次のファイルは分割書庫の続きなのでスキップしました（最初の巻が書庫全体を展開します）：";
-constexpr const char* kNoWorkFolder = "作業フォルダを作成できません: ";
-constexpr const char* kNotFound = "ファイルが見つかりません";
-constexpr const char* kPathTooLong = "パスが長すぎます";
-constexpr const char* kCannotExamine = "ファイルを調べられません: ";
-constexpr const char* kIsFolder = "フォルダです。ファイルを指定してください";
-constexpr const char* kAborted = "中断しました";
-constexpr const char* kNoOutput = "出力ファイルができませんでした";
-constexpr const char* kUnquotableName =
-    "名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません";
-constexpr const char* kUnquotableFolder =
-    "出力フォルダの名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません: ";
-constexpr const char* kSameRunCollision =
-    "この実行で先に作った書庫と同じ名前になるため、作りませんでした: ";
-constexpr const char* kCannotName = "できた書庫に名前を付けられませんでした: ";
-constexpr const char* kCannotKeep = "書庫を展開中の上書きから守れませんでした: ";
-constexpr const char* kLaterInput =
-    "後で処理する選択ファイルと同じ名前になるため、作りませんでした: ";
-constexpr const char* kRestoredLater =
-    "後で処理する書庫を置き換えるファイルは展開せず、書庫を元に戻しました: ";
-constexpr const char* kCannotRestore = "後で処理する書庫が置き換えられ、元に戻せませんでした: ";
-constexpr const char* kReplacedEarlier = "この実行で先に展開したファイルを置き換えました: ";
-
 constexpr int kOutputSize = 8192;
 constexpr std::string_view kExtractedLine = "extracted ";
 
-bool HoldsUnquotable(std::string_view text) {
-    return text.find_first_of("\"\r\n") != std::string_view::npos;
+// The kinds whose library reads no list file given in quotes: a name holding a double quote
+// cannot reach them at all.
+bool ReadsListFiles(std::string_view archiveExtension) {
+    for (const std::string_view tarKind : {"tar", "tgz", "tar.gz", "tar.bz2", "tbz", "taz"}) {
+        if (platform::EqualsIgnoringAsciiCase(archiveExtension, tarKind,
+                                              platform::SystemCodePage())) {
+            return false;
+        }
+    }
+    return true;
 }
 
-// Why a selected path cannot be handed to a library at all; empty when it can.
-std::string PathProblem(const std::string& path) {
-    if (HoldsUnquotable(path)) {
-        return kUnquotableName;
+// Why a selected path cannot be handed to a library at all; empty when it can. A double
+// quote travels in a list file when packing and through a link of the archive when
+// unpacking; a line break travels nowhere.
+std::string PathProblem(const std::string& path, const BatchSettings& settings) {
+    if (path.find_first_of("\r\n") != std::string::npos) {
+        return text::kUnquotableName;
+    }
+    if (path.find('"') != std::string::npos && settings.action == BatchAction::kCompress &&
+        !ReadsListFiles(settings.archiveExtension)) {
+        return text::kQuoteWithoutListFile;
     }
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0) {
@@ -80,52 +67,12 @@ std::string PathProblem(const std::string& path) {
     switch (errno) {
         case ENOENT:
         case ENOTDIR:
-            return kNotFound;
+            return text::kNotFound;
         case ENAMETOOLONG:
-            return kPathTooLong;
+            return text::kPathTooLong;
         default:
-            return kCannotExamine + std::string(std::strerror(errno));
+            return text::kCannotExamine + std::string(std::strerror(errno));
     }
-}
-
-// The file of the folder whose name is the given one in any letter case.
-std::optional<std::string> FindIgnoringCase(const std::string& folder, std::string_view name) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        const std::string found = entry.path().filename().string();
-        if (platform::EqualsIgnoringAsciiCase(found, name, platform::SystemCodePage()) &&
-            platform::FileExists(entry.path().string())) {
-            return entry.path().string();
-        }
-    }
-    return std::nullopt;
-}
-
-enum class Placement { kPlaced, kAppearedMeanwhile, kFailed };
-
-// Gives a finished output its final name in one step. Without overwrite nothing that exists
-// there is replaced, also a file another run made meanwhile; with it, the replaced file's
-// permissions carry over (a read-only archive stays read-only).
-Placement PlaceOutput(const std::string& made, const std::string& final, bool overwrite,
-                      std::string& error) {
-    if (!overwrite) {
-        if (platform::RenameFile(made, final)) {
-            return Placement::kPlaced;
-        }
-        if (errno == EEXIST) {
-            return Placement::kAppearedMeanwhile;
-        }
-    } else {
-        struct stat old {};
-        if (::stat(final.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-            ::chmod(made.c_str(), old.st_mode & 07777);
-        }
-        if (std::rename(made.c_str(), final.c_str()) == 0) {
-            return Placement::kPlaced;
-        }
-    }
-    error = std::strerror(errno);
-    return Placement::kFailed;
 }
 
 std::string FirstLine(const std::string& text) {
@@ -158,8 +105,8 @@ std::string FolderWithDelimiter(const std::string& path) {
     return folder.empty() ? folder : platform::IncludeTrailingDelimiter(folder);
 }
 
-// An archive read from its copy in the staging folder: the library's words name the copy's
-// folder, which is gone when the run ends, so the user is shown the folder it was selected in.
+// An archive read from its copy in the staging folder: the library's words name the copy (or
+// its folder), which is gone when the run ends, so the user is shown what was selected.
 void NameSelectedFolder(FileOutcome& outcome, const std::string& copyFolder,
                         const std::string& selectedFolder) {
     const auto rename = [&](std::string& text) {
@@ -173,25 +120,20 @@ void NameSelectedFolder(FileOutcome& outcome, const std::string& copyFolder,
     std::for_each(outcome.notes.begin(), outcome.notes.end(), rename);
 }
 
-// Why the library's operation counts as failed.
-std::string LibraryReason(const FileOutcome& outcome, bool compress) {
+// Why the library's operation counts as failed, in the run's own words; empty when the
+// library's result and text say it.
+std::string OwnReason(const FileOutcome& outcome, bool compress) {
     if (outcome.result == ARC_ERROR_ABORTED) {
-        return kAborted;
+        return text::kAborted;
     }
     if (compress && platform::DirectoryExists(outcome.path)) {
-        return kIsFolder;
+        return text::kIsFolder;
     }
     // A success code with nothing made (the library's text then only says what it did).
     if (outcome.result == 0) {
-        return kNoOutput;
+        return text::kNoOutput;
     }
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(outcome.result));
-    std::string reason = "結果 " + std::string(code);
-    if (!outcome.outputText.empty()) {
-        reason += ": " + FirstLine(outcome.outputText);
-    }
-    return reason;
+    return std::string();
 }
 
 FileOutcome Failure(std::string outputPath, std::string reason, int result = 0,
@@ -210,6 +152,31 @@ void TellLibraryCall(const BatchHooks& hooks, const TArchiveFile& archive) {
         hooks.onLibraryCall(archive);
     }
 }
+
+// Points the component's options at a list file for one file's operation and back.
+class ListFileUse {
+  public:
+    explicit ListFileUse(archives::TArchiverOptions& options) : options_(options) {}
+    ~ListFileUse() {
+        if (used_) {
+            options_.ResFileName = saved_;
+        }
+    }
+    ListFileUse(const ListFileUse&) = delete;
+    ListFileUse& operator=(const ListFileUse&) = delete;
+
+    void Use(const std::string& path) {
+        saved_ = options_.ResFileName;
+        used_ = true;
+        options_.ResFileName = path;
+        options_.ResFileUsage.Include(archives::ruOnPack);
+    }
+
+  private:
+    archives::TArchiverOptions& options_;
+    std::string saved_;
+    bool used_ = false;
+};
 
 // Closes the progress display once, however the run ends.
 class ProgressCloser {
@@ -240,33 +207,6 @@ std::string ResolvedFolder(const std::string& folder) {
 
 }  // namespace
 
-// The run's own folders, made when first needed and removed with everything left in them
-// when the run ends: a private temporary folder for the self-extracting kind's archives,
-// and a staging folder inside the output folder where every output is made before it
-// takes its final name (a rename within one file system).
-class TBatchRun::RunFolders {
-  public:
-    explicit RunFolders(std::string outputFolder) : outputFolder_(std::move(outputFolder)) {}
-
-    const ScratchFolder& Temporary() {
-        if (!temporary_) {
-            temporary_.emplace(platform::GetTempPath(), "zembrat-");
-        }
-        return *temporary_;
-    }
-    const ScratchFolder& Staging() {
-        if (!staging_) {
-            staging_.emplace(outputFolder_, ".zembrat-");
-        }
-        return *staging_;
-    }
-
-  private:
-    std::string outputFolder_;
-    std::optional<ScratchFolder> temporary_;
-    std::optional<ScratchFolder> staging_;
-};
-
 // What one run remembers across its files: its folders, the outputs it made, the files its
 // archives wrote, and the inputs it keeps safe from its own outputs.
 class TBatchRun::RunState {
@@ -279,6 +219,7 @@ class TBatchRun::RunState {
         }
         if (settings.action == BatchAction::kDecompress) {
             KeepArchivesInside(outputFolder);
+            LinkQuotedArchives();
         }
     }
 
@@ -294,29 +235,27 @@ class TBatchRun::RunState {
     // a moment ago, or a selected file not handled yet, is never replaced.
     std::optional<std::string> Refusal(const std::string& path, std::size_t index) const {
         if (madeOutputs.contains(path)) {
-            return kSameRunCollision + path;
+            return text::kSameRunCollision + path;
         }
         const auto id = IdOf(path);
         for (std::size_t j = index + 1; id && j < inputs_.size(); ++j) {
             if (inputs_[j].id == id) {
-                return kLaterInput + path;
+                return text::kLaterInput + path;
             }
         }
         return std::nullopt;
     }
 
-    // Decompress: the library is about to write a file (from its progress report).
+    // Decompress: the library is about to write a file (from its progress report). Whether
+    // it did is seen when the archive is done: a damaged archive may stop before the file
+    // is placed, and then nothing was replaced.
     void NoteWritten(const std::string& destination) {
-        auto [at, isNew] = writtenBy_.try_emplace(destination, currentFile_);
-        if (!isNew && at->second != currentFile_ && notedNow_.insert(destination).second) {
-            notes_.push_back(kReplacedEarlier + destination);
-        }
-        at->second = currentFile_;
+        begun_.try_emplace(destination, StampOf(destination));
     }
     void BeginFile(std::size_t index) {
         currentFile_ = index;
         notes_.clear();
-        notedNow_.clear();
+        begun_.clear();
     }
     // Decompress: puts back every archive not handled yet that a member of archive index
     // replaced; the member gives way (it is still in its archive).
@@ -334,21 +273,49 @@ class TBatchRun::RunState {
             }
             if (!error && std::rename(restoring.c_str(), path.c_str()) == 0) {
                 input.id = IdOf(path);
-                notes_.push_back(kRestoredLater + path);
+                notes_.push_back(text::kRestoredLater + path);
             } else {
-                notes_.push_back(kCannotRestore + path);
+                notes_.push_back(text::kCannotRestore + path);
             }
         }
     }
-    std::vector<std::string> TakeNotes() { return std::move(notes_); }
+    // The notes of the file just handled, the files it replaced among them.
+    std::vector<std::string> FinishFile() {
+        for (const auto& [destination, before] : begun_) {
+            const FileStamp after = StampOf(destination);
+            if (!after || after == before) {
+                continue;  // not written, or kept as it was
+            }
+            const auto earlier = writtenBy_.find(destination);
+            if (earlier != writtenBy_.end() && earlier->second != currentFile_) {
+                notes_.push_back(text::kReplacedEarlier + destination);
+            }
+            writtenBy_[destination] = currentFile_;
+        }
+        begun_.clear();
+        return std::move(notes_);
+    }
 
   private:
     using FileId = std::optional<std::pair<dev_t, ino_t>>;
+    // A file as it stands: which file it is, its size and the time of its last change (the
+    // status change time, which a restored modification time does not hide); nothing when
+    // there is none.
+    using FileStamp = std::optional<std::tuple<dev_t, ino_t, off_t, std::int64_t>>;
     struct Input {
         std::string source;
         FileId id;
         std::string problem;
     };
+
+    static FileStamp StampOf(const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            return std::nullopt;
+        }
+        return std::tuple{info.st_dev, info.st_ino, info.st_size,
+                          std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec};
+    }
 
     static FileId IdOf(const std::string& path) {
         struct stat info {};
@@ -377,7 +344,7 @@ class TBatchRun::RunState {
     void Keep(std::size_t index) {
         const ScratchFolder& staging = folders.Staging();
         if (!staging.Valid()) {
-            inputs_[index].problem = kNoWorkFolder + staging.Error();
+            inputs_[index].problem = text::kNoWorkFolder + staging.Error();
             return;
         }
         const fs::path path = settings_.paths[index];
@@ -394,10 +361,41 @@ class TBatchRun::RunState {
             fs::copy_file(path, kept, error);
         }
         if (error) {
-            inputs_[index].problem = kCannotKeep + error.message();
+            inputs_[index].problem = text::kCannotKeep + error.message();
             return;
         }
         inputs_[index].source = kept;
+    }
+
+    // No command line carries a double quote: an archive whose path holds one is read through
+    // a link (or copy) of its own in the staging folder, named without it.
+    void LinkQuotedArchives() {
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            Input& input = inputs_[i];
+            if (input.source.find('"') == std::string::npos || !input.problem.empty() ||
+                input.source.find_first_of("\r\n") != std::string::npos ||
+                !platform::FileExists(input.source)) {
+                continue;
+            }
+            const ScratchFolder& staging = folders.Staging();
+            if (!staging.Valid()) {
+                input.problem = text::kNoWorkFolder + staging.Error();
+                continue;
+            }
+            const std::string folder = staging.Path() + "quoted-" + std::to_string(i);
+            const std::string linked =
+                folder + "/" + StagedName(fs::path(input.source).filename().string());
+            std::error_code error;
+            fs::create_directory(folder, error);
+            if (!error && ::link(input.source.c_str(), linked.c_str()) != 0) {
+                fs::copy_file(input.source, linked, error);
+            }
+            if (error) {
+                input.problem = text::kCannotKeep + error.message();
+                continue;
+            }
+            input.source = linked;
+        }
     }
 
     // Hard links to the regular files of a folder; where one cannot be made, that file is
@@ -419,8 +417,12 @@ class TBatchRun::RunState {
     std::map<std::string, std::string> keptFolders_;  // a folder of archives: its staging copy
     std::size_t currentFile_ = 0;
     std::vector<std::string> notes_;
-    std::set<std::string> notedNow_;
+    std::map<std::string, FileStamp> begun_;  // the files the current archive began to write
 };
+
+void UserNotifier::ShowCompletion(const BatchResult& result) {
+    ShowMessage(result.message);
+}
 
 TBatchRun::TBatchRun(ProgressView& progress, UserNotifier& notifier)
     : progress_(progress), notifier_(notifier) {}
@@ -467,8 +469,8 @@ std::string TBatchRun::GetCompressFilename(std::string_view fileName, int kind, 
 BatchResult TBatchRun::Run(const BatchSettings& settings) {
     settings_ = settings;
     const std::string outputFolder = platform::IncludeTrailingDelimiter(settings_.outputFolder);
-    if (HoldsUnquotable(outputFolder)) {
-        throw archives::EArchiver(kUnquotableFolder + outputFolder);
+    if (const std::string problem = OutputFolderProblem(outputFolder); !problem.empty()) {
+        throw archives::EArchiver(problem);
     }
     auto archive = std::make_unique<TArchiveFile>();
     ProgressCloser closer(progress_);
@@ -513,17 +515,27 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
             outcome.index = i;
             outcome.path = settings_.paths[i];
             if (outcome.status == FileStatus::kFailed) {
+                FailedFile failed{outcome.path, outcome.reason, 0, std::string()};
                 if (outcome.reason.empty()) {
-                    outcome.reason =
-                        LibraryReason(outcome, settings_.action == BatchAction::kCompress);
+                    outcome.reason = OwnReason(outcome, settings_.action == BatchAction::kCompress);
+                    failed.reason = outcome.reason;
                 }
-                result.failed.push_back({outcome.path, outcome.reason});
+                if (outcome.reason.empty()) {
+                    outcome.reason = LibraryReason(outcome.result, outcome.outputText);
+                    failed = {outcome.path, outcome.reason, outcome.result,
+                              FirstLine(outcome.outputText)};
+                }
+                // The file the library dropped because the run was cancelled is counted as
+                // the cancelled run counts it, not as a failure.
+                if (outcome.result != ARC_ERROR_ABORTED || processing_.load()) {
+                    result.failed.push_back(std::move(failed));
+                }
             } else if (outcome.status == FileStatus::kSkippedLaterVolume) {
                 result.skippedVolumes.push_back(outcome.path);
             }
-            auto notes = state.TakeNotes();
+            auto notes = state.FinishFile();
             outcome.notes.insert(outcome.notes.end(), notes.begin(), notes.end());
-            progress_.SetLabel(kRemaining + std::to_string(count - i));
+            progress_.SetLabel(text::kRemaining + std::to_string(count - i));
             ++result.processed;
             progress_.StepIt();
             if (hooks_.onFile) {
@@ -538,7 +550,7 @@ BatchResult TBatchRun::Run(const BatchSettings& settings) {
         hooks_.onCompleted();
     }
     result.message = CompletionMessage(result);
-    notifier_.ShowMessage(result.message);
+    notifier_.ShowCompletion(result);
     return result;
 }
 
@@ -546,7 +558,7 @@ FileOutcome TBatchRun::HandleFile(TArchiveFile& archive, std::size_t index,
                                   const std::string& outputFolder, RunState& state) {
     const std::string& path = settings_.paths[index];
     const std::string& source = state.Source(index);
-    for (const std::string& problem : {PathProblem(path), state.KeepProblem(index)}) {
+    for (const std::string& problem : {PathProblem(path, settings_), state.KeepProblem(index)}) {
         if (!problem.empty()) {
             return Failure(
                 settings_.action == BatchAction::kCompress ? std::string() : outputFolder, problem);
@@ -556,9 +568,21 @@ FileOutcome TBatchRun::HandleFile(TArchiveFile& archive, std::size_t index,
         FileOutcome outcome = Decompress(archive, source, outputFolder);
         state.RestoreLaterArchives(index);
         if (source != path) {
+            NameSelectedFolder(outcome, source, path);
             NameSelectedFolder(outcome, FolderWithDelimiter(source), FolderWithDelimiter(path));
         }
         return outcome;
+    }
+    // A name holding a double quote reaches the library in a list file, where each name stands
+    // alone on its line; the file lives in the run's private temporary folder.
+    ListFileUse listFile(archive.Options());
+    if (source.find('"') != std::string::npos) {
+        const ScratchFolder& temporary = state.folders.Temporary();
+        if (!temporary.Valid() || temporary.Path().find_first_of("\"\r\n") != std::string::npos) {
+            return Failure(std::string(),
+                           text::kCannotWriteList + temporary.Path() + temporary.Error());
+        }
+        listFile.Use(temporary.Path() + "names");
     }
     StringList fileList{source};
     const bool upper = settings_.upperCaseExtension;
@@ -590,9 +614,11 @@ FileOutcome TBatchRun::lzhCompress(TArchiveFile& archive, const StringList& file
     }
     const ScratchFolder& staging = state.folders.Staging();
     if (!staging.Valid()) {
-        return Failure(outputArchivePath, kNoWorkFolder + staging.Error(), ARC_ERROR_CANNOT_WRITE);
+        return Failure(outputArchivePath, text::kNoWorkFolder + staging.Error(),
+                       ARC_ERROR_CANNOT_WRITE);
     }
-    const std::string staged = staging.Path() + platform::ExtractFileName(outputArchivePath);
+    const std::string staged =
+        staging.Path() + StagedName(platform::ExtractFileName(outputArchivePath));
     archive.SetFileName(staged);
     const FileItem list{std::cref(fileList)};
     outcome.result = archive.Pack(settings_.window, nullptr, "", FileItems(&list, 1));
@@ -625,10 +651,11 @@ FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& file
     const ScratchFolder& staging = state.folders.Staging();
     for (const ScratchFolder* folder : {&temporary, &staging}) {
         if (!folder->Valid()) {
-            return Failure(outputSfxPath, kNoWorkFolder + folder->Error(), ARC_ERROR_CANNOT_WRITE);
+            return Failure(outputSfxPath, text::kNoWorkFolder + folder->Error(),
+                           ARC_ERROR_CANNOT_WRITE);
         }
     }
-    const std::string temporaryArchivePath = temporary.Path() + archiveName;
+    const std::string temporaryArchivePath = temporary.Path() + StagedName(archiveName);
     // An archive left by an earlier file of the same name would be updated, not replaced.
     platform::DeleteFile(temporaryArchivePath);
     archive.SetFileName(temporaryArchivePath);
@@ -646,7 +673,8 @@ FileOutcome TBatchRun::exeCompress(TArchiveFile& archive, const StringList& file
     outcome.outputText = archive.OutputText();
     TellLibraryCall(hooks_, archive);
     platform::DeleteFile(temporaryArchivePath);
-    const auto made = FindIgnoringCase(staging.Path(), platform::ExtractFileName(outputSfxPath));
+    const auto made =
+        FindIgnoringCase(staging.Path(), StagedName(platform::ExtractFileName(outputSfxPath)));
     if (outcome.result != 0 || !made) {
         if (made) {
             platform::DeleteFile(*made);
@@ -672,7 +700,7 @@ FileOutcome TBatchRun::Place(const std::string& made, FileOutcome outcome, RunSt
     }
     platform::DeleteFile(made);
     outcome.status = FileStatus::kFailed;
-    outcome.reason = kCannotName + outcome.outputPath + ": " + error;
+    outcome.reason = text::kCannotName + outcome.outputPath + ": " + error;
     return outcome;
 }
 
@@ -710,6 +738,11 @@ FileOutcome TBatchRun::Decompress(TArchiveFile& archive, const std::string& path
         }
     } else if (outcome.result != 0) {
         outcome.status = FileStatus::kFailed;
+        // The reason is the library's first line; the other members it names follow it.
+        outcome.notes = NoteLines(outcome.outputText);
+        if (!outcome.notes.empty()) {
+            outcome.notes.erase(outcome.notes.begin());
+        }
     }
     return outcome;
 }
@@ -734,30 +767,6 @@ std::optional<std::string> SkippedLaterVolume(std::string_view archive, int resu
         }
     }
     return std::nullopt;
-}
-
-std::string CompletionMessage(const BatchResult& result) {
-    std::string message = result.cancelled
-                              ? kInterrupted + std::to_string(result.processed) + kProcessedSoFar
-                              : std::to_string(result.processed) + kProcessed;
-    if (!result.failed.empty()) {
-        message += "\n\n";
-        message += kFailedFiles;
-        for (const auto& file : result.failed) {
-            message += "\n" + file.path;
-            if (!file.reason.empty()) {
-                message += " (" + file.reason + ")";
-            }
-        }
-    }
-    if (!result.skippedVolumes.empty()) {
-        message += "\n\n";
-        message += kSkippedVolumes;
-        for (const std::string& path : result.skippedVolumes) {
-            message += "\n" + path;
-        }
-    }
-    return message;
 }
 
 }  // namespace zembrat::batch

@@ -15,6 +15,7 @@
 #include "archives/archive_file.h"
 #include "archives/archiver_options.h"
 #include "archives/file_items.h"
+#include "batch/batch_messages.h"
 #include "platform/messages.h"
 
 namespace zembrat::batch {
@@ -50,12 +51,16 @@ class ProgressView {
     virtual void Close() = 0;
 };
 
+struct BatchResult;
+
 // The beep and the plain message box (no icon, one OK button, the application title).
 class UserNotifier {
   public:
     virtual ~UserNotifier() = default;
     virtual void Beep() = 0;
     virtual void ShowMessage(const std::string& text) = 0;
+    // The message at the end of a run; by default its full text (result.message).
+    virtual void ShowCompletion(const BatchResult& result);
 };
 
 // What became of one file.
@@ -84,6 +89,9 @@ struct FileOutcome {
 struct FailedFile {
     std::string path;
     std::string reason;
+    // When the reason is the library's: its result code and its text (else 0 and empty).
+    int result = 0;
+    std::string libraryText;
 };
 
 struct BatchHooks {
@@ -134,7 +142,8 @@ class TBatchRun {
 
     // The run. An exception of the component ends it at once (progress closed, no beep, no
     // message, onCompleted not called) and is passed on to the caller; so does an output
-    // folder that no library can be given (EArchiver, before the first file). A file that
+    // folder that is missing, cannot be written or no library can be given (EArchiver naming
+    // the folder, before the first file and before anything is made). A file that
     // cannot be handled (missing, a name no command line can carry, an archive of a kind no
     // driver knows) fails alone and the run goes on.
     BatchResult Run(const BatchSettings& settings);
@@ -155,7 +164,6 @@ class TBatchRun {
                                            std::string_view archiveExtension = "lzh");
 
   private:
-    class RunFolders;
     class RunState;
 
     FileOutcome HandleFile(archives::TArchiveFile& archive, std::size_t index,
@@ -177,9 +185,5 @@ class TBatchRun {
     std::atomic<bool> processing_{false};
     BatchSettings settings_;
 };
-
-// The final message: the count with its text, then the files that failed, if any, each
-// with its reason, then the later volumes skipped, if any.
-std::string CompletionMessage(const BatchResult& result);
 
 }  // namespace zembrat::batch

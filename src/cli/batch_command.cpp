@@ -1,5 +1,6 @@
 #include "batch_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -27,6 +28,9 @@ std::string FullPath(const std::string& path) {
     return full;
 }
 
+// How many of a failed archive's other problems are shown without -v.
+constexpr std::size_t kFailureNotesShown = 5;
+
 // A library's note in this program's terms: the libraries name their own switch for
 // replacing a kept file ("-o overwrites"), the user here has --overwrite.
 std::string InTermsOfTheCommandLine(const std::string& note) {
@@ -47,10 +51,17 @@ class BatchReporter {
     BatchReporter(const CliArguments& arguments, Console& console)
         : arguments_(arguments), console_(console) {}
 
-    void LibraryCall(const archives::TArchiveFile& archive) const {
+    void LibraryCall(const archives::TArchiveFile& archive) {
         if (!arguments_.verbose || archive.CommandLine().empty()) {
             return;
         }
+        // An operation that calls no library (the TAR driver's MakeSfx joins the stub and the
+        // archive itself) leaves the last line and its text as they were: nothing to show.
+        if (archive.CommandLine() == lastLine_ && archive.OutputText() == lastText_) {
+            return;
+        }
+        lastLine_ = archive.CommandLine();
+        lastText_ = archive.OutputText();
         // The line exactly as the library got it, alone on its line; then its text.
         console_.Out(archive.CommandLine() + "\n");
         const std::string output = archive.OutputText();
@@ -59,7 +70,9 @@ class BatchReporter {
         }
     }
 
-    void File(const batch::FileOutcome& outcome) const {
+    void File(const batch::FileOutcome& outcome) {
+        lastLine_.clear();  // the next file's calls are its own
+        lastText_.clear();
         const std::string& given = arguments_.files.at(outcome.index);
         const bool compress = arguments_.command == Command::kCompress;
         switch (outcome.status) {
@@ -79,14 +92,30 @@ class BatchReporter {
                                EscapeControls(outcome.reason) + ")");
                 break;
         }
-        for (const std::string& note : outcome.notes) {
-            console_.Out("  " + EscapeControls(InTermsOfTheCommandLine(note)));
+        // A failed archive's other problems: -v has shown the library's whole text already;
+        // without it the first few, then how many more.
+        const bool failed = outcome.status == batch::FileStatus::kFailed;
+        const std::size_t shown = !failed ? outcome.notes.size()
+                                  : arguments_.verbose
+                                      ? 0
+                                      : std::min(outcome.notes.size(), kFailureNotesShown);
+        // Under a failure line they go where it went, to standard error.
+        const auto say = [&](const std::string& line) {
+            failed ? console_.Error(line) : console_.Out(line);
+        };
+        for (std::size_t i = 0; i < shown; ++i) {
+            say("  " + EscapeControls(InTermsOfTheCommandLine(outcome.notes[i])));
+        }
+        if (failed && !arguments_.verbose && shown < outcome.notes.size()) {
+            say("  ほか " + std::to_string(outcome.notes.size() - shown) + " 件 (-v ですべて表示)");
         }
     }
 
   private:
     const CliArguments& arguments_;
     Console& console_;
+    std::string lastLine_;
+    std::string lastText_;
 };
 
 }  // namespace
@@ -106,13 +135,17 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
         settings.paths.push_back(FullPath(file));
     }
     settings.outputFolder = FullPath(arguments.outputFolder);
-    std::error_code ignored;  // a folder that cannot be made fails every file, with reasons
-    fs::create_directories(settings.outputFolder, ignored);
+    // A folder no library can be given is refused by the run before anything is made; one
+    // that cannot be made is named by the run as missing.
+    if (settings.outputFolder.find_first_of("\"\r\n") == std::string::npos) {
+        std::error_code ignored;
+        fs::create_directories(settings.outputFolder, ignored);
+    }
 
     ProgressBar& bar = console.Bar();
     SilentNotifier notifier;
     batch::TBatchRun batch(bar, notifier);
-    const BatchReporter reporter(arguments, console);
+    BatchReporter reporter(arguments, console);
 
     batch::BatchHooks hooks;
     hooks.pumpEvents = [&batch] {

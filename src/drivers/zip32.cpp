@@ -336,6 +336,16 @@ bool TZipDll::GetAccessTimeEx(HARC archive, platform::FileTime& time) {
     return TCustomArchiverDll::GetAccessTimeEx(archive, time);
 }
 
+bool TZipDll::GetOriginalSizeEx(HARC archive, std::uint64_t& size) {
+    ResolveZipEntry(Entry::GetOriginalSizeEx, "UnZipGetOriginalSizeEx", false, kListingOrder);
+    return TCustomArchiverDll::GetOriginalSizeEx(archive, size);
+}
+
+bool TZipDll::GetCompressedSizeEx(HARC archive, std::uint64_t& size) {
+    ResolveZipEntry(Entry::GetCompressedSizeEx, "UnZipGetCompressedSizeEx", false, kListingOrder);
+    return TCustomArchiverDll::GetCompressedSizeEx(archive, size);
+}
+
 int TZipDll::CheckArchive(const std::string& archive, int mode) {
     LoadDLL();
     ResolveZipEntry(Entry::CheckArchive, "UnZipCheckArchive", true, kUnpackerOrder);

@@ -52,6 +52,9 @@ class TZipDll : public archives::TCustomArchiverDll {
     bool GetWriteTimeEx(HARC archive, platform::FileTime& time) override;
     bool GetCreateTimeEx(HARC archive, platform::FileTime& time) override;
     bool GetAccessTimeEx(HARC archive, platform::FileTime& time) override;
+    // The 64-bit sizes too, so that a member of 4 GiB or more is not listed as 4294967295.
+    bool GetOriginalSizeEx(HARC archive, std::uint64_t& size) override;
+    bool GetCompressedSizeEx(HARC archive, std::uint64_t& size) override;
 
     // The pack ("Zip") and unpack ("UnZip") command entries; a null output buffer is passed
     // when its size is 0. The library's result is returned unchanged.

@@ -8,13 +8,18 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QDropEvent>
 #include <QFileSystemModel>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QStyle>
 #include <QTimer>
+#include <QTranslator>
+#include <QUrl>
 #include <cstdlib>
 #include <memory>
 
@@ -52,12 +57,18 @@ class QtEnvironment : public ::testing::Environment {
     void SetUp() override {
         ::setenv("QT_FONT_DPI", kFontDpi, 1);
         ::setenv("QT_SCREEN_SCALE_FACTORS", kScreenScale, 1);
+        ::setenv("XDG_CONFIG_HOME", configHome_.Path().c_str(), 1);
         app::KeepPixelLayout();  // as the program does
+        app::KeepNoSettings();
         application_ = std::make_unique<QApplication>(argc_, argv_);
     }
     void TearDown() override { application_.reset(); }
 
+    // Where the toolkit would keep settings: it stays empty.
+    static std::string ConfigHome() { return configHome_.Path().string(); }
+
   private:
+    static inline TempFolder configHome_;
     int argc_ = 1;
     char name_[16] = "app_window_test";
     char* argv_[2] = {name_, nullptr};
@@ -70,15 +81,21 @@ class QtEnvironment : public ::testing::Environment {
 class FakeDialogs : public app::TDialogs {
   public:
     std::optional<QStringList> OpenFiles(QWidget*) override { return files; }
-    std::optional<QString> SelectFolder(QWidget*) override { return folder; }
-    void ShowMessage(QWidget*, const QString& text) override {
+    std::optional<QString> SelectFolder(QWidget*, const QString& start) override {
+        folderStarts.push_back(start.toStdString());
+        return folder;
+    }
+    void ShowMessage(QWidget*, const QString& text, const QString& detail) override {
         messages.push_back(text.toStdString());
+        details.push_back(detail.toStdString());
     }
     void Beep() override { ++beeps; }
 
     std::optional<QStringList> files;
     std::optional<QString> folder;
     std::vector<std::string> messages;
+    std::vector<std::string> details;
+    std::vector<std::string> folderStarts;
     int beeps = 0;
 };
 
@@ -365,21 +382,46 @@ TEST_F(MainFormTest, DecompressDisablesKindAndOptionsWithoutChangingThem) {
     EXPECT_FALSE(form.upCheck.isChecked());
 }
 
+// The bar keeps one step per file and moves with the bytes in between; a cancel, by the
+// button or by closing the window, leaves it saying that the run stops.
 TEST_F(MainFormTest, TheProgressWindowCountsAndItsCancelClearsProcessing) {
     EXPECT_EQ(sub.windowTitle().toStdString(), "進行状況");
     EXPECT_EQ(sub.size(), QSize(284, 48));
     EXPECT_EQ(sub.CancelButton.text().toStdString(), "キャンセル");
     sub.ProgressInitialize(5);
     EXPECT_EQ(sub.ProgressBar.value(), 0);
-    EXPECT_EQ(sub.ProgressBar.maximum(), 5);
     EXPECT_EQ(sub.Label1.text().toStdString(), "残り：5");
+    const auto fifths = [this] {
+        return 5.0 * sub.ProgressBar.value() / sub.ProgressBar.maximum();
+    };
+    sub.StepIt();
+    EXPECT_DOUBLE_EQ(fifths(), 1.0);
+    sub.SetFileFraction(0.5);
+    EXPECT_GT(fifths(), 1.4);
+    EXPECT_LT(fifths(), 1.6);
+    sub.SetFileFraction(0.2);  // never back
+    EXPECT_GT(fifths(), 1.4);
+    sub.StepIt();
+    EXPECT_DOUBLE_EQ(fifths(), 2.0);
 
-    form.SetProcessing(true);
-    sub.Show();
-    EXPECT_TRUE(sub.isVisible());
-    sub.CancelButton.click();
-    EXPECT_FALSE(sub.isVisible());
-    EXPECT_FALSE(form.Processing());
+    for (const bool byClosing : {false, true}) {
+        sub.ProgressInitialize(5);
+        form.SetProcessing(true);
+        sub.Show();
+        if (byClosing) {
+            sub.close();
+        } else {
+            sub.CancelButton.click();
+        }
+        EXPECT_TRUE(sub.isVisible());
+        EXPECT_FALSE(sub.CancelButton.isEnabled());
+        EXPECT_EQ(sub.Label1.text().toStdString(), "中止しています…");
+        EXPECT_FALSE(form.Processing());
+        sub.SetLabel("残り：4");  // the run's count does not hide that it stops
+        EXPECT_EQ(sub.Label1.text().toStdString(), "中止しています…");
+        sub.Close();
+        EXPECT_FALSE(sub.isVisible());
+    }
 }
 
 class WindowRunTest : public MainFormTest {
@@ -416,9 +458,9 @@ TEST_F(WindowRunTest, ACompletedRunLocksTheWindowThenReturnsItToEmpty) {
     EXPECT_THAT(Lines(form.ViewListBox), IsEmpty());
 }
 
-// The cancel button is pressed while the second file is packed; the run sees it when it
-// lets pending events through before the third.
-TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
+// The cancel button is pressed after the second file; the run sees it when it lets pending
+// events through before the third.
+TEST_F(WindowRunTest, CancelInTheProgressWindowAfterTheSecondOfFive) {
     REQUIRE_LHA_LIBRARY();
     Choose(paths);
     ChooseFolder(QString::fromStdString(output.Path().string()));
@@ -438,7 +480,7 @@ TEST_F(WindowRunTest, CancelInTheProgressWindowDuringTheSecondOfFive) {
 }
 
 // What the user does from the windows while the library packs the first of three files.
-enum class UserAction { kCancel, kCloseWindow, kRunAgain, kTerminate };
+enum class UserAction { kCancel, kCloseProgress, kCloseWindow, kRunAgain, kTerminate };
 
 struct DuringPacking {
     const char* name;
@@ -453,13 +495,16 @@ struct DuringPacking {
 class WindowDuringPackingTest : public WindowRunTest,
                                 public ::testing::WithParamInterface<DuringPacking> {};
 
-// The events get through while the library works: the windows answer at once, the file in
-// progress is still finished, and no second run starts inside the first.
+// The events get through while the library works: the windows answer at once, a cancel or a
+// close stops the library at its next report (the file in progress is dropped and the old
+// archive of that name kept), and no second run starts inside the first.
 TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
     REQUIRE_LHA_LIBRARY();
     const DuringPacking& expected = GetParam();
+    const std::string old = output.Write("1.lzh", "the old archive");
     Choose(paths.mid(0, 3));
     ChooseFolder(QString::fromStdString(output.Path().string()));
+    form.uwaCheck.setChecked(true);
     int handled = 0;
     form.Batch().Hooks().onFile = [&](const batch::FileOutcome&) { ++handled; };
     bool duringFirstFile = false;
@@ -473,6 +518,9 @@ TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
             switch (expected.action) {
                 case UserAction::kCancel:
                     sub.CancelButton.click();
+                    break;
+                case UserAction::kCloseProgress:
+                    sub.close();
                     break;
                 case UserAction::kCloseWindow:
                     form.close();
@@ -495,16 +543,26 @@ TEST_P(WindowDuringPackingTest, TheWindowsAnswerWhileTheLibraryPacks) {
     EXPECT_EQ(progressShown, expected.progressShownAfter);
     EXPECT_EQ(mainShown, expected.mainShownAfter);
     EXPECT_EQ(FolderNames(output.Path()), expected.archives);
+    EXPECT_EQ(ReadFile(old) == "the old archive", expected.archives.size() == 1);
     EXPECT_EQ(dialogs.messages, expected.messages);
     EXPECT_EQ(dialogs.beeps, expected.beeps);
+    EXPECT_FALSE(sub.isVisible());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Actions, WindowDuringPackingTest,
     ::testing::Values(
+        // The progress window stays, saying that the run stops, until the run has ended.
         DuringPacking{"Cancel",
                       UserAction::kCancel,
-                      false,
+                      true,
+                      true,
+                      {"1.lzh"},
+                      {"処理を中断しました　1個のファイルが処理済みです"},
+                      1},
+        DuringPacking{"CloseTheProgressWindow",
+                      UserAction::kCloseProgress,
+                      true,
                       true,
                       {"1.lzh"},
                       {"処理を中断しました　1個のファイルが処理済みです"},
@@ -512,8 +570,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Both windows go at once; the program ends when the run is back in the message loop.
         DuringPacking{
             "CloseTheMainWindow", UserAction::kCloseWindow, false, false, {"1.lzh"}, {}, 0},
-        // SIGTERM, SIGHUP: as a close, and the library drops the file it was writing.
-        DuringPacking{"TerminateTheProgram", UserAction::kTerminate, false, false, {}, {}, 0},
+        // SIGTERM, SIGHUP: as a close.
+        DuringPacking{
+            "TerminateTheProgram", UserAction::kTerminate, false, false, {"1.lzh"}, {}, 0},
         DuringPacking{"StartASecondRun",
                       UserAction::kRunAgain,
                       true,
@@ -540,6 +599,159 @@ TEST_F(WindowRunTest, AMissingLibraryShowsOnlyItsMessageAndKeepsTheSelection) {
     }());
     EXPECT_FALSE(sub.isVisible());
     EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
+}
+
+// A missing output folder is named before the first file; nothing is made and the selection
+// stays.
+TEST_F(WindowRunTest, AMissingOutputFolderIsNamedAndTheSelectionKept) {
+    Choose(paths.mid(0, 2));
+    const std::string gone = output / "gone";
+    ChooseFolder(QString::fromStdString(gone));
+    form.GoButtonClick();
+
+    EXPECT_THAT(dialogs.messages, ElementsAre("出力フォルダがありません: " + gone));
+    EXPECT_EQ(dialogs.beeps, 0);
+    EXPECT_EQ(form.ViewListBox.count(), 2);
+    EXPECT_TRUE(form.GoButton.isEnabled());
+    EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
+}
+
+// Many failures: the box names ten with Japanese reasons and counts the rest; the details
+// hold them all.
+TEST_F(WindowRunTest, ManyFailuresFitTheScreenWithEveryOneInTheDetails) {
+    REQUIRE_LHA_LIBRARY();
+    QStringList damaged;
+    for (int i = 0; i < 12; ++i) {
+        damaged << QString::fromStdString(
+            input.Write("damaged" + std::to_string(i) + ".lzh", "-lh5- not really"));
+    }
+    Choose(damaged);
+    form.RadioGroup1.Button(1).click();
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    form.GoButtonClick();
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const std::string& text = dialogs.messages[0];
+    EXPECT_THAT(text, ::testing::StartsWith("12個のファイルを処理しました"));
+    EXPECT_THAT(text, ::testing::EndsWith("\nほか 2 件"));
+    EXPECT_THAT(text, ::testing::HasSubstr("damaged9.lzh ("));
+    EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("damaged10.lzh")));
+    EXPECT_THAT(text, ::testing::Not(::testing::ContainsRegex("[a-z]{3,} [a-z]{3,}")))
+        << "the library's English reasons stay out of the window";
+    EXPECT_THAT(dialogs.details[0], ::testing::HasSubstr("damaged11.lzh ("));
+}
+
+// Between the steps of the files the bar moves with the bytes of the file in progress.
+TEST_F(WindowRunTest, TheBarMovesWithinALargeFile) {
+    REQUIRE_LHA_LIBRARY();
+    Choose({QString::fromStdString(input.Write("large.bin", SampleContent(1, 6 << 20))), paths[0]});
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    int handled = 0;
+    form.Batch().Hooks().onFile = [&](const batch::FileOutcome&) { ++handled; };
+    double mostWithinFirst = 0;
+    QTimer watcher;
+    watcher.setInterval(0);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (handled == 0 && sub.ProgressBar.maximum() > 0) {
+            mostWithinFirst = std::max(mostWithinFirst,
+                                       2.0 * sub.ProgressBar.value() / sub.ProgressBar.maximum());
+        }
+    });
+    watcher.start();
+    form.GoButtonClick();
+
+    EXPECT_GT(mostWithinFirst, 0.0);
+    EXPECT_LT(mostWithinFirst, 1.0);
+    EXPECT_THAT(dialogs.messages, ElementsAre("2個のファイルを処理しました"));
+}
+
+// The folder dialog opens at the output folder, else the first file's folder, else home.
+TEST_F(WindowRunTest, TheFolderDialogOpensWhereTheUserWorks) {
+    dialogs.folder.reset();
+    form.DirSelectButtonClick();
+    Choose(paths.mid(0, 1));
+    form.DirSelectButtonClick();
+    ChooseFolder(QString::fromStdString(output.Path().string()));
+    form.DirSelectButtonClick();
+    EXPECT_THAT(dialogs.folderStarts,
+                ElementsAre(QDir::homePath().toStdString(), input.Path().string(),
+                            input.Path().string(), output.Path().string()));
+}
+
+// Files given to the program or dropped on the list: in their order, folders and missing
+// files left out; given files replace the list and preselect decompress when all are
+// archives, dropped ones are added after it.
+TEST_F(WindowRunTest, FilesGivenOrDroppedAreListedInTheirOrder) {
+    const QString archive = QString::fromStdString(input.Write("b.lzh", "x"));
+    const QString folder = QString::fromStdString(input.Path().string());
+    const QString missing = QString::fromStdString(input / "missing.txt");
+    form.ChooseFiles({paths[2], folder, paths[0], missing});
+    EXPECT_THAT(Lines(form.ViewListBox), ElementsAre("3.txt", "1.txt"));
+    EXPECT_EQ(form.RadioGroup1.ItemIndex(), 0);
+    form.ChooseFiles({archive});
+    EXPECT_THAT(Lines(form.ViewListBox), ElementsAre("b.lzh"));
+    EXPECT_EQ(form.RadioGroup1.ItemIndex(), 1);
+
+    form.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(paths[4]), QUrl::fromLocalFile(folder),
+                  QUrl::fromLocalFile(paths[1]), QUrl::fromLocalFile(archive)});
+    // As the toolkit delivers a drop: an enter that the list accepts, then the drop.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.ViewListBox.viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.ViewListBox.viewport(), &drop);
+    EXPECT_THAT(Lines(form.ViewListBox), ElementsAre("b.lzh", "5.txt", "2.txt"));
+    EXPECT_EQ(form.GroupBox1.title().toStdString(), "圧縮・解凍ファイル（3）");
+    EXPECT_EQ(form.RadioGroup1.ItemIndex(), 1);  // the settings stay as they were
+}
+
+// The toolkit's dialogs speak Japanese whatever the locale, the folder dialog offers the
+// usual places, and no dialog leaves a settings file behind.
+TEST(ToolkitTexts, DialogsAreJapaneseAndKeepNoSettings) {
+    QTranslator translator;
+    if (!app::InstallJapaneseToolkitTexts(translator)) {
+        GTEST_SKIP() << "the toolkit's Japanese translation is not installed";
+    }
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(), "Look in:");
+    {
+        app::TFolderDialog folders(nullptr, QDir::homePath());
+        EXPECT_TRUE(folders.sidebarUrls().contains(QUrl::fromLocalFile(QDir::homePath())));
+        folders.show();
+        QApplication::processEvents();
+        app::TOpenDialog files;
+        files.show();
+        QApplication::processEvents();
+    }
+    QCoreApplication::removeTranslator(&translator);
+    EXPECT_THAT(FolderNames(QtEnvironment::ConfigHome()), IsEmpty());
+}
+
+// Names typed into the open dialog come back in the order typed.
+TEST(OpenDialogTest, TypedNamesKeepTheirOrder) {
+    TempFolder folder;
+    for (const char* name : {"alpha", "charlie", "echo"}) {
+        folder.Write(name);
+    }
+    app::TOpenDialog dialog;
+    dialog.setDirectory(QString::fromStdString(folder.Path().string()));
+    dialog.show();
+    auto* nameField = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_TRUE(nameField != nullptr && buttons != nullptr);
+    const QString typed = QStringLiteral("\"echo\" \"charlie\" \"alpha\"");
+    nameField->setText(typed);
+    QApplication::processEvents();
+    emit nameField->textEdited(typed);
+    buttons->button(QDialogButtonBox::Open)->click();
+
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    std::vector<std::string> chosen;
+    for (const QString& path : dialog.ChosenFiles()) {
+        chosen.push_back(path.toStdString());
+    }
+    EXPECT_THAT(chosen, ElementsAre(folder / "echo", folder / "charlie", folder / "alpha"));
 }
 
 // The open dialog as the user works it: the files of a folder selected in its list, then

@@ -243,10 +243,10 @@ TEST_F(BatchRunTest, AFileNoLibraryCanTakeFailsAloneWithItsReason) {
     REQUIRE_LHA_LIBRARY();
     run.Run(Settings(Inputs({"first.txt"})));
     outcomes.clear();
-    const std::string quoted = input.Write("say \"hi\".lzh", "x");
+    const std::string broken = input.Write("line\nbreak.lzh", "x");
     const std::string tooLong = input / (std::string(300, 'n') + ".lzh");
     auto settings = Settings(
-        {input.Write("old.gca"), quoted, input / "absent.lzh", tooLong, output / "first.lzh"});
+        {input.Write("old.gca"), broken, input / "absent.lzh", tooLong, output / "first.lzh"});
     settings.action = BatchAction::kDecompress;
     TempFolder unpacked;
     settings.outputFolder = unpacked.Path().string();
@@ -256,19 +256,152 @@ TEST_F(BatchRunTest, AFileNoLibraryCanTakeFailsAloneWithItsReason) {
     ASSERT_EQ(result.failed.size(), 4u);
     const std::vector<std::string> reasons = {
         "書庫の形式を特定できませんでした。",
-        "名前に二重引用符または改行が含まれているため、書庫ライブラリに渡せません",
-        "ファイルが見つかりません", "パスが長すぎます"};
+        "名前に改行が含まれているため、書庫ライブラリに渡せません", "ファイルが見つかりません",
+        "パスが長すぎます"};
     for (std::size_t i = 0; i < reasons.size(); ++i) {
         EXPECT_EQ(result.failed[i].path, settings.paths[i]);
         EXPECT_EQ(result.failed[i].reason, reasons[i]);
     }
     EXPECT_THAT(FolderNames(unpacked.Path()), ElementsAre("first.txt"));
+}
 
-    // An output folder no command line can carry is refused once, before any file.
-    settings.outputFolder = output / "a\"b";
-    outcomes.clear();
-    EXPECT_THROW(run.Run(settings), archives::EArchiver);
-    EXPECT_THAT(outcomes, IsEmpty());
+// An output folder that cannot take the outputs is refused once, before any file and before
+// anything is made, with a message naming it.
+TEST_F(BatchRunTest, AnOutputFolderThatCannotTakeOutputsIsRefusedBeforeTheFirstFile) {
+    const auto paths = Inputs({"a.txt", "b.txt"});
+    const struct {
+        std::string folder;
+        std::string message;
+    } cases[] = {
+        {output / "gone", "出力フォルダがありません: " + output / "gone"},
+        {output / "a\"b",
+         "出力フォルダの名前に二重引用符または改行が含まれているため、"
+         "書庫ライブラリに渡せません: " +
+             output / "a\"b/"},
+        {paths[0], "出力フォルダとして指定されたものはフォルダではありません: " + paths[0]},
+    };
+    for (const auto& expected : cases) {
+        auto settings = Settings(paths);
+        settings.outputFolder = expected.folder;
+        try {
+            run.Run(settings);
+            ADD_FAILURE() << expected.folder;
+        } catch (const archives::EArchiver& error) {
+            EXPECT_EQ(error.what(), expected.message);
+        }
+        EXPECT_THAT(outcomes, IsEmpty());
+        EXPECT_THAT(progress.calls, IsEmpty());
+        EXPECT_THAT(FolderNames(output.Path()), IsEmpty());
+    }
+}
+
+// A name holding double quotes travels to the library in a list file: the archive made
+// holds the file under its own name, and unpacking that archive (whose name holds them too)
+// brings it back byte for byte. A kind whose library reads no list file refuses it.
+TEST_F(BatchRunTest, NamesHoldingDoubleQuotesArePackedAndUnpackedExactly) {
+    REQUIRE_LHA_LIBRARY();
+    REQUIRE_LHASA();
+    const auto paths = Inputs({"say \"hi\".txt", "\"quoted\""});
+    auto result = run.Run(Settings(paths));
+    EXPECT_THAT(result.failed, IsEmpty());
+    EXPECT_THAT(FolderNames(output.Path()), ElementsAre("\"quoted\".lzh", "say \"hi\".lzh"));
+    EXPECT_TRUE(SameBytes(LhasaContent(output / "say \"hi\".lzh"), SampleContent(0)));
+
+    TempFolder unpacked;
+    auto settings = Settings({output / "say \"hi\".lzh", output / "\"quoted\".lzh"});
+    settings.action = BatchAction::kDecompress;
+    settings.outputFolder = unpacked.Path().string();
+    result = run.Run(settings);
+    EXPECT_THAT(result.failed, IsEmpty());
+    EXPECT_THAT(FolderNames(unpacked.Path()), ElementsAre("\"quoted\"", "say \"hi\".txt"));
+    EXPECT_EQ(ReadFile(unpacked / "say \"hi\".txt"), ReadFile(paths[0]));
+
+    settings = Settings({paths[0]});
+    settings.archiveExtension = "tar";
+    result = run.Run(settings);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_THAT(result.failed[0].reason, HasSubstr("リストファイル"));
+}
+
+// "Replaced a file this run unpacked before" only when a later archive really replaced it:
+// two damaged copies of one archive both fail and replace nothing.
+TEST_F(BatchRunTest, AReplacementIsNotedOnlyWhenAFileWasReallyReplaced) {
+    REQUIRE_LHA_LIBRARY();
+    run.Run(Settings(Inputs({"member.txt"}, 3)));
+    const std::string good = ReadFile(output / "member.lzh");
+    TempFolder archives;
+    for (const char* name : {"good1.lzh", "good2.lzh"}) {
+        archives.Write(name, good);
+    }
+    for (const char* name : {"cut1.lzh", "cut2.lzh"}) {
+        archives.Write(name, good.substr(0, good.size() / 2));
+    }
+    const struct {
+        std::vector<std::string> names;
+        std::size_t failures;
+        std::vector<std::string> secondNotes;
+    } cases[] = {
+        {{"cut1.lzh", "cut2.lzh"}, 2, {}},
+        {{"good1.lzh", "good2.lzh"}, 0, {"この実行で先に展開したファイルを置き換えました: "}},
+    };
+    for (const auto& expected : cases) {
+        TempFolder unpacked;
+        auto settings = Settings({archives / expected.names[0], archives / expected.names[1]});
+        settings.action = BatchAction::kDecompress;
+        settings.outputFolder = unpacked.Path().string();
+        outcomes.clear();
+        const auto result = run.Run(settings);
+        EXPECT_EQ(result.failed.size(), expected.failures) << expected.names[0];
+        ASSERT_EQ(outcomes.size(), 2u);
+        std::vector<std::string> notes;
+        for (const std::string& note : outcomes[1].notes) {
+            notes.push_back(note.substr(0, note.find(": ") + 2));
+        }
+        EXPECT_EQ(notes, expected.secondNotes) << expected.names[0];
+    }
+}
+
+// The window's short form of the final message: ten failures named, the rest counted, all
+// of them in the details; the library's reasons in Japanese there.
+TEST(CompletionMessages, TheShortFormNamesTenFailuresAndKeepsTheRestInTheDetails) {
+    batch::BatchResult result;
+    result.processed = 12;
+    for (int i = 0; i < 12; ++i) {
+        result.failed.push_back({"/a/" + std::to_string(i) + ".lzh", "結果 0x8004: damaged", 0x8004,
+                                 "damaged archive: compressed data ends early"});
+    }
+    const auto message = batch::ShortCompletionMessage(result);
+    const std::string reason = " (書庫が壊れています（圧縮データが途中で終わっています）)";
+    EXPECT_THAT(message.text,
+                ::testing::StartsWith("12個のファイルを処理しました\n\n"
+                                      "次のファイルは処理できませんでした：\n/a/0.lzh" +
+                                      reason));
+    EXPECT_THAT(message.text, ::testing::EndsWith("/a/9.lzh" + reason + "\nほか 2 件"));
+    EXPECT_THAT(message.details, HasSubstr("/a/11.lzh" + reason));
+    EXPECT_THAT(batch::ShortCompletionMessage(result, 12).details, IsEmpty());
+    EXPECT_THAT(batch::CompletionMessage(result), HasSubstr("/a/11.lzh (結果 0x8004: damaged)"));
+}
+
+TEST(CompletionMessages, LibraryReasonsBecomeJapanese) {
+    const struct {
+        int result;
+        const char* text;
+        const char* japanese;
+    } cases[] = {
+        {0x8004, "damaged archive: compressed data ends early",
+         "書庫が壊れています（圧縮データが途中で終わっています）"},
+        {0x8005, "a.txt: the member fails its CRC check",
+         "ファイルが壊れています（CRC が一致しません）"},
+        {0x8008, "cannot write /o/a.txt: No space left on device",
+         "ファイルを書き込めません（ディスクの空きが足りません）"},
+        {0x8006, "unsupported method -lh9-", "対応していない圧縮方式です"},
+        {0x8004, "something no table knows", "書庫が壊れています"},
+        {0x8123, "", "書庫ライブラリがエラーを返しました（0x8123）"},
+    };
+    for (const auto& expected : cases) {
+        EXPECT_EQ(batch::JapaneseLibraryReason(expected.result, expected.text), expected.japanese)
+            << expected.text;
+    }
 }
 
 TEST_F(BatchRunTest, AMissingLibraryEndsTheRunBeforeTheFirstFile) {

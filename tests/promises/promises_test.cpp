@@ -188,7 +188,11 @@ TEST_P(WriterPromises, ASignalStopsTheRunAtOnceAndLeavesNothing) {
         const pid_t child = StartProgram(
             {kCli, "compress", "--format", GetParam().format, "-o", Out(), In("large.txt")},
             work_ / "stdout", work_ / "stderr");
-        std::this_thread::sleep_for(700ms);
+        // Once the run has begun writing (its staging folder is there), well before the end.
+        while (FolderContents(Out()).empty() && std::chrono::steady_clock::now() - started < 10s) {
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(30ms);
         ::kill(child, signal);
         const auto signalled = std::chrono::steady_clock::now();
         const int status = WaitForExit(child);

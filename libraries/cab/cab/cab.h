@@ -111,15 +111,17 @@ using CreateEvents = common::CreateEvents;
 
 // Writes a cabinet of the names (files; folders with everything in them), relative names
 // with '\' between folders, names that are not plain ASCII in UTF-8 with the UTF attribute.
-// The cabinet appears under its name only once it is complete. Throws Error(kArchive) when
-// it cannot be written, common::Failure(ARC_ERROR_NO_FILES) when no file was found to store,
+// The cabinet appears under its name only once it is complete. Throws
+// common::Failure(ARC_ERROR_CANNOT_WRITE) when it cannot be created or written,
+// common::Failure(ARC_ERROR_CANNOT_READ) when a file named cannot be read whole,
+// common::Failure(ARC_ERROR_NO_FILES) when no file was found to store,
 // common::Failure(ARC_ERROR_TOO_LARGE) when its content would pass
 // kMaxCabinetContent or it would count more than 65535 files.
 void Create(const std::string& archivePath, const std::vector<std::string>& names,
             const CreateOptions& options, CreateEvents& events);
 
 // Writes stub + the cabinet to sfxPath (the execute bit set), complete or not at all.
-// Throws Error(kArchive).
+// Throws common::Failure(ARC_ERROR_CANNOT_WRITE or ARC_ERROR_CANNOT_READ).
 void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetPath,
                         const std::string& sfxPath);
 

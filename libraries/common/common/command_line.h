@@ -19,8 +19,9 @@ struct Token {
 // grouping and is never part of a token; "" alone gives an empty token.
 std::vector<Token> Tokenize(std::string_view commandLine);
 
-// The names of a list file: one name per line, usually in double quotes, lines ending in
-// CR LF or LF; empty lines are skipped. Nothing when the file cannot be read.
+// The names of a list file: one name per line, usually in double quotes (a quoted name runs
+// from the line's first to its last quote, so it may hold quotes), lines ending in CR LF or
+// LF; empty lines are skipped. Nothing when the file cannot be read.
 std::optional<std::vector<std::string>> ReadListFile(const std::string& path);
 
 // Parses the text of a list file (see ReadListFile).

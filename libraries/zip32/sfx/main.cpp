@@ -147,7 +147,11 @@ class Extractor {
     void ExtractOne(std::size_t index) {
         const ExistingMember& member = archive_.Members()[index];
         std::string reason;
-        const auto relative = zembrat::common::SafeRelativePath(member.name, reason);
+        // A name made on Unix holds '\\' as an ordinary character.
+        const auto relative =
+            zembrat::common::SafeRelativePath(member.name, reason,
+                                              member.mode != 0 ? zembrat::common::NameRules::kUnix
+                                                               : zembrat::common::NameRules::kDos);
         if (!relative) {
             return Fail(member.name, "refused (" + reason + ")");
         }

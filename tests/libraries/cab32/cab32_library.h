@@ -44,10 +44,25 @@ struct SetPlace {
     unsigned index = 0;
 };
 
-// A cabinet of one stored folder, one data block per 32 KiB. checksum: the value every
-// block declares (0: none, which readers do not check).
-inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
-                              const SetPlace& place = {}) {
+// A part of a hand-made set, as the records stand: stored folders of data blocks (a block
+// of unpacked size 0 is the first piece of a block split between this part and the next),
+// member records whose folder may be 0xFFFD (continued from the part before) or 0xFFFE (goes
+// on in the next part).
+struct RawBlock {
+    std::string data;
+    std::uint16_t unpacked;
+};
+struct RawRecord {
+    std::string name;
+    std::uint32_t size;
+    std::uint32_t offset;  // in the folder, counted from its start in the set's first part
+    std::uint16_t folder;
+    std::uint16_t attributes = 0x20;
+};
+// checksum: the value every block declares (0: none, which readers do not check).
+inline std::string RawSetPart(const std::vector<std::vector<RawBlock>>& folders,
+                              const std::vector<RawRecord>& records, const SetPlace& place,
+                              std::uint32_t checksum = 0) {
     auto u16 = [](std::string& out, unsigned value) {
         out.push_back(static_cast<char>(value & 0xFF));
         out.push_back(static_cast<char>((value >> 8) & 0xFF));
@@ -56,52 +71,66 @@ inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32
         u16(out, value & 0xFFFF);
         u16(out, value >> 16);
     };
-    std::string content, files;
-    for (const RawMember& member : members) {
-        u32(files, static_cast<std::uint32_t>(member.data.size()));
-        u32(files, static_cast<std::uint32_t>(content.size()));
-        u16(files, 0);                                    // the folder
+    std::string neighbours;
+    for (const std::string& name : {place.previous, place.next}) {
+        if (!name.empty()) {
+            neighbours += name + '\0' + "disk" + '\0';
+        }
+    }
+    std::string files;
+    for (const RawRecord& record : records) {
+        u32(files, record.size);
+        u32(files, record.offset);
+        u16(files, record.folder);
         u16(files, ((2020 - 1980) << 9) | (1 << 5) | 1);  // 2020-01-01
         u16(files, 12 << 11);                             // 12:00:00
-        u16(files, member.attributes);
-        files += member.name + '\0';
-        content += member.data;
+        u16(files, record.attributes);
+        files += record.name + '\0';
     }
-    std::string blocks;
-    std::uint16_t blockCount = 0;
-    for (std::size_t at = 0; at < content.size(); at += 32768, ++blockCount) {
-        const std::string piece = content.substr(at, 32768);
-        u32(blocks, checksum);
-        u16(blocks, static_cast<unsigned>(piece.size()));
-        u16(blocks, static_cast<unsigned>(piece.size()));
-        blocks += piece;
+    const auto tables = static_cast<std::uint32_t>(36 + neighbours.size() + 8 * folders.size());
+    std::string folderTable, blocks;
+    for (const auto& folder : folders) {
+        u32(folderTable, static_cast<std::uint32_t>(tables + files.size() + blocks.size()));
+        u16(folderTable, static_cast<unsigned>(folder.size()));
+        u16(folderTable, 0);  // stored
+        for (const RawBlock& block : folder) {
+            u32(blocks, checksum);
+            u16(blocks, static_cast<unsigned>(block.data.size()));
+            u16(blocks, block.unpacked);
+            blocks += block.data;
+        }
     }
-    std::string neighbours;
-    if (!place.previous.empty()) {
-        neighbours += place.previous + '\0' + "disk" + '\0';
-    }
-    if (!place.next.empty()) {
-        neighbours += place.next + '\0' + "disk" + '\0';
-    }
-    const auto kHeader = static_cast<std::uint32_t>(36 + neighbours.size());
-    constexpr std::uint32_t kFolder = 8;
     std::string cabinet = "MSCF";
     u32(cabinet, 0);
-    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size() + blocks.size()));
+    u32(cabinet, static_cast<std::uint32_t>(tables + files.size() + blocks.size()));
     u32(cabinet, 0);
-    u32(cabinet, kHeader + kFolder);  // the first file entry
+    u32(cabinet, tables);  // the first file record
     u32(cabinet, 0);
     cabinet += "\x03\x01";  // format 1.3
-    u16(cabinet, 1);        // folders
-    u16(cabinet, static_cast<unsigned>(members.size()));
+    u16(cabinet, static_cast<unsigned>(folders.size()));
+    u16(cabinet, static_cast<unsigned>(records.size()));
     u16(cabinet, (place.previous.empty() ? 0 : 1) | (place.next.empty() ? 0 : 2));
     u16(cabinet, 0x1234);
     u16(cabinet, place.index);
-    cabinet += neighbours;
-    u32(cabinet, static_cast<std::uint32_t>(kHeader + kFolder + files.size()));
-    u16(cabinet, blockCount);
-    u16(cabinet, 0);  // stored
-    return cabinet + files + blocks;
+    return cabinet + neighbours + folderTable + files + blocks;
+}
+
+// A cabinet of one stored folder, one data block per 32 KiB.
+inline std::string RawCabinet(const std::vector<RawMember>& members, std::uint32_t checksum = 0,
+                              const SetPlace& place = {}) {
+    std::string content;
+    std::vector<RawRecord> records;
+    for (const RawMember& member : members) {
+        records.push_back({member.name, static_cast<std::uint32_t>(member.data.size()),
+                           static_cast<std::uint32_t>(content.size()), 0, member.attributes});
+        content += member.data;
+    }
+    std::vector<RawBlock> blocks;
+    for (std::size_t at = 0; at < content.size(); at += 32768) {
+        const std::string piece = content.substr(at, 32768);
+        blocks.push_back({piece, static_cast<std::uint16_t>(piece.size())});
+    }
+    return RawSetPart({blocks}, records, place, checksum);
 }
 
 }  // namespace zembrat::cab32::testing

@@ -19,14 +19,41 @@ namespace {
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-// The files every written cabinet holds: name below the source folder, content.
+// "1\n2\n..." up to size bytes: text of few distinct letters, where a deflate compressor may
+// well find no match worth taking in a whole block.
+std::string CountingText(std::size_t size) {
+    std::string text;
+    for (unsigned n = 1; text.size() < size; ++n) {
+        text += std::to_string(n) + '\n';
+    }
+    return text.substr(0, size);
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+// The files every written cabinet holds: name below the source folder, content. Text and data
+// of several sizes, across block boundaries (32 KiB), besides runs of one byte.
 const std::map<std::string, std::string> kTree = {
     {"readme.txt", "plain ASCII\n"},
     {"empty.dat", ""},
     {"日本語フォルダ/表示.txt", "表示\n"},
     {"日本語フォルダ/下/深い.bin", std::string(70000, '\x5c')},
     {"data/mixed.bin", std::string("\0\1\2\xff", 4) + std::string(100000, 'z')},
+    {"text/seq1000.txt", CountingText(1000)},
+    {"text/seq65536.txt", CountingText(65536)},
+    {"text/seq.txt", CountingText(588895)},  // what seq 1 100000 prints
+    {"text/random.bin", RandomBytes(100000, 7)},
+    {"text/blend.bin", CountingText(40000) + RandomBytes(30000, 9) + std::string(20000, '\0') +
+                           CountingText(50000).substr(10000)},
 };
+const char* const kTreeNames = "readme.txt empty.dat 日本語フォルダ data text";
 
 std::string MakeTree(const TempFolder& scratch) {
     for (const auto& [name, content] : kTree) {
@@ -56,8 +83,11 @@ TEST(Cab32Create, OtherReadersGetBackWhatWentIn) {
         const char* name;
         const char* command;  // %a the cabinet, %o the folder
     };
+    // cabextract and our self-extracting program decode MSZIP with libmspack, the strictest
+    // reader: every Huffman code of a block must be complete.
     const std::vector<Reader> readers = {
         {"cabextract", "cabextract -q -d '%o' '%a'"},
+        {"gcab", "gcab -x -C '%o' '%a'"},
         {"7zz", "7zz x -y -o'%o' '%a'"},
         {"bsdtar", "mkdir -p '%o' && bsdtar -xf '%a' -C '%o'"},
     };
@@ -66,8 +96,7 @@ TEST(Cab32Create, OtherReadersGetBackWhatWentIn) {
         TempFolder scratch;
         const std::string source = MakeTree(scratch);
         const std::string cabinet = scratch / "out.cab";
-        const auto result = Library().Run(
-            Line(switches, cabinet, source, "readme.txt empty.dat 日本語フォルダ data"));
+        const auto result = Library().Run(Line(switches, cabinet, source, kTreeNames));
         ASSERT_EQ(result.code, 0) << result.text;
         // Our own reader first, then the others.
         ASSERT_EQ(Library().Run(Line("-x", cabinet, scratch / "ours")).code, 0);
@@ -119,14 +148,66 @@ TEST(Cab32Create, ContentPastTwoGibibytesIsRefusedBeforeWriting) {
     EXPECT_FALSE(fs::exists(scratch / "big.cab"));
 }
 
+TEST(Cab32Create, ANameHoldingABackslashIsRefusedNotSplit) {
+    TempFolder scratch;
+    scratch.Write("src/back\\slash.txt", "one\n");
+    scratch.Write("src/odd\\folder/inner.txt", "two\n");
+    scratch.Write("src/plain.txt", "three\n");
+    const std::string source = scratch / "src";
+    struct Case {
+        std::string names;
+        int code;
+        std::string refused;
+        std::vector<std::string> stored;
+    };
+    for (const Case& test : std::vector<Case>{
+             {"back\\slash.txt plain.txt", ARC_ERROR_CANNOT_READ, "back\\slash.txt", {"plain.txt"}},
+             {"odd\\folder plain.txt",
+              ARC_ERROR_CANNOT_READ,
+              "odd\\folder/inner.txt",
+              {"plain.txt"}},
+             {"back\\slash.txt", ARC_ERROR_NO_FILES, "back\\slash.txt", {}},
+         }) {
+        SCOPED_TRACE(test.names);
+        const std::string cabinet = scratch / "b.cab";
+        fs::remove(cabinet);
+        const auto result = Library().Run(Line("-a -r", cabinet, source, test.names));
+        EXPECT_EQ(result.code, test.code) << result.text;
+        EXPECT_THAT(result.text, HasSubstr(test.refused + ": not stored"));
+        EXPECT_THAT(result.text, ::testing::Not(HasSubstr("added back")));
+        std::vector<std::string> stored;
+        if (fs::exists(cabinet)) {
+            for (const auto& entry : Library().Entries(cabinet)) {
+                stored.emplace_back(entry.file_name);
+            }
+        }
+        EXPECT_EQ(stored, test.stored);
+    }
+}
+
+TEST(Cab32Create, AnOutputThatCannotBeCreatedIsCannotWrite) {
+    TempFolder scratch;
+    const std::string source = MakeTree(scratch);
+    const std::string blocker = scratch.Write("plain-file", "not a folder");
+    ASSERT_EQ(Library().Run(Line("-a", scratch / "good.cab", source, "readme.txt")).code, 0);
+    // Creating the cabinet, the self-extracting file, the destination of an extraction where
+    // no file can be made.
+    for (const std::string& line : {Line("-a", scratch / "missing/x.cab", source, "readme.txt"),
+                                    Line("-a", blocker + "/x.cab", source, "readme.txt"),
+                                    Line("-x", scratch / "good.cab", blocker + "/out"),
+                                    "-f \"" + (scratch / "good.cab") + "\" \"" + blocker + "/\""}) {
+        SCOPED_TRACE(line);
+        const auto result = Library().Run(line);
+        EXPECT_EQ(result.code, ARC_ERROR_CANNOT_WRITE) << result.text;
+        EXPECT_THAT(result.text, HasSubstr("cannot create"));
+    }
+}
+
 TEST(Cab32Sfx, TheSelfExtractingCabinetRunsOnItsOwn) {
     TempFolder scratch;
     const std::string source = MakeTree(scratch);
     const std::string cabinet = scratch / "Setup.CAB";
-    ASSERT_EQ(Library()
-                  .Run(Line("-a -r", cabinet, source, "readme.txt empty.dat 日本語フォルダ data"))
-                  .code,
-              0);
+    ASSERT_EQ(Library().Run(Line("-a -r", cabinet, source, kTreeNames)).code, 0);
     const auto made = Library().Run("-f \"" + cabinet + "\"");
     ASSERT_EQ(made.code, 0) << made.text;
     const std::string program = scratch / "Setup.EXE";
@@ -160,10 +241,7 @@ TEST(Cab32Create, ACutOrDamagedCabinetNeverLeavesAPartialFile) {
     TempFolder scratch;
     const std::string source = MakeTree(scratch);
     const std::string cabinet = scratch / "whole.cab";
-    ASSERT_EQ(Library()
-                  .Run(Line("-a -r", cabinet, source, "readme.txt empty.dat 日本語フォルダ data"))
-                  .code,
-              0);
+    ASSERT_EQ(Library().Run(Line("-a -r", cabinet, source, kTreeNames)).code, 0);
     const std::string whole = ReadFile(cabinet);
     // Cut at many places.
     std::vector<std::pair<std::string, std::string>> damaged;

@@ -76,6 +76,42 @@ TEST(Cab32Fixtures, EveryCabinetExtractsAsItsManifestSays) {
     }
 }
 
+// Cabinets made by other programs, read as cabextract reads them: one file holding two
+// cabinets after other bytes, and a five-part set opened at each part (each part names the
+// next cabd_multi_basic_ptN.cab, so they are copied under those names).
+TEST(Cab32Fixtures, RealCabinetsReadAsCabextractReadsThem) {
+    const std::string real = std::string(ZEMBRAT_FIXTURES_DIR) + "/real/";
+    TempFolder scratch;
+    const auto part = [&](const std::string& folder, int index) {
+        return folder + "/cabd_multi_basic_pt" + std::to_string(index) + ".cab";
+    };
+    const std::string search =
+        scratch.Write("search_basic.cab", ReadFile(real + "search_basic.cab"));
+    std::vector<std::pair<std::string, std::string>> cases = {{search, search}};  // ours, theirs
+    for (int index = 1; index <= 5; ++index) {
+        const std::string source =
+            ReadFile(real + "multi_basic_pt" + std::to_string(index) + ".cab");
+        cases.emplace_back(scratch.Write(part("set", index), source), scratch / part("set", 1));
+    }
+    for (const auto& [opened, theirs] : cases) {
+        SCOPED_TRACE(opened);
+        fs::remove_all(scratch / "theirs");
+        fs::remove_all(scratch / "ours");
+        ASSERT_EQ(::zembrat::testing::Shell("cabextract -q -d '" + (scratch / "theirs") + "' '" +
+                                            theirs + "'")
+                      .status,
+                  0);
+        const auto result = Library().Run(Line("-x", opened, scratch / "ours"));
+        EXPECT_EQ(result.code, 0) << result.text;
+        EXPECT_EQ(FilesBelow(scratch / "ours"), FilesBelow(scratch / "theirs"));
+        for (const std::string& file : FilesBelow(scratch / "theirs")) {
+            EXPECT_EQ(FileSha256(scratch / ("ours/" + file)),
+                      FileSha256(scratch / ("theirs/" + file)));
+        }
+    }
+    EXPECT_EQ(Library().Entries(search).size(), 4u);  // two cabinets
+}
+
 TEST(Cab32Fixtures, HostileCabinetsEndPromptlyWithAReason) {
     ASSERT_NE(Library().command, nullptr);
     for (const auto& entry : fs::directory_iterator(kFixtures + "hostile")) {
@@ -229,31 +265,55 @@ TEST(Cab32Crafted, SelectionFoldersAndMemory) {
 
 TEST(Cab32Crafted, WhereACabinetIsFound) {
     const std::string cabinet = RawCabinet({{"inside.txt", "found"}});
+    const std::string second = RawCabinet({{"second.txt", "also"}});
+    // A cabinet's four letters with header fields that cannot hold: skipped by the search.
+    const std::string falseStart = "MSCF" + std::string(4, '\0') + "\x10" + std::string(7, '\0') +
+                                   "\xff\xff\xff\x7f" + std::string(20, '\0');
     const struct {
         const char* what;
+        const char* name;
         std::string file;
-        bool found;
+        std::vector<const char*> members;
     } cases[] = {
-        {"at the start", cabinet, true},
-        {"inside a Windows program", "MZ" + std::string(3000, '\0') + cabinet, true},
+        {"at the start", "file.bin", cabinet, {"inside.txt"}},
+        {"inside a Windows program",
+         "file.bin",
+         "MZ" + std::string(3000, '\0') + cabinet,
+         {"inside.txt"}},
         {"inside a Linux program",
+         "file.bin",
          "\x7f"
          "ELF" +
              std::string(3000, '\1') + cabinet,
-         true},
+         {"inside.txt"}},
         // A ZIP archive that stores a cabinet is no cabinet.
-        {"inside another archive", "PK\x03\x04" + std::string(3000, '\0') + cabinet, false},
-        {"nowhere", std::string(5000, 'M'), false},
+        {"inside another archive",
+         "file.bin",
+         "PK\x03\x04" + std::string(3000, '\0') + cabinet,
+         {}},
+        {"nowhere", "file.bin", std::string(5000, 'M'), {}},
+        // A file named .cab is searched: other bytes before its cabinets, and every one found.
+        {"after other bytes in a .cab", "file.CAB", "hello\n" + cabinet, {"inside.txt"}},
+        {"after other bytes elsewhere", "file.bin", "hello\n" + cabinet, {}},
+        {"after a false start", "file.cab", "junk" + falseStart + cabinet, {"inside.txt"}},
+        {"two after other bytes",
+         "file.cab",
+         "FILLER" + cabinet + "FILLER" + second,
+         {"inside.txt", "second.txt"}},
+        {"nowhere in a .cab", "file.cab", "hello\n" + falseStart, {}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         TempFolder scratch;
-        const std::string file = scratch.Write("file.bin", test.file);
-        const auto records = Library().Entries(file);
-        EXPECT_EQ(records.size(), test.found ? 1u : 0u);
+        const std::string file = scratch.Write(test.name, test.file);
+        std::vector<std::string> listed;
+        for (const auto& record : Library().Entries(file)) {
+            listed.emplace_back(record.file_name);
+        }
+        EXPECT_EQ(listed, std::vector<std::string>(test.members.begin(), test.members.end()));
         const auto result = Library().Run(Line("-x", file, scratch.Folder() + "out"));
-        EXPECT_EQ(result.code, test.found ? 0 : ARC_ERROR_BROKEN_ARCHIVE) << result.text;
-        EXPECT_EQ(fs::exists(scratch / "out/inside.txt"), test.found);
+        EXPECT_EQ(result.code, test.members.empty() ? ARC_ERROR_BROKEN_ARCHIVE : 0) << result.text;
+        EXPECT_EQ(FilesBelow(scratch / "out").size(), test.members.size());
     }
 }
 
@@ -272,6 +332,67 @@ TEST(Cab32Crafted, ASetIsReadOnFromTheCabinetsBesideIt) {
     EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE);
     EXPECT_THAT(result.text, HasSubstr("set2.cab"));
     EXPECT_EQ(ReadFile(scratch / "part/one.txt"), "1");
+    EXPECT_EQ(Library().Entries(first).size(), 1u);
+}
+
+TEST(Cab32Crafted, ASetOpenedAtAnyPartWithPartsMissing) {
+    // set1: one.txt, then span.bin, which goes on in set2 (its second data block split
+    // between the parts); set2: the rest of span.bin, then two.txt in a folder of its own.
+    const std::string one(100, '1'), two(200, '2');
+    std::string span;
+    for (unsigned i = 0; span.size() < 50000; ++i) {
+        span += std::to_string(i * 7919u % 10007u) + ' ';
+    }
+    span.resize(50000);
+    const std::string folder = one + span;  // 50100 bytes: one block whole, one split at 40000
+    const std::string part1 =
+        RawSetPart({{{folder.substr(0, 32768), 32768}, {folder.substr(32768, 7232), 0}}},
+                   {{"one.txt", 100, 0, 0}, {"span.bin", 50000, 100, 0xFFFE}}, {"", "set2.cab", 0});
+    const std::string part2 =
+        RawSetPart({{{folder.substr(40000), 17332}}, {{two, 200}}},
+                   {{"span.bin", 50000, 100, 0xFFFD}, {"two.txt", 200, 0, 1}}, {"set1.cab", "", 1});
+    const std::map<std::string, std::string> whole = {
+        {"one.txt", one}, {"span.bin", span}, {"two.txt", two}};
+    const struct {
+        const char* opened;
+        std::vector<const char*> beside;  // the other parts there
+        std::map<std::string, std::string> made;
+        int code;
+        const char* reason;
+    } cases[] = {
+        {"set1.cab", {"set2.cab"}, whole, 0, ""},
+        // Followed back to the first part.
+        {"set2.cab", {"set1.cab"}, whole, 0, ""},
+        {"set2.cab",
+         {},
+         {{"two.txt", two}},
+         ARC_ERROR_CRC,
+         "span.bin: continued from set1.cab, which is not beside it"},
+        {"set1.cab",
+         {},
+         {{"one.txt", one}},
+         ARC_ERROR_CRC,
+         "span.bin: goes on in set2.cab, which is not beside it"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string(test.opened) + " with " + std::to_string(test.beside.size()));
+        TempFolder scratch;
+        const std::map<std::string, std::string> parts = {{"set1.cab", part1}, {"set2.cab", part2}};
+        const std::string opened = scratch.Write(test.opened, parts.at(test.opened));
+        for (const char* name : test.beside) {
+            scratch.Write(name, parts.at(name));
+        }
+        const auto result = Library().Run(Line("-x", opened, scratch / "out"));
+        EXPECT_EQ(result.code, test.code) << result.text;
+        EXPECT_THAT(result.text, HasSubstr(test.reason));
+        std::map<std::string, std::string> made;
+        for (const std::string& file : FilesBelow(scratch / "out")) {
+            made[file] = ReadFile(scratch / ("out/" + file));
+        }
+        EXPECT_TRUE(made == test.made);
+        // The listing holds every member of the parts there.
+        EXPECT_EQ(Library().Entries(opened).size(), test.beside.empty() ? 2u : 3u);
+    }
 }
 
 TEST(Cab32Crafted, AMemberContinuedIntoTheNextCabinetComesOutWhole) {

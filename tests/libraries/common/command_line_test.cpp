@@ -46,6 +46,9 @@ TEST(ListFile, QuotedNamesWithCrLfOrLfAndBlankLines) {
                 ElementsAre("a b.txt", "dir/c.txt", "last"));
     EXPECT_THAT(ParseListFile("plain name \n\n"), ElementsAre("plain name"));
     EXPECT_THAT(ParseListFile(""), ElementsAre());
+    // A name holding quotes of its own: the line's first and last quote enclose it.
+    EXPECT_THAT(ParseListFile("\"say \"hi\".txt\"\r\n\"x\" \"y\"\r\n"),
+                ElementsAre("say \"hi\".txt", "x\" \"y"));
 }
 
 TEST(ListFile, ReadFromDiskOrNothingWhenMissing) {
