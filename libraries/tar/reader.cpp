@@ -223,8 +223,9 @@ archive_host::HostOptions WithStart(archive_host::HostOptions options, const std
 }
 
 // What data that gave no member is: a tar (its first block a header with a sound checksum,
-// as a lone volume label; or zeros alone, an empty archive), or not. Fed the data in order;
-// throws Verdict as soon as it can tell.
+// as a lone volume label; or the end of an empty archive: zeros in whole blocks, no more than
+// the largest record tar writers pad to), or not (a file of zeros is a file). Fed the data in
+// order; throws Verdict as soon as it can tell, so that no more than that is ever read.
 class EmptyTarCheck {
   public:
     enum class Verdict { kTar, kNotTar };
@@ -242,16 +243,22 @@ class EmptyTarCheck {
                 throw Verdict::kNotTar;
             }
         }
+        size_ += data.size();
+        if (size_ > kLargestRecord) {
+            throw Verdict::kNotTar;
+        }
     }
 
-    // At the end of the data: a short first block that is not zeros is no tar.
+    // At the end of the data.
     void End() const {
-        if (nonZero_) {
+        if (nonZero_ || size_ % kTarBlock != 0) {
             throw Verdict::kNotTar;
         }
     }
 
   private:
+    static constexpr std::uint64_t kLargestRecord = 1 << 20;  // tar -b 2048
+    std::uint64_t size_ = 0;
     std::string first_;
     bool nonZero_ = false;
 };
@@ -316,7 +323,7 @@ std::optional<Member> Reader::NoMembers() {
         // Not compressed: the file itself is what the tar reader saw.
         EmptyTarCheck check;
         try {
-            const std::string head = FileHead(path_, 1 << 20, options_.archiveOffset);
+            const std::string head = FileHead(path_, (1 << 20) + 1, options_.archiveOffset);
             check.Add(std::as_bytes(std::span(head.data(), head.size())));
             check.End();
         } catch (EmptyTarCheck::Verdict verdict) {
