@@ -174,7 +174,14 @@ class ArchiveWriter {
             ignored = nullptr;
         }
         Check(archive_write_close(writer_.get()));
+        finished_ = true;
     }
+
+    // An archive given up (a failure, a stop) is not completed when the decoder library's
+    // writer is freed: its callbacks refuse every byte from here on.
+    ~ArchiveWriter() { abandoned_ = !finished_; }
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
   private:
     // The decoder library's writer hands every byte here. What fails is kept and thrown again
@@ -182,6 +189,9 @@ class ArchiveWriter {
     // callback's answer is dropped), and an exception must not cross its C frames.
     static la_ssize_t WriteOut(archive* writer, void* self, const void* data, size_t size) {
         auto& me = *static_cast<ArchiveWriter*>(self);
+        if (me.abandoned_) {
+            return -1;
+        }
         try {
             const std::span bytes(static_cast<const std::byte*>(data), size);
             if (me.gzip_) {
@@ -200,7 +210,7 @@ class ArchiveWriter {
     static int CloseOut(archive* writer, void* self) {
         auto& me = *static_cast<ArchiveWriter*>(self);
         try {
-            if (me.gzip_ && !me.failure_) {
+            if (me.gzip_ && !me.failure_ && !me.abandoned_) {
                 me.gzip_->Finish();
             }
             return ARCHIVE_OK;
@@ -350,6 +360,8 @@ class ArchiveWriter {
     common::ArchiveOutput& output_;
     const common::ProgressReporter* progress_;
     std::exception_ptr failure_;
+    bool finished_ = false;
+    bool abandoned_ = false;
     std::unique_ptr<ParallelGzipWriter> gzip_;  // declared first: the writer may still use it
     std::unique_ptr<archive, WriterDeleter> writer_;
     std::unique_ptr<archive_entry_linkresolver, ResolverDeleter> resolver_;
