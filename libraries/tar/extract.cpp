@@ -62,6 +62,14 @@ class Extractor {
                     ExtractOne(reader, member);
                 }
             });
+        } catch (const Error& error) {
+            folderTimes_.Apply();
+            // The archive ends because the file system refused a member's data (the helper
+            // cannot be asked to go on midway): that is a write failure, not a damaged archive.
+            if (error.Kind() == ErrorKind::kArchive && refusedWrite_) {
+                throw common::Failure(ARC_ERROR_CANNOT_WRITE, error.what());
+            }
+            throw;
         } catch (...) {
             folderTimes_.Apply();
             throw;
@@ -91,6 +99,7 @@ class Extractor {
             // The file system refused this member's data (a full disk): the member fails with
             // the system's reason; the reader then tells whether the archive can go on.
             events_.Failed(Problem::kCannotWrite, member, failure.what());
+            refusedWrite_ = true;
             return false;
         }
     }
@@ -266,6 +275,7 @@ class Extractor {
     common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
     std::set<std::string> madePaths_;  // and of everything else it made but folders
+    bool refusedWrite_ = false;        // the file system refused a member's data
     std::set<std::string> swept_;      // folders cleared of staging files left by killed runs
 };
 

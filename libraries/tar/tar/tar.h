@@ -117,7 +117,9 @@ using ExtractEvents = common::ExtractEvents<Member, Problem>;
 using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the archive. Throws Error(kArchive) when the archive is lost midway
-// (what was done stays), Error(kAborted) when a progress callback stopped it.
+// (what was done stays), common::Failure(ARC_ERROR_CANNOT_WRITE) when it ends because the file
+// system refused a member's data (a full disk), Error(kAborted) when a progress callback
+// stopped it.
 ExtractSummary Extract(const std::string& archivePath, const ExtractOptions& options,
                        ExtractEvents& events);
 
