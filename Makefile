@@ -4,9 +4,9 @@
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
-            libmspack-dev cabextract gcab arj libisal-dev \
+            libmspack-dev cabextract gcab arj libisal-dev libseccomp-dev \
             lhasa jlha-utils 7zip libarchive-tools unar python3 \
-            qt6-base-dev fonts-ipafont-gothic
+            qt6-base-dev fonts-ipafont-gothic clang-14 libclang-rt-14-dev
 BUILD    := build
 JOBS     ?= $(shell nproc)
 
@@ -35,10 +35,14 @@ build: configure
 	cmake --build --preset default -j $(JOBS)
 
 # Two passes: the normal build, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/); a finding in either fails the run.
+# UndefinedBehaviorSanitizer (build-asan/); a finding in either fails the run. Then every fuzz
+# target is built with clang and run for FUZZ_SMOKE_SECONDS on its seeds, so that the harness
+# keeps building and a finding fails the run.
+FUZZ_SMOKE_SECONDS ?= 5
 test: build
 	ctest --preset default -j $(JOBS)
 	JOBS=$(JOBS) tests/sanitize.sh
+	JOBS=$(JOBS) FUZZ_JOBS=$(JOBS) tests/fuzz/run.sh $(FUZZ_SMOKE_SECONDS)
 
 # The sanitizer pass alone.
 test-asan: setup
@@ -82,6 +86,5 @@ bench: build
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), starting from the seed corpus.
 FUZZ_SECONDS ?= 60
 .PHONY: fuzz
-fuzz:
-	@$(MAKE) --no-print-directory setup PACKAGES="clang-14 libclang-rt-14-dev"
+fuzz: setup
 	tests/fuzz/run.sh $(FUZZ_SECONDS)

@@ -1,8 +1,8 @@
 // The cabinet setup of zembrat-archive-host. libmspack reads through an I/O layer of ours:
 // the cabinet is descriptor 3 (searched at any offset in a program or a file named .cab),
-// the other cabinets of a spanned set, before and after it, are opened read-only beside it
-// by their bare file names, and whatever the decoder writes goes to the library as data
-// frames.
+// the other cabinets of a spanned set, before and after it, are the cabinets beside it,
+// opened read-only before the helper locks itself and handed out by their bare file names,
+// and whatever the decoder writes goes to the library as data frames.
 #include "cab_host.h"
 
 #include <dirent.h>
@@ -65,12 +65,21 @@ struct SinkState {
 
 SinkState sinkState;
 
+// The archive's name and the cabinets beside it, found before the helper locks itself:
+// after that it opens nothing, so a set's other parts are handed out from here.
+struct Surroundings {
+    std::string path;                                   // the archive's, from its descriptor
+    std::vector<std::pair<std::string, int>> cabinets;  // bare name, descriptor
+};
+
+Surroundings surroundings;
+
+// Files of the folder looked at for cabinets, and cabinets kept open.
+constexpr std::size_t kMaxFilesLookedAt = 4096;
+constexpr std::size_t kMaxCabinetsKept = 2 * kMaxCabinetsInSet;
+
 std::string ArchivePath() {
-    std::vector<char> buffer(4096);
-    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(kArchiveFd)).c_str(),
-                                      buffer.data(), buffer.size() - 1);
-    return length <= 0 ? std::string()
-                       : std::string(buffer.data(), static_cast<std::size_t>(length));
+    return surroundings.path;
 }
 
 std::string ArchiveFolder() {
@@ -87,31 +96,59 @@ bool NamedAsCabinet() {
 }
 
 // A cabinet of the set, by the bare name the previous cabinet gives: first as written, then
-// in any letter case (the set was made where case does not matter).
+// in any letter case (the set was made where case does not matter). A descriptor of its own.
 int OpenBeside(std::string_view name) {
     if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") {
         return -1;
     }
-    const std::string folder = ArchiveFolder();
-    if (folder.empty()) {
-        return -1;
-    }
     const std::string wanted(name);
-    int fd = ::open((folder + wanted).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        return fd;
-    }
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
-    if (!listing) {
-        return -1;
-    }
-    while (const dirent* entry = ::readdir(listing.get())) {
-        if (::strcasecmp(entry->d_name, wanted.c_str()) == 0) {
-            return ::open((folder + entry->d_name).c_str(), O_RDONLY | O_CLOEXEC);
+    for (const bool exact : {true, false}) {
+        for (const auto& [found, fd] : surroundings.cabinets) {
+            if (exact ? found == wanted : ::strcasecmp(found.c_str(), wanted.c_str()) == 0) {
+                return ::dup(fd);
+            }
         }
     }
     return -1;
 }
+
+}  // namespace
+
+void PrepareCabinetSet() {
+    std::vector<char> buffer(4096);
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(kArchiveFd)).c_str(),
+                                      buffer.data(), buffer.size() - 1);
+    surroundings.path =
+        length <= 0 ? std::string() : std::string(buffer.data(), static_cast<std::size_t>(length));
+    const std::string folder = ArchiveFolder();
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(
+        folder.empty() ? nullptr : ::opendir(folder.c_str()), ::closedir);
+    if (!listing) {
+        return;
+    }
+    std::size_t looked = 0;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (++looked > kMaxFilesLookedAt || surroundings.cabinets.size() >= kMaxCabinetsKept) {
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const int fd =
+            ::open((folder + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        struct stat info {};
+        char magic[4] = {};
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            ::pread(fd, magic, sizeof magic, 0) == 4 && std::memcmp(magic, "MSCF", 4) == 0) {
+            surroundings.cabinets.emplace_back(name, fd);
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+namespace {
 
 mspack_file* OpenFile(mspack_system*, const char* filename, int mode) {
     auto file = std::make_unique<HostFile>();

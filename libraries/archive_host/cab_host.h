@@ -8,6 +8,10 @@
 
 namespace zembrat::archive_host {
 
+// Opens the cabinets beside the archive (every file of its folder that starts as one), for the
+// set the archive may belong to: called before the helper locks itself.
+void PrepareCabinetSet();
+
 // Runs the conversation until the library is done; returns the helper's exit code.
 int RunCabinetSession(std::uint64_t outputLimit);
 

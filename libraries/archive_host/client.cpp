@@ -222,6 +222,12 @@ std::string ArchiveHost::ExitReason() {
         if (signal == SIGKILL) {
             return "the helper was killed (SIGKILL) before it finished";
         }
+        if (signal == SIGSYS) {
+            // The helper's lock ended it: a call no reader makes (a program, a socket, a
+            // change to the file system) came from the parser, taken over by this archive.
+            return "the archive tried something the reader must never do (stopped by the "
+                   "helper's sandbox)";
+        }
         if (signal == SIGSEGV || signal == SIGABRT || signal == SIGBUS) {
             return "the decoder failed on this archive (memory limit or crash)";
         }

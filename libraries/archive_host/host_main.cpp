@@ -26,6 +26,7 @@
 
 #include "archive_host/gunzip_source.h"
 #include "archive_host/protocol.h"
+#include "archive_host/sandbox.h"
 #include "cab_host.h"
 #include "rar5_scan.h"
 
@@ -506,6 +507,12 @@ int main(int argc, char** argv) {
     ::close_range(static_cast<unsigned>(kArchiveFd + volumeCount), ~0U, 0);
     // The decoder converts names by the locale: UTF-8 names stay UTF-8, others come as stored.
     std::setlocale(LC_ALL, "C.UTF-8");
+    // Everything it will read is open now (a cabinet set's other parts just below); from
+    // here on the helper can reach nothing else.
+    if (format == "cab") {
+        PrepareCabinetSet();
+    }
+    LockDown();
     if (format == "cab") {
         return RunCabinetSession(outputLimit);
     }

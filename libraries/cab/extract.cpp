@@ -12,6 +12,7 @@
 #include "archiver_api.h"
 #include "cab/cab.h"
 #include "common/failure.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
 
@@ -77,24 +78,23 @@ class Extractor {
             events_.Failed(Problem::kKept, member, "kept the existing file");
             return;
         }
-        common::TemporaryFile temporary(common::FolderOf(*path));
-        if (!temporary.Valid()) {
-            events_.Failed(Problem::kCannotWrite, member,
-                           std::string("cannot create a file: ") + std::strerror(errno));
+        // Placed without replacing a file another program made meanwhile, unless asked.
+        const bool replace = options_.overwrite || made_.count(*path) != 0;
+        common::Placement placed;
+        try {
+            common::MemberFile file(*path, replace);
+            if (!Decode(
+                    reader, member, [&file](std::span<const std::byte> data) { file.Write(data); },
+                    *path)) {
+                return;  // the staging file goes with it
+            }
+            placed = file.Place(member.mode & ~umask_, std::int64_t{member.mtime} * 1'000'000'000);
+        } catch (const common::Failure& failure) {
+            events_.Failed(Problem::kCannotWrite, member, failure.what());
             return;
         }
-        const int fd = temporary.Fd();
-        if (!Decode(
-                reader, member,
-                [fd](std::span<const std::byte> data) { common::WriteAll(fd, data); }, *path)) {
-            return;  // the temporary file goes with it
-        }
-        ::fchmod(fd, member.mode & 0777 & ~umask_);
-        const timespec times[2] = {{static_cast<time_t>(member.mtime), 0},
-                                   {static_cast<time_t>(member.mtime), 0}};
-        ::futimens(fd, times);
-        if (!temporary.Commit(*path, reason)) {
-            events_.Failed(Problem::kCannotWrite, member, reason);
+        if (placed == common::Placement::kKept) {
+            events_.Failed(Problem::kKept, member, "kept the existing file");
             return;
         }
         made_.insert(*path);

@@ -11,15 +11,19 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "archive_host/cab_member.h"
 #include "archiver_api.h"
 #include "cab/cab.h"
+#include "common/archive_output.h"
 #include "common/failure.h"
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
+#include "common/source_file.h"
 #include "common/source_walk.h"
+#include "common/unique_fd.h"
 #include "strict_inflate_check.h"
 
 namespace zembrat::cab {
@@ -60,6 +64,9 @@ constexpr int kDeflateLevel = 6;
 
 struct PlannedFile {
     std::string path;
+    // Open from the planning on when stat could not tell its size (files of /proc and the
+    // like): their data was read aside then, and is packed from there.
+    std::shared_ptr<common::SourceFile> readAside;
     std::string hostName;
     std::string stored;
     std::uint32_t attributes = 0;
@@ -282,29 +289,23 @@ class BlockWriter {
     std::string input_;
 };
 
-// Reads one file into the blocks; throws when it cannot, or when its size changed since it
-// was planned (the file table is already written).
+// Reads one file into the blocks; throws when it cannot, or when it changed since it was
+// planned (the file table is already written).
 void CopyInto(BlockWriter& blocks, const PlannedFile& file, const std::string& archivePath) {
-    const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::optional<common::SourceFile> opened;
+    common::SourceFile& source = file.readAside ? *file.readAside : opened.emplace(file.path, true);
+    if (source.Size() != file.size) {
         throw common::Failure(ARC_ERROR_CANNOT_READ,
-                              "cannot read " + file.hostName + ": " + std::strerror(errno));
+                              common::EscapeControlCharacters(file.path) +
+                                  ": file changed while it was being read; " + archivePath +
+                                  " is not written");
     }
-    std::vector<char> buffer(1 << 20);
-    std::uint64_t copied = 0;
-    ssize_t got = 0;
-    while (copied < file.size && (got = ::read(fd, buffer.data(),
-                                               static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                   buffer.size(), file.size - copied)))) > 0) {
-        blocks.Add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-        copied += static_cast<std::uint64_t>(got);
+    source.Rewind();
+    std::vector<std::byte> buffer(1 << 20);
+    while (const std::size_t got = source.Read(buffer)) {
+        blocks.Add(std::string_view(reinterpret_cast<const char*>(buffer.data()), got));
     }
-    ::close(fd);
-    if (copied != file.size) {
-        throw common::Failure(
-            ARC_ERROR_CANNOT_READ,
-            file.hostName + " changed while it was packed; " + archivePath + " is not written");
-    }
+    source.RequireUnchanged();
 }
 
 }  // namespace
@@ -379,6 +380,15 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
         }
         file.size = static_cast<std::uint64_t>(info.st_size);
         file.mtime = info.st_mtime;
+        if (info.st_size < 65536) {
+            // Small or empty by stat: made-up files (/proc) are among them; their size is
+            // known only once they are read.
+            auto source = std::make_shared<common::SourceFile>(file.path, true);
+            if (source->ReadAside()) {
+                file.size = source->Size();
+                file.readAside = std::move(source);
+            }
+        }
         total += file.size;
         files.push_back(std::move(file));
     }
@@ -442,12 +452,8 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     PutU16(head, blockCount);
     PutU16(head, options.compression == Compression::kMszip ? 1 : 0);
 
-    common::TemporaryFile temporary(common::FolderOf(archivePath));
-    if (!temporary.Valid()) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
-                              "cannot create " + archivePath + ": " + std::strerror(errno));
-    }
-    const int fd = temporary.Fd();
+    common::ArchiveOutput output(archivePath);
+    const int fd = output.Fd();
     WriteAll(fd, head + table, archivePath);
     BlockWriter blocks(fd, archivePath, options.compression, options.progress, total);
     for (const PlannedFile& file : files) {
@@ -460,15 +466,8 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
     }
     std::string sizeField;
     PutU32(sizeField, static_cast<std::uint32_t>(size));
-    if (::pwrite(fd, sizeField.data(), 4, 8) != 4) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
-                              "cannot write " + archivePath + ": " + std::strerror(errno));
-    }
-    ::fchmod(fd, 0666 & ~common::ProcessUmask());
-    std::string reason;
-    if (!temporary.Commit(archivePath, reason)) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    output.WriteAt(std::as_bytes(std::span(sizeField)), 8);
+    output.Commit(common::ArchiveOutput::ModeFor(archivePath));
     for (const PlannedFile& file : files) {
         events.Added(file.hostName);
     }
@@ -476,34 +475,17 @@ void Create(const std::string& archivePath, const std::vector<std::string>& name
 
 void MakeSelfExtracting(const std::string& stubPath, const std::string& cabinetPath,
                         const std::string& sfxPath) {
-    common::TemporaryFile temporary(common::FolderOf(sfxPath));
-    if (!temporary.Valid()) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE,
-                              "cannot create " + sfxPath + ": " + std::strerror(errno));
-    }
+    common::ArchiveOutput output(sfxPath);
     for (const std::string& part : {stubPath, cabinetPath}) {
-        const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        const common::UniqueFd in(::open(part.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat info {};
+        if (!in.Valid() || ::fstat(in.Get(), &info) != 0) {
             throw common::Failure(ARC_ERROR_CANNOT_READ,
                                   "cannot read " + part + ": " + std::strerror(errno));
         }
-        std::vector<char> buffer(1 << 16);
-        ssize_t got;
-        bool written = true;
-        while ((got = ::read(fd, buffer.data(), buffer.size())) > 0 && written) {
-            written = ::write(temporary.Fd(), buffer.data(), static_cast<std::size_t>(got)) == got;
-        }
-        ::close(fd);
-        if (got < 0 || !written) {
-            throw common::Failure(ARC_ERROR_CANNOT_WRITE,
-                                  "cannot write " + sfxPath + ": " + std::strerror(errno));
-        }
+        output.AppendRange(in.Get(), 0, static_cast<std::uint64_t>(info.st_size));
     }
-    ::fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
-    std::string reason;
-    if (!temporary.Commit(sfxPath, reason)) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    output.Commit(common::ArchiveOutput::ModeFor(sfxPath, true));
 }
 
 }  // namespace zembrat::cab

@@ -16,6 +16,8 @@
 
 #include "archive_host/cab_member.h"
 #include "cab/cab.h"
+#include "common/failure.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/sfx_stub.h"
 
@@ -110,24 +112,24 @@ int Extract(Decompressor& decompressor, mscabd_cabinet& cabinet, const std::stri
             fail("kept the existing file (-f overwrites)");
             continue;
         }
-        zembrat::common::TemporaryFile temporary(path->substr(0, path->find_last_of('/') + 1));
-        if (!temporary.Valid()) {
-            fail("cannot create a file");
-            continue;
-        }
-        // The decoder writes by name: the temporary file's own descriptor.
-        const std::string sink = "/proc/self/fd/" + std::to_string(temporary.Fd());
-        const int code = decompressor.self->extract(decompressor.self, file, sink.c_str());
-        if (code != MSPACK_ERR_OK) {
-            fail(ErrorText(code));
-            continue;
-        }
-        fchmod(temporary.Fd(), ((file->attribs & MSCAB_ATTRIB_EXEC) ? 0755u : 0644u) & ~umask);
-        const auto time = static_cast<std::time_t>(zembrat::archive_host::CabinetMemberTime(*file));
-        const timespec times[2] = {{time, 0}, {time, 0}};
-        futimens(temporary.Fd(), times);
-        if (!temporary.Commit(*path, reason)) {
-            fail(reason);
+        try {
+            zembrat::common::MemberFile staged(*path, overwrite);
+            // The decoder writes by name: the staging file's own descriptor.
+            const std::string sink = "/proc/self/fd/" + std::to_string(staged.Fd());
+            const int code = decompressor.self->extract(decompressor.self, file, sink.c_str());
+            if (code != MSPACK_ERR_OK) {
+                fail(ErrorText(code));
+                continue;
+            }
+            const auto time = zembrat::archive_host::CabinetMemberTime(*file);
+            if (staged.Place(((file->attribs & MSCAB_ATTRIB_EXEC) ? 0755u : 0644u) & ~umask,
+                             std::int64_t{time} * 1'000'000'000) ==
+                zembrat::common::Placement::kKept) {
+                fail("kept the existing file (-f overwrites)");
+                continue;
+            }
+        } catch (const zembrat::common::Failure& failure) {
+            fail(failure.what());
             continue;
         }
         std::printf("extracted %s\n", NameOf(*file).c_str());

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
 #include "common/safe_path.h"
 
 namespace zembrat::common {
@@ -110,6 +111,10 @@ bool DecodeOrReport(ExtractEvents<Member, Problem>& events, const Member& member
         return false;
     } catch (const std::system_error& error) {
         events.Failed(Problem::kCannotWrite, member, error.what());
+        return false;
+    } catch (const Failure& failure) {
+        // The member writer's: a full disk ends this member only.
+        events.Failed(Problem::kCannotWrite, member, failure.what());
         return false;
     }
     return true;

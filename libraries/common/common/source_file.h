@@ -30,6 +30,9 @@ class SourceFile {
     std::uint64_t Size() const { return size_; }
     // What stat said when the file was opened.
     const struct stat& Info() const { return before_; }
+    // Whether stat could not tell the size, so that the data was copied aside whole: what a
+    // later opening would read may differ.
+    bool ReadAside() const { return copy_.Valid(); }
 
     // Reads up to buffer.size() bytes at offset; 0 at Size(). A file that ends before Size()
     // throws Failure(ARC_ERROR_CANNOT_READ, "PATH: file changed while it was being read").
