@@ -139,7 +139,7 @@ bool SetUpFormat(archive* reader, std::string_view format) {
         return archive_read_support_format_rar(reader) == ARCHIVE_OK &&
                archive_read_support_format_rar5(reader) == ARCHIVE_OK;
     }
-    if (format == "tar") {
+    if (format == "tar" || format == "tar-lone") {
         // The tar family: every tar dialect, cpio, ar (and so .deb, an ar archive), rpm (a
         // filter in front of cpio), under any of the usual compressors. "raw" takes a lone
         // compressed file as one member; the session refuses it when nothing was decompressed.
@@ -152,6 +152,10 @@ bool SetUpFormat(archive* reader, std::string_view format) {
             if (setUp(reader) == ARCHIVE_FATAL) {
                 return false;
             }
+        }
+        if (format == "tar-lone") {
+            // A compressed file whose data did not read as an archive: its data as it is.
+            return archive_read_support_format_raw(reader) == ARCHIVE_OK;
         }
         return archive_read_support_format_tar(reader) == ARCHIVE_OK &&
                archive_read_support_format_gnutar(reader) == ARCHIVE_OK &&
@@ -534,7 +538,8 @@ int main(int argc, char** argv) {
     // A gzip file of the tar family is inflated here, several times faster than by the
     // decoder's own filter; the decoder sees the archive inside.
     std::optional<InflatedSource> inflated;
-    if (format == "tar" && GunzipSource::Starts(kArchiveFd, archiveOffset)) {
+    if ((format == "tar" || format == "tar-lone") &&
+        GunzipSource::Starts(kArchiveFd, archiveOffset)) {
         inflated.emplace(archiveOffset);
         archive_read_set_callback_data(reader.get(), &*inflated);
         archive_read_set_read_callback(reader.get(), ReadInflated);

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "archiver_api.h"
@@ -19,34 +22,40 @@ namespace {
 constexpr std::uint64_t kLargest = 0xFFFFFFFFu;
 constexpr std::size_t kCopyPiece = 256 * 1024;
 
+[[noreturn]] void ThrowCannotWrite() {
+    throw common::Failure(ARC_ERROR_CANNOT_WRITE,
+                          std::string("cannot write the archive: ") + std::strerror(errno));
+}
+
 std::uint64_t Position(int fd) {
     const off_t at = lseek(fd, 0, SEEK_CUR);
     if (at < 0) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE, "cannot write the archive");
+        ThrowCannotWrite();
     }
     return static_cast<std::uint64_t>(at);
 }
 
 void WriteHeaderAt(int out, std::uint64_t at, const MemberHeader& header) {
     const std::string bytes = EncodeHeader(header);
-    if (pwrite(out, bytes.data(), bytes.size(), static_cast<off_t>(at)) !=
-        static_cast<ssize_t>(bytes.size())) {
-        throw common::Failure(ARC_ERROR_CANNOT_WRITE, "cannot write the archive");
+    const ssize_t wrote = pwrite(out, bytes.data(), bytes.size(), static_cast<off_t>(at));
+    if (wrote != static_cast<ssize_t>(bytes.size())) {
+        if (wrote >= 0) {
+            errno = ENOSPC;
+        }
+        ThrowCannotWrite();
     }
 }
 
 // Reads the source piece by piece, each of exactly the size asked for (the last may be
-// shorter), failing when the file is shorter than it was.
+// shorter); the source fails when the file is shorter than it was.
 class SourceReader {
   public:
-    SourceReader(int fd, std::uint64_t size, const WriteProgress& progress)
-        : fd_(fd), size_(size), progress_(progress) {}
+    SourceReader(const common::SourceFile& source, const WriteProgress& progress)
+        : source_(source), size_(source.Size()), progress_(progress) {}
     std::span<const std::byte> Next(std::vector<std::byte>& buffer, std::size_t piece) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, size_ - done_));
         buffer.resize(want);
-        if (ReadAt(fd_, done_, buffer) != want) {
-            throw common::Failure(ARC_ERROR_CANNOT_READ, "a file grew shorter while it was read");
-        }
+        source_.ReadAt(buffer, done_);
         done_ += want;
         if (progress_) {
             progress_(done_);
@@ -56,7 +65,7 @@ class SourceReader {
     bool AtEnd() const { return done_ == size_; }
 
   private:
-    int fd_;
+    const common::SourceFile& source_;
     std::uint64_t size_;
     std::uint64_t done_ = 0;
     const WriteProgress& progress_;
@@ -106,8 +115,9 @@ void MemberWriter::AddFolder(int out, MemberHeader header) {
     WriteAll(out, std::as_bytes(std::span(bytes)));
 }
 
-MemberHeader MemberWriter::AddFile(int out, MemberHeader header, int source, std::uint64_t size,
+MemberHeader MemberWriter::AddFile(int out, MemberHeader header, const common::SourceFile& source,
                                    const WriteProgress& progress) {
+    const std::uint64_t size = source.Size();
     if (size > kLargest) {
         throw common::Failure(ARC_ERROR_TOO_LARGE,
                               "larger than the 4 GiB a GZA or BZA member can hold");
@@ -124,7 +134,7 @@ MemberHeader MemberWriter::AddFile(int out, MemberHeader header, int source, std
     CountingOut counted(out);
     bool compressed = false;
     if (level_ > 0 && size > 0) {
-        SourceReader reader(source, size, progress);
+        SourceReader reader(source, progress);
         if (codec_ == Codec::kGzip) {
             // One gzip member: a bare 10-byte header, the deflate stream, CRC-32 and size.
             static constexpr std::array<unsigned char, 10> kGzipHeader = {0x1F, 0x8B, 8, 0, 0,
@@ -187,9 +197,9 @@ MemberHeader MemberWriter::AddFile(int out, MemberHeader header, int source, std
         // Data that does not shrink is stored as it is.
         if (ftruncate(out, static_cast<off_t>(dataAt)) != 0 ||
             lseek(out, static_cast<off_t>(dataAt), SEEK_SET) < 0) {
-            throw common::Failure(ARC_ERROR_CANNOT_WRITE, "cannot write the archive");
+            ThrowCannotWrite();
         }
-        SourceReader reader(source, size, progress);
+        SourceReader reader(source, progress);
         std::vector<std::byte> piece;
         while (!reader.AtEnd()) {
             WriteAll(out, reader.Next(piece, kCopyPiece));

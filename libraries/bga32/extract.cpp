@@ -1,6 +1,6 @@
 // x, t and l: members out of an archive, never outside the destination and never
-// half-written under a final name. A member whose data is damaged is reported and the next
-// one is still read: every header says where the next one starts.
+// half-written under a final name (common::MemberFile). A member whose data is damaged is reported
+// and the next one is still read: every header says where the next one starts.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -8,11 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 #include "archiver_api.h"
 #include "bga32/bga32.h"
 #include "bga32/member_info.h"
+#include "common/folder_times.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
+#include "common/staged_file.h"
 #include "export/member_problems.h"
 
 namespace zembrat::bga32 {
@@ -87,22 +91,25 @@ class Extractor {
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
+        // What a run of ours killed midway left in this folder goes before this run writes.
+        if (const std::string beside = common::FolderOf(*path); swept_.insert(beside).second) {
+            common::RemoveStaleStagedFiles(beside);
+        }
+        const std::string kept =
+            "kept the existing file (" + context_.overwriteSwitch + " overwrites)";
         if (!request_.overwrite && common::PathExists(*path)) {
-            problems_.Report(
-                ARC_WARNING_SKIPPED, name,
-                "kept the existing file (" + context_.overwriteSwitch + " overwrites)");
+            problems_.Report(ARC_WARNING_SKIPPED, name, kept);
             return;
         }
-        common::TemporaryFile temporary(common::FolderOf(*path));
-        if (!temporary.Valid()) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name,
-                             std::string("cannot create a file: ") + std::strerror(errno));
-            return;
-        }
+        // Placed without replacing a file that appeared meanwhile (another run) unless asked.
+        common::Placement placed{};
         try {
-            DecodeWithProgress(
-                fd, member, name, *path, context_,
-                [&](std::span<const std::byte> data) { bga::WriteAll(temporary.Fd(), data); });
+            common::MemberFile file(*path, request_.overwrite);
+            DecodeWithProgress(fd, member, name, *path, context_,
+                               [&file](std::span<const std::byte> data) { file.Write(data); });
+            const bool readOnly = (member.header.attributes & 0x01) != 0;
+            placed = file.Place((readOnly ? 0444u : 0666u) & ~umask_,
+                                UnixTime(member.header) * common::kNanosecondsPerSecond);
         } catch (const Failure& failure) {
             if (!IsMemberFailure(failure)) {
                 throw;
@@ -110,13 +117,8 @@ class Extractor {
             problems_.Report(failure.Code(), name, failure.what());
             return;
         }
-        const bool readOnly = (member.header.attributes & 0x01) != 0;
-        fchmod(temporary.Fd(), (readOnly ? 0444u : 0666u) & ~umask_);
-        const timespec time{static_cast<time_t>(UnixTime(member.header)), 0};
-        const timespec times[2] = {time, time};
-        futimens(temporary.Fd(), times);
-        if (!temporary.Commit(*path, reason)) {
-            problems_.Report(ARC_ERROR_CANNOT_WRITE, name, reason);
+        if (placed == common::Placement::kKept) {
+            problems_.Report(ARC_WARNING_SKIPPED, name, kept);
             return;
         }
         context_.output.Line("extracted " + common::EscapeControlCharacters(name));
@@ -127,6 +129,7 @@ class Extractor {
     common::ExtractionTarget target_;
     unsigned umask_;
     exports::MemberProblems problems_;
+    std::set<std::string> swept_;  // folders cleared of staging files left by killed runs
 };
 
 std::string LocalTimeText(const bga::MemberHeader& header) {

@@ -1,5 +1,6 @@
-// a, d and s. Each writes a new file beside its target and puts it in place only when it is
-// complete, so that a failure or a stop leaves the old archive as it was.
+// a, d and s. Each writes its target through common::ArchiveOutput (a new file beside it, put
+// in place only when complete), so that a failure or a stop leaves the old archive as it was;
+// every file added is read through common::SourceFile.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -17,9 +18,11 @@
 #include "bga/writer.h"
 #include "bga32/bga32.h"
 #include "bga32/member_info.h"
+#include "common/archive_output.h"
 #include "common/name_encoding.h"
 #include "common/safe_path.h"
 #include "common/sfx_trailer.h"
+#include "common/source_file.h"
 #include "common/source_walk.h"
 #include "dos_time.h"
 #include "platform/path.h"
@@ -86,7 +89,10 @@ std::vector<common::SourceEntry> CollectSources(const Request& request) {
         }
     };
     for (const std::string& name : request.names) {
-        if (!IsWildcard(name)) {
+        // A file whose own name holds *, ? or [ is that file, not a pattern.
+        struct stat literal {};
+        if (!IsWildcard(name) ||
+            lstat((name.starts_with('/') ? name : base + name).c_str(), &literal) == 0) {
             addOne(name);
             continue;
         }
@@ -120,40 +126,16 @@ bga::MemberHeader HeaderFor(const common::SourceEntry& entry, const std::string&
     return header;
 }
 
-class SourceFd {
-  public:
-    explicit SourceFd(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    int Get() const { return fd_.Get(); }
-    bool Valid() const { return fd_.Valid(); }
-
-  private:
-    bga::UniqueFd fd_;
-};
-
-// Writes members into a temporary file beside the archive and puts it in place.
-class NewArchive {
-  public:
-    explicit NewArchive(const std::string& archive)
-        : archive_(archive), temporary_(FolderBeside(archive)) {
-        if (!temporary_.Valid()) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file beside " +
-                                                      common::EscapeControlCharacters(archive) +
-                                                      ": " + std::strerror(errno));
-        }
+// A name the format cannot carry: '\\' separates its folders, so a Linux name holding one
+// would come back as folders.
+void RefuseUnstorable(const std::string& stored, const std::string& path) {
+    if (stored.find('\\') != std::string::npos) {
+        throw Failure(ARC_ERROR_CANNOT_READ,
+                      common::EscapeControlCharacters(path) +
+                          ": a name holding '\\' cannot be stored in a GZA/BZA archive (there it "
+                          "separates folders); rename it first");
     }
-    int Fd() const { return temporary_.Fd(); }
-    void Commit() {
-        std::string reason;
-        fchmod(temporary_.Fd(), 0666 & ~common::ProcessUmask());
-        if (!temporary_.Commit(archive_, reason)) {
-            throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-        }
-    }
-
-  private:
-    std::string archive_;
-    common::TemporaryFile temporary_;
-};
+}
 
 std::string FindSfxStub() {
     // Beside this library first: a program that loaded it from a build or install folder
@@ -193,11 +175,14 @@ int Pack(const Request& request, Context& context) {
     if (adding.empty()) {
         throw Failure(ARC_ERROR_NO_FILES, "nothing to add");
     }
+    for (const auto& [entry, stored] : adding) {
+        RefuseUnstorable(stored, entry.path);
+    }
     const std::string extension = platform::ExtractFileExt(request.archive);
     const bool bzip2 = extension.size() == 4 && std::tolower(extension[1]) == 'b' &&
                        std::tolower(extension[2]) == 'z' && std::tolower(extension[3]) == 'a';
     bga::MemberWriter writer(bzip2 ? bga::Codec::kBzip2 : bga::Codec::kGzip, request.level);
-    NewArchive output(request.archive);
+    common::ArchiveOutput output(request.archive);
     if (FileExists(request.archive)) {
         // Members of the old archive stay, but for those the new files replace.
         bga::ArchiveReader old(request.archive);
@@ -221,21 +206,18 @@ int Pack(const Request& request, Context& context) {
                                 " (a link to no regular file)");
             continue;
         }
-        SourceFd source(entry.path);
-        if (!source.Valid()) {
-            throw Failure(ARC_ERROR_CANNOT_READ, "cannot open " +
-                                                     common::EscapeControlCharacters(entry.path) +
-                                                     ": " + std::strerror(errno));
-        }
+        const common::SourceFile source(entry.path, S_ISLNK(entry.info.st_mode));
+        header.originalSize =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(source.Size(), 0xFFFFFFFFu));
         ProgressMeter meter(context.progress, header, entry.path, stored);
         const bga::MemberHeader written = writer.AddFile(
-            output.Fd(), header, source.Get(), static_cast<std::uint64_t>(info.st_size),
-            [&](std::uint64_t done) { meter.Reach(done); });
+            output.Fd(), header, source, [&](std::uint64_t done) { meter.Reach(done); });
+        source.RequireUnchanged();
         meter.Finish();
         context.output.Line("added " + common::EscapeControlCharacters(stored) + " (" +
                             MethodText(written) + ")");
     }
-    output.Commit();
+    output.Commit(common::ArchiveOutput::ModeFor(request.archive));
     return ARC_OK;
 }
 
@@ -244,7 +226,7 @@ int Delete(const Request& request, Context& context) {
         throw Failure(ARC_ERROR_BAD_COMMAND, "no member named to delete");
     }
     bga::ArchiveReader old(request.archive);
-    NewArchive output(request.archive);
+    common::ArchiveOutput output(request.archive);
     std::size_t removed = 0;
     while (auto member = old.Next()) {
         const std::string name = HostName(member->header);
@@ -258,7 +240,7 @@ int Delete(const Request& request, Context& context) {
     if (removed == 0) {
         throw Failure(ARC_ERROR_NO_FILES, "no member matches the names given");
     }
-    output.Commit();
+    output.Commit(common::ArchiveOutput::ModeFor(request.archive));
     return ARC_OK;
 }
 
@@ -284,27 +266,20 @@ int MakeSelfExtracting(const Request& request, Context& context) {
     const std::string target =
         folder + platform::ChangeFileExt(platform::ExtractFileName(request.archive),
                                          upper ? ".EXE" : ".exe");
-    SourceFd stubFd(stub);
+    const bga::UniqueFd stubFd(open(stub.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat stubInfo {};
     if (!stubFd.Valid() || fstat(stubFd.Get(), &stubInfo) != 0) {
         throw Failure(ARC_ERROR_CANNOT_READ,
                       "cannot read the stub: " + std::string(std::strerror(errno)));
     }
-    common::TemporaryFile temporary(folder);
-    if (!temporary.Valid()) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, "cannot create a file in " +
-                                                  common::EscapeControlCharacters(folder) + ": " +
-                                                  std::strerror(errno));
-    }
+    common::ArchiveOutput output(target);
     const auto stubSize = static_cast<std::uint64_t>(stubInfo.st_size);
-    bga::CopyBytes(stubFd.Get(), 0, stubSize, temporary.Fd());
-    bga::CopyBytes(archive.Fd(), archive.Start(), archive.End(), temporary.Fd());
-    bga::WriteAll(temporary.Fd(), common::MakeSfxTrailer(stubSize));
-    fchmod(temporary.Fd(), 0777 & ~common::ProcessUmask());
-    std::string reason;
-    if (!temporary.Commit(target, reason)) {
-        throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
-    }
+    output.AppendRange(stubFd.Get(), 0, stubSize);
+    output.AppendRange(archive.Fd(), archive.Start(), archive.End());
+    const auto trailer = common::MakeSfxTrailer(stubSize);
+    output.Write(std::as_bytes(std::span(trailer)));
+    // A program is run: the execute bits, also over a file that lacked them.
+    output.Commit(common::ArchiveOutput::ModeFor(target, true) | (0111 & ~common::ProcessUmask()));
     context.output.Line("made " + common::EscapeControlCharacters(target));
     return ARC_OK;
 }

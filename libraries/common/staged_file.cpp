@@ -1,14 +1,18 @@
 #include "common/staged_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "common/safe_path.h"
@@ -141,6 +145,47 @@ void WriteAll(int fd, std::span<const std::byte> data, const char* what) {
         }
         data = data.subspan(static_cast<std::size_t>(wrote));
     }
+}
+
+std::size_t RemoveStaleStagedFiles(const std::string& folder) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(
+        opendir(folder.empty() ? "." : folder.c_str()), &closedir);
+    if (!listing) {
+        return 0;
+    }
+    constexpr std::string_view kPrefix = ".zembrat-";
+    std::size_t removed = 0;
+    while (const dirent* entry = readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(kPrefix)) {
+            continue;
+        }
+        // PID-N, both decimal.
+        const std::string_view rest = name.substr(kPrefix.size());
+        const std::size_t dash = rest.find('-');
+        const auto digits = [](std::string_view text) {
+            return !text.empty() && text.size() < 10 &&
+                   std::all_of(text.begin(), text.end(),
+                               [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+        };
+        if (dash == std::string_view::npos || !digits(rest.substr(0, dash)) ||
+            !digits(rest.substr(dash + 1))) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+        if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH) {
+            continue;  // ours, or a process that still runs (or one we may not signal)
+        }
+        struct stat info {};
+        if (fstatat(dirfd(listing.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 07777) != 0600) {
+            continue;
+        }
+        if (unlinkat(dirfd(listing.get()), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 bool MakeHardLink(const std::string& existing, const std::string& fullPath) {

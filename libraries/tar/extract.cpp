@@ -1,7 +1,8 @@
 // Extraction of a tar-family archive under the safety rules: names and link targets that
 // would lead outside the destination are refused, a hard link may only name a file this run
 // made, device files and FIFOs are reported and never made, and a file appears under its
-// final name only once its data is complete and sound.
+// final name only once its data is complete and sound (common::MemberFile: never with set-id
+// bits, never over a file another run placed meanwhile unless replacing was asked for).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,9 @@
 #include <system_error>
 #include <vector>
 
+#include "common/failure.h"
 #include "common/folder_times.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
 #include "tar/tar.h"
@@ -59,6 +62,14 @@ class Extractor {
                     ExtractOne(reader, member);
                 }
             });
+        } catch (const Error& error) {
+            folderTimes_.Apply();
+            // The archive ends because the file system refused a member's data (the helper
+            // cannot be asked to go on midway): that is a write failure, not a damaged archive.
+            if (error.Kind() == ErrorKind::kArchive && refusedWrite_) {
+                throw common::Failure(ARC_ERROR_CANNOT_WRITE, error.what());
+            }
+            throw;
         } catch (...) {
             folderTimes_.Apply();
             throw;
@@ -68,20 +79,29 @@ class Extractor {
     }
 
   private:
+    // Permission bits and a folder's sticky bit; set-id bits never come out of an archive.
     unsigned ModeFor(const Member& member, unsigned fallback) const {
-        const unsigned stored = member.mode & 07777;
+        const unsigned stored = member.mode & 01777;
         return (options_.keepPermissions && stored != 0 ? stored : fallback) & ~umask_;
     }
 
     // Decodes the member into write; false (reported) when this member fails.
     bool Decode(Reader& reader, const Member& member, const DataSink& write, const HoleSink& holes,
                 const std::string& destination, const std::function<void()>& finish = {}) {
-        return common::DecodeOrReport<Error>(events_, member, [&] {
-            reader.Extract(write, events_.Progress(member, destination), holes);
-            if (finish) {
-                finish();
-            }
-        });
+        try {
+            return common::DecodeOrReport<Error>(events_, member, [&] {
+                reader.Extract(write, events_.Progress(member, destination), holes);
+                if (finish) {
+                    finish();
+                }
+            });
+        } catch (const common::Failure& failure) {
+            // The file system refused this member's data (a full disk): the member fails with
+            // the system's reason; the reader then tells whether the archive can go on.
+            events_.Failed(Problem::kCannotWrite, member, failure.what());
+            refusedWrite_ = true;
+            return false;
+        }
     }
 
     void TestOne(Reader& reader, const Member& member) {
@@ -152,6 +172,10 @@ class Extractor {
             common::ReportUnprepared(events_, member, target_, reason);
             return;
         }
+        // What a run of ours killed midway left in this folder goes before this run writes.
+        if (const std::string folder = common::FolderOf(*path); swept_.insert(folder).second) {
+            common::RemoveStaleStagedFiles(folder);
+        }
         struct stat existing {};
         // A later member of the same name replaces what this run made, as tar users expect;
         // a file that was there before is replaced only when asked.
@@ -169,30 +193,36 @@ class Extractor {
             MakeLink(member, *path, linkedPath);
             return;
         }
-        common::StagedFile staged(common::FolderOf(*path));
-        if (!staged.Valid()) {
-            events_.Failed(Problem::kCannotWrite, member,
-                           std::string("cannot create a file: ") + std::strerror(errno));
+        // A later member of the same name replaces what this run made; anything else at the
+        // name when the file is placed (also a file another run made meanwhile) only when
+        // asked.
+        const bool replace = options_.overwrite || madePaths_.count(*path) > 0;
+        std::optional<common::MemberFile> file;
+        try {
+            file.emplace(*path, replace);
+        } catch (const common::Failure& failure) {
+            events_.Failed(Problem::kCannotWrite, member, failure.what());
             return;
         }
-        const int fd = staged.Fd();
         // Zeros become holes: a sparse member stays sparse, whether its holes come as such or
         // as zeros.
-        common::HoleAwareWriter writer(fd);
         if (!Decode(
-                reader, member, [&writer](std::span<const std::byte> data) { writer.Write(data); },
-                [&writer](std::uint64_t size) { writer.Hole(size); }, *path,
-                [&writer] { writer.Finish(); })) {
-            return;  // the temporary file goes with it
+                reader, member, [&file](std::span<const std::byte> data) { file->Write(data); },
+                [&file](std::uint64_t size) { file->Hole(size); }, *path)) {
+            return;  // the staging file goes with it
         }
-        ::fchmod(fd, ModeFor(member, 0644));
-        if (member.mtime) {
-            timespec times[2] = {};
-            times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*member.mtime);
-            ::futimens(fd, times);
+        common::Placement placed{};
+        try {
+            placed = file->Place(ModeFor(member, 0644),
+                                 member.mtime
+                                     ? std::optional(*member.mtime * common::kNanosecondsPerSecond)
+                                     : std::nullopt);
+        } catch (const common::Failure& failure) {
+            events_.Failed(Problem::kCannotWrite, member, failure.what());
+            return;
         }
-        if (!staged.Commit(*path, reason)) {
-            events_.Failed(Problem::kCannotWrite, member, reason);
+        if (placed == common::Placement::kKept) {
+            events_.Failed(Problem::kKept, member, "kept the existing file");
             return;
         }
         madeFiles_.insert(*path);
@@ -245,6 +275,8 @@ class Extractor {
     common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
     std::set<std::string> madePaths_;  // and of everything else it made but folders
+    bool refusedWrite_ = false;        // the file system refused a member's data
+    std::set<std::string> swept_;      // folders cleared of staging files left by killed runs
 };
 
 }  // namespace

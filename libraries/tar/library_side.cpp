@@ -71,6 +71,12 @@ exports::ListedMember ToListed(const Member& member, std::string_view method) {
     common::CopyToField(record.method, sizeof record.method, method);
     listed.originalSize = size;
     listed.compressedSize = size;
+    if (member.lone && !member.size) {
+        // A lone compressed file whose size its wrapper does not tell for certain.
+        record.original_size = record.compressed_size = 0xFFFFFFFF;
+        record.ratio = 0;
+        listed.originalSize = listed.compressedSize = kUnknownSize;
+    }
     if (member.mtime) {
         listed.writeTime = platform::FileTimeFromUnix(*member.mtime);
     }

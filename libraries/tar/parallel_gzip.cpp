@@ -9,8 +9,6 @@
 #include <new>
 #include <system_error>
 
-#include "common/staged_file.h"
-
 namespace zembrat::tar {
 
 namespace {
@@ -39,8 +37,9 @@ std::vector<std::byte> GzipMember(int level, const std::vector<std::byte>& piece
 
 }  // namespace
 
-ParallelGzipWriter::ParallelGzipWriter(int fd, int level, unsigned threads, std::size_t pieceSize)
-    : fd_(fd),
+ParallelGzipWriter::ParallelGzipWriter(common::ArchiveOutput& output, int level, unsigned threads,
+                                       std::size_t pieceSize)
+    : output_(output),
       level_(std::clamp(level, 0, 12)),
       threads_(std::max(1u, threads)),
       pieceSize_(pieceSize) {
@@ -75,7 +74,7 @@ void ParallelGzipWriter::Submit() {
 void ParallelGzipWriter::WriteOldest() {
     const std::vector<std::byte> member = inFlight_.front().get();
     inFlight_.pop_front();
-    common::WriteAll(fd_, member, "cannot write the archive");
+    output_.Write(member);
 }
 
 void ParallelGzipWriter::Finish() {

@@ -27,12 +27,16 @@ std::string BaseName(const std::string& path) {
 
 constexpr std::size_t kTarBlock = 512;
 
+// The helper's setup that takes a compressed file's data as one member, whatever it holds.
+constexpr const char* kLoneFormat = "tar-lone";
+
 bool StartsGzip(std::string_view head) {
     return head.size() >= 3 && head.starts_with("\x1f\x8b\x08");
 }
 
 // A tar header block whose checksum holds: the sum of its bytes with the checksum field
-// counted as spaces, stored in octal. A block of zeros (an archive's end) is none.
+// counted as spaces, stored in octal (some old writers summed the bytes as signed). A block
+// of zeros (an archive's end) is none.
 bool IsTarHeader(std::string_view block) {
     constexpr std::size_t kChecksumAt = 148;
     constexpr std::size_t kChecksumSize = 8;
@@ -40,9 +44,11 @@ bool IsTarHeader(std::string_view block) {
         return false;
     }
     std::uint32_t sum = 0;
+    std::int32_t signedSum = 0;
     for (std::size_t i = 0; i < kTarBlock; ++i) {
         const bool inField = i >= kChecksumAt && i < kChecksumAt + kChecksumSize;
         sum += inField ? ' ' : static_cast<unsigned char>(block[i]);
+        signedSum += inField ? ' ' : static_cast<signed char>(block[i]);
     }
     std::string_view field = block.substr(kChecksumAt, kChecksumSize);
     field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
@@ -53,7 +59,7 @@ bool IsTarHeader(std::string_view block) {
     }
     const std::string_view rest = field.substr(digits);
     return digits > 0 && rest.find_first_not_of(std::string_view(" \0", 2)) == rest.npos &&
-           stored == sum;
+           (stored == sum || static_cast<std::int32_t>(stored) == signedSum);
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -91,6 +97,62 @@ std::optional<std::string> GzipHeaderName(const std::string& path) {
         return std::nullopt;
     }
     return name;
+}
+
+// A gzip member header at data[at]: the magic, deflate and no reserved flag bits.
+bool GzipHeaderAt(std::string_view data, std::size_t at) {
+    return at + 4 <= data.size() && data.substr(at, 3) == "\x1f\x8b\x08" &&
+           (static_cast<unsigned char>(data[at + 3]) & 0xE0) == 0;
+}
+
+// What the gzip wrapper of a lone file tells without inflating it: its size (the trailer's
+// ISIZE, only when it is certainly the size: one member, and too little data to hold 4 GiB or
+// more, which ISIZE would give modulo 4 GiB) and its time (MTIME, when set).
+struct GzipFacts {
+    std::optional<std::uint64_t> size;
+    std::optional<std::int64_t> mtime;
+};
+
+GzipFacts LoneGzipFacts(const std::string& path, std::uint64_t start) {
+    GzipFacts facts;
+    const std::string head = FileHead(path, 10, start);
+    if (head.size() < 10 || !GzipHeaderAt(head, 0)) {
+        return facts;
+    }
+    const auto byte = [&](std::size_t i) {
+        return std::uint32_t{static_cast<unsigned char>(head[i])};
+    };
+    if (const std::uint32_t mtime = byte(4) | byte(5) << 8 | byte(6) << 16 | byte(7) << 24) {
+        facts.mtime = mtime;
+    }
+    // deflate packs at most 1032 bytes into one: below this much data ISIZE cannot wrap.
+    constexpr std::uint64_t kMostCertain = (std::uint64_t{1} << 32) / 1032;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return facts;
+    }
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(info.st_size) - std::min<std::uint64_t>(start, info.st_size);
+    if (total < 18 || total > kMostCertain) {
+        return facts;
+    }
+    const std::string data = FileHead(path, static_cast<std::size_t>(total), start);
+    if (data.size() != total) {
+        return facts;
+    }
+    // A second member would start with a header of its own; a chance match in the deflate
+    // data only costs the size.
+    for (std::size_t at = data.find('\x1f', 10); at != std::string::npos;
+         at = data.find('\x1f', at + 1)) {
+        if (GzipHeaderAt(data, at)) {
+            return facts;
+        }
+    }
+    const auto tail = [&](std::size_t i) {
+        return std::uint32_t{static_cast<unsigned char>(data[data.size() - 4 + i])};
+    };
+    facts.size = tail(0) | tail(1) << 8 | tail(2) << 16 | tail(3) << 24;
+    return facts;
 }
 
 }  // namespace
@@ -154,45 +216,149 @@ archive_host::HostOptions WithOutputLimit(archive_host::HostOptions options,
 
 archive_host::HostOptions WithStart(archive_host::HostOptions options, const std::string& path,
                                     std::string_view format) {
-    if (format == "tar" && options.archiveOffset == 0) {
+    if ((format == "tar" || format == kLoneFormat) && options.archiveOffset == 0) {
         options.archiveOffset = ArchiveStart(path);
     }
     return options;
 }
 
+// What data that gave no member is: a tar (its first block a header with a sound checksum,
+// as a lone volume label; or the end of an empty archive: zeros in whole blocks, no more than
+// the largest record tar writers pad to), or not (a file of zeros is a file). Fed the data in
+// order; throws Verdict as soon as it can tell, so that no more than that is ever read.
+class EmptyTarCheck {
+  public:
+    enum class Verdict { kTar, kNotTar };
+
+    void Add(std::span<const std::byte> data) {
+        for (const std::byte b : data) {
+            nonZero_ = nonZero_ || b != std::byte{0};
+            if (first_.size() < kTarBlock) {
+                first_.push_back(static_cast<char>(b));
+                if (first_.size() == kTarBlock && IsTarHeader(first_)) {
+                    throw Verdict::kTar;
+                }
+            }
+            if (nonZero_ && first_.size() == kTarBlock) {
+                throw Verdict::kNotTar;
+            }
+        }
+        size_ += data.size();
+        if (size_ > kLargestRecord) {
+            throw Verdict::kNotTar;
+        }
+    }
+
+    // At the end of the data.
+    void End() const {
+        if (nonZero_ || size_ % kTarBlock != 0) {
+            throw Verdict::kNotTar;
+        }
+    }
+
+  private:
+    static constexpr std::uint64_t kLargestRecord = 1 << 20;  // tar -b 2048
+    std::uint64_t size_ = 0;
+    std::string first_;
+    bool nonZero_ = false;
+};
+
 }  // namespace
 
 Reader::Reader(const std::string& archivePath, archive_host::HostOptions options,
-               std::string_view format) try
+               std::string_view format)
     : path_(archivePath),
-      host_(archivePath, format,
-            WithStart(WithOutputLimit(std::move(options), archivePath), archivePath, format)) {
-} catch (const archive_host::HostError& error) {
-    throw Error(ErrorKind::kArchive, error.what());
+      options_(WithStart(WithOutputLimit(std::move(options), archivePath), archivePath, format)),
+      format_(format) {
+    try {
+        host_.emplace(path_, format_, options_);
+    } catch (const archive_host::HostError& error) {
+        throw Error(ErrorKind::kArchive, error.what());
+    }
 }
 
 void Reader::StreamAll() {
-    archive_host::CallHost<Error>([&] { host_.StreamAll(); });
+    archive_host::CallHost<Error>([&] { host_->StreamAll(); });
+    streaming_ = true;
 }
 
 std::optional<Member> Reader::Next() {
-    const auto next = archive_host::CallHost<Error>([&] { return host_.Next(); });
+    const auto next = archive_host::CallHost<Error>([&] { return host_->Next(); });
     current_.reset();
     if (!next) {
-        return std::nullopt;
+        return anyMember_ || format_ != "tar" ? std::nullopt : NoMembers();
     }
+    return Take(*next);
+}
+
+std::optional<Member> Reader::Take(const archive_host::HostMember& next) {
+    anyMember_ = true;
     Member member;
     static_cast<archive_host::MemberFields&>(member) =
-        archive_host::ToMemberFields(*next, HostName, archive_host::TargetRule::kAllLinks);
-    if (next->formatName == "raw") {
+        archive_host::ToMemberFields(next, HostName, archive_host::TargetRule::kAllLinks);
+    member.lone = next.formatName == "raw";
+    if (member.lone) {
         member.name = LoneMemberName(path_);
+        const GzipFacts facts = LoneGzipFacts(path_, options_.archiveOffset);
+        member.size = facts.size;
+        if (facts.mtime) {
+            member.mtime = facts.mtime;
+        }
     }
-    member.lone = next->formatName == "raw";
     if (member.kind != MemberKind::kFile) {
         member.size = 0;
     }
     current_ = member;
     return member;
+}
+
+std::optional<Member> Reader::NoMembers() {
+    anyMember_ = true;  // asked once
+    std::optional<archive_host::ArchiveHost> lone;
+    bool hasData = false;
+    try {
+        lone.emplace(path_, kLoneFormat, options_);
+        hasData = lone->Next().has_value();
+    } catch (const archive_host::HostError&) {
+        // Not compressed: the file itself is what the tar reader saw.
+        EmptyTarCheck check;
+        try {
+            const std::string head = FileHead(path_, (1 << 20) + 1, options_.archiveOffset);
+            check.Add(std::as_bytes(std::span(head.data(), head.size())));
+            check.End();
+        } catch (EmptyTarCheck::Verdict verdict) {
+            if (verdict == EmptyTarCheck::Verdict::kNotTar) {
+                throw Error(ErrorKind::kArchive, "not an archive of this kind");
+            }
+        }
+        return std::nullopt;
+    }
+    bool tar = true;
+    try {
+        if (hasData) {
+            EmptyTarCheck check;
+            lone->ReadData([&check](std::span<const std::byte> data) { check.Add(data); },
+                           [](std::uint64_t) {});
+            check.End();
+        }
+    } catch (EmptyTarCheck::Verdict verdict) {
+        tar = verdict == EmptyTarCheck::Verdict::kTar;
+    } catch (...) {
+        tar = false;  // damaged: no empty tar either; the lone member tells
+    }
+    lone.reset();
+    if (tar) {
+        return std::nullopt;
+    }
+    archive_host::CallHost<Error>([&] {
+        host_.reset();
+        host_.emplace(path_, kLoneFormat, options_);
+        if (streaming_) {
+            host_->StreamAll();
+        }
+    });
+    const auto next = archive_host::CallHost<Error>([&] { return host_->Next(); });
+    return next ? Take(*next) : std::nullopt;
 }
 
 void Reader::Extract(const DataSink& sink, const ProgressFn& progress, const HoleSink& holes) {
@@ -208,13 +374,13 @@ void Reader::Extract(const DataSink& sink, const ProgressFn& progress, const Hol
     };
     archive_host::CallHost<Error>([&] {
         if (holes) {
-            host_.ReadData(data, [&](std::uint64_t size) {
+            host_->ReadData(data, [&](std::uint64_t size) {
                 count.Add(size);
                 holes(size);
                 count.Report();
             });
         } else {
-            host_.ReadData(data);
+            host_->ReadData(data);
         }
     });
 }

@@ -1,6 +1,6 @@
 // Creating a tar archive: pax format over the decoder library's writer, in-process (the input
-// is the user's own files, not an untrusted archive), into a temporary file renamed into
-// place once complete.
+// is the user's own files, not an untrusted archive), every byte through one ArchiveOutput
+// (a temporary file renamed into place once complete) and every file through SourceFile.
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
@@ -19,7 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "common/archive_output.h"
+#include "common/failure.h"
+#include "common/member_progress.h"
 #include "common/safe_path.h"
+#include "common/source_file.h"
 #include "tar/parallel_gzip.h"
 #include "tar/tar.h"
 
@@ -37,9 +41,6 @@ struct ResolverDeleter {
     void operator()(archive_entry_linkresolver* resolver) const {
         archive_entry_linkresolver_free(resolver);
     }
-};
-struct FdCloser {
-    void operator()(const int* fd) const { ::close(*fd); }
 };
 
 // The writer converts names by the thread's locale: a UTF-8 one for this thread alone, the
@@ -118,8 +119,10 @@ std::optional<std::vector<DataRun>> DataRuns(int fd, la_int64_t size) {
 
 class ArchiveWriter {
   public:
-    ArchiveWriter(int fd, const CreateOptions& options, CreateEvents& events)
-        : writer_(archive_write_new()),
+    ArchiveWriter(common::ArchiveOutput& output, const CreateOptions& options, CreateEvents& events)
+        : output_(output),
+          progress_(options.progress),
+          writer_(archive_write_new()),
           resolver_(archive_entry_linkresolver_new()),
           base_(options.baseFolder.empty() ? std::string("./") : options.baseFolder),
           events_(events) {
@@ -145,11 +148,9 @@ class ArchiveWriter {
             constexpr int kDefaultLevel = 6;
             const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
             gzip_ = std::make_unique<ParallelGzipWriter>(
-                fd, options.level >= 1 ? options.level : kDefaultLevel, threads);
-            Check(archive_write_open2(writer_.get(), this, nullptr, WriteGzip, CloseGzip, nullptr));
-        } else {
-            Check(archive_write_open_fd(writer_.get(), fd));
+                output_, options.level >= 1 ? options.level : kDefaultLevel, threads);
         }
+        Check(archive_write_open2(writer_.get(), this, nullptr, WriteOut, CloseOut, nullptr));
     }
 
     // A relative name is stored as given, below the base folder; an absolute one under its
@@ -173,31 +174,57 @@ class ArchiveWriter {
             ignored = nullptr;
         }
         Check(archive_write_close(writer_.get()));
+        finished_ = true;
     }
 
+    // An archive given up (a failure, a stop) is not completed when the decoder library's
+    // writer is freed: its callbacks refuse every byte from here on.
+    ~ArchiveWriter() { abandoned_ = !finished_; }
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
   private:
-    static la_ssize_t WriteGzip(archive* writer, void* self, const void* data, size_t size) {
+    // The decoder library's writer hands every byte here. What fails is kept and thrown again
+    // after the library's call returns: the library does not pass every failure on (its close
+    // callback's answer is dropped), and an exception must not cross its C frames.
+    static la_ssize_t WriteOut(archive* writer, void* self, const void* data, size_t size) {
+        auto& me = *static_cast<ArchiveWriter*>(self);
+        if (me.abandoned_) {
+            return -1;
+        }
         try {
-            static_cast<ArchiveWriter*>(self)->gzip_->Write(
-                std::span(static_cast<const std::byte*>(data), size));
+            const std::span bytes(static_cast<const std::byte*>(data), size);
+            if (me.gzip_) {
+                me.gzip_->Write(bytes);
+            } else {
+                me.output_.Write(bytes);
+            }
             return static_cast<la_ssize_t>(size);
-        } catch (const std::exception& error) {
-            archive_set_error(writer, EIO, "%s", error.what());
+        } catch (...) {
+            me.failure_ = std::current_exception();
+            archive_set_error(writer, EIO, "write failed");
             return -1;
         }
     }
 
-    static int CloseGzip(archive* writer, void* self) {
+    static int CloseOut(archive* writer, void* self) {
+        auto& me = *static_cast<ArchiveWriter*>(self);
         try {
-            static_cast<ArchiveWriter*>(self)->gzip_->Finish();
+            if (me.gzip_ && !me.failure_ && !me.abandoned_) {
+                me.gzip_->Finish();
+            }
             return ARCHIVE_OK;
-        } catch (const std::exception& error) {
-            archive_set_error(writer, EIO, "%s", error.what());
+        } catch (...) {
+            me.failure_ = std::current_exception();
+            archive_set_error(writer, EIO, "write failed");
             return ARCHIVE_FATAL;
         }
     }
 
     void Check(int result) {
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
         if (result < ARCHIVE_WARN) {
             const char* text = archive_error_string(writer_.get());
             throw std::runtime_error(std::string("cannot write the archive: ") +
@@ -227,19 +254,23 @@ class ArchiveWriter {
             }
             archive_entry_set_symlink_utf8(entry.get(), std::string(target.data(), got).c_str());
         }
-        int fd = -1;
+        std::optional<common::SourceFile> file;
         if (S_ISREG(info.st_mode)) {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) {
-                events_.Failed(stored, std::strerror(errno));
+            try {
+                file.emplace(path);
+            } catch (const common::Failure& failure) {
+                events_.Failed(stored, failure.what());
                 return;
             }
+            // What is read, not what stat said (a file of /proc says 0 bytes).
+            archive_entry_set_size(entry.get(), static_cast<la_int64_t>(file->Size()));
         }
-        const std::unique_ptr<const int, FdCloser> closer(fd >= 0 ? &fd : nullptr);
         // A file with holes is stored sparse (pax GNU.sparse 1.0): its holes take no room.
-        std::vector<DataRun> runs{{0, static_cast<la_int64_t>(info.st_size)}};
-        if (fd >= 0) {
-            if (auto sparse = DataRuns(fd, info.st_size)) {
+        std::vector<DataRun> runs;
+        if (file) {
+            const auto size = static_cast<la_int64_t>(file->Size());
+            runs.push_back({0, size});
+            if (auto sparse = DataRuns(file->Fd(), size)) {
                 runs = std::move(*sparse);
                 for (const DataRun& run : runs) {
                     archive_entry_sparse_add_entry(entry.get(), run.offset, run.length);
@@ -253,9 +284,13 @@ class ArchiveWriter {
         std::unique_ptr<archive_entry, EntryDeleter> spareEntry(spare);
         if (entry) {
             Check(archive_write_header(writer_.get(), entry.get()));
-            if (fd >= 0 && archive_entry_size(entry.get()) > 0) {
-                CopyData(fd, stored, runs, archive_entry_size(entry.get()));
+            if (file && archive_entry_size(entry.get()) > 0) {
+                CopyData(*file, stored, runs, archive_entry_size(entry.get()));
             }
+        }
+        if (file) {
+            // A file that changed while it was read fails the archive: its header is out.
+            file->RequireUnchanged();
         }
         events_.Added(stored);
         if (S_ISDIR(info.st_mode)) {
@@ -272,42 +307,42 @@ class ArchiveWriter {
     }
 
     // The file's data to the archive: the runs read, the holes between them given as zeros
-    // (which the writer leaves out of a sparse member).
-    void CopyData(int fd, const std::string& stored, const std::vector<DataRun>& runs,
-                  la_int64_t size) {
-        std::vector<char> buffer(1 << 20);
+    // (which the writer leaves out of a sparse member). A file that ends early throws
+    // (SourceFile); the owner's stop throws Error(kAborted).
+    void CopyData(const common::SourceFile& file, const std::string& stored,
+                  const std::vector<DataRun>& runs, la_int64_t size) {
+        // Read in the steps progress is reported in.
+        std::vector<char> buffer(common::kProgressStep);
         const std::vector<char> zeros(buffer.size(), '\0');
+        common::MemberProgress meter(progress_ ? *progress_ : kSilent, stored, stored, file.Size(),
+                                     file.Info().st_mtim.tv_sec);
+        StopWhen(meter.Begin());
         la_int64_t at = 0;
-        bool shrank = false;
         for (const DataRun& run : runs) {
             for (; at < run.offset;) {
                 at += Write(zeros, run.offset - at);
+                StopWhen(meter.Reach(static_cast<std::uint64_t>(at)));
             }
             while (at < run.offset + run.length) {
                 const la_int64_t want = std::min<la_int64_t>(
                     run.offset + run.length - at, static_cast<la_int64_t>(buffer.size()));
-                const ssize_t got = shrank
-                                        ? 0
-                                        : ::pread(fd, buffer.data(), static_cast<std::size_t>(want),
-                                                  static_cast<off_t>(at));
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (got <= 0) {
-                    // The header promised more: the rest is zeros, and the member is reported.
-                    if (!shrank) {
-                        events_.Failed(stored,
-                                       "the file shrank while it was read; the rest is zeros");
-                    }
-                    shrank = true;
-                    at += Write(zeros, run.offset + run.length - at);
-                    continue;
-                }
-                at += Write(buffer, got);
+                const std::size_t got =
+                    file.ReadAt(std::as_writable_bytes(
+                                    std::span(buffer.data(), static_cast<std::size_t>(want))),
+                                static_cast<std::uint64_t>(at));
+                at += Write(buffer, static_cast<la_int64_t>(got));
+                StopWhen(meter.Reach(static_cast<std::uint64_t>(at)));
             }
         }
         while (at < size) {
             at += Write(zeros, size - at);
+        }
+        StopWhen(meter.End());
+    }
+
+    static void StopWhen(bool stop) {
+        if (stop) {
+            throw Error(ErrorKind::kAborted, "stopped at the owner window's request");
         }
     }
 
@@ -321,6 +356,12 @@ class ArchiveWriter {
         return static_cast<la_int64_t>(piece);
     }
 
+    static inline const common::ProgressReporter kSilent{};
+    common::ArchiveOutput& output_;
+    const common::ProgressReporter* progress_;
+    std::exception_ptr failure_;
+    bool finished_ = false;
+    bool abandoned_ = false;
     std::unique_ptr<ParallelGzipWriter> gzip_;  // declared first: the writer may still use it
     std::unique_ptr<archive, WriterDeleter> writer_;
     std::unique_ptr<archive_entry_linkresolver, ResolverDeleter> resolver_;
@@ -333,22 +374,15 @@ class ArchiveWriter {
 void Create(const std::string& archivePath, const std::vector<std::string>& names,
             const CreateOptions& options, CreateEvents& events) {
     const Utf8Locale locale;
-    common::TemporaryFile temporary(common::FolderOf(archivePath));
-    if (!temporary.Valid()) {
-        throw std::runtime_error("cannot create the archive: " + std::string(std::strerror(errno)));
-    }
+    common::ArchiveOutput output(archivePath);
     {
-        ArchiveWriter writer(temporary.Fd(), options, events);
+        ArchiveWriter writer(output, options, events);
         for (const std::string& name : names) {
             writer.Add(name);
         }
         writer.Finish();
     }
-    ::fchmod(temporary.Fd(), 0666 & ~common::ProcessUmask());
-    std::string reason;
-    if (!temporary.Commit(archivePath, reason)) {
-        throw std::runtime_error("cannot write the archive: " + reason);
-    }
+    output.Commit(common::ArchiveOutput::ModeFor(archivePath));
 }
 
 }  // namespace zembrat::tar

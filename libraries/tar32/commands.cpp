@@ -49,6 +49,10 @@ int Extract(const Request& request, Context& context) {
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.progress = request.showDialog;
+    // A kept file's line names the switch that would have replaced it.
+    settings.explain = [](const std::string& reason) {
+        return reason == "kept the existing file" ? reason + " (-g overwrites)" : reason;
+    };
     tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
     return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
@@ -77,10 +81,12 @@ int List(const Request& request, Context& context) {
         const auto time = platform::FileTimeToSystemTime(platform::FileTimeToLocalFileTime(
             platform::FileTimeFromUnix(member.mtime.value_or(0))));
         char line[96];
-        std::snprintf(line, sizeof line, "%12" PRIu64 " %s%03o %04d-%02d-%02d %02d:%02d:%02d ",
-                      member.size.value_or(0), tar::AttributeText(member).c_str(),
-                      member.mode & 0777, time.year, time.month, time.day, time.hour, time.minute,
-                      time.second);
+        const std::string size = member.lone && !member.size
+                                     ? std::string("-")  // its wrapper does not tell
+                                     : std::to_string(member.size.value_or(0));
+        std::snprintf(line, sizeof line, "%12s %s%03o %04d-%02d-%02d %02d:%02d:%02d ", size.c_str(),
+                      tar::AttributeText(member).c_str(), member.mode & 0777, time.year, time.month,
+                      time.day, time.hour, time.minute, time.second);
         std::string text = line + common::EscapeControlCharacters(member.name);
         if (member.kind == tar::MemberKind::kSymlink || member.kind == tar::MemberKind::kHardlink) {
             text += " -> " + common::EscapeControlCharacters(member.linkTarget);
@@ -138,9 +144,18 @@ int Create(const Request& request, Context& context) {
                      : request.compression == Compression::kBzip2 ? tar::Filter::kBzip2
                                                                   : tar::Filter::kNone;
     options.level = request.level;
+    if (request.showDialog) {
+        options.progress = &context.progress;
+    }
     PackEvents events(context);
     try {
         tar::Create(request.archive, request.names, options, events);
+    } catch (const tar::Error& error) {
+        throw Failure(
+            error.Kind() == tar::ErrorKind::kAborted ? ARC_ERROR_ABORTED : ARC_ERROR_CANNOT_WRITE,
+            std::string(error.what()) + "; no archive written");
+    } catch (const Failure&) {
+        throw;
     } catch (const std::runtime_error& error) {
         throw Failure(ARC_ERROR_CANNOT_WRITE, error.what());
     }

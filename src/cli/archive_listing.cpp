@@ -25,6 +25,9 @@ constexpr std::size_t kRatioColumns = 6;
 constexpr std::size_t kMethodColumns = 7;
 constexpr std::size_t kTimeColumns = 19;
 
+// The 64-bit size a library gives for a size it cannot tell (a lone .gz read as a stream).
+constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+
 // FindFirst / FindNext: 0 a member, -1 no more; anything else is the library's error.
 constexpr int kNoMoreMembers = -1;
 
@@ -137,8 +140,10 @@ bool ListArchive(archives::TArchiver& driver, const std::string& path, Console& 
     int found = driver.FindFirst(opened.Handle(), entry, "*");
     while (found == 0) {
         listing += FormatEntryLine(entry);
-        original += entry.originalSize;
-        packed += entry.compressedSize;
+        if (entry.originalSize != kUnknownSize) {
+            original += entry.originalSize;
+            packed += entry.compressedSize;
+        }
         ++members;
         found = driver.FindNext(opened.Handle(), entry);
     }
@@ -170,10 +175,11 @@ std::string ListingRule() {
 std::string FormatEntryLine(const archives::TArchiveEntryInfo& entry) {
     const std::string method = Field(entry.record.method, sizeof entry.record.method);
     const std::string name = Field(entry.record.file_name, sizeof entry.record.file_name);
-    return PadLeft(std::to_string(entry.originalSize), kSizeColumns) + " " +
-           PadLeft(std::to_string(entry.compressedSize), kSizeColumns) + " " +
-           Ratio(entry.originalSize, entry.compressedSize) + " " +
-           PadRight(EscapeControls(method), kMethodColumns) + " " +
+    const bool known = entry.originalSize != kUnknownSize;
+    return PadLeft(known ? std::to_string(entry.originalSize) : "-", kSizeColumns) + " " +
+           PadLeft(known ? std::to_string(entry.compressedSize) : "-", kSizeColumns) + " " +
+           (known ? Ratio(entry.originalSize, entry.compressedSize) : PadLeft("-", kRatioColumns)) +
+           " " + PadRight(EscapeControls(method), kMethodColumns) + " " +
            LocalTimeText(entry.lastWriteTime) + " " + EscapeControls(name) + "\n";
 }
 

@@ -168,7 +168,8 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
         }
     };
     // The ZIP, CAB and BGA lines replace existing files only with -o, and the RAR line
-    // leaves out -u: all from option c. The LHA and ARJ lines stay the window's.
+    // leaves out -u: all from option c. The TAR line replaces with -g, from option o. The LHA
+    // and ARJ lines stay the window's.
     if (arguments.overwrite) {
         hooks.adjustUnpackOptions = [](archives::TArchiverType type,
                                        archives::TArchiverOptions& options) {
@@ -176,6 +177,12 @@ int RunBatchCommand(const CliArguments& arguments, Console& console) {
                  {archives::atZip, archives::atCab, archives::atBga, archives::atRar}) {
                 if (type == replacing) {
                     options.c = 1;
+                }
+            }
+            for (const archives::TArchiverType replacing :
+                 {archives::atTar, archives::atTgz, archives::atBZ2}) {
+                if (type == replacing) {
+                    options.o = 1;
                 }
             }
         };

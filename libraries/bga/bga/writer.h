@@ -9,6 +9,7 @@
 
 #include "bga/format.h"
 #include "bga/reader.h"
+#include "common/source_file.h"
 
 namespace zembrat::bga {
 
@@ -23,11 +24,12 @@ class MemberWriter {
     MemberWriter(const MemberWriter&) = delete;
     MemberWriter& operator=(const MemberWriter&) = delete;
 
-    // Appends a member with the header's name, time and attributes and the size bytes read
-    // from source; returns the header written. Throws common::Failure: ARC_ERROR_TOO_LARGE
-    // for a file the format's 32-bit sizes cannot hold, ARC_ERROR_CANNOT_READ when the source
-    // changes size while read, ARC_ERROR_CANNOT_WRITE.
-    MemberHeader AddFile(int out, MemberHeader header, int source, std::uint64_t size,
+    // Appends a member with the header's name, time and attributes and the source's data;
+    // returns the header written. Throws common::Failure: ARC_ERROR_TOO_LARGE for a file the
+    // format's 32-bit sizes cannot hold, ARC_ERROR_CANNOT_READ when the source ends early
+    // (the caller asks RequireUnchanged() after), ARC_ERROR_CANNOT_WRITE with the system's
+    // reason.
+    MemberHeader AddFile(int out, MemberHeader header, const common::SourceFile& source,
                          const WriteProgress& progress);
     // Appends a folder member (no data).
     void AddFolder(int out, MemberHeader header);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "archiver_api.h"
 #include "bga32/bga32.h"
@@ -20,9 +22,18 @@ void __verbose_terminate_handler() {
 
 int main(int argc, char** argv) {
     using namespace zembrat::bga32;
+    // -f replaces existing files, as in every stub of ours; -o, which older programs of
+    // this kind took, still does.
+    std::vector<char*> arguments(argv, argv + argc);
+    static char replace[] = "-f";
+    for (char*& argument : arguments) {
+        if (std::string_view(argument) == "-o") {
+            argument = replace;
+        }
+    }
     zembrat::common::StubRequest stub;
     if (const auto status =
-            zembrat::common::StartTrailerStub(argc, argv, {"-o", "archive"}, stub)) {
+            zembrat::common::StartTrailerStub(argc, arguments.data(), {"-f", "archive"}, stub)) {
         return *status;
     }
     Request request;
@@ -31,7 +42,7 @@ int main(int argc, char** argv) {
     request.folder = stub.folder;
     request.archive = stub.archive;
     Context context;
-    context.overwriteSwitch = "-o";
+    context.overwriteSwitch = "-f";
     const int code = zembrat::exports::Guarded(
         context,
         [&] {

@@ -40,6 +40,8 @@ class SourceFile {
     // The same in order, from the start or the last Rewind().
     std::size_t Read(std::span<std::byte> buffer);
     void Rewind() { position_ = 0; }
+    // The descriptor the data is read from, for asking where its holes are (never to read).
+    int Fd() const { return copy_.Valid() ? copy_.Get() : file_.Get(); }
 
     // Throws Failure(ARC_ERROR_CANNOT_READ, "PATH: file changed while it was being read") when
     // the file now holds more than Size(), or its size, modification or change time differ

@@ -60,6 +60,12 @@ class HoleAwareWriter {
     bool holeAtEnd_ = false;
 };
 
+// Removes from folder the staging files (".zembrat-PID-N") a process of ours left when it was
+// killed before it could: the process PID no longer runs, and the file is a regular file of
+// this user with the staging mode 0600. A staging file of a run still going is never touched.
+// Returns how many were removed.
+std::size_t RemoveStaleStagedFiles(const std::string& folder);
+
 // Makes fullPath a hard link to existing: made under a temporary name beside it and renamed,
 // so that a file already there is replaced whole. False, with errno set, when it cannot be.
 bool MakeHardLink(const std::string& existing, const std::string& fullPath);

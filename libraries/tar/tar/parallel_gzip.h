@@ -9,18 +9,22 @@
 #include <span>
 #include <vector>
 
+#include "common/archive_output.h"
+
 namespace zembrat::tar {
 
 class ParallelGzipWriter {
   public:
     // level: 0-12 (libdeflate's scale; 6 is gzip's default); threads: pieces compressed at
     // once (at least 1). Memory: about (threads + 1) * 2 * pieceSize.
-    ParallelGzipWriter(int fd, int level, unsigned threads, std::size_t pieceSize = 1 << 21);
+    ParallelGzipWriter(common::ArchiveOutput& output, int level, unsigned threads,
+                       std::size_t pieceSize = 1 << 21);
     ~ParallelGzipWriter();
     ParallelGzipWriter(const ParallelGzipWriter&) = delete;
     ParallelGzipWriter& operator=(const ParallelGzipWriter&) = delete;
 
-    // Throws std::system_error when the file cannot be written, std::bad_alloc.
+    // Throws common::Failure when the file cannot be written, std::bad_alloc (also when a
+    // worker thread could not compress its piece).
     void Write(std::span<const std::byte> data);
     // Compresses and writes what is left. Throws as Write.
     void Finish();
@@ -29,7 +33,7 @@ class ParallelGzipWriter {
     void Submit();
     void WriteOldest();
 
-    int fd_;
+    common::ArchiveOutput& output_;
     int level_;
     unsigned threads_;
     std::size_t pieceSize_;

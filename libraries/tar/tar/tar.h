@@ -16,6 +16,7 @@
 #include "archive_host/client.h"
 #include "archive_host/member_fields.h"
 #include "common/engine.h"
+#include "common/progress.h"
 
 namespace zembrat::tar {
 
@@ -78,9 +79,19 @@ class Reader {
     void Extract(const DataSink& sink, const ProgressFn& progress = {}, const HoleSink& holes = {});
 
   private:
+    // No member came: a real empty tar decompresses to zeros alone. Anything else (a lone
+    // .gz of a disk image starting with a zero block) is one lone member, read by a helper
+    // that takes the data as it is; a plain file that is not zeros is no archive.
+    std::optional<Member> NoMembers();
+    std::optional<Member> Take(const archive_host::HostMember& next);
+
     std::string path_;
-    archive_host::ArchiveHost host_;
+    archive_host::HostOptions options_;
+    std::string format_;
+    std::optional<archive_host::ArchiveHost> host_;
     std::optional<Member> current_;
+    bool streaming_ = false;
+    bool anyMember_ = false;
 };
 
 enum class Problem {
@@ -106,7 +117,9 @@ using ExtractEvents = common::ExtractEvents<Member, Problem>;
 using ExtractSummary = common::ExtractSummary;
 
 // Extracts (or tests) the archive. Throws Error(kArchive) when the archive is lost midway
-// (what was done stays), Error(kAborted) when a progress callback stopped it.
+// (what was done stays), common::Failure(ARC_ERROR_CANNOT_WRITE) when it ends because the file
+// system refused a member's data (a full disk), Error(kAborted) when a progress callback
+// stopped it.
 ExtractSummary Extract(const std::string& archivePath, const ExtractOptions& options,
                        ExtractEvents& events);
 
@@ -120,13 +133,19 @@ struct CreateOptions {
     std::string baseFolder;  // names are read relative to it; empty: the current folder
     Filter filter = Filter::kNone;
     int level = -1;  // 1-9 for gzip and bzip2; -1 the compressor's default
+    // Where each file's progress goes (bytes of the file read so far); its answer to stop
+    // ends the work with Error(kAborted). None: no progress.
+    const common::ProgressReporter* progress = nullptr;
 };
 
 using CreateEvents = common::CreateEvents;
 
 // Writes a pax tar (names in UTF-8) of the names (files, links, folders with everything in
 // them), under gzip or bzip2 when asked. The archive appears under its name only once it is
-// complete. Throws std::runtime_error when the archive cannot be written.
+// complete; on any failure the file that had its name is untouched. Throws common::Failure
+// when the archive cannot be written (ARC_ERROR_CANNOT_WRITE) or a file changed while it was
+// read (ARC_ERROR_CANNOT_READ), Error(kAborted) when the owner asked to stop, and
+// std::runtime_error for what the decoder library refuses.
 void Create(const std::string& archivePath, const std::vector<std::string>& names,
             const CreateOptions& options, CreateEvents& events);
 

@@ -13,11 +13,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
 #include "common/folder_times.h"
+#include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/sfx_stub.h"
 #include "common/staged_file.h"
@@ -63,7 +66,8 @@ class Extractor {
     }
 
     unsigned Mode(const StreamEntry& entry, unsigned fallback) const {
-        return (entry.mode != 0 ? entry.mode : fallback) & ~umask_;
+        // Set-id bits never come out of an archive (a folder keeps its sticky bit).
+        return (entry.mode != 0 ? entry.mode : fallback) & 01777 & ~umask_;
     }
 
     void ExtractOne(zembrat::tar::TarStream& stream, const StreamEntry& entry) {
@@ -110,6 +114,11 @@ class Extractor {
             std::printf("extracted %s\n", Printable(entry.name).c_str());
             return;
         }
+        // What a run of ours killed midway left in this folder goes before this run writes.
+        if (const std::string folder = zembrat::common::FolderOf(*path);
+            swept_.insert(folder).second) {
+            zembrat::common::RemoveStaleStagedFiles(folder);
+        }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !overwrite_ && !made_.contains(*path)) {
             std::printf("%s: kept the existing file (-f overwrites)\n",
@@ -136,43 +145,51 @@ class Extractor {
         std::printf("extracted %s\n", Printable(entry.name).c_str());
     }
 
+    // The member's data through MemberFile: never with set-id bits, and never over a file
+    // that appeared at its name meanwhile (another run) unless -f or this run made it.
     bool WriteFile(zembrat::tar::TarStream& stream, const StreamEntry& entry,
                    const std::string& path) {
-        zembrat::common::StagedFile staged(zembrat::common::FolderOf(path));
-        if (!staged.Valid()) {
-            stream.ReadData({});
-            Fail(entry.name, std::string("cannot create a file: ") + std::strerror(errno));
-            return false;
-        }
-        zembrat::common::HoleAwareWriter writer(staged.Fd());
+        std::optional<zembrat::common::MemberFile> file;
         std::string failure;
+        try {
+            file.emplace(path, overwrite_ || made_.contains(path));
+        } catch (const zembrat::common::Failure& error) {
+            failure = error.what();
+        }
+        // The data is read through whatever happens: the next member follows it.
         stream.ReadData(
             [&](std::span<const std::byte> data) {
                 if (!failure.empty()) {
                     return;
                 }
                 try {
-                    writer.Write(data);
-                } catch (const std::system_error& error) {
+                    file->Write(data);
+                } catch (const zembrat::common::Failure& error) {
                     failure = error.what();
                 }
             },
-            [&](std::uint64_t size) { writer.Hole(size); });
-        try {
-            writer.Finish();
-        } catch (const std::system_error& error) {
-            failure = error.what();
+            [&](std::uint64_t size) {
+                if (failure.empty()) {
+                    file->Hole(size);
+                }
+            });
+        zembrat::common::Placement placed{};
+        if (failure.empty()) {
+            try {
+                placed = file->Place(Mode(entry, 0644),
+                                     entry.mtime * zembrat::common::kNanosecondsPerSecond);
+            } catch (const zembrat::common::Failure& error) {
+                failure = error.what();
+            }
         }
         if (!failure.empty()) {
             Fail(entry.name, failure);
             return false;
         }
-        fchmod(staged.Fd(), Mode(entry, 0644));
-        const timespec times[2] = {{entry.mtime, 0}, {entry.mtime, 0}};
-        futimens(staged.Fd(), times);
-        std::string reason;
-        if (!staged.Commit(path, reason)) {
-            Fail(entry.name, reason);
+        if (placed == zembrat::common::Placement::kKept) {
+            std::printf("%s: kept the existing file (-f overwrites)\n",
+                        Printable(entry.name).c_str());
+            status_ = 1;
             return false;
         }
         files_.insert(path);
@@ -186,6 +203,7 @@ class Extractor {
     zembrat::common::FolderTimes folders_;
     std::set<std::string> files_;  // regular files this run made: what a hard link may name
     std::set<std::string> made_;   // everything but folders this run made
+    std::set<std::string> swept_;  // folders cleared of staging files left by killed runs
 };
 
 // -l lists, -t reads every member through (the gzip checks included).

@@ -292,14 +292,13 @@ TEST(BgaWriter, MembersReadBackAndThoseThatDoNotShrinkAreStored) {
         const std::string archive = folder / "out.gza";
         {
             UniqueFd out(open(archive.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-            UniqueFd in(open(source.c_str(), O_RDONLY));
+            const common::SourceFile in(source);
             MemberWriter writer(c.codec, c.level);
             MemberHeader header;
             header.name = "dir\\";
             writer.AddFolder(out.Get(), header);
             header.name = "dir\\file.txt";
-            const MemberHeader written =
-                writer.AddFile(out.Get(), header, in.Get(), c.data.size(), {});
+            const MemberHeader written = writer.AddFile(out.Get(), header, in, {});
             EXPECT_EQ(written.kind == kKindStored, c.stored) << c.data.size();
             EXPECT_EQ(written.codec, c.codec);
         }

@@ -60,6 +60,19 @@ TEST(BgaStub, TheProgramExtractsListsAndTestsItsArchiveOnItsOwn) {
         EXPECT_EQ(extracted.status, 0) << extracted.output;
         EXPECT_EQ(ReadFile(scratch.Folder() + "away/out/readme.txt"), text);
         EXPECT_EQ(ReadFile(scratch.Folder() + "away/out/docs/guide.txt"), "guide");
+        // An existing file is kept and named with -f; -f replaces it, and so does the -o older
+        // programs of this kind took.
+        for (const auto& [option, replaced] : {std::pair{"", false}, {"-f", true}, {"-o", true}}) {
+            SCOPED_TRACE(option);
+            scratch.Write("away/out/docs/guide.txt", "mine");
+            const ShellRun again = Shell("cd " + Quoted(scratch.Folder() + "away") +
+                                         " && env -i ./x.exe " + option + " out");
+            EXPECT_EQ(ReadFile(scratch.Folder() + "away/out/docs/guide.txt"),
+                      replaced ? "guide" : "mine");
+            if (!replaced) {
+                EXPECT_THAT(again.output, HasSubstr("kept the existing file (-f overwrites)"));
+            }
+        }
         // The library reads the archive inside the program as well.
         EXPECT_EQ(Library().Names(program).size(), 3u);
     }

@@ -34,6 +34,12 @@ TEST(Tar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
         SCOPED_TRACE(name);
         TempFolder scratch;
         const auto result = Library().Run(ExtractLine(archive.string(), scratch.Folder()));
+        // A lone header whose checksum field is empty: nothing marks it as tar, so it is
+        // refused rather than read as an empty archive.
+        if (name == "read_format_tar_V_negative_size.tar") {
+            EXPECT_EQ(result.code, ARC_ERROR_BROKEN_ARCHIVE) << result.text;
+            continue;
+        }
         EXPECT_EQ(result.code, 0) << result.text;
         const auto found = manifest.find(name);
         if (found == manifest.end()) {

@@ -2,15 +2,19 @@
 // gzip reader that takes members one after another.
 #include "tar/parallel_gzip.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "common/failure.h"
 #include "temp_folder.h"
 
 namespace zembrat::tar {
@@ -65,18 +69,17 @@ TEST(ParallelGzipWriter, ReadsBackWholeInOrder) {
         for (const Case& test : cases) {
             SCOPED_TRACE(std::to_string(test.size) + " bytes on " + std::to_string(threads));
             const std::string path = folder / "out.gz";
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ASSERT_GE(fd, 0);
             const std::string data = noise.substr(0, test.size);
             {
-                ParallelGzipWriter writer(fd, 6, threads, kPiece);
+                common::ArchiveOutput output(path);
+                ParallelGzipWriter writer(output, 6, threads, kPiece);
                 for (std::size_t at = 0; at < data.size(); at += test.writeSize) {
                     const std::string part = data.substr(at, test.writeSize);
                     writer.Write(std::as_bytes(std::span(part.data(), part.size())));
                 }
                 writer.Finish();
+                output.Commit(0600);
             }
-            ::close(fd);
             std::ifstream in(path, std::ios::binary);
             const std::string compressed{std::istreambuf_iterator<char>(in), {}};
             int members = 0;
@@ -86,18 +89,39 @@ TEST(ParallelGzipWriter, ReadsBackWholeInOrder) {
     }
 }
 
+// A write the file system refuses (here the file size limit, in a child) is the writer's
+// failure with the system's reason, and no file is left behind.
 TEST(ParallelGzipWriter, AFailedWriteIsAnError) {
-    const int fd = ::open("/dev/full", O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ParallelGzipWriter writer(fd, 1, 2, 100);
-    const std::string data(1000, 'x');
-    EXPECT_THROW(
-        {
-            writer.Write(std::as_bytes(std::span(data.data(), data.size())));
+    const testing::TempFolder folder;
+    const std::string path = folder / "out.gz";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::mt19937 random(3);
+        std::string noise(100000, '\0');
+        for (char& c : noise) {
+            c = static_cast<char>(random());
+        }
+        try {
+            common::ArchiveOutput output(path);
+            ParallelGzipWriter writer(output, 1, 2, 1000);
+            writer.Write(std::as_bytes(std::span(noise.data(), noise.size())));
             writer.Finish();
-        },
-        std::system_error);
-    ::close(fd);
+            output.Commit(0600);
+        } catch (const common::Failure& failure) {
+            ::_exit(std::string(failure.what()).find("File too large") != std::string::npos ? 0
+                                                                                            : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure; 2: another reason";
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 }  // namespace

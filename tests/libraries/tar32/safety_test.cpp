@@ -151,6 +151,85 @@ TEST_F(Tar32SafetyTest, ArchiveTypesAndLoneCompressedFiles) {
               ARC_ERROR_BROKEN_ARCHIVE);
 }
 
+// A tar is told by a header with a sound checksum, or by the zero blocks that end an empty one:
+// data that merely starts with a zero block (a disk image), or a large file of zeros, is a
+// lone file, or no archive when it is not compressed either.
+TEST_F(Tar32SafetyTest, ZerosAloneNeverMakeATar) {
+    if (std::system("command -v gzip >/dev/null && command -v bzip2 >/dev/null") != 0) {
+        GTEST_SKIP() << "gzip or bzip2 is not installed";
+    }
+    const std::string folder = scratch_.Folder();
+    const std::string image = std::string(512, '\0') + "hi\n";
+    scratch_.Write("image", image);
+    ASSERT_EQ(std::system(("cd '" + folder + "' && gzip -nc image > image.gz && " +
+                           "bzip2 -c image > image.bz2 && cp image image.tar && " +
+                           "head -c 10240 /dev/zero | gzip > empty.tgz && " +
+                           "head -c 2097152 /dev/zero | gzip > blank.gz && bzip2 -c '" + kFixtures +
+                           "read_format_tar_empty_with_gnulabel.tar' > label.tbz")
+                              .c_str()),
+              0);
+    struct Case {
+        const char* file;
+        int type;
+        std::vector<std::string> names;
+        std::string content;
+    };
+    const Case cases[] = {{"image.gz", 3, {"image"}, image},
+                          {"image.bz2", 7, {"image"}, image},
+                          {"blank.gz", 3, {"blank"}, std::string(2 << 20, '\0')},
+                          {"empty.tgz", 2, {}, ""},
+                          {"label.tbz", 6, {}, ""},
+                          {"image.tar", 0, {}, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(Library().getArchiveType((folder + c.file).c_str()), c.type);
+        EXPECT_EQ(Library().Names(folder + c.file), c.names);
+        fs::remove_all(destination_);
+        const auto result = Library().Run(ExtractLine(folder + c.file, destination_));
+        EXPECT_EQ(result.code, c.type == 0 ? ARC_ERROR_BROKEN_ARCHIVE : 0) << result.text;
+        if (!c.names.empty()) {
+            EXPECT_TRUE(ReadFile(destination_ + c.names[0]) == c.content);
+        }
+    }
+}
+
+// A lone .gz lists the size its trailer tells when that is certain (one member) and its
+// header's time; otherwise (several members, bzip2) the size is unknown: all ones.
+TEST_F(Tar32SafetyTest, LoneFilesListTheSizeTheirWrapperTells) {
+    if (std::system("command -v gzip >/dev/null && command -v bzip2 >/dev/null") != 0) {
+        GTEST_SKIP() << "gzip or bzip2 is not installed";
+    }
+    const std::string folder = scratch_.Folder();
+    scratch_.Write("seq.txt", std::string(100000, 's'));
+    ASSERT_EQ(std::system(("cd '" + folder + "' && touch -d @1700000000 seq.txt && " +
+                           "gzip -c seq.txt > one.gz && bzip2 -c seq.txt > one.bz2 && " +
+                           "(gzip -c seq.txt; gzip -c seq.txt) > two.gz")
+                              .c_str()),
+              0);
+    constexpr std::uint64_t kUnknown = ~std::uint64_t{0};
+    const struct {
+        const char* file;
+        std::uint64_t size;
+    } cases[] = {{"one.gz", 100000}, {"one.bz2", kUnknown}, {"two.gz", kUnknown}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const HARC handle = Library().openArchive(0, (folder + c.file).c_str(), 0);
+        ASSERT_NE(handle, 0u);
+        ARCHIVE_ENTRY_RECORD record{};
+        ASSERT_EQ(Library().findFirst(handle, "*", &record), 0);
+        std::uint64_t size = 0;
+        std::uint64_t time = 0;
+        EXPECT_TRUE(Library().getOriginalSize(handle, &size));
+        EXPECT_EQ(size, c.size);
+        EXPECT_EQ(record.original_size, static_cast<std::uint32_t>(c.size));
+        if (std::string(c.file) == "one.gz") {
+            EXPECT_TRUE(Library().getWriteTime(handle, &time));
+            EXPECT_EQ(time, (1700000000ull + 11644473600ull) * 10000000ull);
+        }
+        Library().closeArchive(handle);
+    }
+}
+
 // What the owner's progress procedure hears, and when it asks to stop.
 struct HeardProgress {
     std::vector<std::string> reports;  // "STATE name written/size"
@@ -197,6 +276,36 @@ TEST_F(Tar32SafetyTest, ProgressReachesTheOwnerAndItsAnswerStops) {
         EXPECT_EQ(result.code, test.code) << result.text;
         EXPECT_EQ(heard.reports, test.reports);
         EXPECT_EQ(::zembrat::testing::Tree(destination_), test.files);
+    }
+}
+
+// Packing reports each file's bytes read the same way, and a stop leaves no archive.
+TEST_F(Tar32SafetyTest, PackingReportsProgressAndItsAnswerStops) {
+    ASSERT_NE(Library().setOwnerWindow, nullptr);
+    scratch_.Write("src/big.bin", std::string(200 * 1024, 'b'));
+    const std::string archive = scratch_.Folder() + "made.tgz";
+    const std::string line =
+        "c -z -f " + Quoted(archive) + " -o " + Quoted(scratch_.Folder() + "src/") + " big.bin";
+    for (const unsigned stopAt : {~0u, unsigned{ARC_PROGRESS_UPDATE}}) {
+        SCOPED_TRACE(stopAt);
+        heard = {{}, stopAt};
+        ASSERT_NE(Library().setOwnerWindow(0, HearProgress), 0);
+        const auto result = Library().Run(line);
+        Library().killOwnerWindow(0);
+        if (stopAt == ~0u) {
+            EXPECT_EQ(result.code, 0) << result.text;
+            EXPECT_EQ(heard.reports,
+                      (std::vector<std::string>{
+                          "0 big.bin 0/204800", "1 big.bin 65536/204800", "1 big.bin 131072/204800",
+                          "1 big.bin 196608/204800", "2 big.bin 204800/204800"}));
+            EXPECT_TRUE(fs::exists(archive));
+            fs::remove(archive);
+        } else {
+            EXPECT_EQ(result.code, ARC_ERROR_ABORTED) << result.text;
+            EXPECT_FALSE(fs::exists(archive));
+            EXPECT_EQ(::zembrat::testing::Tree(scratch_.Folder() + "src/"),
+                      std::vector<std::string>{"big.bin"});
+        }
     }
 }
 
