@@ -33,7 +33,7 @@ int CheckedOutput(int status) {
 // program in the build tree and in ../lib/zembrat/ once installed.
 int InstallFileManagerActions() {
     const std::string folder = zembrat::platform::ProgramFolder();
-    for (const std::string script :
+    for (const std::string& script :
          {folder + "zembrat-file-action", folder + "../lib/zembrat/zembrat-file-action"}) {
         if (::access(script.c_str(), X_OK) == 0) {
             std::fflush(stdout);

@@ -157,9 +157,9 @@ EOF
 check_actions() {
     local action=$build/bin/zembrat-file-action
     [[ -x $action && -x $build/bin/zembrat-cli ]] || skip "the build has no zembrat-file-action"
-    export HOME=$work/home
+    export HOME=$work/home TMPDIR=$work/tmp
     unset XDG_DATA_HOME DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
-    mkdir -p "$HOME" "$work/a b" "$work/日本"
+    mkdir -p "$HOME" "$TMPDIR" "$work/a b" "$work/日本"
     seq 1 2000 >"$work/a b/one file.txt"
     seq 5 3000 >"$work/日本/資料.txt"
     printf 'x\n' >"$work/a b/-dash"
@@ -172,6 +172,9 @@ check_actions() {
     for path in "a b/one file.lzh" "日本/資料.lzh" "a b/-dash.lzh"; do
         [[ -s $work/$path ]] || fail "no $path"
     done
+    # Without a terminal nothing is printed, and nothing is left in the temporary folder.
+    [[ ! -s $work/compress.log ]] || fail "compress printed: $(cat "$work/compress.log")"
+    [[ -z $(ls -A "$TMPDIR") ]] || fail "left in TMPDIR: $(ls -A "$TMPDIR")"
     # An existing archive is kept, and says so.
     "$action" compress "$work/a b/one file.txt" </dev/null >/dev/null 2>&1
     rm -f -- "$work/a b/one file.txt" "$work/日本/資料.txt"
