@@ -52,6 +52,8 @@ install(CODE "
 ")
 
 install(FILES ${zembrat_share}/doc/copyright DESTINATION share/doc/zembrat)
+# The self-extracting stubs carry their decoders on purpose; the file says why.
+install(FILES ${zembrat_share}/lintian/zembrat DESTINATION share/lintian/overrides)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -64,7 +66,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "self-extracting program), or unpacks a batch of archives one after the other.\n"
     "It reads LHA, ZIP, tar, tar.gz, tar.bz2, CAB, ARJ, RAR, GZA and BZA archives.\n"
     "It comes as a small Japanese window and as a command line, zembrat-cli, and\n"
-    "adds its two actions to the context menus of Dolphin, Nemo, Thunar and Nautilus.")
+    "adds its two actions to the context menus of Dolphin, Nemo, Thunar and\n"
+    "Nautilus.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

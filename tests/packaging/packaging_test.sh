@@ -84,6 +84,7 @@ check_contents() {
 -rw-r--r-- usr/share/Thunar/sendto/zembrat-extract.desktop
 -rw-r--r-- usr/share/doc/zembrat/copyright
 -rw-r--r-- usr/share/doc/zembrat/changelog.gz
+-rw-r--r-- usr/share/lintian/overrides/zembrat
 EOF
     dpkg-deb -c "$deb" | awk '$2 != "root/root" {print "not owned by root: " $0}' | grep . &&
         fail "owners"
