@@ -6,11 +6,12 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
             libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
             libmspack-dev cabextract gcab arj libisal-dev libseccomp-dev \
             lhasa jlha-utils 7zip libarchive-tools unar python3 \
-            qt6-base-dev fonts-ipafont-gothic clang-14 libclang-rt-14-dev
+            qt6-base-dev fonts-ipafont-gothic clang-14 libclang-rt-14-dev \
+            dpkg-dev desktop-file-utils appstream shared-mime-info libglib2.0-bin
 BUILD    := build
 JOBS     ?= $(shell nproc)
 
-.PHONY: all setup configure build test test-asan clean format
+.PHONY: all setup configure build test test-asan clean format deb
 
 all: build
 
@@ -59,6 +60,16 @@ clean:
 .PHONY: demo run install
 demo: build
 	./scripts/demo.sh $(BUILD)
+
+# The Debian package zembrat_VERSION_ARCH.deb, here, made by CPack from build/ (the programs
+# as built, Depends read from what they link), then checked by lintian (errors fail).
+deb: PACKAGES += lintian
+deb: build
+	rm -rf $(BUILD)/package
+	cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	for deb in $(BUILD)/package/*.deb; do \
+	  lintian --fail-on error --info "$$deb" && cp "$$deb" . && echo "Made ./$${deb##*/}" || exit 1; \
+	done
 
 # The window.
 run: build

@@ -233,7 +233,7 @@ class ArgumentReader {
 }  // namespace
 
 CliArguments ParseArguments(std::span<const std::string_view> arguments) {
-    // Help and version answer whatever else the line holds, up to "--".
+    // Help, version and the file-manager actions answer whatever else the line holds, up to "--".
     for (const std::string_view argument : arguments) {
         if (argument == "--") {
             break;
@@ -247,6 +247,11 @@ CliArguments ParseArguments(std::span<const std::string_view> arguments) {
             CliArguments version;
             version.command = Command::kVersion;
             return version;
+        }
+        if (argument == "--install-file-manager-actions") {
+            CliArguments install;
+            install.command = Command::kInstallFileManagerActions;
+            return install;
         }
     }
     return ArgumentReader(arguments).Read();
@@ -286,6 +291,9 @@ std::string UsageText() {
   -q, --quiet            進行状況と結果のメッセージを表示しません (エラーは表示します)
   -h, --help             この説明を表示します
       --version          バージョンを表示します
+      --install-file-manager-actions
+                         Nautilus の右クリックメニュー (スクリプト) に「一つずつ圧縮 (Zembrat)」と
+                         「ここに解凍 (Zembrat)」を加えます (今のユーザーだけ)
 
 終了ステータス:
   0    すべてのファイルを処理しました

@@ -11,7 +11,15 @@
 
 namespace zembrat::cli {
 
-enum class Command { kCompress, kDecompress, kList, kTest, kHelp, kVersion };
+enum class Command {
+    kCompress,
+    kDecompress,
+    kList,
+    kTest,
+    kHelp,
+    kVersion,
+    kInstallFileManagerActions
+};
 
 // The LHA methods --method offers, as the value of the option jm.
 enum class LhaMethod : int { kLh0 = 0, kLh5 = 5, kLh6 = 6, kLh7 = 7 };
@@ -35,8 +43,8 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Options may stand anywhere after the command; "--" ends them. -h/--help and --version
-// win over everything else. Raises UsageError.
+// Options may stand anywhere after the command; "--" ends them. -h/--help, --version and
+// --install-file-manager-actions win over everything else. Raises UsageError.
 CliArguments ParseArguments(std::span<const std::string_view> arguments);
 
 // The help text (Japanese), and the version line.

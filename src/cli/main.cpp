@@ -1,7 +1,10 @@
 // zembrat-cli: the batch run of the window from a terminal, and the listing and test of
 // archives through the same drivers.
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "console.h"
 #include "exit_status.h"
 #include "interrupt.h"
+#include "platform/system_folders.h"
 #include "progress_bar.h"
 
 namespace {
@@ -23,6 +27,28 @@ int CheckedOutput(int status) {
         return status == zembrat::cli::kExitSuccess ? zembrat::cli::kExitFileFailed : status;
     }
     return status;
+}
+
+// The actions' script does the work (the file managers' menus run it too); it is beside the
+// program in the build tree and in ../lib/zembrat/ once installed.
+int InstallFileManagerActions() {
+    const std::string folder = zembrat::platform::ProgramFolder();
+    for (const std::string& script :
+         {folder + "zembrat-file-action", folder + "../lib/zembrat/zembrat-file-action"}) {
+        if (::access(script.c_str(), X_OK) == 0) {
+            std::fflush(stdout);
+            std::string option = "--install-nautilus";
+            char* const scriptArguments[] = {const_cast<char*>(script.c_str()), option.data(),
+                                             nullptr};
+            ::execv(script.c_str(), scriptArguments);
+            std::perror(("zembrat-cli: " + script).c_str());
+            return zembrat::cli::kExitComponentError;
+        }
+    }
+    std::fprintf(stderr,
+                 "zembrat-cli: zembrat-file-action が見つかりません (%s, %s../lib/zembrat/)\n",
+                 folder.c_str(), folder.c_str());
+    return zembrat::cli::kExitComponentError;
 }
 
 int Run(int argc, char** argv) {
@@ -45,6 +71,10 @@ int Run(int argc, char** argv) {
     if (arguments.command == Command::kVersion) {
         std::fputs(VersionText().c_str(), stdout);
         return kExitSuccess;
+    }
+
+    if (arguments.command == Command::kInstallFileManagerActions) {
+        return InstallFileManagerActions();
     }
 
     InstallInterruptHandlers();
