@@ -74,7 +74,8 @@ struct PpmModel::Impl {
     Ref minContext = 0, maxContext = 0, foundState = 0;
     unsigned numMasked = 0, initEsc = 0, orderFall = 0, maxOrder = 0;
     int runLength = 0, initRl = 0;
-    unsigned escCount = 0, prevSuccess = 0, hiBitsFlag = 0;
+    std::uint8_t escCount = 0;  // wraps: at 0 every mask is cleared
+    unsigned prevSuccess = 0, hiBitsFlag = 0;
     std::array<std::uint8_t, 256> charMask{};
     std::array<std::uint8_t, 256> ns2Index{};
     std::array<std::uint8_t, 256> ns2BsIndex{};
@@ -818,9 +819,11 @@ struct PpmModel::Impl {
         unsigned diff = numStats - numMasked;
         See2* see;
         if (numStats != 256) {
-            see = &see2[ns2Index[diff - 1]][(diff < NumStats(Suffix(context)) - numStats) +
-                                            2 * (SummFreq(context) < 11 * numStats) +
-                                            4 * (numMasked > diff) + hiBitsFlag];
+            see = &see2[ns2Index[diff - 1]]
+                       [(static_cast<int>(diff) <
+                         static_cast<int>(NumStats(Suffix(context))) - static_cast<int>(numStats)) +
+                        2 * (SummFreq(context) < 11 * numStats) + 4 * (numMasked > diff) +
+                        hiBitsFlag];
             scale = see->Mean();
         } else {
             see = &dummySee2;

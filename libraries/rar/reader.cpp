@@ -111,8 +111,10 @@ std::optional<std::uint64_t> FindArchive(Input& input, bool* newer) {
             if (at + kSignatureSize > got) {
                 break;
             }
+            // At the start of the file the signature alone makes an archive; further in, a
+            // program's bytes could hold it by chance, and a main header must follow.
             if (std::memcmp(chunk.data() + at, kSignature, kSignatureSize) == 0 &&
-                MainHeaderAt(input, base + at)) {
+                (base + at == 0 || MainHeaderAt(input, base + at))) {
                 return base + at;
             }
             if (at + 8 <= got && std::memcmp(chunk.data() + at, kNewerSignature, 8) == 0) {
@@ -167,7 +169,8 @@ struct Reader::State {
             throw Error(ErrorKind::kFormat, VolumeName(index) + " is not a volume of the set");
         }
         const auto block = ReadBlock(input, *start + kSignatureSize);
-        return block->offset + block->headerSize;
+        return block && block->type == kBlockMain ? block->offset + block->headerSize
+                                                  : *start + kSignatureSize;
     }
 
     // Opens the volume after `index`; throws when it is missing.
@@ -192,13 +195,16 @@ Reader::Reader(std::unique_ptr<Input> first, VolumeOpener openVolume, VolumeName
         throw Error(ErrorKind::kFormat,
                     newer ? "an archive of the newer format (RAR5)" : "not a RAR archive");
     }
-    const auto main = ReadBlock(*first, *start + kSignatureSize);
-    s.main.flags = main->flags;
     s.main.archiveStart = *start;
-    if ((main->flags & kMainEncryptedHeaders) != 0) {
-        throw Error(ErrorKind::kFormat, "encrypted headers");
+    s.firstBlock = *start + kSignatureSize;
+    const auto main = ReadBlock(*first, s.firstBlock);
+    if (main && main->type == kBlockMain) {
+        s.main.flags = main->flags;
+        if ((main->flags & kMainEncryptedHeaders) != 0) {
+            throw Error(ErrorKind::kFormat, "encrypted headers");
+        }
+        s.firstBlock = main->offset + main->headerSize;
     }
-    s.firstBlock = main->offset + main->headerSize;
     s.volumes.push_back(std::move(first));
     Restart();
 }
@@ -233,7 +239,11 @@ std::optional<Member> Reader::Next() {
             ++s.volume;
             continue;
         }
-        s.offset = block->offset + block->headerSize + block->dataSize;
+        const std::uint64_t next = block->offset + block->headerSize + block->dataSize;
+        if (next < block->offset || block->dataSize > input.Size()) {
+            s.ended = true;  // a size no volume can hold
+        }
+        s.offset = next;
         if (block->type != kBlockFile) {
             continue;  // comments, service data, authenticity and recovery records
         }
