@@ -54,7 +54,7 @@ best() {
 }
 
 ratio_digits=2
-printf '%-52s %9s %9s %7s %7s %7s %7s %7s %7s\n' archive packed output "ours s" "MiB" \
+printf '%-64s %9s %9s %7s %7s %7s %7s %7s %7s\n' archive packed output "ours s" "MiB" \
     "unar s" "MiB" "bsdtar" "MiB"
 for case in \
     "rar/hostile/read_format_rar_multi_lzss_blocks.rar:2.9 LZ" \
@@ -79,7 +79,7 @@ for case in \
         { echo "ours and unar extracted different files from $name" >&2; exit 1; }
     best bsdtar -xf "$archive" -C out
     if [ -n "$secs" ]; then bsecs=$secs bmib=$(mib "$kib"); else bsecs=fails bmib=-; fi
-    printf '%-52s %9s %9s %7s %7s %7s %7s %7s %7s\n' "$(basename "$name") ($kind)" "$packed" \
+    printf '%-64s %9s %9s %7s %7s %7s %7s %7s %7s\n' "$(basename "$name") ($kind)" "$packed" \
         "$output" "$osecs" "$(mib "$okib")" "$usecs" "$(mib "$ukib")" "$bsecs" "$bmib"
 done
 echo

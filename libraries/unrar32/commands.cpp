@@ -191,6 +191,15 @@ class UnrarBackend final : public exports::Backend {
 
     std::unique_ptr<exports::ArchiveCursor> OpenArchive(const std::string& path,
                                                         std::uint32_t) override {
+        try {
+            const std::string start = SetStart(path);
+            if (IsOlderFormat(start)) {
+                HostFor(start);  // a volume the set says follows is there
+                return OlderCursor(start, MaskSelects);
+            }
+        } catch (const std::exception&) {
+            return nullptr;
+        }
         return tar::OpenCursor([&] { return ReadMembers(path); }, "RAR", MaskSelects);
     }
 

@@ -15,8 +15,10 @@
 #include "common/folder_times.h"
 #include "common/member_file.h"
 #include "common/name_encoding.h"
+#include "common/record_fields.h"
 #include "common/safe_path.h"
 #include "rar/archive.h"
+#include "tar/library_side.h"
 #include "unrar32/volumes.h"
 
 namespace zembrat::unrar32 {
@@ -410,6 +412,61 @@ std::vector<tar::Member> OlderMembers(const std::string& path) {
         members.push_back(Describe(*member));
     }
     return members;
+}
+
+namespace {
+
+class Cursor final : public exports::ArchiveCursor {
+  public:
+    using Selects = std::function<bool(std::string_view name, std::string_view mask)>;
+    Cursor(std::vector<exports::ListedMember> members, std::vector<std::string> names,
+           Selects selects)
+        : members_(std::move(members)), names_(std::move(names)), selects_(std::move(selects)) {}
+
+    void Restart() override { next_ = 0; }
+    int Next(std::string_view mask, exports::ListedMember& listed) override {
+        const bool every = mask.empty() || mask == "*" || mask == "*.*";
+        while (next_ < members_.size()) {
+            const std::size_t at = next_++;
+            if (every || selects_(names_[at], mask)) {
+                listed = members_[at];
+                return 0;
+            }
+        }
+        return exports::kNoMoreMembers;
+    }
+
+  private:
+    std::vector<exports::ListedMember> members_;
+    std::vector<std::string> names_;
+    Selects selects_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<exports::ArchiveCursor> OlderCursor(
+    const std::string& path, std::function<bool(std::string_view, std::string_view)> selects) {
+    try {
+        OlderSet set(path);
+        std::vector<exports::ListedMember> members;
+        std::vector<std::string> names;
+        while (auto member = set.Next()) {
+            const tar::Member described = Describe(*member);
+            exports::ListedMember listed = tar::ToListed(described, "RAR");
+            if (described.kind != MemberKind::kDirectory) {
+                listed.compressedSize = member->packedSize;
+                listed.record.compressed_size = common::Clamp32(member->packedSize);
+                listed.record.ratio = common::CompressionRatio(member->packedSize, member->size);
+                listed.record.crc = member->crc;
+            }
+            members.push_back(listed);
+            names.push_back(described.name);
+        }
+        return std::make_unique<Cursor>(std::move(members), std::move(names), std::move(selects));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 tar::ExtractSummary OlderExtract(const std::string& path, const tar::ExtractOptions& options,

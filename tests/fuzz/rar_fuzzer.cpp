@@ -81,8 +81,14 @@ std::string FileBlock(const std::string& name, std::span<const std::uint8_t> pac
     Put16(rest, static_cast<unsigned>(name.size()));
     Put32(rest, 0x81A4);
     rest += name;
-    rest.append(reinterpret_cast<const char*>(packed.data()), packed.size());
     return rest;
+}
+
+// A file block and its packed data.
+void AddMember(std::string& archive, const std::string& name, std::span<const std::uint8_t> packed,
+               std::uint32_t size, unsigned version, bool solid) {
+    AddBlock(archive, FileBlock(name, packed, size, version, solid));
+    archive.append(reinterpret_cast<const char*>(packed.data()), packed.size());
 }
 
 void ReadArchive(const std::string& bytes, bool asVolumes) {

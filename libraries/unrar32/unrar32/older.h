@@ -4,6 +4,8 @@
 // extraction of one member to memory.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,6 +22,12 @@ bool IsOlderFormat(const std::string& path);
 // Every member of the set whose first volume is path. Throws tar::Error(kArchive) for a
 // damaged archive, common::Failure(ARC_ERROR_CANNOT_READ) for a missing volume.
 std::vector<tar::Member> OlderMembers(const std::string& path);
+
+// OpenArchive's cursor over the set's members: as the tar-family engine lists them, with the
+// packed size, ratio and CRC the headers give. Nothing when the set cannot be read.
+std::unique_ptr<exports::ArchiveCursor> OlderCursor(
+    const std::string& path,
+    std::function<bool(std::string_view name, std::string_view mask)> selects);
 
 // As tar::Extract, for the set whose first volume is path.
 tar::ExtractSummary OlderExtract(const std::string& path, const tar::ExtractOptions& options,
