@@ -258,3 +258,61 @@ TEST(Unrar32Fixtures, EncryptedArchivesAndMembersSayTheyAreEncrypted) {
 
 }  // namespace
 }  // namespace zembrat::unrar32::testing
+
+namespace zembrat::unrar32::testing {
+namespace {
+
+const std::string kReal = std::string(ZEMBRAT_FIXTURES_DIR) + "/real/";
+
+// The older format through the library: a member of a solid archive named alone comes out
+// whole (the members before it are decoded, not written), also into a buffer; a member whose
+// data is damaged fails alone with its reason and the others are extracted; the listing tells
+// the packed sizes.
+TEST(Unrar32OlderFormat, SolidMembersAloneAndDamagedMembersAlone) {
+    TempFolder whole;
+    ASSERT_EQ(Library().Run(ExtractLine(kReal + "Rar.solid.rar", whole.Folder())).code, 0);
+    const std::string jpg = ReadFile(whole.Folder() + "jpg/test.jpg");
+    ASSERT_EQ(jpg.size(), 40372u);
+
+    TempFolder alone;
+    const auto one = Library().Run(
+        ExtractLine(kReal + "Rar.solid.rar", alone.Folder(), "-x -u -y", "\"jpg/test.jpg\""));
+    EXPECT_EQ(one.code, 0) << one.text;
+    EXPECT_EQ(FilesBelow(alone.Folder()), (std::vector<std::string>{"jpg", "jpg/test.jpg"}));
+    EXPECT_EQ(ReadFile(alone.Folder() + "jpg/test.jpg"), jpg);
+
+    std::vector<unsigned char> buffer(64 * 1024);
+    std::uint32_t written = 0;
+    const std::string line = " -u  " + Quoted(kReal + "Rar.solid.rar") + " \"jpg/test.jpg\" ";
+    EXPECT_EQ(
+        Library().extractMem(0, line.c_str(), buffer.data(),
+                             static_cast<std::uint32_t>(buffer.size()), nullptr, nullptr, &written),
+        0);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written), jpg);
+
+    const auto entries = Library().Entries(kReal + "Rar15.rar", "*", kProbeMode);
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_STREQ(entries[1].file_name, "EXE/TEST.EXE");
+    EXPECT_EQ(entries[1].original_size, 45056u);
+    EXPECT_EQ(entries[1].compressed_size, 18672u);
+
+    // Rar2.rar's exe/test.exe, its packed data spoiled in the middle.
+    std::string bytes = ReadFile(kReal + "Rar2.rar");
+    const std::size_t name = bytes.find("exe\\test.exe");
+    ASSERT_NE(name, std::string::npos);
+    for (std::size_t at = name + 12 + 9000; at < name + 12 + 9100; ++at) {
+        bytes[at] = static_cast<char>(~bytes[at]);
+    }
+    TempFolder damaged;
+    std::ofstream(damaged / "damaged.rar", std::ios::binary) << bytes;
+    const std::string out = damaged.Folder() + "out/";
+    const auto result = Library().Run(ExtractLine(damaged / "damaged.rar", out));
+    EXPECT_EQ(result.code, ARC_ERROR_CRC);
+    EXPECT_THAT(result.text, HasSubstr("exe/test.exe: "));
+    EXPECT_FALSE(fs::exists(out + "exe/test.exe"));
+    EXPECT_EQ(ReadFile(out + "jpg/test.jpg"), jpg);
+    EXPECT_TRUE(fs::exists(out + "тест.txt"));
+}
+
+}  // namespace
+}  // namespace zembrat::unrar32::testing
