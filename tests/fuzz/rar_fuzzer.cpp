@@ -3,8 +3,9 @@
 //       volume chaining, self-extracting search, then every member decoded;
 //   15, 20, 29  the bytes as one method's packed data, in a member built around them;
 //   36  the same with the first byte marking a PPMd block (version 2.9's PPMd).
-// A method target takes a five-byte prefix: the member's size (four bytes, up to 1 MiB) and
-// a flag byte (bit 0: the data is cut in two members of one solid stream).
+// A method target takes a five-byte prefix: the member's size (four bytes) and
+// a flag byte (bit 0: the data is cut in two members of one solid stream); sizes are taken
+// modulo 256 KiB.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -117,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::uint32_t memberSize = 0;
     std::memcpy(&memberSize, data, 4);
-    memberSize &= 0xFFFFF;
+    memberSize &= 0x3FFFF;  // 256 KiB: long outputs only slow the search down
     const bool twoMembers = (data[4] & 1) != 0;
     std::string packed(reinterpret_cast<const char*>(data + 5), size - 5);
     unsigned version = RAR_FUZZ_FAMILY;
