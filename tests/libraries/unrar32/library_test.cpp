@@ -316,3 +316,30 @@ TEST(Unrar32OlderFormat, SolidMembersAloneAndDamagedMembersAlone) {
 
 }  // namespace
 }  // namespace zembrat::unrar32::testing
+
+namespace zembrat::unrar32::testing {
+namespace {
+
+// The older naming, NAME.rar, NAME.r00, NAME.r01: the set extracts from NAME.rar, and without
+// its last volume the one missing is named and nothing is written.
+TEST(Unrar32OlderFormat, VolumesInTheOlderNaming) {
+    TempFolder scratch;
+    const std::string set = kFixtures + "multivolume/rar_multivolume_single_file.part";
+    fs::copy_file(set + "1.rar", scratch / "old.rar");
+    fs::copy_file(set + "2.rar", scratch / "old.r00");
+    fs::copy_file(set + "3.rar", scratch / "old.r01");
+    const std::string out = scratch.Folder() + "out/";
+    const auto whole = Library().Run(ExtractLine(scratch / "old.rar", out));
+    EXPECT_EQ(whole.code, 0) << whole.text;
+    EXPECT_EQ(fs::file_size(out + "LibarchiveAddingTest.html"), 20111u);
+
+    fs::remove(scratch / "old.r01");
+    const std::string none = scratch.Folder() + "none/";
+    const auto missing = Library().Run(ExtractLine(scratch / "old.rar", none));
+    EXPECT_EQ(missing.code, ARC_ERROR_CANNOT_READ);
+    EXPECT_THAT(missing.text, HasSubstr("the volume " + (scratch / "old.r01") + " is missing"));
+    EXPECT_FALSE(fs::exists(none + "LibarchiveAddingTest.html"));
+}
+
+}  // namespace
+}  // namespace zembrat::unrar32::testing
