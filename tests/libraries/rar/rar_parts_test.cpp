@@ -125,6 +125,43 @@ std::vector<std::uint8_t> EncodeX86(std::vector<std::uint8_t> data, std::uint32_
     return data;
 }
 
+// Itanium bundles: branch targets (20 bits at 13 into a slot whose op type, 4 bits at 37,
+// is 5) made absolute by adding the bundle's number.
+std::vector<std::uint8_t> EncodeItanium(std::vector<std::uint8_t> data, std::uint32_t fileOffset) {
+    static constexpr std::uint8_t kSlots[16] = {4, 4, 6, 6, 0, 0, 7, 7, 4, 4, 0, 0, 4, 4, 0, 0};
+    const auto bit = [&](std::size_t at, unsigned position) {
+        return (data[at + position / 8] >> (position % 8)) & 1u;
+    };
+    const auto bits = [&](std::size_t at, unsigned position, unsigned count) {
+        std::uint32_t value = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            value |= bit(at, position + i) << i;
+        }
+        return value;
+    };
+    std::uint32_t bundle = fileOffset >> 4;
+    for (std::size_t at = 0; at + 21 < data.size(); at += 16, ++bundle) {
+        const int templ = (data[at] & 0x1F) - 0x10;
+        if (templ < 0) {
+            continue;
+        }
+        for (unsigned slot = 0; slot < 3; ++slot) {
+            const unsigned start = slot * 41 + 5;
+            if ((kSlots[templ] & (1u << slot)) == 0 || bits(at, start + 37, 4) != 5) {
+                continue;
+            }
+            const std::uint32_t target = (bits(at, start + 13, 20) + bundle) & 0xFFFFF;
+            for (unsigned i = 0; i < 20; ++i) {
+                std::uint8_t& byte = data[at + (start + 13 + i) / 8];
+                const unsigned shift = (start + 13 + i) % 8;
+                byte = static_cast<std::uint8_t>((byte & ~(1u << shift)) |
+                                                 (((target >> i) & 1u) << shift));
+            }
+        }
+    }
+    return data;
+}
+
 std::vector<std::uint8_t> EncodeDelta(const std::vector<std::uint8_t>& data, unsigned channels) {
     std::vector<std::uint8_t> out;
     for (unsigned channel = 0; channel < channels; ++channel) {
@@ -208,9 +245,13 @@ TEST(RarParts, EachStandardFilterUndoesItsEncoder) {
     std::mt19937 random(11);
     std::vector<std::uint8_t> data(30000);
     for (std::size_t i = 0; i < data.size(); ++i) {
-        // Smooth data with calls and jumps sprinkled in.
+        // Smooth data with calls, jumps and bundle templates sprinkled in; op type 5 often.
         data[i] = (i % 97 == 5)    ? 0xE8
                   : (i % 101 == 7) ? 0xE9
+                  : (i % 16 == 0)  ? static_cast<std::uint8_t>(0x10 + random() % 16)
+                  : (i % 16 == 5)  ? 0x14
+                  : (i % 16 == 10) ? 0x28
+                  : (i % 16 == 15) ? 0x50
                                    : static_cast<std::uint8_t>(i / 7 + random() % 5);
     }
     struct Case {
@@ -222,12 +263,17 @@ TEST(RarParts, EachStandardFilterUndoesItsEncoder) {
     const Case cases[] = {
         {"E8", FilterKind::kE8, {0, 0, 0, 0, 0, 0, 1000}, EncodeX86(data, 1000, false)},
         {"E8E9", FilterKind::kE8E9, {0, 0, 0, 0, 0, 0, 0xFFF000}, EncodeX86(data, 0xFFF000, true)},
+        {"Itanium",
+         FilterKind::kItanium,
+         {0, 0, 0, 0, 0, 0, 0x123450},
+         EncodeItanium(data, 0x123450)},
         {"delta, 3 channels", FilterKind::kDelta, {3}, EncodeDelta(data, 3)},
         {"RGB, 300 bytes a row", FilterKind::kRgb, {303, 1}, EncodeRgb(data, 300, 1)},
         {"audio, 2 channels", FilterKind::kAudio, {2}, EncodeAudio(data, 2)},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
+        EXPECT_NE(test.encoded, data);
         std::vector<std::uint8_t> memory(kFilterMemorySize + 4);
         std::copy(test.encoded.begin(), test.encoded.end(), memory.begin());
         auto registers = test.registers;
