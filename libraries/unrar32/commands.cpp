@@ -14,6 +14,7 @@
 #include "export/member_problems.h"
 #include "tar/library_side.h"
 #include "tar/tar.h"
+#include "unrar32/older.h"
 #include "unrar32/request.h"
 #include "unrar32/unrar32.h"
 #include "unrar32/volumes.h"
@@ -148,19 +149,20 @@ int Extract(const Request& request, Context& context) {
     settings.method = "RAR";
     settings.explain = Plain;
     tar::LibraryEvents events(context, settings);
-    const tar::ExtractSummary summary = tar::Extract(request.archive, options, events);
+    const tar::ExtractSummary summary = IsOlderFormat(request.archive)
+                                            ? OlderExtract(request.archive, options, events)
+                                            : tar::Extract(request.archive, options, events);
     return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),
                                      events.Code());
 }
 
-// The reader of the set the archive belongs to.
-tar::Reader ReadSet(const std::string& archive) {
-    const std::string start = SetStart(archive);
-    return tar::Reader(start, HostFor(start), kDecoderSetup);
-}
-
 std::vector<tar::Member> ReadMembers(const std::string& path) {
-    tar::Reader reader = ReadSet(path);
+    const std::string start = SetStart(path);
+    if (IsOlderFormat(start)) {
+        HostFor(start);  // a volume the set says follows is there
+        return OlderMembers(start);
+    }
+    tar::Reader reader(start, HostFor(start), kDecoderSetup);
     return common::AllMembers(reader);
 }
 
@@ -174,10 +176,14 @@ bool MaskSelects(std::string_view name, std::string_view mask) {
 
 int ExtractToMemory(const Request& request, std::span<std::byte> buffer,
                     exports::MemoryResult& result) {
-    tar::Reader reader = ReadSet(request.archive);
-    return tar::ExtractFirstToMemory(
-        reader, [&](const tar::Member& member) { return Selected(member.name, request); }, buffer,
-        result);
+    const auto selects = [&](const tar::Member& member) { return Selected(member.name, request); };
+    const std::string start = SetStart(request.archive);
+    if (IsOlderFormat(start)) {
+        HostFor(start);  // a volume the set says follows is there
+        return OlderExtractToMemory(start, selects, buffer, result);
+    }
+    tar::Reader reader(start, HostFor(start), kDecoderSetup);
+    return tar::ExtractFirstToMemory(reader, selects, buffer, result);
 }
 
 class UnrarBackend final : public exports::Backend {
@@ -190,6 +196,15 @@ class UnrarBackend final : public exports::Backend {
 
     std::unique_ptr<exports::ArchiveCursor> OpenArchive(const std::string& path,
                                                         std::uint32_t) override {
+        try {
+            const std::string start = SetStart(path);
+            if (IsOlderFormat(start)) {
+                HostFor(start);  // a volume the set says follows is there
+                return OlderCursor(start, MaskSelects);
+            }
+        } catch (const std::exception&) {
+            return nullptr;
+        }
         return tar::OpenCursor([&] { return ReadMembers(path); }, "RAR", MaskSelects);
     }
 

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer rar_archive_fuzzer rar15_fuzzer rar20_fuzzer rar29_fuzzer rar_ppmd_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
@@ -26,6 +26,7 @@ cmake --build "$build" -j "${JOBS:-2}"
 "$root/tests/fuzz/make_arj_seeds.sh" "$build/seeds/arj_fuzzer"
 "$build/bga_seeds" "$build/seeds/bga_fuzzer"
 "$build/lzx_seeds" "$build/seeds/lzx_fuzzer"
+"$root/tests/fuzz/make_rar_seeds.sh" "$build/seeds"
 
 run_one() {
     target=$1
