@@ -190,6 +190,10 @@ using MemberKind = archive_host::MemberKind;
 // name and linkTarget in the host code page, '/' between folders as stored.
 struct Member : archive_host::MemberFields {
     std::string method;  // "deflation", "uncompressed", "bzip2", ... as the decoder names it
+    // Known when the archive is read in process: made on Unix, so '\\' is an ordinary
+    // character of the name; else '\\' separates folders as '/' does. Unknown (the helper):
+    // every '\\' came out as '/'.
+    std::optional<bool> madeOnUnix;
 };
 
 // Receives one member's data.
@@ -203,15 +207,22 @@ struct ReaderOptions {
     archive_host::HostOptions host;
 };
 
-// Reads an archive member by member through the helper process. Names without the UTF-8 flag
-// are read as CP932 (see the README for the fallback).
+// Reads an archive member by member: in process (our own container parser and decoders) when
+// the directory is sound and every member's method is one of ours, else through the helper
+// process (libarchive), as a fallback that keeps PPMd members and archives without a usable
+// directory readable. Names without the UTF-8 flag are read as CP932 (see the README for the
+// fallback).
 class Reader {
   public:
-    // Throws Error(kArchive) when the helper cannot be started or the file cannot be opened.
+    // Throws Error(kArchive) when neither way can open the archive: members that share bytes
+    // and a split set missing a part are refused outright.
     explicit Reader(const std::string& archivePath, ReaderOptions options = {});
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
+
+    // True when the archive is read in process (names then say where they were made).
+    bool InProcess() const;
 
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
@@ -222,8 +233,8 @@ class Reader {
     void Extract(DataSink& sink, const ProgressFn& progress = {});
 
   private:
-    archive_host::ArchiveHost host_;
-    std::optional<Member> current_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace zembrat::zip
