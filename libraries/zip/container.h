@@ -15,13 +15,6 @@
 
 namespace zembrat::zip {
 
-// A fault of the container that no other reader is to be asked to read past: members that
-// share bytes (the overlapping-member bomb), a split set missing a part.
-class RefusedArchive : public Error {
-  public:
-    explicit RefusedArchive(const std::string& why) : Error(ErrorKind::kArchive, why) {}
-};
-
 // An archive's bytes. A split set (name.z01 ... name.zip, or name.zx01 ... name.zipx) is its
 // parts one after the other; offsets count from the first part's start.
 class ArchiveBytes {

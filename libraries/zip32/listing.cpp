@@ -248,6 +248,10 @@ bool CheckArchive(const std::string& path, int mode) {
         request.options.quiet = true;
         Context context;
         return Extract(request, context) == ARC_OK;
+    } catch (const zip::RefusedArchive&) {
+        // A ZIP archive by its structure, that reading refuses with its reason (a missing
+        // part, a bomb): never a sound one for a full check.
+        return (mode & 0x0F) < ARC_CHECK_FULL;
     } catch (const std::exception&) {
         return false;
     }

@@ -33,6 +33,13 @@ enum class ErrorKind {
 
 using Error = common::KindedError<ErrorKind>;
 
+// A fault of the container that no other reader is to be asked to read past: members that
+// share bytes (the overlapping-member bomb), a split set missing a part.
+class RefusedArchive : public Error {
+  public:
+    explicit RefusedArchive(const std::string& why) : Error(ErrorKind::kArchive, why) {}
+};
+
 // Called with the bytes done so far of the current member; answering false stops the work
 // (Error kAborted).
 using ProgressFn = common::EngineProgressFn;
