@@ -214,7 +214,7 @@ Reader::Reader(const std::string& archivePath, ReaderOptions options)
     : state_(std::make_unique<State>()) {
     try {
         ParsedArchive archive = ParseArchive(archivePath);
-        if (AllReadHere(archive)) {
+        if (AllReadHere(archive) || options.inProcessOnly) {
             state_->archive = std::move(archive);
             return;
         }
@@ -222,6 +222,9 @@ Reader::Reader(const std::string& archivePath, ReaderOptions options)
         throw;
     } catch (const Error&) {
         // No usable directory: the helper reads the members from their local headers.
+        if (options.inProcessOnly) {
+            throw;
+        }
     }
     try {
         state_->host.emplace(archivePath, "zip", options.host);

@@ -28,6 +28,15 @@ std::string MethodName(std::uint16_t method) {
     switch (method) {
         case 0:
             return "stored";
+        case 1:
+            return "shrink";
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            return "reduce" + std::to_string(method - 1);
+        case 6:
+            return "implode";
         case 8:
             return "deflate";
         case 9:
@@ -36,10 +45,13 @@ std::string MethodName(std::uint16_t method) {
             return "bzip2";
         case 14:
             return "lzma";
+        case 20:
         case 93:
             return "zstd";
         case 95:
             return "xz";
+        case 98:
+            return "ppmd";
         case 99:
             return "aes";
         default:

@@ -212,6 +212,8 @@ class DataSink {
 
 struct ReaderOptions {
     archive_host::HostOptions host;
+    // No helper: what our own code cannot read is an error (fuzzing the in-process reader).
+    bool inProcessOnly = false;
 };
 
 // Reads an archive member by member: in process (our own container parser and decoders) when
