@@ -166,6 +166,11 @@ struct Reader::State {
         }
         RangeInput input(*archive->bytes, member.dataStart, member.central.compressedSize, buffer);
         CheckedOutput output(sink, member.central.size, progress);
+        if (member.central.compressedSize == 0 && member.central.size == 0) {
+            // An empty member some writers store under a method without its stream.
+            output.Finish(member.central.crc);
+            return;
+        }
         decoder(input, {member.central.method, member.central.flags, member.central.size}, output);
         output.Finish(member.central.crc);
     }
