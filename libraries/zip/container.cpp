@@ -441,19 +441,24 @@ ParsedArchive ParseArchive(const std::string& path) {
         Locate(*archive.bytes, directory, diskStart, member);
         archive.members.push_back(std::move(member));
     }
-    // Members that share bytes (the overlapping-member bomb) are never read.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
-    ranges.reserve(archive.members.size());
-    for (const ParsedMember& member : archive.members) {
-        ranges.emplace_back(member.start, member.start + member.length);
+    // Members whose headers and data share bytes (the overlapping-member bomb) are never
+    // read. A data descriptor does not count: its length is a guess (ZIP64 sizes or not), cut
+    // back to where the next member starts.
+    std::vector<std::pair<std::uint64_t, std::size_t>> starts;
+    starts.reserve(archive.members.size());
+    for (std::size_t i = 0; i < archive.members.size(); ++i) {
+        starts.emplace_back(archive.members[i].start, i);
     }
-    std::sort(ranges.begin(), ranges.end());
-    for (std::size_t i = 1; i < ranges.size(); ++i) {
-        if (ranges[i].first < ranges[i - 1].second) {
+    std::sort(starts.begin(), starts.end());
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        ParsedMember& member = archive.members[starts[i].second];
+        const std::uint64_t next = i + 1 < starts.size() ? starts[i + 1].first : directory.start;
+        if (member.dataStart + member.central.compressedSize > next) {
             throw RefusedArchive("damaged archive: two members share the same bytes");
         }
+        member.length = std::min(member.length, next - member.start);
     }
-    archive.archiveStart = ranges.empty() ? directory.start : ranges.front().first;
+    archive.archiveStart = starts.empty() ? directory.start : starts.front().first;
     return archive;
 }
 

@@ -34,7 +34,7 @@ void MakeTree(const std::filesystem::path& root) {
 
 // Python's zipfile, writing every file of the current folder: $1 the archive, $2 the method
 // (8, 12, 14), $3 "stream" for an output that cannot seek (data descriptors), "zip64" for
-// ZIP64 fields on every member.
+// ZIP64 fields on every member, "stream64" for both.
 constexpr const char* kPythonWriter = R"(python3 -c '
 import os, sys, zipfile
 class Unseekable:
@@ -42,12 +42,12 @@ class Unseekable:
     def write(self, b): return self.f.write(b)
     def flush(self): self.f.flush()
 with open(sys.argv[1], "wb") as f:
-    out = Unseekable(f) if sys.argv[3] == "stream" else f
+    out = Unseekable(f) if sys.argv[3].startswith("stream") else f
     with zipfile.ZipFile(out, "w", int(sys.argv[2])) as z:
         for root, dirs, files in sorted(os.walk(".")):
             for name in sorted(files):
                 path = os.path.join(root, name)[2:]
-                with open(path, "rb") as src, z.open(path, "w", force_zip64=sys.argv[3] == "zip64") as dst:
+                with open(path, "rb") as src, z.open(path, "w", force_zip64=sys.argv[3].endswith("64")) as dst:
                     dst.write(src.read())
 ')";
 
@@ -70,6 +70,7 @@ const MadeCase kMadeCases[] = {
     {"PPMd", "7zz", "7zz a -bd -bso0 -tzip -mm=PPMd %a .", 98, false},
     {"data descriptors", "python3", "%p %a 8 stream", 8, true},
     {"ZIP64 local fields", "python3", "%p %a 8 zip64", 8, true},
+    {"ZIP64 data descriptors", "python3", "%p %a 8 stream64", 8, true},
     {"LZMA", "python3", "%p %a 14 plain", 14, true},
     {"bzip2 from python", "python3", "%p %a 12 plain", 12, true},
 };
