@@ -192,6 +192,11 @@ struct Reader::State {
                 member.mode &= ~0222u;
             }
         }
+        if (member.name.find('\0') != std::string::npos) {
+            // The file system would cut the name there: what the safe-path check saw is not
+            // what would be written.
+            member.error = "damaged member header: a name holding a NUL byte";
+        }
         if (info.isDirectory) {
             member.kind = MemberKind::kDirectory;
         } else if (parsed.special) {

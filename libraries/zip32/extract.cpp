@@ -232,6 +232,11 @@ class Extractor {
             problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
             return;
         }
+        if (!member.error.empty() && member.kind != MemberKind::kFile) {
+            // A folder or link whose header is damaged (a file's fails when it is decoded).
+            problems_.Report(ARC_ERROR_CRC, name, member.error);
+            return;
+        }
         if (member.kind == MemberKind::kOther) {
             problems_.Report(ARC_ERROR_NOT_REGULAR, name, "not a file, folder or link; skipped");
             return;

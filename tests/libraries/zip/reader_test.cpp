@@ -317,6 +317,8 @@ TEST(ZipReader, HostileLayoutsEndWithTheirReason) {
     RawMember liar = good;
     liar.name = "liar.txt";
     liar.size = 1000;  // the data makes far more
+    RawMember nul = good;
+    nul.name = std::string("a\0b.txt", 7);  // the file system would cut the name at the NUL
     RawMember badCrc = good;
     badCrc.name = "crc.txt";
     badCrc.crc ^= 1;
@@ -325,6 +327,7 @@ TEST(ZipReader, HostileLayoutsEndWithTheirReason) {
         {"data cut short", {cut, good}, "", "damaged data"},
         {"data past the declared size", {liar, good}, "", "past its declared size"},
         {"a wrong CRC", {badCrc, good}, "", "CRC error"},
+        {"a name holding a NUL byte", {nul, good}, "", "NUL byte"},
     };
     zembrat::testing::TempFolder folder;
     for (const HostileLayout& layout : layouts) {
