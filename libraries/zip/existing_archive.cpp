@@ -32,6 +32,10 @@ std::uint64_t ExistingArchive::ArchiveStart() const {
     return state_->archive.archiveStart;
 }
 
+std::size_t ExistingArchive::Parts() const {
+    return state_->archive.bytes->Parts();
+}
+
 void ExistingArchive::StreamRange(
     std::uint64_t start, std::uint64_t length,
     const std::function<void(std::span<const std::byte>)>& out) const {

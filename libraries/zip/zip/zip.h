@@ -173,6 +173,8 @@ class ExistingArchive {
     // Where the archive starts in the file: its first member's local header (the directory
     // when it has none). What lies before is a self-extracting program or other prefix.
     std::uint64_t ArchiveStart() const;
+    // How many files the archive is: more than one for a split set (read, never changed).
+    std::size_t Parts() const;
     // Streams a member's data as stored (compressed, without headers).
     void ReadData(std::size_t index,
                   const std::function<void(std::span<const std::byte>)>& out) const;

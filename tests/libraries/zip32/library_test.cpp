@@ -365,7 +365,8 @@ TEST_F(ZipLibraryTest, WhereAMemberWasMadeDecidesWhatABackslashIs) {
     EXPECT_TRUE(std::filesystem::is_regular_file(destination_ + "dos/name.txt"));
 }
 
-// A split set opens by its last part, through every entry that reads.
+// A split set opens by its last part, through every entry that reads; the zip side leaves it
+// as it is.
 TEST_F(ZipLibraryTest, SplitSetsExtractListAndTestFromTheirLastPart) {
     const std::string set = scratch_.Folder() + "set.zip";
     ASSERT_EQ(std::system(("cd " + Quoted(source_) + " && zip -q -r -s 64k " + Quoted(set) +
@@ -380,6 +381,11 @@ TEST_F(ZipLibraryTest, SplitSetsExtractListAndTestFromTheirLastPart) {
     EXPECT_EQ(tested.code, 0) << tested.text;
     const auto listed = Unzip32().Unzip("-l " + Quoted(set));
     EXPECT_THAT(listed.text, HasSubstr("folder/sub/deep.bin"));
+    const auto before = std::filesystem::file_size(set);
+    const auto changed = Zip32j().Zip("-d " + Quoted(set) + " empty.txt");
+    EXPECT_EQ(changed.code, ARC_ERROR_CANNOT_WRITE) << changed.text;
+    EXPECT_THAT(changed.text, HasSubstr("split set"));
+    EXPECT_EQ(std::filesystem::file_size(set), before);
     std::filesystem::remove(scratch_.Folder() + "set.z01");
     const auto missing = Unzip32().Unzip("-t " + Quoted(set));
     EXPECT_EQ(missing.code, ARC_ERROR_BROKEN_ARCHIVE);
