@@ -133,44 +133,88 @@ class StringSink final : public DataSink {
     std::string text;
 };
 
-// Whether every member can be read in process: the others need the helper.
-bool AllReadHere(const ParsedArchive& archive) {
-    return std::all_of(archive.members.begin(), archive.members.end(), [](const ParsedMember& m) {
-        return m.info.isDirectory || m.info.encrypted ||
-               decode::FindDecoder(m.central.method) != nullptr;
-    });
-}
-
 }  // namespace
 
 struct Reader::State {
+    std::string path;
+    ReaderOptions options;
     // In process.
     std::optional<ParsedArchive> archive;
     std::size_t next = 0;
     std::vector<std::byte> buffer;
-    // Through the helper.
+    // Through the helper: the whole archive, or (in process) one member of a method of its own.
     std::optional<archive_host::ArchiveHost> host;
     std::optional<Member> current;
+
+    // A member of a method we do not decode (PPMd), from the helper, which lists the members
+    // in an order of its own: it is asked for the member of the same name and size, starting
+    // over once when it has passed it. What it gives is checked against the directory's size
+    // and CRC like everything else.
+    void DecodeThroughHelper(const ParsedMember& member, CheckedOutput& output) {
+        std::string wanted = member.info.name;
+        std::replace(wanted.begin(), wanted.end(), '\\', '/');
+        try {
+            for (int pass = 0; pass < 2; ++pass) {
+                if (!host) {
+                    host.emplace(path, "zip", options.host);
+                }
+                while (auto next = archive_host::CallHost<Error>([&] { return host->Next(); })) {
+                    const archive_host::MemberFields fields = archive_host::ToMemberFields(
+                        *next, HostName, archive_host::TargetRule::kSymlinks);
+                    if (fields.name == wanted && !fields.error.empty()) {
+                        throw Error(ErrorKind::kMember, fields.error);
+                    }
+                    if (fields.name == wanted && fields.kind == MemberKind::kSymlink) {
+                        output.Write(std::as_bytes(std::span(fields.linkTarget)));
+                        return;
+                    }
+                    if (fields.name == wanted && fields.size == member.info.size) {
+                        archive_host::CallHost<Error>([&] {
+                            host->ReadData(
+                                [&](std::span<const std::byte> data) { output.Write(data); });
+                        });
+                        return;
+                    }
+                }
+                host.reset();
+            }
+        } catch (const archive_host::HostError& error) {
+            host.reset();
+            throw Error(ErrorKind::kMember, error.what());
+        } catch (const Error& error) {
+            if (error.Kind() != ErrorKind::kArchive) {
+                throw;
+            }
+            host.reset();  // the helper failed: this member fails, the next starts it anew
+            throw Error(ErrorKind::kMember, error.what());
+        }
+        throw Error(ErrorKind::kMember, "the helper's decoder does not find this member");
+    }
 
     void Decode(const ParsedMember& member, DataSink& sink, const ProgressFn& progress) {
         if (member.info.encrypted) {
             throw Error(ErrorKind::kMember, "encrypted member, not supported");
         }
         const decode::DecodeFunction decoder = decode::FindDecoder(member.central.method);
-        if (decoder == nullptr) {
-            throw Error(ErrorKind::kMember,
-                        "unsupported compression method " + MethodName(member.central.method));
-        }
-        if (buffer.empty()) {
-            buffer.resize(kInputPiece);
-        }
-        RangeInput input(*archive->bytes, member.dataStart, member.central.compressedSize, buffer);
         CheckedOutput output(sink, member.central.size, progress);
         if (member.central.compressedSize == 0 && member.central.size == 0) {
             // An empty member some writers store under a method without its stream.
             output.Finish(member.central.crc);
             return;
         }
+        if (decoder == nullptr) {
+            if (options.inProcessOnly) {
+                throw Error(ErrorKind::kMember,
+                            "unsupported compression method " + MethodName(member.central.method));
+            }
+            DecodeThroughHelper(member, output);
+            output.Finish(member.central.crc);
+            return;
+        }
+        if (buffer.empty()) {
+            buffer.resize(kInputPiece);
+        }
+        RangeInput input(*archive->bytes, member.dataStart, member.central.compressedSize, buffer);
         decoder(input, {member.central.method, member.central.flags, member.central.size}, output);
         output.Finish(member.central.crc);
     }
@@ -222,12 +266,11 @@ struct Reader::State {
 
 Reader::Reader(const std::string& archivePath, ReaderOptions options)
     : state_(std::make_unique<State>()) {
+    state_->path = archivePath;
+    state_->options = options;
     try {
-        ParsedArchive archive = ParseArchive(archivePath);
-        if (AllReadHere(archive) || options.inProcessOnly) {
-            state_->archive = std::move(archive);
-            return;
-        }
+        state_->archive = ParseArchive(archivePath);
+        return;
     } catch (const RefusedArchive&) {
         throw;
     } catch (const Error&) {

@@ -218,11 +218,11 @@ struct ReaderOptions {
     bool inProcessOnly = false;
 };
 
-// Reads an archive member by member: in process (our own container parser and decoders) when
-// the directory is sound and every member's method is one of ours, else through the helper
-// process (libarchive), as a fallback that keeps PPMd members and archives without a usable
-// directory readable. Names without the UTF-8 flag are read as CP932 (see the README for the
-// fallback).
+// Reads an archive member by member in process: our own container parser and decoders, and
+// for a member of a method we do not decode (PPMd) the helper process (libarchive), asked for
+// that member alone. An archive whose directory our parser refuses as damaged is read whole
+// through the helper, which reads the members from their local headers. Names without the
+// UTF-8 flag are read as CP932 (see the README for the fallback).
 class Reader {
   public:
     // Throws Error(kArchive) when neither way can open the archive: members that share bytes
@@ -232,7 +232,8 @@ class Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // True when the archive is read in process (names then say where they were made).
+    // True when the archive is read in process (names then say where they were made), false
+    // when the helper reads it whole.
     bool InProcess() const;
 
     // The next member, or nothing at the end. Throws Error(kArchive).

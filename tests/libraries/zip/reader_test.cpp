@@ -56,7 +56,7 @@ struct MadeCase {
     const char* tool;
     const char* make;      // run in the source folder; %a is the archive
     std::uint16_t method;  // of text.txt
-    bool inProcess;        // false: the helper reads it
+    bool inProcess;        // false: the helper reads it all
 };
 
 const MadeCase kMadeCases[] = {
@@ -67,7 +67,11 @@ const MadeCase kMadeCases[] = {
     {"bzip2", "7zz", "7zz a -bd -bso0 -tzip -mm=BZip2 %a .", 12, true},
     {"LZMA with its end mark", "7zz", "7zz a -bd -bso0 -tzip -mm=LZMA %a .", 14, true},
     {"xz", "7zz", "7zz a -bd -bso0 -tzip -mm=XZ %a .", 95, true},
-    {"PPMd", "7zz", "7zz a -bd -bso0 -tzip -mm=PPMd %a .", 98, false},
+    {"PPMd", "7zz", "7zz a -bd -bso0 -tzip -mm=PPMd %a .", 98, true},
+    {"Deflate64 and PPMd in one archive", "7zz",
+     "7zz a -bd -bso0 -tzip -mm=PPMd %a sub && 7zz a -bd -bso0 -tzip -mm=Deflate64 %a text.txt "
+     "empty",
+     9, true},
     {"data descriptors", "python3", "%p %a 8 stream", 8, true},
     {"ZIP64 local fields", "python3", "%p %a 8 zip64", 8, true},
     {"ZIP64 data descriptors", "python3", "%p %a 8 stream64", 8, true},
@@ -113,7 +117,9 @@ TEST(ZipReader, ArchivesOtherProgramsWriteReadAsSevenZipReadsThem) {
         if (const auto p = command.find("%p"); p != std::string::npos) {
             command.replace(p, 2, kPythonWriter);
         }
-        command.replace(command.find("%a"), 2, Quote(archive));
+        for (auto at = command.find("%a"); at != std::string::npos; at = command.find("%a")) {
+            command.replace(at, 2, Quote(archive));
+        }
         std::string output;
         ASSERT_EQ(RunCommand("cd " + Quote(folder / "src") + " && " + command, &output), 0)
             << output;
