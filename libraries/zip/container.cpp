@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "common/name_encoding.h"
@@ -28,6 +29,7 @@ constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::uint16_t kFlagDataDescriptor = 1u << 3;
+constexpr std::uint16_t kExtraOldUnix = 0x5855;
 // More parts than any writer makes: a larger count is a damaged end record.
 constexpr std::uint32_t kMostParts = 10000;
 
@@ -190,8 +192,21 @@ Directory FindDirectory(ArchiveBytes& bytes) {
 }
 
 std::int64_t DosToUnix(std::uint16_t date, std::uint16_t time) {
-    return platform::UnixSecondsFromFileTime(
-        platform::LocalFileTimeToFileTime(platform::DosDateTimeToFileTime(date, time)));
+    const platform::FileTime exact = platform::DosDateTimeToFileTime(date, time);
+    if (exact != 0) {
+        return platform::UnixSecondsFromFileTime(platform::LocalFileTimeToFileTime(exact));
+    }
+    // A date no calendar has (month or day 0, as some writers leave it): its fields carried
+    // over as mktime does, which is what other readers show, instead of the year 1601.
+    std::tm parts{};
+    parts.tm_year = 80 + (date >> 9);
+    parts.tm_mon = ((date >> 5) & 0x0F) - 1;
+    parts.tm_mday = date & 0x1F;
+    parts.tm_hour = time >> 11;
+    parts.tm_min = (time >> 5) & 0x3F;
+    parts.tm_sec = (time & 0x1F) * 2;
+    parts.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&parts));
 }
 
 // One central header at `at`; returns the offset after it. diskStart: the part that holds
@@ -225,6 +240,7 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, ParsedMember&
     c.storedName = std::string(records.substr(at + kCentralHeaderSize, nameSize));
     c.comment = std::string(records.substr(next - commentSize, commentSize));
     std::optional<std::int64_t> unixTime;
+    std::optional<std::int64_t> oldUnixTime;
     std::string unicodeName;
     ForEachExtra(records.substr(at + kCentralHeaderSize + nameSize, extraSize),
                  [&](std::uint16_t id, std::string_view data, std::string_view whole) {
@@ -244,6 +260,9 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, ParsedMember&
                      }
                      if (id == kExtraTimestamp && data.size() >= 5 && (data[0] & 1) != 0) {
                          unixTime = static_cast<std::int32_t>(Get(data, 1, 4));
+                     } else if (id == kExtraOldUnix && data.size() >= 8) {
+                         // Info-ZIP's older Unix field: access time, then modification time.
+                         oldUnixTime = static_cast<std::int32_t>(Get(data, 4, 4));
                      } else if (id == kExtraUnicodePath && data.size() >= 5 && data[0] == 1) {
                          // Taken even when its CRC is not that of the stored name: writers
                          // differ in what they sum (some the name before conversion), and the
@@ -279,7 +298,7 @@ std::size_t ParseCentral(std::string_view records, std::size_t at, ParsedMember&
     info.size = c.size;
     info.compressedSize = c.compressedSize;
     info.crc = c.crc;
-    info.mtime = unixTime.value_or(DosToUnix(c.dosDate, c.dosTime));
+    info.mtime = unixTime ? *unixTime : oldUnixTime.value_or(DosToUnix(c.dosDate, c.dosTime));
     member.madeOnUnix = info.mode != 0;
     member.symlink = !info.isDirectory && unixType == S_IFLNK;
     member.special =

@@ -3,6 +3,7 @@
 // archives pass every CRC; hostile layouts end with their reason.
 #include <gtest/gtest.h>
 #include <libdeflate.h>
+#include <sys/stat.h>
 #include <zstd.h>
 
 #include <fstream>
@@ -230,6 +231,8 @@ struct RawMember {
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
     std::optional<std::uint32_t> localOffset;  // where the central header says it is
+    std::uint32_t dosTime = 0x00210000;        // date high, time low: 1980-01-01 00:00
+    std::string extra;                         // in both headers
 };
 
 // Local headers and data, then the directory; each member's offset as given or where it lies.
@@ -248,12 +251,12 @@ std::string RawArchive(const std::vector<RawMember>& members) {
             Put16(*header, 20);
             Put16(*header, 0);
             Put16(*header, member.method);
-            Put32(*header, 0x00210000);  // 1980-01-01
+            Put32(*header, member.dosTime);
             Put32(*header, member.crc);
             Put32(*header, static_cast<std::uint32_t>(member.data.size()));
             Put32(*header, static_cast<std::uint32_t>(member.size));
             Put16(*header, static_cast<std::uint16_t>(member.name.size()));
-            Put16(*header, 0);
+            Put16(*header, static_cast<std::uint16_t>(member.extra.size()));
             if (central) {
                 Put32(*header, 0);  // comment, disk
                 Put16(*header, 0);
@@ -261,6 +264,7 @@ std::string RawArchive(const std::vector<RawMember>& members) {
                 Put32(*header, member.localOffset.value_or(offset));
             }
             *header += member.name;
+            *header += member.extra;
         }
         out += member.data;
     }
@@ -284,7 +288,9 @@ RawMember ZstdMember(const std::string& name, std::uint16_t method, const std::s
             packed,
             data.size(),
             static_cast<std::uint32_t>(libdeflate_crc32(0, data.data(), data.size())),
-            {}};
+            {},
+            0x00210000,
+            ""};
 }
 
 // zstd (93, and 20 as early writers numbered it), which no peer here writes into a ZIP.
@@ -295,13 +301,48 @@ TEST(ZipReader, ZstdMembersOfEitherNumberRead) {
     const std::string archive =
         folder.Write("zstd.zip", RawArchive({ZstdMember("a.txt", 93, text),
                                              ZstdMember("b.txt", 20, text + "!"),
-                                             {"empty.txt", 93, "", 0, 0, {}}}));
+                                             {"empty.txt", 93, "", 0, 0, {}, 0x00210000, ""}}));
     const ReadResult result = ReadArchive(archive);
     ASSERT_EQ(result.members.size(), 3u);
     for (const ReadMember& member : result.members) {
         EXPECT_EQ(member.error, "") << member.name;
     }
     EXPECT_EQ(result.members[1].size, text.size() + 1);
+}
+
+// Times as bsdtar sets them: the extended timestamp, Info-ZIP's older Unix field, and an MS-DOS
+// date no calendar has (month and day 0), which must not become the year 1601.
+TEST(ZipReader, MemberTimesAreThoseAPeerGives) {
+    if (!HaveCommand("bsdtar")) {
+        GTEST_SKIP() << "bsdtar is not installed";
+    }
+    std::string timestamp;
+    format::Put16(timestamp, format::kExtraTimestamp);
+    format::Put16(timestamp, 5);
+    timestamp += '\1';
+    format::Put32(timestamp, 1234567890);
+    std::string oldUnix;
+    format::Put16(oldUnix, 0x5855);
+    format::Put16(oldUnix, 8);
+    format::Put32(oldUnix, 1000000000);  // access
+    format::Put32(oldUnix, 1300000000);  // modification
+    RawMember stamped{"stamped.txt", 0, "x", 1, 0x8cdc1683, {}, 0x52a95a21, timestamp};
+    RawMember old{"old.txt", 0, "x", 1, 0x8cdc1683, {}, 0x52a95a21, oldUnix};
+    RawMember impossible{"impossible.txt", 0, "x", 1, 0x8cdc1683, {}, 0, ""};
+    RawMember plain{"plain.txt", 0, "x", 1, 0x8cdc1683, {}, 0x52a95a21, ""};
+    zembrat::testing::TempFolder folder;
+    const std::string archive =
+        folder.Write("times.zip", RawArchive({stamped, old, impossible, plain}));
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(folder / "peer") + " && bsdtar -xf " + Quote(archive) +
+                         " -C " + Quote(folder / "peer")),
+              0);
+    Reader reader(archive);
+    while (auto member = reader.Next()) {
+        SCOPED_TRACE(member->name);
+        struct stat peer {};
+        ASSERT_EQ(::stat((folder / ("peer/" + member->name)).c_str(), &peer), 0);
+        EXPECT_EQ(member->mtime.value_or(-1), peer.st_mtime);
+    }
 }
 
 struct HostileLayout {
