@@ -3,7 +3,8 @@
 # CMake into build/ and builds.
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-            libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev unzip zip bzip2 \
+            libarchive-dev libdeflate-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev \
+            unzip zip bzip2 \
             libmspack-dev cabextract gcab arj libisal-dev libseccomp-dev \
             lhasa jlha-utils 7zip libarchive-tools unar python3 \
             qt6-base-dev fonts-ipafont-gothic clang-14 libclang-rt-14-dev \

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Prints one table from one run: ZIP archives made and unpacked through zembrat-cli (the
-# driver, the library and the engine, as a user runs them) beside zip, 7zz, unzip and bsdtar,
-# on the corpus of bench/make_corpus.sh. Ratios compare figures measured in this same run.
+# driver, the library and the engine, as a user runs them) beside zip, 7zz, unzip, bsdtar and
+# unar, on the corpus of bench/make_corpus.sh. Ratios compare figures measured in this same
+# run; the last line sets our extraction against the fastest peer's.
 #   bench/zip_bench.sh [build folder, default build]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
 cli=$(cd "$build" && pwd)/bin/zembrat-cli
 [ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
-tools="zip unzip 7zz bsdtar /usr/bin/time"
+tools="zip unzip 7zz bsdtar unar /usr/bin/time"
 . "$here/bench_lib.sh"
 corpus
 
@@ -39,10 +40,18 @@ osecs=$secs
 printf '%-26s %8s %9s %9s\n' "ours" "$secs" "" "$(mib "$kib")"
 extract bsdtar bsdtar -xf zip6.zip -C out
 printf '%-26s %8s %9s %9s\n' "bsdtar" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+fastest=$secs
 extract unzip unzip -q -o zip6.zip -d out
 printf '%-26s %8s %9s %9s\n' "unzip" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+less "$secs" "$fastest" && fastest=$secs
 extract 7zz 7zz x -y -oout zip6.zip
 printf '%-26s %8s %9s %9s\n' "7zz" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+less "$secs" "$fastest" && fastest=$secs
+extract unar unar -q -D -o out zip6.zip
+printf '%-26s %8s %9s %9s\n' "unar" "$secs" "$(ratio "$secs" "$osecs")x" "$(mib "$kib")"
+less "$secs" "$fastest" && fastest=$secs
+echo
+echo "ours / fastest peer: $(ratio "$osecs" "$fastest")"
 echo
 echo "speed: the peer's time over ours (above 1 = ours faster). Our extraction time includes"
-echo "zembrat-cli's start and the helper process; peak memory is the program's own."
+echo "zembrat-cli's start; peak memory is the program's own."

@@ -1,6 +1,6 @@
-// -x, -t and ExtractMem: members out of an archive through the engine's reader (the decoder
-// runs in the helper process), never outside the destination and never half-written under a
-// final name.
+// -x, -t and ExtractMem: members out of an archive through the engine's reader (in process,
+// or through the helper process for what our decoders do not read), never outside the destination
+// and never half-written under a final name.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,7 +88,9 @@ class Extractor {
 
     int Run() {
         zip::Reader reader(request_.archive);
-        NoteMembersMadeOnUnix();
+        if (!reader.InProcess()) {
+            NoteMembersMadeOnUnix();
+        }
         std::string reason;
         if (!testOnly_ && !target_.CreateFolder(reason)) {
             throw Failure(ARC_ERROR_CANNOT_WRITE, reason);
@@ -104,6 +106,10 @@ class Extractor {
                 ++chosen;
                 if (testOnly_) {
                     TestOne(reader, *member);
+                } else if (member->madeOnUnix) {
+                    ExtractOne(
+                        reader, *member,
+                        *member->madeOnUnix ? common::NameRules::kUnix : common::NameRules::kDos);
                 } else if (auto unixName = UnixNameOf(seen - 1, member->name)) {
                     zip::Member named = *member;
                     named.name = std::move(*unixName);
@@ -132,9 +138,10 @@ class Extractor {
 
   private:
     // A name made on Unix holds '\\' as an ordinary character; from MS-DOS and Windows it is a
-    // folder delimiter. The decoder neither tells where a member was made nor keeps a '\\' in
-    // a name: the central directory does both, in the same order. A directory our parser
-    // cannot read leaves every name to the decoder and the DOS rules.
+    // folder delimiter. Read in process, each member says which; the helper's decoder neither tells
+    // where a member was made nor keeps a '\\' in a name: the central directory does both, in the
+    // same order. A directory our parser cannot read leaves every name to the decoder and the DOS
+    // rules.
     void NoteMembersMadeOnUnix() {
         try {
             const zip::ExistingArchive archive(request_.archive);
@@ -223,6 +230,11 @@ class Extractor {
         auto relative = common::SafeRelativePath(name, reason, rules);
         if (!relative) {
             problems_.Report(ARC_ERROR_UNSAFE_PATH, name, "refused (" + reason + ")");
+            return;
+        }
+        if (!member.error.empty() && member.kind != MemberKind::kFile) {
+            // A folder or link whose header is damaged (a file's fails when it is decoded).
+            problems_.Report(ARC_ERROR_CRC, name, member.error);
             return;
         }
         if (member.kind == MemberKind::kOther) {

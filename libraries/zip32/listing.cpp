@@ -29,6 +29,15 @@ std::string MethodName(std::uint16_t method) {
     switch (method) {
         case 0:
             return "stored";
+        case 1:
+            return "shrink";
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            return "reduce" + std::to_string(method - 1);
+        case 6:
+            return "implode";
         case 8:
             return "deflate";
         case 9:
@@ -37,10 +46,13 @@ std::string MethodName(std::uint16_t method) {
             return "bzip2";
         case 14:
             return "lzma";
+        case 20:
         case 93:
             return "zstd";
         case 95:
             return "xz";
+        case 98:
+            return "ppmd";
         case 99:
             return "aes";
         default:
@@ -262,6 +274,10 @@ bool CheckArchive(const std::string& path, int mode) {
         request.options.quiet = true;
         Context context;
         return Extract(request, context) == ARC_OK;
+    } catch (const zip::RefusedArchive&) {
+        // A ZIP archive by its structure, that reading refuses with its reason (a missing
+        // part, a bomb): never a sound one for a full check.
+        return (mode & ARC_CHECK_DEPTH_MASK) < ARC_CHECK_FULL;
     } catch (const std::exception&) {
         return false;
     }

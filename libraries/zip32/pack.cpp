@@ -253,6 +253,15 @@ std::string AddEntry(zip::Writer& writer, const SourceEntry& entry, Context& con
 }
 
 // The members of the archive a rewrite starts from, and where it came from.
+// A split set is read (listed, extracted), never changed: its parts would not follow.
+void RefuseSplitSet(const zip::ExistingArchive& archive) {
+    if (archive.Parts() > 1) {
+        throw Failure(ARC_ERROR_CANNOT_WRITE,
+                      "a split set of " + std::to_string(archive.Parts()) +
+                          " parts is read, never changed; archive unchanged");
+    }
+}
+
 struct Source {
     std::unique_ptr<zip::ExistingArchive> archive;
     std::unique_ptr<common::TemporaryFile> salvaged;  // -FF: the rebuilt copy it reads
@@ -352,6 +361,7 @@ int Rewrite(const Request& request, Context& context, Outcome& outcome, Fill fil
             throw Failure(ARC_ERROR_BROKEN_ARCHIVE,
                           std::string(error.what()) + "; archive unchanged (-FF salvages it)");
         }
+        RefuseSplitSet(*source.archive);
     }
     common::ArchiveOutput output(request.archive);
     // A self-extracting program in front stays in front (unless -J): the new offsets count
@@ -517,6 +527,7 @@ int Adjust(const Request& request, Context& context) {
             error.Kind() == zip::ErrorKind::kIo ? ARC_ERROR_CANNOT_READ : ARC_ERROR_NOT_ARCHIVE,
             error.what());
     }
+    RefuseSplitSet(*probe);
     const std::uint64_t prefix = probe->ArchiveStart();
     probe.reset();
     Outcome outcome;

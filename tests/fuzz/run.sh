@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer rar_archive_fuzzer rar15_fuzzer rar20_fuzzer rar29_fuzzer rar_ppmd_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer rar_archive_fuzzer rar15_fuzzer rar20_fuzzer rar29_fuzzer rar_ppmd_fuzzer zip_fuzzer zip_methods_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}
@@ -27,6 +27,8 @@ cmake --build "$build" -j "${JOBS:-2}"
 "$build/bga_seeds" "$build/seeds/bga_fuzzer"
 "$build/lzx_seeds" "$build/seeds/lzx_fuzzer"
 "$root/tests/fuzz/make_rar_seeds.sh" "$build/seeds"
+shared=$root/../shared/fixtures
+"$build/zip_seeds" "$build/seeds" "$shared"/real/Zip.*.zip
 
 run_one() {
     target=$1
@@ -37,6 +39,9 @@ run_one() {
     extra=""
     if [ "$target" = archive_fuzzer ] && [ -d "$fixtures" ]; then
         extra=$fixtures
+    fi
+    if [ "$target" = zip_fuzzer ] && [ -d "$shared/zip" ]; then
+        extra="$shared/zip $shared/zip/hostile"
     fi
     dictionary=""
     if [ -f "$root/tests/fuzz/$target.dict" ]; then

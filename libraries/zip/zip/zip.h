@@ -33,6 +33,13 @@ enum class ErrorKind {
 
 using Error = common::KindedError<ErrorKind>;
 
+// A fault of the container that no other reader is to be asked to read past: members that
+// share bytes (the overlapping-member bomb), a split set missing a part.
+class RefusedArchive : public Error {
+  public:
+    explicit RefusedArchive(const std::string& why) : Error(ErrorKind::kArchive, why) {}
+};
+
 // Called with the bytes done so far of the current member; answering false stops the work
 // (Error kAborted).
 using ProgressFn = common::EngineProgressFn;
@@ -166,6 +173,8 @@ class ExistingArchive {
     // Where the archive starts in the file: its first member's local header (the directory
     // when it has none). What lies before is a self-extracting program or other prefix.
     std::uint64_t ArchiveStart() const;
+    // How many files the archive is: more than one for a split set (read, never changed).
+    std::size_t Parts() const;
     // Streams a member's data as stored (compressed, without headers).
     void ReadData(std::size_t index,
                   const std::function<void(std::span<const std::byte>)>& out) const;
@@ -190,6 +199,10 @@ using MemberKind = archive_host::MemberKind;
 // name and linkTarget in the host code page, '/' between folders as stored.
 struct Member : archive_host::MemberFields {
     std::string method;  // "deflation", "uncompressed", "bzip2", ... as the decoder names it
+    // Known when the archive is read in process: made on Unix, so '\\' is an ordinary
+    // character of the name; else '\\' separates folders as '/' does. Unknown (the helper):
+    // every '\\' came out as '/'.
+    std::optional<bool> madeOnUnix;
 };
 
 // Receives one member's data.
@@ -201,17 +214,27 @@ class DataSink {
 
 struct ReaderOptions {
     archive_host::HostOptions host;
+    // No helper: what our own code cannot read is an error (fuzzing the in-process reader).
+    bool inProcessOnly = false;
 };
 
-// Reads an archive member by member through the helper process. Names without the UTF-8 flag
-// are read as CP932 (see the README for the fallback).
+// Reads an archive member by member in process: our own container parser and decoders, and
+// for a member of a method we do not decode (PPMd) the helper process (libarchive), asked for
+// that member alone. An archive whose directory our parser refuses as damaged is read whole
+// through the helper, which reads the members from their local headers. Names without the
+// UTF-8 flag are read as CP932 (see the README for the fallback).
 class Reader {
   public:
-    // Throws Error(kArchive) when the helper cannot be started or the file cannot be opened.
+    // Throws Error(kArchive) when neither way can open the archive: members that share bytes
+    // and a split set missing a part are refused outright.
     explicit Reader(const std::string& archivePath, ReaderOptions options = {});
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
+
+    // True when the archive is read in process (names then say where they were made), false
+    // when the helper reads it whole.
+    bool InProcess() const;
 
     // The next member, or nothing at the end. Throws Error(kArchive).
     std::optional<Member> Next();
@@ -222,8 +245,8 @@ class Reader {
     void Extract(DataSink& sink, const ProgressFn& progress = {});
 
   private:
-    archive_host::ArchiveHost host_;
-    std::optional<Member> current_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace zembrat::zip

@@ -51,6 +51,9 @@ const std::map<std::string, std::string> kCorrectNames = {
     {"\x95\\\x82\xbe\x82\xe6", "表だよ"},
     {"\x95\\\x82\xbe\x82\xe6/\x88\xea\x97\x97\x95\\.txt", "表だよ/一覧表.txt"},
     {"\x95\\\x82\xbe\x82\xe6/\x8a\xbf\x8e\x9a.txt", "表だよ/漢字.txt"},
+    // The stored byte is 0x86 and the Unicode path field (its CRC that of the stored name)
+    // says "å"; the reference reader made "xx" of it.
+    {"File 4 - xx.txt", "File 4 - å.txt"},
 };
 
 // Names in single-byte code pages without a marker: read as CP932 where they convert, else as

@@ -341,3 +341,56 @@ TEST_F(ZipLibraryTest, UnknownSwitchesAreRefusedWithTheirReason) {
 
 }  // namespace
 }  // namespace zembrat::zip32::testing
+
+namespace zembrat::zip32::testing {
+namespace {
+
+// A '\\' in a name made on Unix is part of the name; from MS-DOS it separates folders. The
+// reader says which for each member, in process.
+TEST_F(ZipLibraryTest, WhereAMemberWasMadeDecidesWhatABackslashIs) {
+    const std::string make =
+        "python3 -c '\nimport sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+        "    for system, name in ((3, \"unix\\\\name.txt\"), "
+        "(0, \"dos\\\\name.txt\")):\n"
+        "        info = zipfile.ZipInfo(name)\n"
+        "        info.create_system = system\n"
+        "        info.external_attr = (0o100644 << 16) if system == 3 else 0\n"
+        "        z.writestr(info, name)\n' " +
+        Quoted(archive_);
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const auto result = Unzip32().Unzip("-x " + Quoted(archive_) + " " + Quoted(destination_));
+    EXPECT_EQ(result.code, 0) << result.text;
+    EXPECT_TRUE(std::filesystem::is_regular_file(destination_ + "unix\\name.txt"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(destination_ + "dos/name.txt"));
+}
+
+// A split set opens by its last part, through every entry that reads; the zip side leaves it
+// as it is.
+TEST_F(ZipLibraryTest, SplitSetsExtractListAndTestFromTheirLastPart) {
+    const std::string set = scratch_.Folder() + "set.zip";
+    ASSERT_EQ(std::system(("cd " + Quoted(source_) + " && zip -q -r -s 64k " + Quoted(set) +
+                           " . >/dev/null")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(std::filesystem::exists(scratch_.Folder() + "set.z01"));
+    const auto extracted = Lmzip32().Unzip("-x " + Quoted(set) + " " + Quoted(destination_));
+    EXPECT_EQ(extracted.code, 0) << extracted.text;
+    EXPECT_EQ(std::filesystem::file_size(destination_ + "folder/sub/deep.bin"), 200000u);
+    const auto tested = Unzip32().Unzip("-t " + Quoted(set));
+    EXPECT_EQ(tested.code, 0) << tested.text;
+    const auto listed = Unzip32().Unzip("-l " + Quoted(set));
+    EXPECT_THAT(listed.text, HasSubstr("folder/sub/deep.bin"));
+    const auto before = std::filesystem::file_size(set);
+    const auto changed = Zip32j().Zip("-d " + Quoted(set) + " empty.txt");
+    EXPECT_EQ(changed.code, ARC_ERROR_CANNOT_WRITE) << changed.text;
+    EXPECT_THAT(changed.text, HasSubstr("split set"));
+    EXPECT_EQ(std::filesystem::file_size(set), before);
+    std::filesystem::remove(scratch_.Folder() + "set.z01");
+    const auto missing = Unzip32().Unzip("-t " + Quoted(set));
+    EXPECT_EQ(missing.code, ARC_ERROR_BROKEN_ARCHIVE);
+    EXPECT_THAT(missing.text, HasSubstr("set.z01"));
+}
+
+}  // namespace
+}  // namespace zembrat::zip32::testing
