@@ -141,7 +141,12 @@ TMainForm::TMainForm(TDialogs& dialogs, QWidget* parent)
     ConnectHandlers();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // The list's events stop reaching this window before its members go: a filter called while
+    // the list is half destroyed would ask a dead object for its viewport.
+    ViewListBox.viewport()->removeEventFilter(this);
+    ViewListBox.removeEventFilter(this);
+}
 
 void TMainForm::PlaceControls() {
     const QSize form = kClientSize;

@@ -35,7 +35,8 @@ class BitWriter {
             if (used_ == 0) {
                 bytes.push_back(std::byte{0});
             }
-            bytes.back() |= static_cast<std::byte>(((value >> i) & 1u) << used_);
+            const std::uint32_t bit = i < 32 ? (value >> i) & 1u : 0u;
+            bytes.back() |= static_cast<std::byte>(bit << used_);
             used_ = (used_ + 1) % 8;
         }
     }
