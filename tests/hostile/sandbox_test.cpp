@@ -51,11 +51,13 @@ TEST(Sandbox, EveryWayOutFailsAndTheHeldDescriptorsStillWork) {
         {"openat", [&] { return openat(AT_FDCWD, file.c_str(), O_RDONLY) >= 0; }},
         {"open to write", [&] { return open(other.c_str(), O_WRONLY | O_CREAT, 0600) >= 0; }},
         {"socket", [] { return socket(AF_INET, SOCK_STREAM, 0) >= 0; }},
-        {"connect", [] {
+        {"connect",
+         [] {
              const sockaddr address{AF_UNIX, {}};
              return connect(0, &address, sizeof address) == 0;
          }},
-        {"execve", [] {
+        {"execve",
+         [] {
              char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
              return execve("/bin/true", argv, nullptr) == 0;
          }},
