@@ -96,7 +96,13 @@ std::uint32_t Unpacker::DecodeNum15(std::uint32_t bits, unsigned start, const st
     return ((bits - (i != 0 ? limits[i - 1] : 0)) >> (16 - start)) + positions[start];
 }
 
-void Unpacker::Copy15(std::uint32_t distance, std::uint32_t length) {
+void Unpacker::Match15(std::uint32_t distance, std::uint32_t length, bool remembered) {
+    if (remembered) {
+        oldDist_[oldDistPtr_++] = distance;
+        oldDistPtr_ &= 3;
+    }
+    lastLength_ = length;
+    lastDist_ = distance;
     CopyMatch(length, distance);
 }
 
@@ -121,6 +127,17 @@ void Unpacker::GetFlags15() {
     s.chSetC[newPlace] = flags;
 }
 
+bool Unpacker::NextFlag15() {
+    State15& s = *s15_;
+    if (--s.flagsCount < 0) {
+        GetFlags15();
+        s.flagsCount = 7;
+    }
+    const bool set = (s.flagBuf & 0x80) != 0;
+    s.flagBuf = (s.flagBuf << 1) & 0xFF;
+    return set;
+}
+
 void Unpacker::ShortLz15() {
     State15& s = *s15_;
     s.numHuf = 0;
@@ -128,7 +145,7 @@ void Unpacker::ShortLz15() {
     if (s.lCount == 2) {
         in_.Skip(1);
         if (bits >= 0x8000) {
-            Copy15(lastDist_, lastLength_);
+            CopyMatch(lastLength_, lastDist_);
             return;
         }
         bits <<= 1;
@@ -156,7 +173,7 @@ void Unpacker::ShortLz15() {
     if (length >= 9) {
         if (length == 9) {
             ++s.lCount;
-            Copy15(lastDist_, lastLength_);
+            CopyMatch(lastLength_, lastDist_);
             return;
         }
         if (length == 14) {
@@ -164,9 +181,7 @@ void Unpacker::ShortLz15() {
             length = DecodeNum15(in_.Peek16(), kStartL2, kLimitsL2, kPlacesL2) + 5;
             const std::uint32_t distance = (in_.Peek16() >> 1) | 0x8000;
             in_.Skip(15);
-            lastLength_ = length;
-            lastDist_ = distance;
-            Copy15(distance, length);
+            Match15(distance, length, false);
             return;
         }
         s.lCount = 0;
@@ -183,11 +198,7 @@ void Unpacker::ShortLz15() {
         if (distance >= s.maxDist3) {
             ++length;
         }
-        oldDist_[oldDistPtr_++] = distance;
-        oldDistPtr_ &= 3;
-        lastLength_ = length;
-        lastDist_ = distance;
-        Copy15(distance, length);
+        Match15(distance, length, true);
         return;
     }
     s.lCount = 0;
@@ -202,11 +213,7 @@ void Unpacker::ShortLz15() {
         s.chSetA[place] = distance;
     }
     length += 2;
-    oldDist_[oldDistPtr_++] = ++distance;
-    oldDistPtr_ &= 3;
-    lastLength_ = length;
-    lastDist_ = distance;
-    Copy15(distance, length);
+    Match15(distance + 1, length, true);
 }
 
 void Unpacker::LongLz15() {
@@ -280,11 +287,7 @@ void Unpacker::LongLz15() {
     } else {
         s.maxDist3 = 0x2001;
     }
-    oldDist_[oldDistPtr_++] = distance;
-    oldDistPtr_ &= 3;
-    lastLength_ = length;
-    lastDist_ = distance;
-    Copy15(distance, length);
+    Match15(distance, length, true);
 }
 
 void Unpacker::Huff15() {
@@ -319,7 +322,7 @@ void Unpacker::Huff15() {
             std::uint32_t distance = DecodeNum15(in_.Peek16(), kStartHf2, kLimitsHf2, kPlacesHf2);
             distance = (distance << 5) | (in_.Peek16() >> 11);
             in_.Skip(5);
-            Copy15(distance, length);
+            CopyMatch(length, distance);
             return;
         }
     } else if (s.numHuf++ >= 16 && s.flagsCount == 0) {
@@ -372,34 +375,14 @@ void Unpacker::Unpack15(bool solid) {
             Huff15();
             continue;
         }
-        if (--s.flagsCount < 0) {
-            GetFlags15();
-            s.flagsCount = 7;
-        }
-        if ((s.flagBuf & 0x80) != 0) {
-            s.flagBuf = (s.flagBuf << 1) & 0xFF;
-            if (s.nlzb > s.nhfb) {
-                LongLz15();
-            } else {
-                Huff15();
-            }
+        // 1: the likelier of a long match and a literal (as the counts have it), 01: the
+        // other one, 00: a short match.
+        if (NextFlag15()) {
+            s.nlzb > s.nhfb ? LongLz15() : Huff15();
+        } else if (NextFlag15()) {
+            s.nlzb > s.nhfb ? Huff15() : LongLz15();
         } else {
-            s.flagBuf = (s.flagBuf << 1) & 0xFF;
-            if (--s.flagsCount < 0) {
-                GetFlags15();
-                s.flagsCount = 7;
-            }
-            if ((s.flagBuf & 0x80) != 0) {
-                s.flagBuf = (s.flagBuf << 1) & 0xFF;
-                if (s.nlzb > s.nhfb) {
-                    Huff15();
-                } else {
-                    LongLz15();
-                }
-            } else {
-                s.flagBuf = (s.flagBuf << 1) & 0xFF;
-                ShortLz15();
-            }
+            ShortLz15();
         }
     }
     FlushPlain();

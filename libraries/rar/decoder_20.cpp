@@ -14,9 +14,6 @@ constexpr unsigned kDistanceCodes = 48;
 constexpr unsigned kRepeatCodes = 28;
 constexpr unsigned kAudioCodes = 257;
 
-constexpr std::uint8_t kShortBases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
 }  // namespace
 
 void Unpacker::Reset20() {
@@ -57,31 +54,10 @@ bool Unpacker::ReadTables20() {
         length = static_cast<std::uint8_t>(in_.Read(4));
     }
     s.bd.Build(lengthLengths);
+    // 16 repeats the previous length, 17 and 18 write zeros.
+    static constexpr LengthRun kRuns[] = {{true, 2, 3}, {false, 3, 3}, {false, 7, 11}};
     std::array<std::uint8_t, kAudioCodes * 4> table{};
-    for (unsigned i = 0; i < tableSize;) {
-        if (in_.PastEnd()) {
-            return false;
-        }
-        const unsigned number = s.bd.Decode(in_);
-        if (number < 16) {
-            table[i] = static_cast<std::uint8_t>((number + s.oldTable[i]) & 0x0F);
-            ++i;
-        } else if (number == 16) {
-            const unsigned count = in_.Read(2) + 3;
-            if (i == 0) {
-                return false;
-            }
-            for (unsigned n = 0; n < count && i < tableSize; ++n, ++i) {
-                table[i] = table[i - 1];
-            }
-        } else {
-            const unsigned count = number == 17 ? in_.Read(3) + 3 : in_.Read(7) + 11;
-            for (unsigned n = 0; n < count && i < tableSize; ++n) {
-                table[i++] = 0;
-            }
-        }
-    }
-    if (in_.PastEnd()) {
+    if (!ReadCodeLengths(in_, s.bd, kRuns, s.oldTable, std::span(table).first(tableSize))) {
         return false;
     }
     s.tablesRead = true;
@@ -206,21 +182,13 @@ void Unpacker::Unpack20(bool solid) {
         }
         if (number > 269) {
             const unsigned slot = number - 270;
-            std::uint32_t length = kLengthBases[slot] + 3;
-            if (const unsigned bits = kLengthBits[slot]; bits != 0) {
-                length += in_.Read(bits);
-            }
+            std::uint32_t length = ReadLengthSlot(in_, slot) + 3;
             const unsigned distSlot = s.dd.Decode(in_);
             std::uint32_t distance = distanceBases[distSlot] + 1;
             if (const unsigned bits = distanceBits[distSlot]; bits != 0) {
                 distance += in_.Read(bits);
             }
-            if (distance >= 0x2000) {
-                ++length;
-                if (distance >= 0x40000) {
-                    ++length;
-                }
-            }
+            length += FarDistanceBonus(distance);
             Copy20(length, distance);
             continue;
         }
@@ -237,27 +205,13 @@ void Unpacker::Unpack20(bool solid) {
         if (number < 261) {
             const std::uint32_t distance = oldDist_[(oldDistPtr_ - (number - 256)) & 3];
             const unsigned slot = s.rd.Decode(in_);
-            std::uint32_t length = kLengthBases[slot] + 2;
-            if (const unsigned bits = kLengthBits[slot]; bits != 0) {
-                length += in_.Read(bits);
-            }
-            if (distance >= 0x101) {
-                ++length;
-                if (distance >= 0x2000) {
-                    ++length;
-                    if (distance >= 0x40000) {
-                        ++length;
-                    }
-                }
-            }
+            std::uint32_t length = ReadLengthSlot(in_, slot) + 2;
+            length += (distance >= 0x101 ? 1 : 0) + FarDistanceBonus(distance);
             Copy20(length, distance);
             continue;
         }
         const unsigned slot = number - 261;
-        std::uint32_t distance = kShortBases[slot] + 1;
-        if (const unsigned bits = kShortBits[slot]; bits != 0) {
-            distance += in_.Read(bits);
-        }
+        const std::uint32_t distance = ReadShortDistance(in_, slot);
         Copy20(2, distance);
     }
     ReadLastTables20();

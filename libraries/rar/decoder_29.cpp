@@ -19,9 +19,6 @@ constexpr unsigned kLowDistanceCodes = 17;
 constexpr unsigned kRepeatCodes = 28;
 constexpr unsigned kTableSize = kMainCodes + kDistanceCodes + kLowDistanceCodes + kRepeatCodes;
 
-constexpr std::uint8_t kShortBases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
 struct DistanceSlots {
     std::uint32_t base[kDistanceCodes];
     std::uint8_t bits[kDistanceCodes];
@@ -114,31 +111,11 @@ bool Unpacker::ReadTables29() {
         --i;
     }
     s.bd.Build(lengthLengths);
+    // 16 and 17 repeat the previous length, 18 and 19 write zeros.
+    static constexpr LengthRun kRuns[] = {
+        {true, 3, 3}, {true, 7, 11}, {false, 3, 3}, {false, 7, 11}};
     std::array<std::uint8_t, kTableSize> table{};
-    for (unsigned i = 0; i < kTableSize;) {
-        if (in_.PastEnd()) {
-            return false;
-        }
-        const unsigned number = s.bd.Decode(in_);
-        if (number < 16) {
-            table[i] = static_cast<std::uint8_t>((number + s.oldTable[i]) & 0x0F);
-            ++i;
-        } else if (number < 18) {
-            const unsigned count = number == 16 ? in_.Read(3) + 3 : in_.Read(7) + 11;
-            if (i == 0) {
-                return false;
-            }
-            for (unsigned n = 0; n < count && i < kTableSize; ++n, ++i) {
-                table[i] = table[i - 1];
-            }
-        } else {
-            const unsigned count = number == 18 ? in_.Read(3) + 3 : in_.Read(7) + 11;
-            for (unsigned n = 0; n < count && i < kTableSize; ++n) {
-                table[i++] = 0;
-            }
-        }
-    }
-    if (in_.PastEnd()) {
+    if (!ReadCodeLengths(in_, s.bd, kRuns, s.oldTable, table)) {
         return false;
     }
     s.tablesRead = true;
@@ -479,10 +456,7 @@ void Unpacker::Unpack29(bool solid) {
         }
         if (number >= 271) {
             const unsigned slot = number - 271;
-            std::uint32_t length = kLengthBases[slot] + 3;
-            if (const unsigned bits = kLengthBits[slot]; bits != 0) {
-                length += in_.Read(bits);
-            }
+            std::uint32_t length = ReadLengthSlot(in_, slot) + 3;
             const unsigned distSlot = s.dd.Decode(in_);
             std::uint32_t distance = kSlots.base[distSlot] + 1;
             if (const unsigned bits = kSlots.bits[distSlot]; bits != 0) {
@@ -507,12 +481,7 @@ void Unpacker::Unpack29(bool solid) {
                     distance += in_.Read(bits);
                 }
             }
-            if (distance >= 0x2000) {
-                ++length;
-                if (distance >= 0x40000) {
-                    ++length;
-                }
-            }
+            length += FarDistanceBonus(distance);
             InsertOldDist(distance);
             lastLength_ = length;
             CopyMatch(length, distance);
@@ -538,19 +507,13 @@ void Unpacker::Unpack29(bool solid) {
             }
             oldDist_[0] = distance;
             const unsigned slot = s.rd.Decode(in_);
-            std::uint32_t length = kLengthBases[slot] + 2;
-            if (const unsigned bits = kLengthBits[slot]; bits != 0) {
-                length += in_.Read(bits);
-            }
+            std::uint32_t length = ReadLengthSlot(in_, slot) + 2;
             lastLength_ = length;
             CopyMatch(length, distance);
             continue;
         }
         const unsigned slot = number - 263;
-        std::uint32_t distance = kShortBases[slot] + 1;
-        if (const unsigned bits = kShortBits[slot]; bits != 0) {
-            distance += in_.Read(bits);
-        }
+        const std::uint32_t distance = ReadShortDistance(in_, slot);
         InsertOldDist(distance);
         lastLength_ = 2;
         CopyMatch(2, distance);

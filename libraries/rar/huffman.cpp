@@ -47,4 +47,33 @@ void HuffmanTable::Build(std::span<const std::uint8_t> lengths) {
     }
 }
 
+bool ReadCodeLengths(BitInput& input, const HuffmanTable& lengthCodes,
+                     std::span<const LengthRun> runs, std::span<const std::uint8_t> previous,
+                     std::span<std::uint8_t> lengths) {
+    for (std::size_t i = 0; i < lengths.size();) {
+        if (input.PastEnd()) {
+            return false;
+        }
+        const unsigned symbol = lengthCodes.Decode(input);
+        if (symbol < 16) {
+            lengths[i] = static_cast<std::uint8_t>((symbol + previous[i]) & 0x0F);
+            ++i;
+            continue;
+        }
+        if (symbol - 16 >= runs.size()) {
+            return false;
+        }
+        const LengthRun& run = runs[symbol - 16];
+        const unsigned count = input.Read(run.extraBits) + run.base;
+        if (run.repeatsPrevious && i == 0) {
+            return false;
+        }
+        const std::uint8_t value = run.repeatsPrevious ? lengths[i - 1] : 0;
+        for (unsigned n = 0; n < count && i < lengths.size(); ++n) {
+            lengths[i++] = value;
+        }
+    }
+    return !input.PastEnd();
+}
+
 }  // namespace zembrat::rar

@@ -51,4 +51,19 @@ class HuffmanTable {
     std::array<std::uint32_t, 1u << kQuickBits> quick_{};  // length << 16 | symbol
 };
 
+// A symbol above 15 in a table of code lengths: a run that repeats the previous length or
+// writes zeros, as many as `base` plus the value of the next `extraBits` bits.
+struct LengthRun {
+    bool repeatsPrevious;
+    unsigned extraBits;
+    unsigned base;
+};
+
+// Reads the code lengths of a block's tables with `lengthCodes`: a symbol below 16 is added
+// (modulo 16) to the length the same place had in `previous`, a higher one is runs[symbol - 16].
+// False when the input ran out, a repeat came first or a symbol has no run.
+bool ReadCodeLengths(BitInput& input, const HuffmanTable& lengthCodes,
+                     std::span<const LengthRun> runs, std::span<const std::uint8_t> previous,
+                     std::span<std::uint8_t> lengths);
+
 }  // namespace zembrat::rar

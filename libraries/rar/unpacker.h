@@ -62,10 +62,13 @@ class Unpacker {
     std::uint32_t DecodeNum15(std::uint32_t bits, unsigned start, const std::uint32_t* limits,
                               const std::uint32_t* positions);
     void GetFlags15();
+    bool NextFlag15();  // the next bit of the flag byte, read anew when used up
     void ShortLz15();
     void LongLz15();
     void Huff15();
-    void Copy15(std::uint32_t distance, std::uint32_t length);
+    // Copies a match and makes it the one a repeat code copies again; `remembered` also puts
+    // its distance among the four old ones.
+    void Match15(std::uint32_t distance, std::uint32_t length, bool remembered);
 
     // Version 2.0 and 2.6.
     void Unpack20(bool solid);

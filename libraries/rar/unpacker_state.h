@@ -19,6 +19,24 @@ inline constexpr std::uint8_t kLengthBases[28] = {0,  1,  2,  3,   4,   5,   6, 
 inline constexpr std::uint8_t kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
                                                  2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 
+inline constexpr std::uint8_t kShortBases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+inline constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+// A slot's base plus the value of its extra bits.
+inline std::uint32_t ReadSlot(BitInput& input, std::uint32_t base, unsigned bits) {
+    return bits == 0 ? base : base + input.Read(bits);
+}
+inline std::uint32_t ReadLengthSlot(BitInput& input, unsigned slot) {
+    return ReadSlot(input, kLengthBases[slot], kLengthBits[slot]);
+}
+inline std::uint32_t ReadShortDistance(BitInput& input, unsigned slot) {
+    return ReadSlot(input, kShortBases[slot], kShortBits[slot]) + 1;
+}
+// Matches at far distances are one or two bytes longer than their length slot says.
+inline std::uint32_t FarDistanceBonus(std::uint32_t distance) {
+    return (distance >= 0x2000 ? 1 : 0) + (distance >= 0x40000 ? 1 : 0);
+}
+
 // The 60 distance slots of version 2.9; version 2.0 uses the first 48.
 const std::uint32_t* DistanceBases();
 const std::uint8_t* DistanceBits();

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer rar_archive_fuzzer rar15_fuzzer rar20_fuzzer rar29_fuzzer rar_ppmd_fuzzer zip_fuzzer zip_methods_fuzzer}
+targets=${*:-archive_fuzzer command_line_fuzzer path_text_fuzzer cmd_opt_fuzzer arj_fuzzer bga_fuzzer lzx_fuzzer rar_archive_fuzzer rar15_fuzzer rar20_fuzzer rar29_fuzzer rar_ppmd_fuzzer zip_fuzzer zip_shrink_fuzzer zip_reduce_fuzzer zip_implode_fuzzer zip_deflate64_fuzzer}
 jobs=${FUZZ_JOBS:-1}
 fixtures=${FUZZ_FIXTURES:-$root/../shared/fixtures/lha}
 clangxx=${CLANGXX:-clang++-14}

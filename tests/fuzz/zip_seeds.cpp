@@ -1,7 +1,7 @@
 // Writes the seed corpora of the ZIP fuzz targets: for zip_fuzzer, archives our writer makes
-// (stored and deflated, a folder, a link, Japanese names); for zip_methods_fuzzer, the raw
-// data of every Shrink, Reduce, Implode and Deflate64 member of the archives given, behind the
-// selector and size bytes that target reads.
+// (stored and deflated, a folder, a link, Japanese names); for the old methods' targets, the
+// raw data of every Shrink, Reduce, Implode and Deflate64 member of the archives given, behind
+// the selector and size bytes those targets read.
 //   zip_seeds OUT_FOLDER [ARCHIVE...]
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,27 +12,23 @@
 #include <string>
 
 #include "zip/zip.h"
+#include "zip_method_families.h"
 
 namespace {
 
 using namespace zembrat;
 
-int Selector(std::uint16_t method, std::uint16_t flags) {
-    switch (method) {
-        case 1:
-            return 0;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return method - 1;
-        case 6:
-            return 5 + ((flags >> 1) & 3);
-        case 9:
-            return 9;
-        default:
-            return -1;
+// The family and the form within it that decode a member, or nullptr.
+const zip_fuzz::MethodFamily* FamilyOf(std::uint16_t method, std::uint16_t flags, int& form) {
+    for (const zip_fuzz::MethodFamily& family : zip_fuzz::kMethodFamilies) {
+        for (std::size_t i = 0; i < family.choices.size(); ++i) {
+            if (family.choices[i].method == method && family.choices[i].flags == flags) {
+                form = static_cast<int>(i);
+                return &family;
+            }
+        }
     }
+    return nullptr;
 }
 
 void WriteOurArchives(const std::filesystem::path& folder) {
@@ -62,7 +58,9 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path out = argv[1];
     std::filesystem::create_directories(out / "zip_fuzzer");
-    std::filesystem::create_directories(out / "zip_methods_fuzzer");
+    for (const zip_fuzz::MethodFamily& family : zip_fuzz::kMethodFamilies) {
+        std::filesystem::create_directories(out / family.target);
+    }
     WriteOurArchives(out / "zip_fuzzer");
     int count = 0;
     for (int i = 2; i < argc; ++i) {
@@ -72,18 +70,19 @@ int main(int argc, char** argv) {
                 const zip::ExistingMember& member = archive.Members()[m];
                 // The flags are not in ExistingMember: Implode's four forms are all seeded.
                 for (std::uint16_t flags : {0, 2, 4, 6}) {
-                    const int selector = Selector(member.method, flags);
-                    if (selector < 0 || (member.method != 6 && flags != 0)) {
+                    int form = 0;
+                    const zip_fuzz::MethodFamily* family = FamilyOf(member.method, flags, form);
+                    if (family == nullptr) {
                         continue;
                     }
-                    std::string seed(1, static_cast<char>(selector));
+                    std::string seed(1, static_cast<char>(form));
                     for (int b = 0; b < 3; ++b) {
                         seed += static_cast<char>((member.size >> (8 * b)) & 0xFF);
                     }
                     archive.ReadData(m, [&](std::span<const std::byte> data) {
                         seed.append(reinterpret_cast<const char*>(data.data()), data.size());
                     });
-                    std::ofstream(out / "zip_methods_fuzzer" / ("seed" + std::to_string(count++)),
+                    std::ofstream(out / family->target / ("seed" + std::to_string(count++)),
                                   std::ios::binary)
                         << seed;
                 }

@@ -1,24 +1,20 @@
-// The old ZIP methods' decoders of our own on raw member data: the first byte picks the method
-// (Shrink, Reduce 1-4, Implode in its four forms, Deflate64), the next three the member's size
-// (up to 16 MiB); the rest is the compressed data. Output past the size is an error the
-// decoder must stop at.
+// One of the old ZIP methods' decoders of our own (ZIP_FUZZ_FAMILY indexes kMethodFamilies:
+// Shrink, Reduce 1-4, Implode in its four forms, Deflate64) on raw member data: the first byte
+// picks the form, the next three the member's size (up to 16 MiB); the rest is the compressed
+// data. Output past the size is an error the decoder must stop at.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
 #include "decoder.h"
+#include "zip_method_families.h"
 
 namespace {
 
 using namespace zembrat::zip;
 
-struct Choice {
-    std::uint16_t method;
-    std::uint16_t flags;
-};
-constexpr Choice kChoices[] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0},
-                               {6, 0}, {6, 2}, {6, 4}, {6, 6}, {9, 0}};
+constexpr auto kChoices = zembrat::zip_fuzz::kMethodFamilies[ZIP_FUZZ_FAMILY].choices;
 
 class BoundedOutput final : public decode::Output {
   public:
@@ -41,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4) {
         return 0;
     }
-    const Choice choice = kChoices[data[0] % std::size(kChoices)];
+    const zembrat::zip_fuzz::MethodChoice choice = kChoices[data[0] % kChoices.size()];
     const decode::Member member{
         choice.method, choice.flags,
         std::uint64_t{data[1]} | std::uint64_t{data[2]} << 8 | std::uint64_t{data[3]} << 16};
