@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cli_test_support.h"
+#include "fixtures_dir.h"
 
 namespace zembrat::testing {
 namespace {
@@ -150,7 +151,8 @@ TEST_F(CliTest, VerbosePrintsTheDriversCommandLinesAlone) {
 }
 
 TEST_F(CliTest, VerboseKeepsTheLibrarysLinesAndListShowsEveryMember) {
-    const std::string archive = std::string(ZEMBRAT_FIXTURES_DIR) + "/lha/regression/multiple.lzh";
+    const std::string archive =
+        ::zembrat::testing::FixturesDir().string() + "/lha/regression/multiple.lzh";
     if (!fs::exists(archive)) {
         GTEST_SKIP() << "shared fixture missing: " << archive;
     }
@@ -378,6 +380,7 @@ TEST_F(CliTest, TarArchivesThroughTheSameBatch) {
 // the run succeeds. Without the first volume each later one fails alone, naming the missing
 // first volume.
 TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const struct {
         const char* prefix;  // NAME.part in the fixtures' multivolume folder
         int volumes;
@@ -394,7 +397,7 @@ TEST_F(CliTest, LaterRarVolumesOfASetInTheBatchAreSkipped) {
             names.push_back(test.prefix + std::string(test.width - digits.size(), '0') + digits +
                             ".rar");
             fs::create_directories(folder);
-            fs::copy_file(fs::path(ZEMBRAT_FIXTURES_DIR) / "rar/multivolume" / names.back(),
+            fs::copy_file(::zembrat::testing::FixturesDir() / "rar/multivolume" / names.back(),
                           folder / names.back());
             arguments.push_back(folder / names.back());
         }

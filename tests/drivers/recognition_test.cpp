@@ -13,6 +13,7 @@
 #include "archives/archive_file.h"
 #include "archives/archiver_errors.h"
 #include "cli_test_support.h"
+#include "fixtures_dir.h"
 
 namespace zembrat::testing {
 namespace {
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 using archives::TArchiverType;
 
 const std::string kCli = ZEMBRAT_CLI_PATH;
-const fs::path kRarFixture = fs::path(ZEMBRAT_FIXTURES_DIR) / "rar" / "read_format_rar.rar";
+const fs::path kRarFixture = ::zembrat::testing::FixturesDir() / "rar" / "read_format_rar.rar";
 
 // The program's full name on PATH; empty when it is not there.
 std::string OnPath(const std::string& program) {

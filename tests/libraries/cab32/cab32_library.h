@@ -8,6 +8,7 @@
 
 #include "archiver_library.h"
 #include "fixture_files.h"
+#include "fixtures_dir.h"
 #include "temp_folder.h"
 
 namespace zembrat::cab32::testing {
@@ -15,7 +16,7 @@ namespace zembrat::cab32::testing {
 using ::zembrat::testing::ReadFile;
 using ::zembrat::testing::TempFolder;
 
-inline const std::string kFixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/cab/";
+inline const std::string kFixtures = ::zembrat::testing::FixturesDir().string() + "/cab/";
 
 // The one loaded copy, as the component keeps its binding for the life of the program.
 inline const ::zembrat::testing::ArchiverLibrary& Library() {

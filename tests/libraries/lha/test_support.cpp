@@ -1,4 +1,5 @@
 #include "test_support.h"
+#include "fixtures_dir.h"
 
 #include <sys/wait.h>
 #include <cstdio>
@@ -17,7 +18,7 @@ std::string Sha256Of(std::span<const std::byte> data) {
 }
 
 std::filesystem::path FixturesDir() {
-    return std::filesystem::path(ZEMBRAT_FIXTURES_DIR) / "lha";
+    return ::zembrat::testing::FixturesDir() / "lha";
 }
 
 bool HaveCommand(const std::string& name) {

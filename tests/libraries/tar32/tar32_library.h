@@ -5,6 +5,7 @@
 
 #include "archiver_library.h"
 #include "fixture_files.h"
+#include "fixtures_dir.h"
 #include "temp_folder.h"
 
 namespace zembrat::tar32::testing {
@@ -13,7 +14,7 @@ using ::zembrat::testing::Quoted;
 using ::zembrat::testing::ReadFile;
 using ::zembrat::testing::TempFolder;
 
-inline const std::string kFixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/tar/";
+inline const std::string kFixtures = ::zembrat::testing::FixturesDir().string() + "/tar/";
 
 // The one loaded copy, as the component keeps its binding for the life of the program.
 inline const ::zembrat::testing::ArchiverLibrary& Library() {

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "fixtures_dir.h"
 #include "unlha32_library.h"
 
 namespace zembrat::unlha32::testing {
@@ -27,7 +28,7 @@ const std::set<std::string> kDecodedBeyondTheReference{"lhark04d/lh7.lzh", "lhar
 
 TEST(Fixtures, ExtractLikeTheReferenceReaderAndNeverOutside) {
     REQUIRE_LIBRARY();
-    const std::string folder = ZEMBRAT_FIXTURES_DIR "/lha/";
+    const std::string folder = ::zembrat::testing::FixturesDir().string() + "/lha/";
     if (!std::filesystem::exists(folder + "manifest.tsv")) {
         GTEST_SKIP() << "the LHA fixtures are not at " << folder;
     }

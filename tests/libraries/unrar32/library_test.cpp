@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "fixtures_dir.h"
 #include "hostile_fixtures.h"
 #include "unrar32_library.h"
 
@@ -70,6 +71,7 @@ void ExpectAsListed(const std::string& folder, const std::vector<ManifestRow>& r
 }
 
 TEST(Unrar32Fixtures, EveryArchiveExtractsAsItsManifestSays) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
     const auto manifest = ReadManifest(kFixtures + "manifest.tsv");
     for (const fs::path& archive : ::zembrat::testing::FixtureArchives(kFixtures)) {
@@ -110,6 +112,7 @@ struct VolumeSetCase {
 };
 
 TEST(Unrar32Volumes, EverySetExtractsAsOneArchiveFromItsFirstVolume) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const VolumeSetCase cases[] = {
         {"rar_multivolume_multiple_files.part1.rar", 0, 2},
         {"rar_multivolume_single_file.part1.rar", 0, 1},
@@ -138,6 +141,7 @@ TEST(Unrar32Volumes, EverySetExtractsAsOneArchiveFromItsFirstVolume) {
 }
 
 TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     struct Case {
         std::vector<std::string> present;
         std::string missing;
@@ -168,6 +172,7 @@ TEST(Unrar32Volumes, AMissingVolumeIsNamed) {
 // the set, each later one is skipped with a note and writes nothing; listing and checking a
 // later volume answer for its set. Without the first volume a later one fails, naming it.
 TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const struct {
         const char* prefix;  // NAME.part in the fixtures' multivolume folder
         int volumes;
@@ -219,6 +224,7 @@ TEST(Unrar32Volumes, LaterVolumesAreSkippedAndAnswerForTheirSet) {
 }
 
 TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     ASSERT_NE(Library().command, nullptr) << "libunrar32.so did not load";
     ::zembrat::testing::ExpectHostileArchivesContained(
         Library(), kFixtures + "hostile", 10.0,
@@ -235,6 +241,7 @@ TEST(Unrar32Fixtures, HostileArchivesEndPromptlyInsideTheDestination) {
 }
 
 TEST(Unrar32Fixtures, EncryptedArchivesAndMembersSayTheyAreEncrypted) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const struct {
         const char* name;
         std::set<std::string> extracted;  // the members that are not encrypted
@@ -262,13 +269,14 @@ TEST(Unrar32Fixtures, EncryptedArchivesAndMembersSayTheyAreEncrypted) {
 namespace zembrat::unrar32::testing {
 namespace {
 
-const std::string kReal = std::string(ZEMBRAT_FIXTURES_DIR) + "/real/";
+const std::string kReal = ::zembrat::testing::FixturesDir().string() + "/real/";
 
 // The older format through the library: a member of a solid archive named alone comes out
 // whole (the members before it are decoded, not written), also into a buffer; a member whose
 // data is damaged fails alone with its reason and the others are extracted; the listing tells
 // the packed sizes.
 TEST(Unrar32OlderFormat, SolidMembersAloneAndDamagedMembersAlone) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     TempFolder whole;
     ASSERT_EQ(Library().Run(ExtractLine(kReal + "Rar.solid.rar", whole.Folder())).code, 0);
     const std::string jpg = ReadFile(whole.Folder() + "jpg/test.jpg");
@@ -324,6 +332,7 @@ namespace {
 // The older naming, NAME.rar, NAME.r00, NAME.r01: the set extracts from NAME.rar, and without
 // its last volume the one missing is named and nothing is written.
 TEST(Unrar32OlderFormat, VolumesInTheOlderNaming) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     TempFolder scratch;
     const std::string set = kFixtures + "multivolume/rar_multivolume_single_file.part";
     fs::copy_file(set + "1.rar", scratch / "old.rar");

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fixtures_dir.h"
 #include "temp_folder.h"
 
 namespace zembrat::archive_host {
@@ -27,10 +28,11 @@ Rar5Encryption Scan(const std::vector<std::string>& paths) {
 }
 
 std::string Fixture(const std::string& name) {
-    return std::string(ZEMBRAT_FIXTURES_DIR) + "/rar/" + name;
+    return ::zembrat::testing::FixturesDir().string() + "/rar/" + name;
 }
 
 TEST(Rar5Scan, FindsTheMembersWithACryptRecord) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const struct {
         std::vector<std::string> files;
         std::set<std::string> encrypted;

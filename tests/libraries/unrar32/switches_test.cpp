@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "fixtures_dir.h"
 #include "unrar32_library.h"
 
 namespace zembrat::unrar32::testing {
@@ -29,6 +30,7 @@ struct LineCase {
 };
 
 TEST(Unrar32Switches, CommandSwitchesAndNamesChooseWhatIsWritten) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     const LineCase cases[] = {
         {"-x keeps folders", "-x -u", "", 0, {"test.txt", "testdir/test.txt", "testemptydir"}, {}},
         {"-e puts every file in the folder",
@@ -86,6 +88,7 @@ TEST(Unrar32Switches, CommandSwitchesAndNamesChooseWhatIsWritten) {
 }
 
 TEST(Unrar32Switches, TheFolderMayEndInEitherDelimiter) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     TempFolder scratch;
     const std::string folder = scratch / "out";
     const auto result = Library().Run("-x -u  " + Quoted(kArchive) + " \"" + folder + "\\\" ");
@@ -94,6 +97,7 @@ TEST(Unrar32Switches, TheFolderMayEndInEitherDelimiter) {
 }
 
 TEST(Unrar32Switches, AListFileNamesTheMembers) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     TempFolder scratch;
     const std::string list = scratch.Write("names.txt", "\"testdir/test.txt\"\r\n");
     const std::string out = scratch.Folder() + "out/";
@@ -105,6 +109,7 @@ TEST(Unrar32Switches, AListFileNamesTheMembers) {
 
 // An existing test.txt, older or newer than the member (stored 2011), meets each switch set.
 TEST(Unrar32Switches, ExistingFilesAreReplacedOnlyAsTheSwitchesSay) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     constexpr time_t kOlder = 315532800;   // 1980
     constexpr time_t kNewer = 4102444800;  // 2100
     struct Case {
@@ -136,6 +141,7 @@ TEST(Unrar32Switches, ExistingFilesAreReplacedOnlyAsTheSwitchesSay) {
 }
 
 TEST(Unrar32Memory, OneNamedMemberGoesIntoTheCallersBuffer) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     struct Case {
         const char* title;
         std::string line;
@@ -170,13 +176,15 @@ TEST(Unrar32Memory, OneNamedMemberGoesIntoTheCallersBuffer) {
 }
 
 TEST(Unrar32Listing, TheProbeOpensRarArchivesOnly) {
+    ZEMBRAT_SKIP_WITHOUT_FIXTURES();
     EXPECT_EQ(Library().Names(kArchive, "*", kProbeMode).size(), 5u);
     EXPECT_EQ(Library().Names(kArchive, "testdir/*", kProbeMode).size(), 1u);
     EXPECT_EQ(Library().Names(kFixtures + "read_format_rar_sfx.exe", "*", kProbeMode).size(), 5u);
     // A ZIP, a tar and a text file are not RAR archives: the probe's handle is 0.
-    for (const std::string& other : {std::string(ZEMBRAT_FIXTURES_DIR) + "/zip/compat_zip_1.zip",
-                                     std::string(ZEMBRAT_FIXTURES_DIR) + "/tar/compat_gtar_2.tar",
-                                     kFixtures + "manifest.tsv"}) {
+    for (const std::string& other :
+         {::zembrat::testing::FixturesDir().string() + "/zip/compat_zip_1.zip",
+          ::zembrat::testing::FixturesDir().string() + "/tar/compat_gtar_2.tar",
+          kFixtures + "manifest.tsv"}) {
         SCOPED_TRACE(other);
         EXPECT_EQ(Library().openArchive(0, other.c_str(), 0x00800002), 0u);
     }

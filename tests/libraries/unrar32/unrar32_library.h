@@ -6,6 +6,7 @@
 
 #include "archiver_library.h"
 #include "fixture_files.h"
+#include "fixtures_dir.h"
 #include "temp_folder.h"
 
 namespace zembrat::unrar32::testing {
@@ -14,7 +15,7 @@ using ::zembrat::testing::Quoted;
 using ::zembrat::testing::ReadFile;
 using ::zembrat::testing::TempFolder;
 
-inline const std::string kFixtures = std::string(ZEMBRAT_FIXTURES_DIR) + "/rar/";
+inline const std::string kFixtures = ::zembrat::testing::FixturesDir().string() + "/rar/";
 
 // The mode the RAR probe opens an archive with, for listings.
 constexpr std::uint32_t kProbeMode = 0x00800002;

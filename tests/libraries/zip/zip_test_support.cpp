@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures_dir.h"
 #include "sha256.h"
 #include "test_support.h"
 
@@ -69,7 +70,7 @@ std::map<std::string, std::string> TreeOf(const std::filesystem::path& folder) {
 }
 
 std::filesystem::path ZipFixturesDir() {
-    return std::filesystem::path(ZEMBRAT_FIXTURES_DIR) / "zip";
+    return ::zembrat::testing::FixturesDir() / "zip";
 }
 
 std::map<std::string, std::string> TreeOfArchive(const std::string& archive) {
