@@ -36,37 +36,6 @@ std::string HostName(std::string_view stored) {
     return common::DecodeStoredName(stored, false, 'U');
 }
 
-std::string MethodName(std::uint16_t method) {
-    switch (method) {
-        case 0:
-            return "uncompressed";
-        case 1:
-            return "shrink";
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return "reduce";
-        case 6:
-            return "implode";
-        case 8:
-            return "deflation";
-        case 9:
-            return "deflate64";
-        case 12:
-            return "bzip2";
-        case 14:
-            return "lzma";
-        case 20:
-        case 93:
-            return "zstd";
-        case 95:
-            return "xz";
-        default:
-            return "method " + std::to_string(method);
-    }
-}
-
 // A member's compressed bytes, read from the archive in pieces into one buffer.
 class RangeInput final : public decode::Input {
   public:
@@ -204,8 +173,8 @@ struct Reader::State {
         }
         if (decoder == nullptr) {
             if (options.inProcessOnly) {
-                throw Error(ErrorKind::kMember,
-                            "unsupported compression method " + MethodName(member.central.method));
+                throw Error(ErrorKind::kMember, "unsupported compression method " +
+                                                    NamesOfMethod(member.central.method).word);
             }
             DecodeThroughHelper(member, output);
             output.Finish(member.central.crc);
@@ -226,7 +195,7 @@ struct Reader::State {
         member.size = info.size;
         member.mtime = info.mtime;
         member.encrypted = info.encrypted;
-        member.method = MethodName(info.method);
+        member.method = NamesOfMethod(info.method).word;
         member.madeOnUnix = parsed.madeOnUnix;
         if (parsed.madeOnUnix) {
             member.mode = info.mode & 07777;
@@ -335,6 +304,27 @@ void Reader::Extract(DataSink& sink, const ProgressFn& progress) {
             count.Report();
         });
     });
+}
+
+MethodNames NamesOfMethod(std::uint16_t method) {
+    struct Known {
+        std::uint16_t method;
+        std::string_view word, label;
+    };
+    static constexpr Known kKnown[] = {{0, "uncompressed", "stored"}, {1, "shrink", "shrink"},
+                                       {2, "reduce", "reduce1"},      {3, "reduce", "reduce2"},
+                                       {4, "reduce", "reduce3"},      {5, "reduce", "reduce4"},
+                                       {6, "implode", "implode"},     {8, "deflation", "deflate"},
+                                       {9, "deflate64", "defl64"},    {12, "bzip2", "bzip2"},
+                                       {14, "lzma", "lzma"},          {20, "zstd", "zstd"},
+                                       {93, "zstd", "zstd"},          {95, "xz", "xz"},
+                                       {98, "ppmd", "ppmd"},          {99, "aes", "aes"}};
+    for (const Known& known : kKnown) {
+        if (known.method == method) {
+            return {std::string(known.word), std::string(known.label)};
+        }
+    }
+    return {"method " + std::to_string(method), "m" + std::to_string(method)};
 }
 
 }  // namespace zembrat::zip

@@ -25,41 +25,6 @@ namespace zembrat::zip32 {
 
 namespace {
 
-std::string MethodName(std::uint16_t method) {
-    switch (method) {
-        case 0:
-            return "stored";
-        case 1:
-            return "shrink";
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return "reduce" + std::to_string(method - 1);
-        case 6:
-            return "implode";
-        case 8:
-            return "deflate";
-        case 9:
-            return "defl64";
-        case 12:
-            return "bzip2";
-        case 14:
-            return "lzma";
-        case 20:
-        case 93:
-            return "zstd";
-        case 95:
-            return "xz";
-        case 98:
-            return "ppmd";
-        case 99:
-            return "aes";
-        default:
-            return "m" + std::to_string(method);
-    }
-}
-
 // What one member shows in a listing, from either reading path.
 struct Entry {
     std::string name;
@@ -189,7 +154,7 @@ std::vector<Entry> ReadEntries(const std::string& path) {
         const zip::ExistingArchive archive(path);
         for (const zip::ExistingMember& member : archive.Members()) {
             entries.push_back({member.name, member.isDirectory, member.size, member.compressedSize,
-                               member.crc, member.mtime, MethodName(member.method)});
+                               member.crc, member.mtime, zip::NamesOfMethod(member.method).label});
         }
         return entries;
     } catch (const zip::Error&) {

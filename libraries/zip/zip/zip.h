@@ -196,9 +196,16 @@ class ExistingArchive {
 
 using MemberKind = archive_host::MemberKind;
 
+// What a method is called: `word` in messages and member descriptions (the helper's reader
+// uses the same words), `label` in a listing's short column.
+struct MethodNames {
+    std::string word, label;
+};
+MethodNames NamesOfMethod(std::uint16_t method);
+
 // name and linkTarget in the host code page, '/' between folders as stored.
 struct Member : archive_host::MemberFields {
-    std::string method;  // "deflation", "uncompressed", "bzip2", ... as the decoder names it
+    std::string method;  // NamesOfMethod's word: "deflation", "uncompressed", "bzip2", ...
     // Known when the archive is read in process: made on Unix, so '\\' is an ordinary
     // character of the name; else '\\' separates folders as '/' does. Unknown (the helper):
     // every '\\' came out as '/'.
