@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <set>
 
 #include "archiver_api.h"
 #include "bga32/bga32.h"
@@ -16,7 +15,6 @@
 #include "common/folder_times.h"
 #include "common/member_file.h"
 #include "common/safe_path.h"
-#include "common/staged_file.h"
 #include "export/member_problems.h"
 
 namespace zembrat::bga32 {
@@ -91,10 +89,6 @@ class Extractor {
             context_.output.Line("extracted " + common::EscapeControlCharacters(name));
             return;
         }
-        // What a run of ours killed midway left in this folder goes before this run writes.
-        if (const std::string beside = common::FolderOf(*path); swept_.insert(beside).second) {
-            common::RemoveStaleStagedFiles(beside);
-        }
         const std::string kept =
             "kept the existing file (" + context_.overwriteSwitch + " overwrites)";
         if (!request_.overwrite && common::PathExists(*path)) {
@@ -129,7 +123,6 @@ class Extractor {
     common::ExtractionTarget target_;
     unsigned umask_;
     exports::MemberProblems problems_;
-    std::set<std::string> swept_;  // folders cleared of staging files left by killed runs
 };
 
 std::string LocalTimeText(const bga::MemberHeader& header) {

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "common/staged_file.h"
 #include "platform/code_page.h"
 
 namespace zembrat::common {
@@ -265,6 +266,12 @@ std::optional<std::string> ExtractionTarget::Prepare(std::string_view relativePa
         }
         if (!last) {
             path += '/';
+        }
+    }
+    // What a run of ours killed midway left in this folder goes before this run writes there.
+    if (!wantFolder) {
+        if (std::string folder = FolderOf(path); swept_.insert(folder).second) {
+            RemoveStaleStagedFiles(folder);
         }
     }
     return path;

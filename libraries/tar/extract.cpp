@@ -19,16 +19,12 @@
 #include "common/member_file.h"
 #include "common/safe_path.h"
 #include "common/staged_file.h"
+#include "tar/member_placer.h"
 #include "tar/tar.h"
 
 namespace zembrat::tar {
 
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // "." or "./" (however often): the folder the archive was made from.
 bool IsTopFolder(std::string_view name) {
@@ -41,7 +37,7 @@ class Extractor {
     Extractor(const ExtractOptions& options, ExtractEvents& events)
         : options_(options),
           events_(events),
-          target_(options.folder.empty() ? std::string("./") : options.folder),
+          placer_(options, events),
           umask_(common::ProcessUmask()) {}
 
     ExtractSummary Run(const std::string& archivePath) {
@@ -50,7 +46,7 @@ class Extractor {
             reader.StreamAll();
         }
         std::string reason;
-        if (!options_.testOnly && !target_.CreateFolder(reason)) {
+        if (!options_.testOnly && !placer_.Target().CreateFolder(reason)) {
             throw Error(ErrorKind::kArchive, reason);
         }
         ExtractSummary summary;
@@ -63,7 +59,7 @@ class Extractor {
                 }
             });
         } catch (const Error& error) {
-            folderTimes_.Apply();
+            placer_.Finish();
             // The archive ends because the file system refused a member's data (the helper
             // cannot be asked to go on midway): that is a write failure, not a damaged archive.
             if (error.Kind() == ErrorKind::kArchive && refusedWrite_) {
@@ -71,10 +67,10 @@ class Extractor {
             }
             throw;
         } catch (...) {
-            folderTimes_.Apply();
+            placer_.Finish();
             throw;
         }
-        folderTimes_.Apply();
+        placer_.Finish();
         return summary;
     }
 
@@ -137,26 +133,13 @@ class Extractor {
                            "a device file, FIFO or socket: not created");
             return;
         }
-        if (!options_.useFolders) {
-            if (member.kind == MemberKind::kDirectory) {
-                return;
-            }
-            *relative = FileNameOf(*relative);
-        }
         if (member.kind == MemberKind::kDirectory) {
-            auto path = target_.Prepare(*relative, true, reason);
-            if (!path) {
-                common::ReportUnprepared(events_, member, target_, reason);
-                return;
-            }
-            // Times and permissions come last: a read-only folder would refuse its members.
-            folderTimes_.Add(*path, member.mtime.value_or(0) * common::kNanosecondsPerSecond,
-                             ModeFor(member, 0755));
-            events_.Done(member);
+            placer_.MakeFolder(member, *relative, ModeFor(member, 0755));
             return;
         }
+        const std::string placed = placer_.Placed(*relative);
         if (member.kind == MemberKind::kSymlink &&
-            !common::LinkTargetStaysInside(*relative, member.linkTarget)) {
+            !common::LinkTargetStaysInside(placed, member.linkTarget)) {
             events_.Failed(Problem::kUnsafe, member, "refused (symbolic link leads outside)");
             return;
         }
@@ -167,39 +150,17 @@ class Extractor {
                 return;
             }
         }
-        auto path = target_.Prepare(*relative, false, reason);
+        const auto path = placer_.PrepareFile(member, placed);
         if (!path) {
-            common::ReportUnprepared(events_, member, target_, reason);
             return;
-        }
-        // What a run of ours killed midway left in this folder goes before this run writes.
-        if (const std::string folder = common::FolderOf(*path); swept_.insert(folder).second) {
-            common::RemoveStaleStagedFiles(folder);
-        }
-        struct stat existing {};
-        // A later member of the same name replaces what this run made, as tar users expect;
-        // a file that was there before is replaced only when asked.
-        if (::lstat(path->c_str(), &existing) == 0 && madePaths_.count(*path) == 0) {
-            if (!options_.overwrite) {
-                events_.Failed(Problem::kKept, member, "kept the existing file");
-                return;
-            }
-            if (options_.onlyNotOlder && member.mtime && existing.st_mtime > *member.mtime) {
-                events_.Failed(Problem::kKept, member, "kept the existing file, which is newer");
-                return;
-            }
         }
         if (member.kind == MemberKind::kSymlink || member.kind == MemberKind::kHardlink) {
             MakeLink(member, *path, linkedPath);
             return;
         }
-        // A later member of the same name replaces what this run made; anything else at the
-        // name when the file is placed (also a file another run made meanwhile) only when
-        // asked.
-        const bool replace = options_.overwrite || madePaths_.count(*path) > 0;
         std::optional<common::MemberFile> file;
         try {
-            file.emplace(*path, replace);
+            file.emplace(*path, placer_.MayReplace(*path));
         } catch (const common::Failure& failure) {
             events_.Failed(Problem::kCannotWrite, member, failure.what());
             return;
@@ -211,23 +172,12 @@ class Extractor {
                 [&file](std::uint64_t size) { file->Hole(size); }, *path)) {
             return;  // the staging file goes with it
         }
-        common::Placement placed{};
-        try {
-            placed = file->Place(ModeFor(member, 0644),
-                                 member.mtime
-                                     ? std::optional(*member.mtime * common::kNanosecondsPerSecond)
-                                     : std::nullopt);
-        } catch (const common::Failure& failure) {
-            events_.Failed(Problem::kCannotWrite, member, failure.what());
-            return;
+        if (placer_.PlaceFile(*file, member, *path, ModeFor(member, 0644),
+                              member.mtime
+                                  ? std::optional(*member.mtime * common::kNanosecondsPerSecond)
+                                  : std::nullopt)) {
+            madeFiles_.insert(*path);
         }
-        if (placed == common::Placement::kKept) {
-            events_.Failed(Problem::kKept, member, "kept the existing file");
-            return;
-        }
-        madeFiles_.insert(*path);
-        madePaths_.insert(*path);
-        events_.Done(member);
     }
 
     // Where a hard link's data lies: only a regular file this extraction made counts, so a
@@ -240,8 +190,7 @@ class Extractor {
             events_.Failed(Problem::kUnsafe, member, "refused (hard link leads outside)");
             return std::nullopt;
         }
-        const std::string full =
-            target_.Folder() + (options_.useFolders ? *relative : FileNameOf(*relative));
+        const std::string full = placer_.Target().Folder() + placer_.Placed(*relative);
         if (madeFiles_.count(full) == 0) {
             events_.Failed(Problem::kUnsafe, member,
                            "refused (hard link to a file this extraction did not make)");
@@ -253,13 +202,13 @@ class Extractor {
     void MakeLink(const Member& member, const std::string& path,
                   const std::optional<std::string>& linkedPath) {
         const bool made = linkedPath ? common::MakeHardLink(*linkedPath, path)
-                                     : target_.MakeLink(path, member.linkTarget);
+                                     : placer_.Target().MakeLink(path, member.linkTarget);
         if (!made) {
             events_.Failed(Problem::kCannotWrite, member,
                            std::string("cannot make the link: ") + std::strerror(errno));
             return;
         }
-        madePaths_.insert(path);
+        placer_.Made(path);
         if (linkedPath) {
             madeFiles_.insert(path);
         } else {
@@ -270,13 +219,10 @@ class Extractor {
 
     const ExtractOptions& options_;
     ExtractEvents& events_;
-    common::ExtractionTarget target_;
+    MemberPlacer placer_;
     unsigned umask_;
-    common::FolderTimes folderTimes_;
     std::set<std::string> madeFiles_;  // full paths of regular files made by this run
-    std::set<std::string> madePaths_;  // and of everything else it made but folders
     bool refusedWrite_ = false;        // the file system refused a member's data
-    std::set<std::string> swept_;      // folders cleared of staging files left by killed runs
 };
 
 }  // namespace

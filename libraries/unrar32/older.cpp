@@ -19,6 +19,7 @@
 #include "common/safe_path.h"
 #include "rar/archive.h"
 #include "tar/library_side.h"
+#include "tar/member_placer.h"
 #include "unrar32/volumes.h"
 
 namespace zembrat::unrar32 {
@@ -202,23 +203,18 @@ class OlderSet {
     std::optional<rar::Reader> reader_;
 };
 
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 class Extractor {
   public:
     Extractor(const tar::ExtractOptions& options, tar::ExtractEvents& events)
         : options_(options),
           events_(events),
-          target_(options.folder.empty() ? std::string("./") : options.folder),
+          placer_(options, events),
           umask_(common::ProcessUmask()) {}
 
     tar::ExtractSummary Run(const std::string& path) {
         OlderSet set(path);
         std::string reason;
-        if (!options_.testOnly && !target_.CreateFolder(reason)) {
+        if (!options_.testOnly && !placer_.Target().CreateFolder(reason)) {
             throw tar::Error(tar::ErrorKind::kArchive, reason);
         }
         tar::ExtractSummary summary;
@@ -237,10 +233,10 @@ class Extractor {
                 }
             }
         } catch (...) {
-            folderTimes_.Apply();
+            placer_.Finish();
             throw;
         }
-        folderTimes_.Apply();
+        placer_.Finish();
         return summary;
     }
 
@@ -284,51 +280,22 @@ class Extractor {
             events_.Failed(Problem::kUnsafe, described, "refused (" + reason + ")");
             return;
         }
-        if (!options_.useFolders) {
-            if (described.kind == MemberKind::kDirectory) {
-                return;
-            }
-            *relative = FileNameOf(*relative);
-        }
         if (described.kind == MemberKind::kDirectory) {
-            auto path = target_.Prepare(*relative, true, reason);
-            if (!path) {
-                common::ReportUnprepared(events_, described, target_, reason);
-                return;
-            }
-            // Times and permissions come last: a read-only folder would refuse its members.
-            folderTimes_.Add(*path, described.mtime.value_or(0) * common::kNanosecondsPerSecond,
-                             ModeFor(described));
-            events_.Done(described);
+            placer_.MakeFolder(described, *relative, ModeFor(described));
             return;
         }
-        auto path = target_.Prepare(*relative, false, reason);
+        const std::string placed = placer_.Placed(*relative);
+        const auto path = placer_.PrepareFile(described, placed);
         if (!path) {
-            common::ReportUnprepared(events_, described, target_, reason);
             return;
-        }
-        struct stat existing {};
-        const bool madeHere = madePaths_.contains(*path);
-        // A later member of the same name replaces what this run made; a file that was there
-        // before is replaced only when asked.
-        if (::lstat(path->c_str(), &existing) == 0 && !madeHere) {
-            if (!options_.overwrite) {
-                events_.Failed(Problem::kKept, described, "kept the existing file");
-                return;
-            }
-            if (options_.onlyNotOlder && described.mtime && existing.st_mtime > *described.mtime) {
-                events_.Failed(Problem::kKept, described, "kept the existing file, which is newer");
-                return;
-            }
         }
         if (described.kind == MemberKind::kSymlink) {
-            MakeLink(set, member, described, *relative, *path);
+            MakeLink(set, member, described, placed, *path);
             return;
         }
-        const bool replace = options_.overwrite || madeHere;
         std::optional<common::MemberFile> file;
         try {
-            file.emplace(*path, replace);
+            file.emplace(*path, placer_.MayReplace(*path));
         } catch (const common::Failure& failure) {
             events_.Failed(Problem::kCannotWrite, described, failure.what());
             return;
@@ -338,19 +305,8 @@ class Extractor {
                 [&file](std::span<const std::byte> data) { file->Write(data); }, *path)) {
             return;  // the staging file goes with it
         }
-        try {
-            const auto placed = file->Place(
-                ModeFor(described), described.mtime.value_or(0) * common::kNanosecondsPerSecond);
-            if (placed == common::Placement::kKept) {
-                events_.Failed(Problem::kKept, described, "kept the existing file");
-                return;
-            }
-        } catch (const common::Failure& failure) {
-            events_.Failed(Problem::kCannotWrite, described, failure.what());
-            return;
-        }
-        madePaths_.insert(*path);
-        events_.Done(described);
+        placer_.PlaceFile(*file, described, *path, ModeFor(described),
+                          described.mtime.value_or(0) * common::kNanosecondsPerSecond);
     }
 
     void MakeLink(OlderSet& set, const rar::Member& member, const tar::Member& described,
@@ -377,21 +333,19 @@ class Extractor {
             events_.Failed(Problem::kUnsafe, described, "refused (symbolic link leads outside)");
             return;
         }
-        if (!target_.MakeLink(path, linkTarget)) {
+        if (!placer_.Target().MakeLink(path, linkTarget)) {
             events_.Failed(Problem::kCannotWrite, described,
                            std::string("cannot make the link: ") + std::strerror(errno));
             return;
         }
-        madePaths_.insert(path);
+        placer_.Made(path);
         events_.Done(described);
     }
 
     const tar::ExtractOptions& options_;
     tar::ExtractEvents& events_;
-    common::ExtractionTarget target_;
+    tar::MemberPlacer placer_;
     unsigned umask_;
-    common::FolderTimes folderTimes_;
-    std::set<std::string> madePaths_;  // everything but folders this run made
 };
 
 }  // namespace

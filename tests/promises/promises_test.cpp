@@ -315,6 +315,30 @@ TEST_P(ReaderPromises, NoSetIdOrStickyBitComesOutOfAnArchive) {
     EXPECT_EQ(info.st_mode & 07000, 0u) << std::oct << info.st_mode;
 }
 
+TEST_P(ReaderPromises, StagingFilesOfAKilledRunGoBeforeTheNextRunWrites) {
+    const std::string archive = Made("notes.txt", "from the archive\n");
+    const pid_t gone = fork();
+    if (gone == 0) {
+        _exit(0);
+    }
+    WaitForExit(gone);
+    // A killed run's staging file goes; one of a live process, or one we did not make with
+    // the staging mode, stays.
+    const std::string stale = Out(".zembrat-" + std::to_string(gone) + "-1");
+    const std::string live = Out(".zembrat-" + std::to_string(::getpid()) + "-1");
+    const std::string notOurs = Out(".zembrat-" + std::to_string(gone) + "-2");
+    for (const std::string& file : {stale, live, notOurs}) {
+        WriteFile(file, "partial");
+        fs::permissions(file, static_cast<fs::perms>(file == notOurs ? 0644 : 0600));
+    }
+    const ProgramRun run = Cli({"decompress", "-o", Out(), archive});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFile(Out("notes.txt")), "from the archive\n");
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(notOurs));
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryReader, ReaderPromises, ::testing::ValuesIn(kWriters), KindName);
 
 }  // namespace

@@ -44,7 +44,8 @@ class ExtractionTarget {
     // byte part of a name), after creating its missing
     // folders. Fails when a folder on the way is a symbolic link made by this extraction,
     // a link that leads outside the destination, or not a folder; and when the name itself
-    // is an existing folder and a file is wanted (wantFolder false).
+    // is an existing folder and a file is wanted (wantFolder false). For a file, the staging
+    // files a killed run of ours left in its folder are removed (once per folder).
     std::optional<std::string> Prepare(std::string_view relativePath, bool wantFolder,
                                        std::string& reason);
 
@@ -68,6 +69,7 @@ class ExtractionTarget {
     std::string folder_;      // as given, with a trailing '/'
     std::string realFolder_;  // resolved once the folder exists
     std::set<std::string> madeLinks_;
+    std::set<std::string> swept_;  // folders cleared of staging files left by killed runs
     bool lastFailureUnsafe_ = false;
 };
 

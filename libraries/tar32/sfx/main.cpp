@@ -114,11 +114,6 @@ class Extractor {
             std::printf("extracted %s\n", Printable(entry.name).c_str());
             return;
         }
-        // What a run of ours killed midway left in this folder goes before this run writes.
-        if (const std::string folder = zembrat::common::FolderOf(*path);
-            swept_.insert(folder).second) {
-            zembrat::common::RemoveStaleStagedFiles(folder);
-        }
         struct stat existing {};
         if (lstat(path->c_str(), &existing) == 0 && !overwrite_ && !made_.contains(*path)) {
             std::printf("%s: kept the existing file (-f overwrites)\n",
@@ -203,7 +198,6 @@ class Extractor {
     zembrat::common::FolderTimes folders_;
     std::set<std::string> files_;  // regular files this run made: what a hard link may name
     std::set<std::string> made_;   // everything but folders this run made
-    std::set<std::string> swept_;  // folders cleared of staging files left by killed runs
 };
 
 // -l lists, -t reads every member through (the gzip checks included).
