@@ -128,7 +128,10 @@ typedef int (*ARC_EXTRACT_MEM)(ARC_HWND window, const char* command_line, unsign
                                uint32_t* written);
 /* File times are 100 ns units since 1601-01-01 UTC. */
 typedef int (*ARC_GET_TIME_EX)(HARC archive, uint64_t* file_time);
+/* A size the library cannot tell (a lone compressed stream whose wrapper does not give it for
+ * certain) is ARC_SIZE_UNKNOWN; the record's 32-bit sizes are 0xFFFFFFFF then. */
 typedef int (*ARC_GET_SIZE_EX)(HARC archive, uint64_t* size);
+#define ARC_SIZE_UNKNOWN UINT64_MAX
 typedef int (*ARC_GET_ARCHIVE_TYPE)(const char* archive);
 
 #ifdef __cplusplus

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/unique_fd.h"
+
 extern char** environ;
 
 namespace zembrat::archive_host {
@@ -25,34 +27,18 @@ namespace {
 
 constexpr const char* kHelperName = "zembrat-archive-host";
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
-    Descriptor& operator=(Descriptor&&) = delete;
-    int Get() const { return fd_; }
-    // Renumbers the descriptor to floor or above, so that handing descriptors to a child
-    // (dup2 to 0, 1, 3, 4, ...) never overwrites one that is still to be handed.
-    void MoveAbove(int floor) {
-        if (fd_ >= 0 && fd_ < floor) {
-            const int moved = ::fcntl(fd_, F_DUPFD_CLOEXEC, floor);
-            if (moved >= 0) {
-                ::close(std::exchange(fd_, moved));
-            }
-        }
-    }
-    int Release() { return std::exchange(fd_, -1); }
+using Descriptor = common::UniqueFd;
 
-  private:
-    int fd_;
-};
+// Renumbers the descriptor to floor or above, so that handing descriptors to a child (dup2 to
+// 0, 1, 3, 4, ...) never overwrites one that is still to be handed.
+void MoveAbove(Descriptor& descriptor, int floor) {
+    if (descriptor.Valid() && descriptor.Get() < floor) {
+        const int moved = ::fcntl(descriptor.Get(), F_DUPFD_CLOEXEC, floor);
+        if (moved >= 0) {
+            descriptor = Descriptor(moved);
+        }
+    }
+}
 
 bool IsExecutableFile(const std::string& path) {
     struct stat info {};
@@ -127,10 +113,10 @@ ArchiveHost::ArchiveHost(const std::string& archivePath, std::string_view format
     Descriptor mine(pair[0]);
     Descriptor theirs(pair[1]);
     const int firstFree = 4 + static_cast<int>(volumes.size());
-    archive.MoveAbove(firstFree);
-    theirs.MoveAbove(firstFree);
+    MoveAbove(archive, firstFree);
+    MoveAbove(theirs, firstFree);
     for (Descriptor& volume : volumes) {
-        volume.MoveAbove(firstFree);
+        MoveAbove(volume, firstFree);
     }
 
     // The helper talks on its standard input and output and reads the archive on descriptor 3;

@@ -13,12 +13,6 @@
 
 namespace zembrat::bga {
 
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
-}
-
 std::size_t ReadAt(int fd, std::uint64_t offset, std::span<std::byte> buffer) {
     std::size_t done = 0;
     while (done < buffer.size()) {

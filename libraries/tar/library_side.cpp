@@ -75,7 +75,7 @@ exports::ListedMember ToListed(const Member& member, std::string_view method) {
         // A lone compressed file whose size its wrapper does not tell for certain.
         record.original_size = record.compressed_size = 0xFFFFFFFF;
         record.ratio = 0;
-        listed.originalSize = listed.compressedSize = kUnknownSize;
+        listed.originalSize = listed.compressedSize = ARC_SIZE_UNKNOWN;
     }
     if (member.mtime) {
         listed.writeTime = platform::FileTimeFromUnix(*member.mtime);

@@ -25,9 +25,6 @@ constexpr std::size_t kRatioColumns = 6;
 constexpr std::size_t kMethodColumns = 7;
 constexpr std::size_t kTimeColumns = 19;
 
-// The 64-bit size a library gives for a size it cannot tell (a lone .gz read as a stream).
-constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
-
 // FindFirst / FindNext: 0 a member, -1 no more; anything else is the library's error.
 constexpr int kNoMoreMembers = -1;
 
@@ -140,7 +137,7 @@ bool ListArchive(archives::TArchiver& driver, const std::string& path, Console& 
     int found = driver.FindFirst(opened.Handle(), entry, "*");
     while (found == 0) {
         listing += FormatEntryLine(entry);
-        if (entry.originalSize != kUnknownSize) {
+        if (entry.originalSize != ARC_SIZE_UNKNOWN) {
             original += entry.originalSize;
             packed += entry.compressedSize;
         }
@@ -175,7 +172,7 @@ std::string ListingRule() {
 std::string FormatEntryLine(const archives::TArchiveEntryInfo& entry) {
     const std::string method = Field(entry.record.method, sizeof entry.record.method);
     const std::string name = Field(entry.record.file_name, sizeof entry.record.file_name);
-    const bool known = entry.originalSize != kUnknownSize;
+    const bool known = entry.originalSize != ARC_SIZE_UNKNOWN;
     return PadLeft(known ? std::to_string(entry.originalSize) : "-", kSizeColumns) + " " +
            PadLeft(known ? std::to_string(entry.compressedSize) : "-", kSizeColumns) + " " +
            (known ? Ratio(entry.originalSize, entry.compressedSize) : PadLeft("-", kRatioColumns)) +

@@ -7,21 +7,11 @@
 #include <span>
 #include <utility>
 
+#include "common/unique_fd.h"
+
 namespace zembrat::bga {
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
+using common::UniqueFd;
 
 // Reads up to buffer.size() bytes at offset, retrying short reads; the count read (less only
 // at the end of the file). Throws common::Failure (ARC_ERROR_CANNOT_READ).

@@ -23,10 +23,6 @@ int ResultFor(Problem problem);
 // "-" file, "d" folder, "l" symbolic link, "h" hard link, "c" anything else.
 std::string AttributeText(const Member& member);
 
-// The 64-bit sizes a listing record gives for a size not known (a lone compressed file whose
-// wrapper does not tell it for certain); its 32-bit sizes are 0xFFFFFFFF then.
-inline constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
-
 // The listing record: the name (folders end in '/'), the size as both sizes, the local
 // MS-DOS time, the attribute and the method text given.
 exports::ListedMember ToListed(const Member& member, std::string_view method);
