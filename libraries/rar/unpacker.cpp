@@ -61,7 +61,10 @@ void Unpacker::CopyMatch(std::uint32_t length, std::uint32_t distance) {
     std::uint32_t from = unpPtr_ - distance;
     const std::uint32_t to = unpPtr_ & kWindowMask;
     from &= kWindowMask;
-    if (distance >= length && from + length <= kWindowSize && to + length <= kWindowSize) {
+    // One copy when neither range wraps around the window and they do not overlap there (a
+    // distance past the window's size can bring them together).
+    if (from + length <= kWindowSize && to + length <= kWindowSize &&
+        (from + length <= to || to + length <= from)) {
         std::memcpy(window_.data() + to, window_.data() + from, length);
         unpPtr_ += length;
         return;

@@ -86,8 +86,9 @@ std::string FileBlock(const std::string& name, std::span<const std::uint8_t> pac
 }
 
 // A file block and its packed data.
-void AddMember(std::string& archive, const std::string& name, std::span<const std::uint8_t> packed,
-               std::uint32_t size, unsigned version, bool solid) {
+[[maybe_unused]] void AddMember(std::string& archive, const std::string& name,
+                                std::span<const std::uint8_t> packed, std::uint32_t size,
+                                unsigned version, bool solid) {
     AddBlock(archive, FileBlock(name, packed, size, version, solid));
     archive.append(reinterpret_cast<const char*>(packed.data()), packed.size());
 }
