@@ -147,7 +147,10 @@ int Extract(const Request& request, Context& context) {
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.method = "RAR";
-    settings.explain = Plain;
+    // A kept file's line names the switch that would have replaced it.
+    settings.explain = [](const std::string& reason) {
+        return reason == "kept the existing file" ? reason + " (-y overwrites)" : Plain(reason);
+    };
     tar::LibraryEvents events(context, settings);
     const tar::ExtractSummary summary = IsOlderFormat(request.archive)
                                             ? OlderExtract(request.archive, options, events)
