@@ -272,6 +272,18 @@ bool ArchiveHost::ReadExactly(char* data, std::size_t size) {
 }
 
 ArchiveHost::Frame ArchiveHost::Receive() {
+    for (;;) {
+        Frame frame = ReceiveAny();
+        if (frame.type != FrameType::kNote) {
+            return frame;
+        }
+        if (options_.note) {
+            options_.note(frame.payload);
+        }
+    }
+}
+
+ArchiveHost::Frame ArchiveHost::ReceiveAny() {
     char header[5];
     if (!ReadExactly(header, sizeof header)) {
         Fail(ExitReason());

@@ -512,7 +512,11 @@ int main(int argc, char** argv) {
     if (format == "cab") {
         PrepareCabinetSet();
     }
-    LockDown();
+    // A helper that cannot lock itself still reads (within its limits), and says so.
+    if (const SandboxState lock = LockDown(); !lock.missing.empty()) {
+        WriteFrame(kOutput, FrameType::kNote,
+                   "the helper process reads without part of its sandbox (" + lock.missing + ")");
+    }
     if (format == "cab") {
         return RunCabinetSession(outputLimit);
     }

@@ -29,7 +29,7 @@ class Extractor {
           umask_(common::ProcessUmask()) {}
 
     ExtractSummary Run(const std::string& archivePath) {
-        Reader reader(archivePath);
+        Reader reader(archivePath, options_.host);
         std::string reason;
         if (!options_.testOnly && !target_.CreateFolder(reason)) {
             throw common::Failure(ARC_ERROR_CANNOT_WRITE, reason);

@@ -153,6 +153,7 @@ int Extract(const Request& request, Context& context) {
     options.select = [&request](const cab::Member& member) {
         return Selected(member.name, request);
     };
+    options.host.note = exports::NoteLine(context);
     Events events(context, request);
     const cab::ExtractSummary summary = cab::Extract(request.archive, options, events);
     return exports::ExtractionResult(context.output, summary.selected, !request.names.empty(),

@@ -46,6 +46,7 @@ int Extract(const Request& request, Context& context) {
         return Selected(member.name, request);
     };
     options.fewMembers = !request.names.empty();
+    options.host.note = exports::NoteLine(context);
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;
     settings.progress = request.showDialog;

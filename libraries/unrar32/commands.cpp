@@ -143,6 +143,7 @@ int Extract(const Request& request, Context& context) {
     };
     options.format = kDecoderSetup;
     options.host = HostFor(request.archive);
+    options.host.note = exports::NoteLine(context);
     options.fewMembers = !request.names.empty();
     tar::EventSettings settings;
     settings.testing = request.command == Command::kTest;

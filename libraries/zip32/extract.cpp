@@ -87,7 +87,9 @@ class Extractor {
           problems_(context.output) {}
 
     int Run() {
-        zip::Reader reader(request_.archive);
+        zip::ReaderOptions options;
+        options.host.note = exports::NoteLine(context_);
+        zip::Reader reader(request_.archive, options);
         if (!reader.InProcess()) {
             NoteMembersMadeOnUnix();
         }

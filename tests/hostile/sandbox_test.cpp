@@ -1,20 +1,24 @@
 // The helper's lock, put on in a forked child as the helper puts it on: every way out of the
 // process fails there (an error, or the process ended by SIGSYS), while the descriptors it
 // already holds still read and write; and the real helper, while it parses, shows the lock
-// in /proc.
+// in /proc; a helper without part of its lock reads on and says so.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <seccomp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 
+#include "archive_host/client.h"
 #include "archive_host/sandbox.h"
 #include "temp_folder.h"
 
@@ -120,6 +124,58 @@ TEST(Sandbox, TheLockShowsInProc) {
     waitpid(child, &exitStatus, 0);
     EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos) << status;
     EXPECT_NE(status.find("Seccomp:\t2"), std::string::npos) << status;
+}
+
+// A kernel without Landlock, played by a filter on the test's child that the helper inherits:
+// the helper still reads the archive, and the library is told once why it is less locked.
+TEST(Sandbox, AHelperWithoutPartOfItsLockReadsOnAndSaysSo) {
+    testing::TempFolder scratch;
+    scratch.Write("a.txt", "alpha");
+    const std::string archive = scratch.Folder() + "a.tar";
+    ASSERT_EQ(
+        std::system(("tar -cf '" + archive + "' -C '" + scratch.Folder() + "' a.txt").c_str()), 0);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+        if (filter == nullptr ||
+            seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SYS_landlock_create_ruleset, 0) != 0 ||
+            seccomp_load(filter) != 0) {
+            _exit(2);
+        }
+        std::string heard;
+        HostOptions options;
+        options.helperPath = ZEMBRAT_ARCHIVE_HOST_PATH;
+        options.note = [&heard](const std::string& text) { heard += text + "\n"; };
+        int members = 0;
+        try {
+            ArchiveHost host(archive, "tar", options);
+            while (host.Next()) {
+                ++members;
+            }
+        } catch (const std::exception& error) {
+            heard += error.what();
+        }
+        heard += "members: " + std::to_string(members);
+        _exit(write(ends[1], heard.data(), heard.size()) == static_cast<ssize_t>(heard.size()) ? 0
+                                                                                               : 3);
+    }
+    ::close(ends[1]);
+    std::string heard;
+    char piece[256];
+    for (ssize_t got; (got = read(ends[0], piece, sizeof piece)) > 0;) {
+        heard.append(piece, static_cast<std::size_t>(got));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(heard.find("members: 1"), std::string::npos) << heard;
+    EXPECT_NE(heard.find("without part of its sandbox (Landlock: Function not implemented)\n"),
+              std::string::npos)
+        << heard;
+    EXPECT_EQ(heard.find("sandbox"), heard.rfind("sandbox")) << "said more than once: " << heard;
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ struct HostOptions {
     // The volumes that continue the archive, in order (a multi-volume set): the library opens
     // each and hands it to the helper, which reads them as one stream after the first.
     std::vector<std::string> moreVolumes;
+    // Told what the library should pass on to its user (the helper could not lock itself
+    // entirely); unset: such notes are dropped.
+    std::function<void(const std::string&)> note;
     // Where the archive starts in its file (an archive behind a program): the helper reads
     // from there on as if the file began there.
     std::uint64_t archiveOffset = 0;
@@ -90,7 +93,8 @@ class ArchiveHost {
         std::string payload;
     };
     void Send(Command command);
-    Frame Receive();
+    Frame Receive();  // the next frame, notes handed to options_.note on the way
+    Frame ReceiveAny();
     bool ReadExactly(char* data, std::size_t size);
     [[noreturn]] void Fail(const std::string& reason);
     std::string ExitReason();

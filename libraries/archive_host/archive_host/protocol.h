@@ -28,6 +28,9 @@ enum class FrameType : char {
     kMemberError = 'W',  // the current member failed (reason); later members may still be read
     kFatal = 'F',        // the archive cannot be read any further (reason)
     kHole = 'H',         // a run of zeros in the current member's data (64-bit length)
+    // Something the library should tell its user, at any point: the helper could not put
+    // all of its lock in place (what, and why). Reading goes on.
+    kNote = 'N',
 };
 
 // Data frames carry at most this much; a header frame at most kMaxFramePayload.

@@ -86,7 +86,9 @@ enum class Problem {
     kKept,         // an existing file was kept (no overwrite asked)
 };
 
-using ExtractOptions = common::ExtractOptionsOf<Member>;
+struct ExtractOptions : common::ExtractOptionsOf<Member> {
+    archive_host::HostOptions host;  // the helper that reads the cabinet
+};
 
 using ExtractEvents = common::ExtractEvents<Member, Problem>;
 

@@ -27,6 +27,12 @@ struct Context {
     std::string overwriteSwitch;
 };
 
+// Passes a note of a helper process (archive_host::HostOptions::note) on to the caller as a
+// line of the command's output.
+inline auto NoteLine(Context& context) {
+    return [&context](const std::string& text) { context.output.Line("note: " + text); };
+}
+
 // The result of a command that goes on after a member's failure: the first error wins
 // over warnings.
 class Outcome {
